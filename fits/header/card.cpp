@@ -1,0 +1,299 @@
+#include "fits/header/card.h"
+
+#include <algorithm>
+
+namespace fits {
+namespace {
+
+constexpr Pos kKeywordWidth = 8;
+constexpr Pos kLastValueColumn = 30;
+// Numbers and logicals end in column 30: 30 - 8 - len("= ") = 20 characters of field.
+constexpr Pos kNumberWidth = kLastValueColumn - kKeywordWidth - 2;
+
+Pos Len(std::string_view text) {
+    return static_cast<Pos>(text.size());
+}
+
+// 1-based position of the first occurrence of `what` at or after `from`, or 0.
+Pos FindFrom(std::string_view text, std::string_view what, Pos from) {
+    if (from < 1 || from > Len(text)) return 0;
+    auto found = text.find(what, static_cast<std::size_t>(from - 1));
+    return found == std::string_view::npos ? 0 : static_cast<Pos>(found) + 1;
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsKeywordChar(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+// The text up to its first line end (the whole text when it holds none).
+std::string_view BeforeLineEnd(std::string_view text) {
+    auto end = text.find(kLineEnd);
+    return end == std::string_view::npos ? text : text.substr(0, end);
+}
+
+// Whether the number that the text begins with (leading blanks skipped) is not zero; a text
+// that begins with no number counts as zero.
+bool LeadingNumberIsNonZero(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    bool seen_point = false;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '.' && !seen_point) {
+            seen_point = true;
+        } else if (IsDigit(c)) {
+            if (c != '0') return true;
+        } else {
+            break;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string_view TrimLeft(std::string_view text) {
+    auto first = text.find_first_not_of(' ');
+    return first == std::string_view::npos ? std::string_view{} : text.substr(first);
+}
+
+std::string_view TrimRight(std::string_view text) {
+    auto last = text.find_last_not_of(' ');
+    return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+}
+
+std::string_view Trim(std::string_view text) {
+    return TrimRight(TrimLeft(text));
+}
+
+std::string ToUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string ToLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool IsNumeric(std::string_view text) {
+    std::string_view t = Trim(text);
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; i < t.size(); ++i) {
+        if (IsDigit(t[i])) {
+            ++digits;
+        } else if (t[i] == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t exponent_digits = 0;
+        while (i < t.size() && IsDigit(t[i]))
+            ++i, ++exponent_digits;
+        if (exponent_digits == 0) return false;
+    }
+    return i == t.size();
+}
+
+void FitWidth(std::string& text, Pos width) {
+    text.resize(static_cast<std::size_t>(std::max<Pos>(width, 0)), ' ');
+}
+
+std::string CharAt(std::string_view text, Pos position) {
+    if (position < 1 || position > Len(text)) return {};
+    return std::string(1, text[static_cast<std::size_t>(position - 1)]);
+}
+
+void InsertChar(std::string& text, Pos position, std::string_view ch) {
+    if (position < 1 || position > Len(text) || ch.size() != 1) return;
+    text.insert(static_cast<std::size_t>(position - 1), 1, ch[0]);
+}
+
+void DeleteChar(std::string& text, Pos position) {
+    if (position < 1 || position > Len(text)) return;
+    text.erase(static_cast<std::size_t>(position - 1), 1);
+}
+
+void ReplaceChar(std::string& text, Pos position, std::string_view ch) {
+    if (position < 1 || position > Len(text) || ch.size() != 1) return;
+    text[static_cast<std::size_t>(position - 1)] = ch[0];
+}
+
+bool IsUpperLetter(std::string_view ch) {
+    return !ch.empty() && ch[0] >= 'A' && ch[0] <= 'Z';
+}
+
+std::string ChangeExtension(std::string_view fileName, std::string_view extension) {
+    auto dot = fileName.rfind('.');
+    std::string out(dot == std::string_view::npos ? fileName : fileName.substr(0, dot));
+    out += '.';
+    out += extension;
+    return out;
+}
+
+std::string FormatKeyword(std::string_view keyword) {
+    std::string k(Trim(keyword));
+    FitWidth(k, kKeywordWidth);
+    k = ToUpper(k);
+    Pos i = 1, n = kKeywordWidth, m = 1;
+    while (i <= n) {
+        char c = k[static_cast<std::size_t>(i - 1)];
+        if (c == ' ') {
+            ReplaceChar(k, i, "_");
+            ++i;
+        } else if (IsKeywordChar(c)) {
+            ++i;
+            m = i;
+        } else {
+            DeleteChar(k, i);
+            k += ' ';
+            --n;
+        }
+    }
+    for (Pos p = m; p <= n; ++p)
+        ReplaceChar(k, p, " ");
+    return k;
+}
+
+std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField) {
+    std::string_view kw = Trim(keywordField);
+    if (kw == "HISTORY" || kw == "COMMENT" || kw.empty()) return FormatString(value, false);
+    switch (valueType) {
+        case VT_Logical:
+            return FormatLogical(value);
+        case VT_String:
+            return FormatString(value, true);
+        case VT_Integer:
+            return FormatNumber(value, false);
+        case VT_Floating:
+            return FormatNumber(value, true);
+        default:
+            return {};
+    }
+}
+
+std::string FormatLogical(std::string_view value) {
+    std::string out = "= " + std::string(static_cast<std::size_t>(kNumberWidth - 1), ' ');
+    bool truth = ToUpper(value).find('T') != std::string::npos || LeadingNumberIsNonZero(value);
+    out += truth ? 'T' : 'F';
+    return out;
+}
+
+std::string FormatString(std::string_view value, bool quoted) {
+    std::string text(TrimRight(value));
+    if (!quoted) return text;
+    text = "= '" + text;
+    for (Pos p = FindFrom(text, "'", 4); p != 0; p = FindFrom(text, "'", p + 2))
+        InsertChar(text, p, "'");
+    if (Len(text) < 11) FitWidth(text, 11);
+    text += '\'';
+    return text;
+}
+
+std::string FormatNumber(std::string_view value, bool floating) {
+    std::string text;
+    if (IsNumeric(value)) {
+        if (floating) {
+            text = ToUpper(Trim(value));
+            if (text.find('.') == std::string::npos) {
+                auto e = text.find('E');
+                if (e != std::string::npos)
+                    text.insert(e, 1, '.');
+                else
+                    text += '.';
+            }
+        } else {
+            text = std::string(Trim(value));
+            text = text.substr(0, text.find('.'));
+            text = text.substr(0, text.find_first_of("Ee"));
+            // ".5" or "-.5" leave no digit at all: write 0, not an empty (invalid) value.
+            if (text.find_first_of("0123456789") == std::string::npos) text = "0";
+        }
+    } else {
+        text = floating ? "0." : "0";
+    }
+    if (Len(text) > kNumberWidth) text.resize(static_cast<std::size_t>(kNumberWidth));
+    return "= " + std::string(static_cast<std::size_t>(kNumberWidth - Len(text)), ' ') + text;
+}
+
+std::string FormatComment(std::string_view comment) {
+    if (Trim(comment).empty()) return {};
+    return " / " + std::string(comment);
+}
+
+std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+                      std::string_view comment) {
+    std::string field = FormatKeyword(keyword);
+    return field + FormatValue(value, valueType, field) + FormatComment(comment);
+}
+
+std::pair<Pos, Pos> FindQuotes(std::string_view text) {
+    Pos open = FindFrom(text, "'", 1);
+    if (open == 0) return {0, 0};
+    Pos i = open + 1;
+    while (i <= Len(text)) {
+        if (text[static_cast<std::size_t>(i - 1)] != '\'') {
+            ++i;
+        } else if (i + 1 <= Len(text) && text[static_cast<std::size_t>(i)] == '\'') {
+            i += 2;  // an escaped (doubled) quote
+        } else {
+            return {open, i};
+        }
+    }
+    return {open, 0};
+}
+
+Pos FindComment(std::string_view text) {
+    Pos close = FindQuotes(text).second;
+    return FindFrom(text, " /", close != 0 ? close + 1 : 1);
+}
+
+// A line end cuts the line short before any of the parsing below: a line handed over with
+// its CR LF parses as the bare line.
+std::string GetKeyword(std::string_view line) {
+    std::string_view bare = BeforeLineEnd(line);
+    return std::string(Trim(bare.substr(0, std::min<std::size_t>(bare.size(), 8))));
+}
+
+std::string GetValue(std::string_view line) {
+    std::string_view bare = BeforeLineEnd(line);
+    if (bare.size() <= 8) return {};
+    std::string text(TrimRight(bare.substr(8)));
+    if (text.empty()) return {};
+    if (text.starts_with("= ")) text.erase(0, 2);
+    if (Pos c = FindComment(text); c != 0) text.resize(static_cast<std::size_t>(c - 1));
+    auto [open, close] = FindQuotes(text);
+    if (open != 0 && close != 0)
+        text =
+            text.substr(static_cast<std::size_t>(open), static_cast<std::size_t>(close - open - 1));
+    for (Pos p = FindFrom(text, "'", 1); p != 0; p = FindFrom(text, "'", p + 1))
+        DeleteChar(text, p);
+    return std::string(Trim(text));
+}
+
+std::string GetComment(std::string_view line) {
+    std::string_view bare = BeforeLineEnd(line);
+    Pos c = FindComment(bare);
+    if (c == 0) return {};
+    return std::string(Trim(bare.substr(static_cast<std::size_t>(c + 1))));
+}
+
+}  // namespace fits

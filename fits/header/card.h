@@ -1,0 +1,72 @@
+// Header cards: the 80-column FITS card built from keyword, value, value type and comment,
+// taken apart again, and the small text helpers the whole converter shares.
+//
+// Positions count characters from 1; 0 means "none". A blank is the space character and a
+// line end is the two characters CR LF. Every function here is pure or changes only the text
+// it is given, and none reports an error: unusable input is formatted by fixed rules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace fits {
+
+// A 1-based character position or line number; 0 means none. 64-bit so that headers far
+// beyond the old 32,767-character limit work.
+using Pos = std::int64_t;
+
+// The type chosen for a card's value: the index of the item in the value-type list.
+enum ValueType : int {
+    VT_None = 0,
+    VT_Logical = 1,
+    VT_String = 2,
+    VT_Integer = 3,
+    VT_Floating = 4,
+};
+
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// Building a card.
+std::string FormatKeyword(std::string_view keyword);
+std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField);
+std::string FormatLogical(std::string_view value);
+std::string FormatString(std::string_view value, bool quoted);
+std::string FormatNumber(std::string_view value, bool floating);
+std::string FormatComment(std::string_view comment);
+std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+                      std::string_view comment);
+
+// Taking a card apart; the line may still end in a line end.
+std::string GetKeyword(std::string_view line);
+std::string GetValue(std::string_view line);
+std::string GetComment(std::string_view line);
+// Opening and closing quote of a string value (0 for each not found).
+std::pair<Pos, Pos> FindQuotes(std::string_view text);
+// Position of the blank of the comment separator " /" behind the value, or 0.
+Pos FindComment(std::string_view text);
+
+// Text helpers.
+void FitWidth(std::string& text, Pos width);
+std::string CharAt(std::string_view text, Pos position);
+void InsertChar(std::string& text, Pos position, std::string_view ch);
+void DeleteChar(std::string& text, Pos position);
+void ReplaceChar(std::string& text, Pos position, std::string_view ch);
+bool IsUpperLetter(std::string_view ch);
+std::string ChangeExtension(std::string_view fileName, std::string_view extension);
+
+// Blanks (spaces only) removed at both ends, at the left or at the right.
+std::string_view Trim(std::string_view text);
+std::string_view TrimLeft(std::string_view text);
+std::string_view TrimRight(std::string_view text);
+// ASCII upper / lower case; other bytes are kept.
+std::string ToUpper(std::string_view text);
+std::string ToLower(std::string_view text);
+
+// True when the text, without surrounding blanks, is a number of the card format: an
+// optional sign, digits with at most one decimal point, an optional exponent "E" or "e"
+// with an optionally signed integer. Independent of the locale.
+bool IsNumeric(std::string_view text);
+
+}  // namespace fits

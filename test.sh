@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, checks the formatting, builds the normal and the sanitizer
+# configurations and runs every test with CTest. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+ensure_packages "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+echo "== Format check"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
+
+echo "== Normal build"
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWARNINGS_AS_ERRORS=ON
+ctest --test-dir build -j2 --output-on-failure
+
+echo "== Sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DWARNINGS_AS_ERRORS=ON -DSANITIZE=ON
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build-asan -j2 --output-on-failure
+
+echo "== All tests passed"
