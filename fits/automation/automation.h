@@ -1,0 +1,72 @@
+// The acquisition application's objects as the converter sees them. A program wires a
+// backend (our stand-in application, orlix) to the converter through AutomationFactory, so
+// another backend can be added without touching the converter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "fits/automation/frame.h"
+#include "fits/automation/result.h"
+#include "fits/automation/variant.h"
+
+namespace fits {
+
+// DataDocument parameter numbers.
+namespace doc_param {
+inline constexpr std::int32_t kExposure = 4;
+inline constexpr std::int32_t kColumns = 6;
+inline constexpr std::int32_t kRows = 7;
+inline constexpr std::int32_t kDataType = 9;
+inline constexpr std::int32_t kFrames = 90;
+inline constexpr std::int32_t kPath = 104;
+}  // namespace doc_param
+
+// Experiment parameter numbers.
+namespace exp_param {
+inline constexpr std::int32_t kExposure = 1;
+inline constexpr std::int32_t kFrames = 2;
+inline constexpr std::int32_t kDataType = 793;
+inline constexpr std::int32_t kColumns = 803;
+inline constexpr std::int32_t kRows = 804;
+inline constexpr std::int32_t kFloatFlag = 829;
+}  // namespace exp_param
+
+// One SPE data file, opened or created in the acquisition application.
+class DataDocument {
+public:
+    virtual ~DataDocument() = default;
+    // A parameter's value; the empty variant for an unknown number or a closed document.
+    virtual Variant GetParam(std::int32_t number) = 0;
+    // Existing file: name = its path, numbers 0, newName empty. New file: name empty, the
+    // size, a data type code and newName the path to create.
+    virtual Status Open(const std::string& name, std::int32_t columns, std::int32_t rows,
+                        std::int32_t frames, std::int32_t type, const std::string& newName) = 0;
+    virtual Status Refresh() = 0;
+    // Frame n (from 1) into `frame`, whose storage is reused.
+    virtual Status GetFrame(std::int64_t n, Frame& frame) = 0;
+    virtual Status PutFrame(std::int64_t n, const Frame& frame) = 0;
+    virtual Status Finalize() = 0;
+    virtual Status Close() = 0;
+};
+
+// The current acquisition set-up, which can also run an acquisition.
+class Experiment {
+public:
+    virtual ~Experiment() = default;
+    virtual Variant GetParam(std::int32_t number) = 0;
+    // Begins an acquisition into the document; Wait returns when it is done, and the
+    // document's Finalize then holds the frames and names their file.
+    virtual Status Start(DataDocument& document) = 0;
+    virtual Status Wait() = 0;
+};
+
+class AutomationFactory {
+public:
+    virtual ~AutomationFactory() = default;
+    virtual std::unique_ptr<DataDocument> NewDataDocument() = 0;
+    virtual std::unique_ptr<Experiment> NewExperiment() = 0;
+};
+
+}  // namespace fits

@@ -1,0 +1,48 @@
+// Results of operations that can fail: a value or a message a user can read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace fits {
+
+// Success, or a failure with a readable message (which names the file where one is involved).
+class Status {
+public:
+    Status() = default;
+    static Status Ok() { return Status(); }
+    static Status Error(std::string message) { return Status(std::move(message), false); }
+
+    bool ok() const { return ok_; }
+    explicit operator bool() const { return ok_; }
+    const std::string& message() const { return message_; }
+
+private:
+    Status(std::string message, bool ok) : message_(std::move(message)), ok_(ok) {}
+    std::string message_;
+    bool ok_ = true;
+};
+
+// A value, or the message of the failure that prevented it.
+template <class T>
+class Result {
+public:
+    Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+    Result(Status failure) : failure_(std::move(failure)) {}  // NOLINT
+
+    bool ok() const { return value_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const T& value() const { return *value_; }
+    T& value() { return *value_; }
+    const T& operator*() const { return *value_; }
+    const T* operator->() const { return &*value_; }
+    const std::string& message() const { return failure_.message(); }
+    Status status() const { return ok() ? Status::Ok() : failure_; }
+
+private:
+    std::optional<T> value_;
+    Status failure_;
+};
+
+}  // namespace fits

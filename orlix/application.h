@@ -1,0 +1,57 @@
+// Our stand-in acquisition application: DataDocument on real SPE files, a simulated camera
+// behind Experiment, and the documents the application keeps (acquired or created for
+// display), which a viewer window may show.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "fits/automation/automation.h"
+#include "orlix/settings.h"
+#include "orlix/spe_file.h"
+
+namespace orlix {
+
+// An acquisition started on a document and not yet finalized.
+struct PendingAcquisition {
+    ExperimentSettings settings;
+    std::int16_t datatype = SPE_UINT16;
+    std::chrono::steady_clock::time_point done_at;
+};
+
+// What a document holds; shared between the converter's object and the application, which
+// keeps documents that it shows after the converter has let go of them.
+struct DocumentState {
+    std::unique_ptr<SpeFile> file;
+    std::optional<PendingAcquisition> pending;
+};
+
+class Application : public fits::AutomationFactory {
+public:
+    using ShowHook = std::function<void(std::shared_ptr<DocumentState>)>;
+
+    std::unique_ptr<fits::DataDocument> NewDataDocument() override;
+    std::unique_ptr<fits::Experiment> NewExperiment() override;
+
+    // Called when the application shows a document (created new, or acquired), and again on
+    // each Refresh of it. Without a hook (no display) nothing opens.
+    void SetShowHook(ShowHook hook) { show_ = std::move(hook); }
+    void Show(const std::shared_ptr<DocumentState>& state);
+    // Documents the application keeps open.
+    std::vector<std::shared_ptr<DocumentState>> KeptDocuments() const { return kept_; }
+    void Keep(const std::shared_ptr<DocumentState>& state);
+
+private:
+    ShowHook show_;
+    std::vector<std::shared_ptr<DocumentState>> kept_;
+};
+
+// Synthetic frame `index` (from 0) of a simulated acquisition: Gaussian spots (or, for one
+// row, a spectrum with lines) on a background with noise from a fixed seed. Deterministic.
+void SynthesizeFrame(const ExperimentSettings& settings, std::int64_t index, fits::Frame& frame);
+
+}  // namespace orlix

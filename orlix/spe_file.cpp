@@ -1,0 +1,336 @@
+#include "orlix/spe_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+
+namespace orlix {
+
+static_assert(std::endian::native == std::endian::little,
+              "SPE files are little-endian; frames are copied without swapping");
+
+namespace {
+
+// Header offsets (bytes from the file's start).
+constexpr std::size_t kChipWidth = 6, kExposure = 10, kChipHeight = 18, kDate = 20;
+constexpr std::size_t kOldScanCount16 = 34, kXdim = 42, kDatatype = 108, kLocalTime = 172;
+constexpr std::size_t kUtcTime = 179, kYdim = 656, kUnscrambled = 658, kOldScanCount32 = 664;
+constexpr std::size_t kFooterOffset = 678, kSoftwareVersion = 688, kNumFrames = 1446;
+constexpr std::size_t kRegionCount = 1510, kRegions = 1512, kVersion = 1992;
+constexpr std::size_t kIdentity = 2996, kLastValue = 4098;
+constexpr std::uint32_t kIdentityWord = 0x01234567;
+constexpr std::int16_t kLastValueWord = 0x5555;
+// A footer larger than this is not an SPE footer (real ones are kilobytes to a few MiB).
+constexpr std::int64_t kMaxFooterBytes = 64 << 20;
+
+template <class T>
+T Get(const std::uint8_t* header, std::size_t offset) {
+    T value;
+    std::memcpy(&value, header + offset, sizeof value);
+    return value;
+}
+
+template <class T>
+void Put(std::uint8_t* header, std::size_t offset, T value) {
+    std::memcpy(header + offset, &value, sizeof value);
+}
+
+Status Fail(const std::string& path, const std::string& reason) {
+    return Status::Error(path + ": " + reason);
+}
+
+std::string SystemReason() { return std::strerror(errno); }
+
+bool SeekTo(std::FILE* file, std::int64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+// Today's date as the SPE header keeps it, "DDMonYYYY", with English month names.
+std::string SpeDate(const std::tm& now) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%s%04d", now.tm_mday, kMonths[now.tm_mon % 12],
+                  now.tm_year + 1900);
+    return text;
+}
+
+// Converts the frame's elements to `type`, rounding and clamping (for PutFrame of a frame
+// whose element type differs from the file's).
+Frame ConvertFrame(const Frame& frame, fits::ElementType type) {
+    Frame out(type, frame.Columns(), frame.Rows());
+    for (std::int64_t r = 0; r < frame.Rows(); ++r)
+        for (std::int64_t c = 0; c < frame.Columns(); ++c) out.Set(c, r, frame.At(c, r));
+    return out;
+}
+
+}  // namespace
+
+std::int32_t DatatypeToCode(std::int16_t datatype) {
+    switch (datatype) {
+        case SPE_FLOAT32: return 3;
+        case SPE_INT32: return 2;
+        case SPE_INT16: return 1;
+        case SPE_UINT16: return 6;
+        case SPE_UINT8: return 5;
+        default: return 4;
+    }
+}
+
+std::optional<std::int16_t> CodeToDatatype(std::int32_t code) {
+    switch (code) {
+        case 5: return SPE_UINT8;
+        case 1: return SPE_INT16;
+        case 2: return SPE_INT32;
+        case 3: return SPE_FLOAT32;
+        case 6: return SPE_UINT16;
+        default: return std::nullopt;
+    }
+}
+
+int DatatypeSize(std::int16_t datatype) {
+    switch (datatype) {
+        case SPE_FLOAT32: case SPE_INT32: case SPE_UINT32: return 4;
+        case SPE_INT16: case SPE_UINT16: return 2;
+        case SPE_FLOAT64: return 8;
+        case SPE_UINT8: return 1;
+        default: return 0;
+    }
+}
+
+std::string DatatypeName(std::int16_t datatype) {
+    switch (datatype) {
+        case SPE_FLOAT32: return "32-bit float";
+        case SPE_INT32: return "signed 32-bit";
+        case SPE_INT16: return "signed 16-bit";
+        case SPE_UINT16: return "unsigned 16-bit";
+        case SPE_FLOAT64: return "64-bit float";
+        case SPE_UINT8: return "unsigned 8-bit";
+        case SPE_UINT32: return "unsigned 32-bit";
+        default: return "unknown";
+    }
+}
+
+std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype) {
+    switch (datatype) {
+        case SPE_FLOAT32: return fits::ElementType::Float32;
+        case SPE_INT32: return fits::ElementType::Int32;
+        case SPE_INT16: case SPE_UINT16: return fits::ElementType::Int16;
+        case SPE_UINT8: return fits::ElementType::UInt8;
+        default: return std::nullopt;
+    }
+}
+
+namespace {
+
+// Reads and checks the 4100-byte header; fills everything but the frame layout.
+Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo& info) {
+    if (Get<std::uint32_t>(header, kIdentity) != kIdentityWord)
+        return Fail(path, "not an SPE file (no identity word)");
+    info.datatype = Get<std::int16_t>(header, kDatatype);
+    if (DatatypeSize(info.datatype) == 0)
+        return Fail(path, "not an SPE file (unknown datatype " + std::to_string(info.datatype) + ")");
+    info.columns = Get<std::uint16_t>(header, kXdim);
+    info.rows = Get<std::uint16_t>(header, kYdim);
+    if (info.columns == 0 || info.rows == 0)
+        return Fail(path, "not an SPE file (dimensions " + std::to_string(info.columns) + " x " +
+                              std::to_string(info.rows) + ")");
+    info.header_frames = Get<std::int32_t>(header, kNumFrames);
+    if (info.header_frames < 1)
+        return Fail(path, "header says " + std::to_string(info.header_frames) + " frames");
+    info.version = Get<float>(header, kVersion);
+    float exposure = Get<float>(header, kExposure);
+    info.exposure_seconds = std::isfinite(exposure) ? exposure : 0.0;
+    char date[10];
+    std::memcpy(date, header + kDate, sizeof date);
+    info.date.assign(date, strnlen(date, sizeof date));
+    return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return Fail(path, std::filesystem::exists(path, ec) ? "not a regular file"
+                                                            : "no such file");
+    std::FILE* file = std::fopen(path.c_str(), writable ? "r+b" : "rb");
+    if (!file) return Fail(path, "cannot open: " + SystemReason());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
+
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0) return Fail(path, "cannot read: " + SystemReason());
+    const std::int64_t size = st.st_size;
+    if (size < kHeaderSize) return Fail(path, "not an SPE file (shorter than its 4100-byte header)");
+    std::uint8_t header[kHeaderSize];
+    if (std::fread(header, 1, sizeof header, file) != sizeof header)
+        return Fail(path, "cannot read the header: " + SystemReason());
+
+    SpeInfo info;
+    info.path = path;
+    if (Status s = ParseHeader(path, header, info); !s) return s;
+
+    const std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
+    std::int64_t data_end = size;
+    info.frame_stride = frame_bytes;
+    info.regions = {Region{0, info.columns, info.rows}};
+    if (info.version >= 2.9995f) {
+        auto footer = Get<std::uint64_t>(header, kFooterOffset);
+        if (footer < static_cast<std::uint64_t>(kHeaderSize) ||
+            footer > static_cast<std::uint64_t>(size))
+            return Fail(path, "version 3.0 file with an XML footer offset outside the file");
+        data_end = static_cast<std::int64_t>(footer);
+        if (size - data_end > kMaxFooterBytes) return Fail(path, "XML footer too large");
+        std::string xml(static_cast<std::size_t>(size - data_end), '\0');
+        if (!SeekTo(file, data_end) || std::fread(xml.data(), 1, xml.size(), file) != xml.size())
+            return Fail(path, "cannot read the XML footer: " + SystemReason());
+        if (Status s = ApplyXmlFooter(xml, info); !s) return Fail(path, s.message());
+    }
+    const std::int64_t data_bytes = data_end - kHeaderSize;
+    const std::int64_t whole =
+        data_bytes < frame_bytes ? 0 : (data_bytes - frame_bytes) / info.frame_stride + 1;
+    if (whole == 0)
+        return Fail(path, "truncated: header says " + std::to_string(info.header_frames) +
+                              " frames, file holds 0");
+    // Some writers store a wrong NumFrames: the whole frames present count when fewer.
+    info.frames = std::min(info.header_frames, whole);
+    guard.release();
+    return std::unique_ptr<SpeFile>(new SpeFile(file, std::move(info)));
+}
+
+Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::int64_t columns,
+                                                 std::int64_t rows, std::int64_t frames,
+                                                 std::int16_t datatype, float exposure_seconds) {
+    constexpr std::int64_t kMaxSide = std::numeric_limits<std::uint16_t>::max();
+    if (columns < 1 || columns > kMaxSide || rows < 1 || rows > kMaxSide)
+        return Fail(path, "cannot create an SPE file of " + std::to_string(columns) + " x " +
+                              std::to_string(rows) + " (each side must be 1 to 65535)");
+    if (frames < 1 || frames > std::numeric_limits<std::int32_t>::max())
+        return Fail(path, "cannot create an SPE file of " + std::to_string(frames) + " frames");
+    if (!DatatypeElement(datatype))
+        return Fail(path, "data type " + std::to_string(datatype) + " (" +
+                              DatatypeName(datatype) + ") cannot be created");
+    std::FILE* file = std::fopen(path.c_str(), "w+b");
+    if (!file) return Fail(path, "cannot create: " + SystemReason());
+
+    std::uint8_t header[kHeaderSize] = {};
+    const auto w = static_cast<std::uint16_t>(columns), h = static_cast<std::uint16_t>(rows);
+    Put<std::uint16_t>(header, kChipWidth, w);
+    Put<std::uint16_t>(header, kChipHeight, h);
+    Put<float>(header, kExposure, exposure_seconds);
+    std::time_t t = std::time(nullptr);
+    std::tm local{}, utc{};
+    localtime_r(&t, &local);
+    gmtime_r(&t, &utc);
+    std::string date = SpeDate(local);
+    std::memcpy(header + kDate, date.data(), std::min<std::size_t>(date.size(), 9));
+    std::strftime(reinterpret_cast<char*>(header + kLocalTime), 7, "%H%M%S", &local);
+    std::strftime(reinterpret_cast<char*>(header + kUtcTime), 7, "%H%M%S", &utc);
+    Put<std::int16_t>(header, kOldScanCount16, -1);
+    Put<std::uint16_t>(header, kXdim, w);
+    Put<std::int16_t>(header, kDatatype, datatype);
+    Put<std::uint16_t>(header, kYdim, h);
+    Put<std::int16_t>(header, kUnscrambled, 1);
+    Put<std::int32_t>(header, kOldScanCount32, -1);
+    std::memcpy(header + kSoftwareVersion, "orlix 1.0", 9);
+    Put<std::int32_t>(header, kNumFrames, static_cast<std::int32_t>(frames));
+    Put<std::int16_t>(header, kRegionCount, 1);
+    const std::uint16_t region[6] = {1, w, 1, 1, h, 1};
+    std::memcpy(header + kRegions, region, sizeof region);
+    Put<float>(header, kVersion, 2.5f);
+    Put<std::uint32_t>(header, kIdentity, kIdentityWord);
+    Put<std::int16_t>(header, kLastValue, kLastValueWord);
+
+    const std::int64_t frame_bytes = columns * rows * DatatypeSize(datatype);
+    const std::int64_t total = kHeaderSize + frames * frame_bytes;
+    // The frames start as zeros: extending the file leaves them so without writing them.
+    if (std::fwrite(header, 1, sizeof header, file) != sizeof header || std::fflush(file) != 0 ||
+        ftruncate(fileno(file), static_cast<off_t>(total)) != 0) {
+        std::string reason = SystemReason();
+        std::fclose(file);
+        std::remove(path.c_str());
+        return Fail(path, "cannot write: " + reason);
+    }
+    SpeInfo info;
+    info.path = path;
+    info.version = 2.5f;
+    info.datatype = datatype;
+    info.columns = columns;
+    info.rows = rows;
+    info.frames = info.header_frames = frames;
+    info.frame_stride = frame_bytes;
+    info.regions = {Region{0, columns, rows}};
+    info.exposure_seconds = exposure_seconds;
+    info.date = date;
+    return std::unique_ptr<SpeFile>(new SpeFile(file, std::move(info)));
+}
+
+SpeFile::~SpeFile() { std::fclose(file_); }
+
+Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
+    auto element = DatatypeElement(info_.datatype);
+    if (!element)
+        return Fail(info_.path, "data type " + std::to_string(info_.datatype) + " (" +
+                                    DatatypeName(info_.datatype) + ") is not supported");
+    if (index < 0 || index >= info_.frames)
+        return Fail(info_.path, "frame " + std::to_string(index + 1) + " does not exist (" +
+                                    std::to_string(info_.frames) + " frames)");
+    frame.Reset(*element, info_.columns, info_.rows);
+    auto bytes = frame.Bytes();
+    const std::int64_t row_bytes = info_.columns * DatatypeSize(info_.datatype);
+    std::int64_t row = 0;
+    for (const Region& region : info_.regions) {
+        const std::int64_t offset = kHeaderSize + index * info_.frame_stride + region.offset;
+        const auto length = static_cast<std::size_t>(region.height * row_bytes);
+        if (!SeekTo(file_, offset) ||
+            std::fread(bytes.data() + row * row_bytes, 1, length, file_) != length)
+            return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " +
+                                        (std::ferror(file_) ? SystemReason() : "file ends early"));
+        row += region.height;
+    }
+    return Status::Ok();
+}
+
+Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
+    auto element = DatatypeElement(info_.datatype);
+    if (!element)
+        return Fail(info_.path, "data type " + std::to_string(info_.datatype) + " (" +
+                                    DatatypeName(info_.datatype) + ") is not supported");
+    if (index < 0 || index >= info_.frames)
+        return Fail(info_.path, "frame " + std::to_string(index + 1) + " does not exist (" +
+                                    std::to_string(info_.frames) + " frames)");
+    if (frame.Columns() != info_.columns || frame.Rows() != info_.rows)
+        return Fail(info_.path, "frame of " + std::to_string(frame.Columns()) + " x " +
+                                    std::to_string(frame.Rows()) + " does not fit the document's " +
+                                    std::to_string(info_.columns) + " x " +
+                                    std::to_string(info_.rows));
+    if (info_.regions.size() != 1)
+        return Fail(info_.path, "frames of files with several regions cannot be stored");
+    Frame converted;
+    const Frame* source = &frame;
+    if (frame.Type() != *element) {
+        converted = ConvertFrame(frame, *element);
+        source = &converted;
+    }
+    auto bytes = source->Bytes();
+    if (!SeekTo(file_, kHeaderSize + index * info_.frame_stride) ||
+        std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+        return Fail(info_.path, "cannot write frame " + std::to_string(index + 1) + ": " +
+                                    SystemReason());
+    return Status::Ok();
+}
+
+Status SpeFile::Flush() {
+    if (std::fflush(file_) != 0) return Fail(info_.path, "cannot write: " + SystemReason());
+    return Status::Ok();
+}
+
+}  // namespace orlix

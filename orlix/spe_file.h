@@ -1,0 +1,103 @@
+// SPE data files: reading versions 2.x and 3.0, creating version 2.5.
+//
+// Little-endian, a 4100-byte header, then the frames (and for 3.0 an XML footer). A file is
+// SPE when it is at least 4100 bytes long, holds the identity word and a known datatype, and
+// its dimensions are not 0. Every size taken from a header is checked against the file's
+// size before anything is allocated; frames are read one at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fits/automation/frame.h"
+#include "fits/automation/result.h"
+
+namespace orlix {
+
+using fits::Frame;
+using fits::Result;
+using fits::Status;
+
+inline constexpr std::int64_t kHeaderSize = 4100;
+
+// SPE datatype codes (header offset 108).
+enum SpeDatatype : std::int16_t {
+    SPE_FLOAT32 = 0,
+    SPE_INT32 = 1,
+    SPE_INT16 = 2,
+    SPE_UINT16 = 3,
+    SPE_FLOAT64 = 5,
+    SPE_UINT8 = 6,
+    SPE_UINT32 = 8,
+};
+
+// A block of samples inside a frame (3.0 regions; 2.x files have one region).
+struct Region {
+    std::int64_t offset = 0;  // bytes from the frame's start
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+};
+
+struct SpeInfo {
+    std::string path;
+    float version = 0;
+    std::int16_t datatype = 0;
+    std::int64_t columns = 0;
+    std::int64_t rows = 0;
+    std::int64_t frames = 0;         // whole frames present (at most the header's NumFrames)
+    std::int64_t header_frames = 0;  // NumFrames as the header says
+    std::int64_t frame_stride = 0;   // bytes from one frame's start to the next
+    std::vector<Region> regions;
+    double exposure_seconds = 0;
+    bool exposure_is_float = true;  // 2.x: the f32 at offset 10; 3.0: from the XML, a double
+    std::string date;               // "DDMonYYYY" as stored, may be empty
+};
+
+// Application data type code for an SPE datatype (4 for unsupported ones).
+std::int32_t DatatypeToCode(std::int16_t datatype);
+// SPE datatype to create for an application data type code; none when it cannot be created.
+std::optional<std::int16_t> CodeToDatatype(std::int32_t code);
+// Size in bytes of one sample; 0 for an unknown datatype.
+int DatatypeSize(std::int16_t datatype);
+// Readable name such as "unsigned 32-bit".
+std::string DatatypeName(std::int16_t datatype);
+// Frame element type delivered for a supported datatype.
+std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype);
+
+class SpeFile {
+public:
+    // Opens an existing SPE file for reading (and writing frames when `writable`).
+    static Result<std::unique_ptr<SpeFile>> Open(const std::string& path, bool writable = false);
+    // Creates a new SPE 2.5 file with zero frames of the given size and datatype.
+    static Result<std::unique_ptr<SpeFile>> Create(const std::string& path, std::int64_t columns,
+                                                   std::int64_t rows, std::int64_t frames,
+                                                   std::int16_t datatype,
+                                                   float exposure_seconds = 0);
+    ~SpeFile();
+    SpeFile(const SpeFile&) = delete;
+    SpeFile& operator=(const SpeFile&) = delete;
+
+    const SpeInfo& Info() const { return info_; }
+    // Frame `index` (from 0) into `frame`, whose storage is reused.
+    Status ReadFrame(std::int64_t index, Frame& frame);
+    // Stores frame `index` (from 0); elements are converted (rounded, clamped) to the
+    // file's datatype when the frame's type differs.
+    Status WriteFrame(std::int64_t index, const Frame& frame);
+    Status Flush();
+
+private:
+    SpeFile(std::FILE* file, SpeInfo info) : file_(file), info_(std::move(info)) {}
+    std::FILE* file_;
+    SpeInfo info_;
+    std::vector<std::uint8_t> scratch_;
+};
+
+// Parses the XML footer of a 3.0 file into `info` (frame stride, regions, exposure),
+// checking it against the header's values already in `info`.
+Status ApplyXmlFooter(const std::string& xml, SpeInfo& info);
+
+}  // namespace orlix

@@ -1,0 +1,111 @@
+#include "orlix/application.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace orlix {
+namespace {
+
+using testing_support::TempDir;
+
+TEST(Settings, DefaultsAndRoundTrip) {
+    TempDir dir;
+    ExperimentSettings defaults = LoadSettings();
+    EXPECT_EQ(defaults.exposure_seconds, 1.0);
+    EXPECT_EQ(defaults.frames, 1);
+    EXPECT_EQ(defaults.type_code, 6);
+    EXPECT_EQ(defaults.columns, 512);
+    EXPECT_EQ(defaults.rows, 512);
+    EXPECT_FALSE(defaults.floating);
+    ASSERT_TRUE(SaveSettings({0.25, 3, 0, 64, 32, true}).ok());
+    Application app;
+    auto experiment = app.NewExperiment();
+    EXPECT_EQ(experiment->GetParam(fits::exp_param::kExposure).ToText(), "0.25");
+    EXPECT_EQ(experiment->GetParam(fits::exp_param::kFrames).ToText(), "3");
+    EXPECT_EQ(experiment->GetParam(fits::exp_param::kDataType).ToInt32(), 0);
+    EXPECT_EQ(experiment->GetParam(fits::exp_param::kColumns).ToText(), "64");
+    EXPECT_EQ(experiment->GetParam(fits::exp_param::kRows).ToText(), "32");
+    EXPECT_TRUE(experiment->GetParam(fits::exp_param::kFloatFlag).ToBool());
+}
+
+TEST(Experiment, AcquisitionProducesSpeFileNamedByParameter104) {
+    TempDir dir;
+    ASSERT_TRUE(SaveSettings({0.05, 3, 1, 64, 32, false}).ok());
+    Application app;
+    auto experiment = app.NewExperiment();
+    auto doc = app.NewDataDocument();
+    auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(experiment->Start(*doc).ok());
+    ASSERT_TRUE(experiment->Wait().ok());
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(140));
+    ASSERT_TRUE(doc->Finalize().ok());
+    std::string path = doc->GetParam(fits::doc_param::kPath).ToText();
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), dir / "data/orlix");
+    ASSERT_EQ(app.KeptDocuments().size(), 1u);
+
+    auto reader = app.NewDataDocument();
+    ASSERT_TRUE(reader->Open(path, 0, 0, 0, 0, "").ok());
+    EXPECT_EQ(reader->GetParam(fits::doc_param::kColumns).ToInt32(), 64);
+    EXPECT_EQ(reader->GetParam(fits::doc_param::kRows).ToInt32(), 32);
+    EXPECT_EQ(reader->GetParam(fits::doc_param::kFrames).ToInt32(), 3);
+    EXPECT_EQ(reader->GetParam(fits::doc_param::kDataType).ToInt32(), 1);
+    EXPECT_EQ(reader->GetParam(fits::doc_param::kExposure).ToText(), "0.05");
+    fits::Frame a, b;
+    ASSERT_TRUE(reader->GetFrame(1, a).ok());
+    ASSERT_TRUE(doc->GetFrame(1, b).ok());
+    EXPECT_EQ(a.Type(), fits::ElementType::Int16);
+    double lo = 1e9, hi = -1e9;
+    for (int r = 0; r < 32; ++r)
+        for (int c = 0; c < 64; ++c) {
+            EXPECT_EQ(a.At(c, r), b.At(c, r));
+            lo = std::min(lo, a.At(c, r)), hi = std::max(hi, a.At(c, r));
+        }
+    EXPECT_GT(hi - lo, 1000);  // spots over the background
+}
+
+TEST(Experiment, TypeCodesOfAcquisitions) {
+    const struct {
+        std::int32_t code;
+        bool floating;
+        std::int32_t produced;  // data type code of the file; -1: refused
+    } cases[] = {{0, true, 3}, {0, false, 2}, {5, false, 5}, {6, false, 6}, {3, false, 3},
+                 {4, false, -1}, {9, false, -1}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_TRUE(SaveSettings({0, 1, c.code, 8, 1, c.floating}).ok());
+        Application app;
+        auto experiment = app.NewExperiment();
+        auto doc = app.NewDataDocument();
+        auto started = experiment->Start(*doc);
+        if (c.produced < 0) {
+            EXPECT_FALSE(started.ok());
+            continue;
+        }
+        ASSERT_TRUE(started.ok());
+        ASSERT_TRUE(experiment->Wait().ok());
+        ASSERT_TRUE(doc->Finalize().ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kDataType).ToInt32(), c.produced) << c.code;
+    }
+}
+
+TEST(Display, NewDocumentIsKeptAndShown) {
+    TempDir dir;
+    Application app;
+    int shows = 0;
+    app.SetShowHook([&](std::shared_ptr<DocumentState>) { ++shows; });
+    {
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open("", 4, 4, 1, 1, dir / "d.spe").ok());
+        ASSERT_TRUE(doc->Refresh().ok());
+    }
+    EXPECT_EQ(shows, 2);
+    ASSERT_EQ(app.KeptDocuments().size(), 1u);
+    EXPECT_EQ(app.KeptDocuments()[0]->file->Info().columns, 4);
+}
+
+}  // namespace
+}  // namespace orlix

@@ -1,0 +1,257 @@
+#include "orlix/spe_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "orlix/application.h"
+#include "test_support.h"
+
+namespace orlix {
+namespace {
+
+using testing_support::Sample;
+using testing_support::TempDir;
+
+struct FrameStats {
+    double min, max, sum;
+};
+
+struct SampleCase {
+    const char* name;
+    std::int32_t columns, rows, frames, code;
+    const char* exposure;
+    std::vector<FrameStats> stats;
+    std::vector<double> first4;
+};
+
+const SampleCase kSamples[] = {
+    {"hene_int32_1340x1.spe", 1340, 1, 1, 2, "4", {{5631, 266664, 13268580}},
+     {5651, 5818, 5822, 5779}},
+    {"noise_uint16_1020x1x5.spe", 1020, 1, 5, 6, "5",
+     {{670, 705, 696614}, {668, 699, 693335}, {664, 688, 690157}, {664, 688, 687871},
+      {662, 683, 685537}},
+     {670, 678, 683, 683}},
+    {"polystyrene_uint16_1340x1.spe", 1340, 1, 1, 6, "0.1", {{567, 3832, 909945}},
+     {585, 590, 593, 596}},
+    {"frames01_uint16_32x32x2.spe", 32, 32, 2, 6, "0", {{0, 0, 0}, {1, 1, 1024}}, {0, 0, 0, 0}},
+    {"image_uint16_30x20x2.spe", 30, 20, 2, 6, "0",
+     {{1946, 2023, 1190522}, {1943, 2024, 1189228}}, {2020, 2010, 1998, 2002}},
+    {"glue_float32_4711x1_v25.spe", 4711, 1, 1, 3, "0.02", {{0, 2338.53, 10950960.6919}},
+     {0, 2322.12, 2323.83, 2323.11}},
+};
+
+// Element value as the file means it: 16-bit elements of code 6 hold unsigned samples.
+double Unsigned(const fits::Frame& frame, std::int64_t c, std::int64_t r, std::int32_t code) {
+    double v = frame.At(c, r);
+    return (code == 6 && v < 0) ? v + 65536 : v;
+}
+
+TEST(SpeSamples, OpenWithKnownValuesThroughDataDocument) {
+    Application app;
+    for (const auto& s : kSamples) {
+        SCOPED_TRACE(s.name);
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(Sample(s.name), 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kColumns).ToText(), std::to_string(s.columns));
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kRows).ToText(), std::to_string(s.rows));
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kFrames).ToText(), std::to_string(s.frames));
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kDataType).ToInt32(), s.code);
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kExposure).ToText(), s.exposure);
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kPath).ToText(), Sample(s.name));
+        fits::Frame frame;
+        for (std::int32_t f = 0; f < s.frames; ++f) {
+            ASSERT_TRUE(doc->GetFrame(f + 1, frame).ok());
+            ASSERT_EQ(frame.Columns(), s.columns);
+            ASSERT_EQ(frame.Rows(), s.rows);
+            double lo = std::numeric_limits<double>::max(), hi = -lo, sum = 0;
+            for (std::int64_t r = 0; r < frame.Rows(); ++r)
+                for (std::int64_t c = 0; c < frame.Columns(); ++c) {
+                    double v = Unsigned(frame, c, r, s.code);
+                    lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
+                }
+            EXPECT_NEAR(lo, s.stats[f].min, 0.01);
+            EXPECT_NEAR(hi, s.stats[f].max, 0.01);
+            EXPECT_NEAR(sum, s.stats[f].sum, 0.01);
+        }
+        ASSERT_TRUE(doc->GetFrame(1, frame).ok());
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(Unsigned(frame, i, 0, s.code), s.first4[i], 0.01);
+        EXPECT_FALSE(doc->GetFrame(s.frames + 1, frame).ok());
+        EXPECT_FALSE(doc->GetFrame(0, frame).ok());
+        doc->Close();
+        EXPECT_TRUE(doc->GetParam(fits::doc_param::kColumns).IsEmpty());
+    }
+}
+
+TEST(SpeCorrupt, EveryCorpusFileFailsCleanlyNamingTheFile) {
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(CORRUPT_DIR)) {
+        ++files;
+        std::string path = entry.path().string();
+        auto file = SpeFile::Open(path);
+        EXPECT_FALSE(file.ok()) << path;
+        EXPECT_EQ(file.message().rfind(path + ": ", 0), 0u) << file.message();
+    }
+    EXPECT_GE(files, 20);
+    auto missing = SpeFile::Open("/nonexistent/x.spe");
+    EXPECT_EQ(missing.message(), "/nonexistent/x.spe: no such file");
+    EXPECT_FALSE(SpeFile::Open("/").ok());
+}
+
+TEST(SpeCorrupt, UnsupportedDatatypeOpensButRefusesFrames) {
+    TempDir dir;
+    for (std::int16_t datatype : {SPE_FLOAT64, SPE_UINT32}) {
+        std::uint8_t header[4100] = {};
+        std::uint16_t two = 2;
+        std::int32_t one = 1;
+        std::uint32_t identity = 0x01234567;
+        std::memcpy(header + 42, &two, 2);
+        std::memcpy(header + 656, &two, 2);
+        std::memcpy(header + 108, &datatype, 2);
+        std::memcpy(header + 1446, &one, 4);
+        std::memcpy(header + 2996, &identity, 4);
+        std::string path = dir / "u.spe";
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(header), 4100)
+            << std::string(32, '\0');
+        Application app;
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(path, 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kDataType).ToInt32(), 4);
+        fits::Frame frame;
+        auto status = doc->GetFrame(1, frame);
+        EXPECT_FALSE(status.ok());
+        EXPECT_NE(status.message().find("is not supported"), std::string::npos);
+    }
+}
+
+// A frame count larger than the data present: the whole frames present count.
+TEST(SpeFile, WrongNumFramesUsesFramesPresent) {
+    TempDir dir;
+    std::ifstream in(Sample("noise_uint16_1020x1x5.spe"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    bytes.resize(4100 + 2 * 2040 + 100);  // two whole frames and a partial one
+    std::string path = dir / "cut.spe";
+    std::ofstream(path, std::ios::binary) << bytes;
+    auto file = SpeFile::Open(path);
+    ASSERT_TRUE(file.ok()) << file.message();
+    EXPECT_EQ(file.value()->Info().frames, 2);
+    EXPECT_EQ(file.value()->Info().header_frames, 5);
+}
+
+TEST(SpeCreate, PutFrameReadsBackForEachCreatableType) {
+    TempDir dir;
+    Application app;
+    const struct {
+        std::int32_t code;
+        fits::ElementType element;
+        double low, high;
+    } cases[] = {
+        {5, fits::ElementType::UInt8, 0, 255},
+        {1, fits::ElementType::Int16, -32768, 32767},
+        {2, fits::ElementType::Int32, -2147483648.0, 2147483647.0},
+        {3, fits::ElementType::Float32, -1048576.5, 2.25},
+        {6, fits::ElementType::Int16, -32768, 32767},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        std::string path = dir / ("new" + std::to_string(c.code) + ".spe");
+        {
+            auto doc = app.NewDataDocument();
+            ASSERT_TRUE(doc->Open("", 3, 2, 2, c.code, path).ok());
+            EXPECT_EQ(doc->GetParam(fits::doc_param::kColumns).ToInt32(), 3);
+            EXPECT_EQ(doc->GetParam(fits::doc_param::kRows).ToInt32(), 2);
+            fits::Frame frame(c.element, 3, 2);
+            frame.Set(0, 0, c.low);
+            frame.Set(2, 1, c.high);
+            frame.Set(1, 0, 7);
+            ASSERT_TRUE(doc->PutFrame(2, frame).ok());
+            ASSERT_TRUE(doc->Refresh().ok());
+        }
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(path, 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kDataType).ToInt32(), c.code);
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kFrames).ToInt32(), 2);
+        fits::Frame frame;
+        ASSERT_TRUE(doc->GetFrame(1, frame).ok());
+        EXPECT_EQ(frame.At(2, 1), 0);
+        ASSERT_TRUE(doc->GetFrame(2, frame).ok());
+        EXPECT_EQ(frame.Type(), c.element);
+        EXPECT_EQ(frame.At(0, 0), c.low);
+        EXPECT_EQ(frame.At(1, 0), 7);
+        EXPECT_EQ(frame.At(2, 1), c.high);
+        EXPECT_EQ(frame.At(1, 1), 0);
+    }
+    auto doc = app.NewDataDocument();
+    EXPECT_FALSE(doc->Open("", 3, 2, 1, 4, dir / "bad.spe").ok());
+    EXPECT_FALSE(doc->Open("", 3, 2, 1, 0, dir / "bad.spe").ok());
+    EXPECT_FALSE(doc->Open("", 0, 2, 1, 1, dir / "bad.spe").ok());
+    EXPECT_FALSE(doc->Open("", 70000, 2, 1, 1, dir / "bad.spe").ok());
+    EXPECT_FALSE(doc->Open("", 3, 2, 1, 1, dir / "no/such/folder/x.spe").ok());
+}
+
+// An SPE 3.0 file: per-frame metadata behind each frame, two regions stacked in a frame.
+TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
+    TempDir dir;
+    const std::uint16_t xdim = 3, ydim = 3;  // region 1: 3 x 1, region 2: 3 x 2
+    const std::int32_t frames = 2;
+    const int frame_size = xdim * ydim * 2, stride = frame_size + 32;
+    std::string bytes(4100, '\0');
+    auto put = [&](std::size_t offset, const void* v, std::size_t n) {
+        std::memcpy(bytes.data() + offset, v, n);
+    };
+    std::int16_t datatype = 3;
+    float version = 3.0f;
+    std::uint32_t identity = 0x01234567;
+    put(42, &xdim, 2);
+    put(656, &ydim, 2);
+    put(108, &datatype, 2);
+    put(1446, &frames, 4);
+    put(1992, &version, 4);
+    put(2996, &identity, 4);
+    for (int f = 0; f < frames; ++f) {
+        for (std::uint16_t i = 0; i < xdim * ydim; ++i) {
+            std::uint16_t v = static_cast<std::uint16_t>(1000 * (f + 1) + i + 40000);
+            bytes.append(reinterpret_cast<char*>(&v), 2);
+        }
+        bytes.append(32, '\x7f');  // time stamps
+    }
+    std::uint64_t footer = bytes.size();
+    put(678, &footer, 8);
+    bytes += "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+             "<SpeFormat version=\"3.0\" xmlns=\"http://www.example.org/spe/3\">"
+             "<DataFormat><DataBlock type=\"Frame\" version=\"3.0\" count=\"2\" "
+             "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"50\">"
+             "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"1\" size=\"6\" "
+             "stride=\"6\"/>"
+             "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"2\" size=\"12\" "
+             "stride=\"12\"/></DataBlock></DataFormat>"
+             "<DataHistories><DataHistory><Origin><Experiment><Devices><Cameras><Camera>"
+             "<ShutterTiming><ExposureTime>250</ExposureTime></ShutterTiming>"
+             "</Camera></Cameras></Devices></Experiment></Origin></DataHistory></DataHistories>"
+             "</SpeFormat>";
+    ASSERT_EQ(stride, 50);
+    std::string path = dir / "v3.spe";
+    std::ofstream(path, std::ios::binary) << bytes;
+
+    Application app;
+    auto doc = app.NewDataDocument();
+    auto status = doc->Open(path, 0, 0, 0, 0, "");
+    ASSERT_TRUE(status.ok()) << status.message();
+    EXPECT_EQ(doc->GetParam(fits::doc_param::kFrames).ToInt32(), 2);
+    EXPECT_EQ(doc->GetParam(fits::doc_param::kDataType).ToInt32(), 6);
+    EXPECT_EQ(doc->GetParam(fits::doc_param::kExposure).ToText(), "0.25");
+    fits::Frame frame;
+    for (int f = 0; f < frames; ++f) {
+        ASSERT_TRUE(doc->GetFrame(f + 1, frame).ok());
+        for (int r = 0; r < ydim; ++r)
+            for (int c = 0; c < xdim; ++c)
+                EXPECT_EQ(static_cast<std::uint16_t>(frame.At(c, r)),
+                          1000 * (f + 1) + r * xdim + c + 40000);
+    }
+}
+
+}  // namespace
+}  // namespace orlix
