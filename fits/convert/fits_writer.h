@@ -1,0 +1,80 @@
+// Writing one FITS file: the header block from the header text, then the frames of a data
+// document as big-endian samples of the header's BITPIX, then zero bytes to a whole number
+// of 2880-byte blocks. Every size and the sample type come from the header text alone.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fits/automation/automation.h"
+#include "fits/convert/report.h"
+
+namespace fits {
+
+struct HeaderValues {
+    std::optional<std::int32_t> naxis1, naxis2, naxis3, bitpix;
+};
+
+// Which values GetHeaderValues reads.
+enum HeaderValueMask : unsigned {
+    kNaxis1 = 1,
+    kNaxis2 = 2,
+    kNaxis3 = 4,
+    kBitpix = 8,
+};
+
+// Reads NAXIS1, BITPIX, NAXIS2, NAXIS3 in this order, only those asked for. A missing or
+// empty NAXIS2 / NAXIS3 counts as 1. A value that does not convert stops the reading: it and
+// every later one stay unset.
+HeaderValues GetHeaderValues(std::string_view headerText, unsigned which);
+
+// The header block: each non-empty line cut or padded to 80 characters, "END", blanks to a
+// multiple of 2880; no line ends.
+std::string BuildHeaderBlock(std::string_view headerText);
+
+// Converts frames to FITS samples for one BITPIX and size, counting clamped samples.
+class FrameEncoder {
+public:
+    FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows);
+    // Bytes of one frame: columns x rows x |BITPIX| / 8.
+    std::int64_t FrameBytes() const { return columns_ * rows_ * sample_bytes_; }
+    bool Supported() const { return supported_; }
+    // Encodes rows [first_row, first_row + count) of the frame into `out`, which holds
+    // count x columns x |BITPIX| / 8 bytes. Samples outside the frame are written as 0.
+    void EncodeRows(const Frame& frame, std::int64_t first_row, std::int64_t count,
+                    std::uint8_t* out);
+    // Samples that did not fit the sample type and were clamped to the nearest value.
+    std::int64_t Clamped() const { return clamped_; }
+
+private:
+    std::int32_t bitpix_;
+    std::int64_t columns_, rows_, sample_bytes_;
+    bool supported_;
+    std::int64_t clamped_ = 0;
+};
+
+// The bytes of one frame as the header text asks, or empty when NAXIS1, NAXIS2 or BITPIX is
+// unusable. An unsupported BITPIX gives zero bytes and the "Data type not supported." box.
+std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame& frame,
+                                       Reporter& reporter);
+
+struct WriteOutcome {
+    bool written = false;       // false: the header's BITPIX or NAXIS3 said write nothing
+    std::int64_t clamped = 0;   // samples clamped to the sample type
+};
+
+// Called after each frame with (frames done, frames in all); returning false cancels.
+using FrameProgress = std::function<bool(std::int64_t, std::int64_t)>;
+
+// Writes the FITS file `path` from the header text and the document's frames. The file is
+// written beside the target under a temporary name and renamed over it only when complete:
+// on any failure the target stays as it was and no partial file remains.
+Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
+                                   const std::string& path, Reporter& reporter,
+                                   const FrameProgress& progress = {});
+
+}  // namespace fits

@@ -1,0 +1,67 @@
+#include "fits/convert/standard_header.h"
+
+#include <ctime>
+
+#include "fits/convert/type_codes.h"
+#include "fits/input/header_reader.h"
+
+namespace fits {
+
+std::string TodayIsoDate() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+void AddPrimaryData(HeaderContext& context, DataDocument* document) {
+    std::unique_ptr<Experiment> experiment;
+    auto get = [&](std::int32_t doc_number, std::int32_t exp_number) {
+        if (document) return document->GetParam(doc_number);
+        if (!experiment) experiment = context.factory.NewExperiment();
+        return experiment ? experiment->GetParam(exp_number) : Variant();
+    };
+    // All four values are fetched, in this order, before any card is built.
+    const std::int32_t code = get(doc_param::kDataType, exp_param::kDataType).ToInt32().value_or(4);
+    const std::string columns = get(doc_param::kColumns, exp_param::kColumns).ToText();
+    const std::string rows = get(doc_param::kRows, exp_param::kRows).ToText();
+    const std::string frames = get(doc_param::kFrames, exp_param::kFrames).ToText();
+
+    std::string text = context.store.Text();
+    InsertCard(text, "simple", "t", VT_Logical, "", -1);
+    InsertCard(text, "bitpix", TypeToBitpix(code, context.factory), VT_Integer,
+               TypeToName(code, context.factory), -1);
+    InsertCard(text, "naxis", "3", VT_Integer, "x, y, z", -1);
+    InsertCard(text, "naxis1", columns, VT_Integer, "number of columns", -1);
+    InsertCard(text, "naxis2", rows, VT_Integer, "number of rows", -1);
+    InsertCard(text, "naxis3", frames, VT_Integer, "number of frames", -1);
+    SetHeaderText(context.store, text);
+}
+
+void AddOrlixData(HeaderContext& context, DataDocument* document) {
+    std::string exposure;
+    if (document) {
+        exposure = document->GetParam(doc_param::kExposure).ToText();
+    } else if (auto experiment = context.factory.NewExperiment()) {
+        exposure = experiment->GetParam(exp_param::kExposure).ToText();
+    }
+    std::string text = context.store.Text();
+    if (!document) {
+        InsertCard(text, "date-obs", context.today(), VT_String, "date of data aquisition", -1);
+        InsertCard(text, "date", context.today(), VT_String, "date file was written", -1);
+    }
+    InsertCard(text, "exptime", exposure, VT_Floating, "exposure time - seconds", -1);
+    SetHeaderText(context.store, text);
+}
+
+void BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                         const std::string& addFile) {
+    context.store.ReplaceText("");
+    AddPrimaryData(context, document);
+    AddOrlixData(context, document);
+    AppendFileHeader(context.store, addFile);
+}
+
+}  // namespace fits

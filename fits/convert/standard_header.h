@@ -1,0 +1,33 @@
+// The Standard header: primary-data cards and acquisition cards built from a data document
+// or, without one, from the acquisition application's current experiment settings.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "fits/automation/automation.h"
+#include "fits/header/header_text.h"
+
+namespace fits {
+
+// Today's date in the FITS form YYYY-MM-DD (local time).
+std::string TodayIsoDate();
+
+// What the header builders work on: the header store, the acquisition application, and the
+// date source (a seam for tests).
+struct HeaderContext {
+    HeaderStore& store;
+    AutomationFactory& factory;
+    std::function<std::string()> today = TodayIsoDate;
+};
+
+// Appends SIMPLE, BITPIX, NAXIS, NAXIS1, NAXIS2, NAXIS3; document may be null.
+void AddPrimaryData(HeaderContext& context, DataDocument* document);
+// Appends DATE-OBS and DATE (only without a document) and EXPTIME; document may be null.
+void AddOrlixData(HeaderContext& context, DataDocument* document);
+// Replaces the header with the primary and acquisition cards and appends the header of the
+// file named by `addFile` (nothing when it is empty or names no file).
+void BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                         const std::string& addFile);
+
+}  // namespace fits

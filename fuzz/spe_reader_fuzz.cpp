@@ -1,0 +1,25 @@
+// Fuzz target: any bytes as an SPE file must open or fail cleanly, and every frame of a file
+// that opens must read without touching memory outside the frame.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "orlix/spe_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string path = "/tmp/spe_fuzz_" + std::to_string(getpid()) + ".spe";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+    auto spe = orlix::SpeFile::Open(path);
+    if (spe.ok()) {
+        fits::Frame frame;
+        const auto& info = spe.value()->Info();
+        for (std::int64_t k = 0; k < info.frames && k < 64; ++k) (void)spe.value()->ReadFrame(k, frame);
+    }
+    std::remove(path.c_str());
+    return 0;
+}
