@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (spe.ok()) {
         fits::Frame frame;
         const auto& info = spe.value()->Info();
-        for (std::int64_t k = 0; k < info.frames && k < 64; ++k) (void)spe.value()->ReadFrame(k, frame);
+        for (std::int64_t k = 0; k < info.frames && k < 64; ++k)
+            (void)spe.value()->ReadFrame(k, frame);
     }
     std::remove(path.c_str());
     return 0;

@@ -27,12 +27,13 @@ std::string NewAcquisitionPath() {
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
     std::string base = DataFolder() + "/acquisition-" + stamp;
     std::string path = base + ".spe";
-    for (int n = 2; fs::exists(path); ++n) path = base + "-" + std::to_string(n) + ".spe";
+    for (int n = 2; fs::exists(path); ++n)
+        path = base + "-" + std::to_string(n) + ".spe";
     return path;
 }
 
 class Document : public fits::DataDocument {
-public:
+  public:
     explicit Document(Application& app) : app_(app) {}
 
     Variant GetParam(std::int32_t number) override;
@@ -46,7 +47,7 @@ public:
 
     DocumentState& State() { return *state_; }
 
-private:
+  private:
     Status Acquire(const PendingAcquisition& pending);
 
     Application& app_;
@@ -54,12 +55,12 @@ private:
 };
 
 class SimulatedExperiment : public fits::Experiment {
-public:
+  public:
     Variant GetParam(std::int32_t number) override;
     Status Start(fits::DataDocument& document) override;
     Status Wait() override;
 
-private:
+  private:
     ExperimentSettings settings_ = LoadSettings();
     std::optional<std::chrono::steady_clock::time_point> done_at_;
 };
@@ -71,12 +72,18 @@ Variant Document::GetParam(std::int32_t number) {
         case fits::doc_param::kExposure:
             if (info.exposure_is_float) return static_cast<float>(info.exposure_seconds);
             return info.exposure_seconds;
-        case fits::doc_param::kColumns: return static_cast<std::int32_t>(info.columns);
-        case fits::doc_param::kRows: return static_cast<std::int32_t>(info.rows);
-        case fits::doc_param::kDataType: return DatatypeToCode(info.datatype);
-        case fits::doc_param::kFrames: return static_cast<std::int32_t>(info.frames);
-        case fits::doc_param::kPath: return info.path;
-        default: return {};
+        case fits::doc_param::kColumns:
+            return static_cast<std::int32_t>(info.columns);
+        case fits::doc_param::kRows:
+            return static_cast<std::int32_t>(info.rows);
+        case fits::doc_param::kDataType:
+            return DatatypeToCode(info.datatype);
+        case fits::doc_param::kFrames:
+            return static_cast<std::int32_t>(info.frames);
+        case fits::doc_param::kPath:
+            return info.path;
+        default:
+            return {};
     }
 }
 
@@ -136,8 +143,8 @@ Status Document::Acquire(const PendingAcquisition& pending) {
     fs::create_directories(DataFolder(), ec);
     if (ec) return Status::Error(DataFolder() + ": cannot create the data folder: " + ec.message());
     const ExperimentSettings& s = pending.settings;
-    auto file = SpeFile::Create(NewAcquisitionPath(), s.columns, s.rows, s.frames,
-                                pending.datatype, static_cast<float>(s.exposure_seconds));
+    auto file = SpeFile::Create(NewAcquisitionPath(), s.columns, s.rows, s.frames, pending.datatype,
+                                static_cast<float>(s.exposure_seconds));
     if (!file) return file.status();
     fits::Frame frame;
     for (std::int64_t k = 0; k < s.frames; ++k) {
@@ -158,13 +165,20 @@ Status Document::Close() {
 
 Variant SimulatedExperiment::GetParam(std::int32_t number) {
     switch (number) {
-        case fits::exp_param::kExposure: return settings_.exposure_seconds;
-        case fits::exp_param::kFrames: return settings_.frames;
-        case fits::exp_param::kDataType: return settings_.type_code;
-        case fits::exp_param::kColumns: return settings_.columns;
-        case fits::exp_param::kRows: return settings_.rows;
-        case fits::exp_param::kFloatFlag: return settings_.floating;
-        default: return {};
+        case fits::exp_param::kExposure:
+            return settings_.exposure_seconds;
+        case fits::exp_param::kFrames:
+            return settings_.frames;
+        case fits::exp_param::kDataType:
+            return settings_.type_code;
+        case fits::exp_param::kColumns:
+            return settings_.columns;
+        case fits::exp_param::kRows:
+            return settings_.rows;
+        case fits::exp_param::kFloatFlag:
+            return settings_.floating;
+        default:
+            return {};
     }
 }
 

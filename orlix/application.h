@@ -31,7 +31,7 @@ struct DocumentState {
 };
 
 class Application : public fits::AutomationFactory {
-public:
+  public:
     using ShowHook = std::function<void(std::shared_ptr<DocumentState>)>;
 
     std::unique_ptr<fits::DataDocument> NewDataDocument() override;
@@ -45,7 +45,7 @@ public:
     std::vector<std::shared_ptr<DocumentState>> KeptDocuments() const { return kept_; }
     void Keep(const std::shared_ptr<DocumentState>& state);
 
-private:
+  private:
     ShowHook show_;
     std::vector<std::shared_ptr<DocumentState>> kept_;
 };

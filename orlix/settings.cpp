@@ -27,9 +27,13 @@ std::string ToText(double value) {
 
 }  // namespace
 
-std::string SettingsPath() { return BaseDir("XDG_CONFIG_HOME", ".config") + "/orlix/experiment.ini"; }
+std::string SettingsPath() {
+    return BaseDir("XDG_CONFIG_HOME", ".config") + "/orlix/experiment.ini";
+}
 
-std::string DataFolder() { return BaseDir("XDG_DATA_HOME", ".local/share") + "/orlix"; }
+std::string DataFolder() {
+    return BaseDir("XDG_DATA_HOME", ".local/share") + "/orlix";
+}
 
 ExperimentSettings LoadSettings() {
     ExperimentSettings settings;

@@ -9,7 +9,7 @@ namespace {
 
 // xorshift64*: a small generator whose sequence is the same on every platform.
 class Noise {
-public:
+  public:
     explicit Noise(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
     // Uniform in [-1, 1).
     double Next() {
@@ -20,14 +20,18 @@ public:
         return static_cast<double>(bits) / 4503599627370496.0 - 1.0;
     }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
-double Gaussian(double d, double sigma) { return std::exp(-0.5 * d * d / (sigma * sigma)); }
+double Gaussian(double d, double sigma) {
+    return std::exp(-0.5 * d * d / (sigma * sigma));
+}
 
 // Scale of the picture for the sample type: small for 8-bit samples, larger otherwise.
-double Scale(fits::ElementType type) { return type == fits::ElementType::UInt8 ? 0.06 : 1.0; }
+double Scale(fits::ElementType type) {
+    return type == fits::ElementType::UInt8 ? 0.06 : 1.0;
+}
 
 }  // namespace
 

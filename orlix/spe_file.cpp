@@ -47,7 +47,9 @@ Status Fail(const std::string& path, const std::string& reason) {
     return Status::Error(path + ": " + reason);
 }
 
-std::string SystemReason() { return std::strerror(errno); }
+std::string SystemReason() {
+    return std::strerror(errno);
+}
 
 bool SeekTo(std::FILE* file, std::int64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -68,7 +70,8 @@ std::string SpeDate(const std::tm& now) {
 Frame ConvertFrame(const Frame& frame, fits::ElementType type) {
     Frame out(type, frame.Columns(), frame.Rows());
     for (std::int64_t r = 0; r < frame.Rows(); ++r)
-        for (std::int64_t c = 0; c < frame.Columns(); ++c) out.Set(c, r, frame.At(c, r));
+        for (std::int64_t c = 0; c < frame.Columns(); ++c)
+            out.Set(c, r, frame.At(c, r));
     return out;
 }
 
@@ -76,56 +79,90 @@ Frame ConvertFrame(const Frame& frame, fits::ElementType type) {
 
 std::int32_t DatatypeToCode(std::int16_t datatype) {
     switch (datatype) {
-        case SPE_FLOAT32: return 3;
-        case SPE_INT32: return 2;
-        case SPE_INT16: return 1;
-        case SPE_UINT16: return 6;
-        case SPE_UINT8: return 5;
-        default: return 4;
+        case SPE_FLOAT32:
+            return 3;
+        case SPE_INT32:
+            return 2;
+        case SPE_INT16:
+            return 1;
+        case SPE_UINT16:
+            return 6;
+        case SPE_UINT8:
+            return 5;
+        default:
+            return 4;
     }
 }
 
 std::optional<std::int16_t> CodeToDatatype(std::int32_t code) {
     switch (code) {
-        case 5: return SPE_UINT8;
-        case 1: return SPE_INT16;
-        case 2: return SPE_INT32;
-        case 3: return SPE_FLOAT32;
-        case 6: return SPE_UINT16;
-        default: return std::nullopt;
+        case 5:
+            return SPE_UINT8;
+        case 1:
+            return SPE_INT16;
+        case 2:
+            return SPE_INT32;
+        case 3:
+            return SPE_FLOAT32;
+        case 6:
+            return SPE_UINT16;
+        default:
+            return std::nullopt;
     }
 }
 
 int DatatypeSize(std::int16_t datatype) {
     switch (datatype) {
-        case SPE_FLOAT32: case SPE_INT32: case SPE_UINT32: return 4;
-        case SPE_INT16: case SPE_UINT16: return 2;
-        case SPE_FLOAT64: return 8;
-        case SPE_UINT8: return 1;
-        default: return 0;
+        case SPE_FLOAT32:
+        case SPE_INT32:
+        case SPE_UINT32:
+            return 4;
+        case SPE_INT16:
+        case SPE_UINT16:
+            return 2;
+        case SPE_FLOAT64:
+            return 8;
+        case SPE_UINT8:
+            return 1;
+        default:
+            return 0;
     }
 }
 
 std::string DatatypeName(std::int16_t datatype) {
     switch (datatype) {
-        case SPE_FLOAT32: return "32-bit float";
-        case SPE_INT32: return "signed 32-bit";
-        case SPE_INT16: return "signed 16-bit";
-        case SPE_UINT16: return "unsigned 16-bit";
-        case SPE_FLOAT64: return "64-bit float";
-        case SPE_UINT8: return "unsigned 8-bit";
-        case SPE_UINT32: return "unsigned 32-bit";
-        default: return "unknown";
+        case SPE_FLOAT32:
+            return "32-bit float";
+        case SPE_INT32:
+            return "signed 32-bit";
+        case SPE_INT16:
+            return "signed 16-bit";
+        case SPE_UINT16:
+            return "unsigned 16-bit";
+        case SPE_FLOAT64:
+            return "64-bit float";
+        case SPE_UINT8:
+            return "unsigned 8-bit";
+        case SPE_UINT32:
+            return "unsigned 32-bit";
+        default:
+            return "unknown";
     }
 }
 
 std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype) {
     switch (datatype) {
-        case SPE_FLOAT32: return fits::ElementType::Float32;
-        case SPE_INT32: return fits::ElementType::Int32;
-        case SPE_INT16: case SPE_UINT16: return fits::ElementType::Int16;
-        case SPE_UINT8: return fits::ElementType::UInt8;
-        default: return std::nullopt;
+        case SPE_FLOAT32:
+            return fits::ElementType::Float32;
+        case SPE_INT32:
+            return fits::ElementType::Int32;
+        case SPE_INT16:
+        case SPE_UINT16:
+            return fits::ElementType::Int16;
+        case SPE_UINT8:
+            return fits::ElementType::UInt8;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -137,7 +174,8 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
         return Fail(path, "not an SPE file (no identity word)");
     info.datatype = Get<std::int16_t>(header, kDatatype);
     if (DatatypeSize(info.datatype) == 0)
-        return Fail(path, "not an SPE file (unknown datatype " + std::to_string(info.datatype) + ")");
+        return Fail(path,
+                    "not an SPE file (unknown datatype " + std::to_string(info.datatype) + ")");
     info.columns = Get<std::uint16_t>(header, kXdim);
     info.rows = Get<std::uint16_t>(header, kYdim);
     if (info.columns == 0 || info.rows == 0)
@@ -160,8 +198,8 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
 Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
-        return Fail(path, std::filesystem::exists(path, ec) ? "not a regular file"
-                                                            : "no such file");
+        return Fail(path,
+                    std::filesystem::exists(path, ec) ? "not a regular file" : "no such file");
     std::FILE* file = std::fopen(path.c_str(), writable ? "r+b" : "rb");
     if (!file) return Fail(path, "cannot open: " + SystemReason());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
@@ -169,7 +207,8 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     struct stat st {};
     if (fstat(fileno(file), &st) != 0) return Fail(path, "cannot read: " + SystemReason());
     const std::int64_t size = st.st_size;
-    if (size < kHeaderSize) return Fail(path, "not an SPE file (shorter than its 4100-byte header)");
+    if (size < kHeaderSize)
+        return Fail(path, "not an SPE file (shorter than its 4100-byte header)");
     std::uint8_t header[kHeaderSize];
     if (std::fread(header, 1, sizeof header, file) != sizeof header)
         return Fail(path, "cannot read the header: " + SystemReason());
@@ -216,8 +255,8 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     if (frames < 1 || frames > std::numeric_limits<std::int32_t>::max())
         return Fail(path, "cannot create an SPE file of " + std::to_string(frames) + " frames");
     if (!DatatypeElement(datatype))
-        return Fail(path, "data type " + std::to_string(datatype) + " (" +
-                              DatatypeName(datatype) + ") cannot be created");
+        return Fail(path, "data type " + std::to_string(datatype) + " (" + DatatypeName(datatype) +
+                              ") cannot be created");
     std::FILE* file = std::fopen(path.c_str(), "w+b");
     if (!file) return Fail(path, "cannot create: " + SystemReason());
 
@@ -273,7 +312,9 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     return std::unique_ptr<SpeFile>(new SpeFile(file, std::move(info)));
 }
 
-SpeFile::~SpeFile() { std::fclose(file_); }
+SpeFile::~SpeFile() {
+    std::fclose(file_);
+}
 
 Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
     auto element = DatatypeElement(info_.datatype);
@@ -323,8 +364,8 @@ Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
     auto bytes = source->Bytes();
     if (!SeekTo(file_, kHeaderSize + index * info_.frame_stride) ||
         std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-        return Fail(info_.path, "cannot write frame " + std::to_string(index + 1) + ": " +
-                                    SystemReason());
+        return Fail(info_.path,
+                    "cannot write frame " + std::to_string(index + 1) + ": " + SystemReason());
     return Status::Ok();
 }
 

@@ -69,7 +69,7 @@ std::string DatatypeName(std::int16_t datatype);
 std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype);
 
 class SpeFile {
-public:
+  public:
     // Opens an existing SPE file for reading (and writing frames when `writable`).
     static Result<std::unique_ptr<SpeFile>> Open(const std::string& path, bool writable = false);
     // Creates a new SPE 2.5 file with zero frames of the given size and datatype.
@@ -89,7 +89,7 @@ public:
     Status WriteFrame(std::int64_t index, const Frame& frame);
     Status Flush();
 
-private:
+  private:
     SpeFile(std::FILE* file, SpeInfo info) : file_(file), info_(std::move(info)) {}
     std::FILE* file_;
     SpeInfo info_;

@@ -63,7 +63,8 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
             std::string_view(block.attribute("type").value()) != "Region")
             continue;
         auto width = Whole(block, "width"), rows = Whole(block, "height");
-        if (!width || !rows || *rows == 0) return Status::Error("XML footer: region without a size");
+        if (!width || !rows || *rows == 0)
+            return Status::Error("XML footer: region without a size");
         if (*width != info.columns)
             return Disagree("region " + std::to_string(*width) + " wide in a frame " +
                             std::to_string(info.columns) + " wide");
@@ -88,7 +89,8 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
 Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
     pugi::xml_document document;
     auto parsed = document.load_buffer(xml.data(), xml.size());
-    if (!parsed) return Status::Error(std::string("XML footer is not XML: ") + parsed.description());
+    if (!parsed)
+        return Status::Error(std::string("XML footer is not XML: ") + parsed.description());
     auto root = document.document_element();
     if (LocalName(root) != "SpeFormat") return Status::Error("XML footer has no SpeFormat root");
 

@@ -35,7 +35,7 @@ inline constexpr std::int32_t kFloatFlag = 829;
 
 // One SPE data file, opened or created in the acquisition application.
 class DataDocument {
-public:
+  public:
     virtual ~DataDocument() = default;
     // A parameter's value; the empty variant for an unknown number or a closed document.
     virtual Variant GetParam(std::int32_t number) = 0;
@@ -53,7 +53,7 @@ public:
 
 // The current acquisition set-up, which can also run an acquisition.
 class Experiment {
-public:
+  public:
     virtual ~Experiment() = default;
     virtual Variant GetParam(std::int32_t number) = 0;
     // Begins an acquisition into the document; Wait returns when it is done, and the
@@ -63,7 +63,7 @@ public:
 };
 
 class AutomationFactory {
-public:
+  public:
     virtual ~AutomationFactory() = default;
     virtual std::unique_ptr<DataDocument> NewDataDocument() = 0;
     virtual std::unique_ptr<Experiment> NewExperiment() = 0;

@@ -33,10 +33,14 @@ T Clamped(double value) {
 
 int ElementSize(ElementType type) {
     switch (type) {
-        case ElementType::UInt8: return 1;
-        case ElementType::Int16: return 2;
-        case ElementType::Int32: return 4;
-        case ElementType::Float32: return 4;
+        case ElementType::UInt8:
+            return 1;
+        case ElementType::Int16:
+            return 2;
+        case ElementType::Int32:
+            return 4;
+        case ElementType::Float32:
+            return 4;
     }
     return 0;
 }
@@ -47,10 +51,18 @@ void Frame::Reset(ElementType type, std::int64_t columns, std::int64_t rows) {
     rows_ = std::max<std::int64_t>(rows, 0);
     auto count = static_cast<std::size_t>(columns_ * rows_);
     switch (type) {
-        case ElementType::UInt8: Resize<std::uint8_t>(data_, count); break;
-        case ElementType::Int16: Resize<std::int16_t>(data_, count); break;
-        case ElementType::Int32: Resize<std::int32_t>(data_, count); break;
-        case ElementType::Float32: Resize<float>(data_, count); break;
+        case ElementType::UInt8:
+            Resize<std::uint8_t>(data_, count);
+            break;
+        case ElementType::Int16:
+            Resize<std::int16_t>(data_, count);
+            break;
+        case ElementType::Int32:
+            Resize<std::int32_t>(data_, count);
+            break;
+        case ElementType::Float32:
+            Resize<float>(data_, count);
+            break;
     }
 }
 
@@ -66,9 +78,8 @@ std::span<std::uint8_t> Frame::Bytes() {
 std::span<const std::uint8_t> Frame::Bytes() const {
     return std::visit(
         [this](const auto& v) {
-            return std::span<const std::uint8_t>(
-                reinterpret_cast<const std::uint8_t*>(v.data()),
-                static_cast<std::size_t>(Count()) * sizeof(v[0]));
+            return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v.data()),
+                                                 static_cast<std::size_t>(Count()) * sizeof(v[0]));
         },
         data_);
 }

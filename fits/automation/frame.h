@@ -15,11 +15,9 @@ enum class ElementType { UInt8, Int16, Int32, Float32 };
 int ElementSize(ElementType type);
 
 class Frame {
-public:
+  public:
     Frame() = default;
-    Frame(ElementType type, std::int64_t columns, std::int64_t rows) {
-        Reset(type, columns, rows);
-    }
+    Frame(ElementType type, std::int64_t columns, std::int64_t rows) { Reset(type, columns, rows); }
 
     // Makes the frame columns x rows of the type, all zero; reuses the storage it has.
     void Reset(ElementType type, std::int64_t columns, std::int64_t rows);
@@ -50,7 +48,7 @@ public:
     double At(std::int64_t column, std::int64_t row) const;
     void Set(std::int64_t column, std::int64_t row, double value);
 
-private:
+  private:
     ElementType type_ = ElementType::Int16;
     std::int64_t columns_ = 0;
     std::int64_t rows_ = 0;

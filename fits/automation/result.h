@@ -9,7 +9,7 @@ namespace fits {
 
 // Success, or a failure with a readable message (which names the file where one is involved).
 class Status {
-public:
+  public:
     Status() = default;
     static Status Ok() { return Status(); }
     static Status Error(std::string message) { return Status(std::move(message), false); }
@@ -18,7 +18,7 @@ public:
     explicit operator bool() const { return ok_; }
     const std::string& message() const { return message_; }
 
-private:
+  private:
     Status(std::string message, bool ok) : message_(std::move(message)), ok_(ok) {}
     std::string message_;
     bool ok_ = true;
@@ -27,8 +27,8 @@ private:
 // A value, or the message of the failure that prevented it.
 template <class T>
 class Result {
-public:
-    Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  public:
+    Result(T value) : value_(std::move(value)) {}             // NOLINT: implicit by design
     Result(Status failure) : failure_(std::move(failure)) {}  // NOLINT
 
     bool ok() const { return value_.has_value(); }
@@ -40,7 +40,7 @@ public:
     const std::string& message() const { return failure_.message(); }
     Status status() const { return ok() ? Status::Ok() : failure_; }
 
-private:
+  private:
     std::optional<T> value_;
     Status failure_;
 };

@@ -9,15 +9,15 @@
 namespace fits {
 
 class Variant {
-public:
+  public:
     using Value = std::variant<std::monostate, bool, std::int32_t, float, double, std::string>;
 
     Variant() = default;
-    Variant(bool v) : value_(v) {}            // NOLINT: implicit by design
-    Variant(std::int32_t v) : value_(v) {}    // NOLINT
-    Variant(float v) : value_(v) {}           // NOLINT
-    Variant(double v) : value_(v) {}          // NOLINT
-    Variant(std::string v) : value_(std::move(v)) {}  // NOLINT
+    Variant(bool v) : value_(v) {}                      // NOLINT: implicit by design
+    Variant(std::int32_t v) : value_(v) {}              // NOLINT
+    Variant(float v) : value_(v) {}                     // NOLINT
+    Variant(double v) : value_(v) {}                    // NOLINT
+    Variant(std::string v) : value_(std::move(v)) {}    // NOLINT
     Variant(const char* v) : value_(std::string(v)) {}  // NOLINT
 
     bool IsEmpty() const { return std::holds_alternative<std::monostate>(value_); }
@@ -32,7 +32,7 @@ public:
     // Non-zero numbers and the texts "True"/"true"/non-zero numbers are true.
     bool ToBool() const;
 
-private:
+  private:
     Value value_;
 };
 

@@ -44,7 +44,7 @@ struct Options {
 };
 
 class StderrReporter : public fits::Reporter {
-public:
+  public:
     void MessageBox(const std::string& text, const std::string& caption) override {
         std::cerr << "\r" << caption << ": " << text << "\n";
     }
@@ -107,9 +107,12 @@ std::vector<std::string> Expand(const std::vector<std::string>& inputs,
         }
         std::vector<std::string> found;
         for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec))
-            if (it->is_regular_file() && IsSpeName(it->path())) found.push_back(it->path().string());
-        if (ec) failures.push_back(input + ": cannot read the folder: " + ec.message());
-        else if (found.empty()) failures.push_back(input + ": no SPE files in the folder");
+            if (it->is_regular_file() && IsSpeName(it->path()))
+                found.push_back(it->path().string());
+        if (ec)
+            failures.push_back(input + ": cannot read the folder: " + ec.message());
+        else if (found.empty())
+            failures.push_back(input + ": no SPE files in the folder");
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());
     }
@@ -119,7 +122,8 @@ std::vector<std::string> Expand(const std::vector<std::string>& inputs,
 void DrawProgress(std::size_t done, std::size_t total) {
     constexpr int kWidth = 30;
     int filled = static_cast<int>(kWidth * done / std::max<std::size_t>(total, 1));
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+    std::fprintf(stderr, "\r[%s%s] %zu/%zu",
+                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
                  std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), done, total);
     if (done == total) std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -168,7 +172,8 @@ int main(int argc, char** argv) {
         if (auto saved = fits::SaveHeader(store.Text(), options.save_header); !saved)
             failures.push_back(saved.message());
     }
-    for (const std::string& failure : failures) std::cerr << failure << "\n";
+    for (const std::string& failure : failures)
+        std::cerr << failure << "\n";
     if (!options.quiet)
         std::cout << report.written.size() << " of " << files.size() << " file(s) converted\n";
     return failures.empty() ? 0 : 1;

@@ -20,9 +20,9 @@ struct CommandReport {
 };
 
 struct ConvertOptions {
-    bool standard = true;    // rebuild the Standard header for each file
-    std::string addFile;     // header file appended to a Standard header
-    std::string outputDir;   // empty: each FITS file beside its SPE file
+    bool standard = true;   // rebuild the Standard header for each file
+    std::string addFile;    // header file appended to a Standard header
+    std::string outputDir;  // empty: each FITS file beside its SPE file
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

@@ -50,7 +50,9 @@ inline Dst Convert(Src value, std::int64_t& clamped) {
     }
 }
 
-inline void StoreBig(std::uint8_t* out, std::uint8_t v) { *out = v; }
+inline void StoreBig(std::uint8_t* out, std::uint8_t v) {
+    *out = v;
+}
 inline void StoreBig(std::uint8_t* out, std::int16_t v) {
     auto u = __builtin_bswap16(static_cast<std::uint16_t>(v));
     std::memcpy(out, &u, 2);
@@ -74,7 +76,8 @@ void EncodeRun(const Src* src, std::int64_t n, std::uint8_t* out, std::int64_t& 
     if constexpr (std::is_same_v<Src, std::int16_t> && std::is_same_v<Dst, std::int32_t>) {
         if (unsigned16) {
             for (std::int64_t i = 0; i < n; ++i)
-                StoreBig(out + 4 * i, static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])));
+                StoreBig(out + 4 * i,
+                         static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])));
             return;
         }
     }
@@ -89,11 +92,20 @@ void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::ui
                     std::int64_t& clamped) {
     const bool unsigned16 = std::is_same_v<Src, std::int16_t>;
     switch (bitpix) {
-        case 8: EncodeRun<std::uint8_t>(src, n, out, clamped, false); break;
-        case 16: EncodeRun<std::int16_t>(src, n, out, clamped, false); break;
-        case 32: EncodeRun<std::int32_t>(src, n, out, clamped, unsigned16); break;
-        case -32: EncodeRun<float>(src, n, out, clamped, false); break;
-        default: break;
+        case 8:
+            EncodeRun<std::uint8_t>(src, n, out, clamped, false);
+            break;
+        case 16:
+            EncodeRun<std::int16_t>(src, n, out, clamped, false);
+            break;
+        case 32:
+            EncodeRun<std::int32_t>(src, n, out, clamped, unsigned16);
+            break;
+        case -32:
+            EncodeRun<float>(src, n, out, clamped, false);
+            break;
+        default:
+            break;
     }
 }
 
@@ -103,12 +115,14 @@ bool IsSupportedBitpix(std::int32_t bitpix) {
 
 // ---- Output --------------------------------------------------------------------------------
 
-std::string SystemReason() { return std::strerror(errno); }
+std::string SystemReason() {
+    return std::strerror(errno);
+}
 
 // A temporary file beside the target, removed unless committed by renaming it over the
 // target.
 class TempOutput {
-public:
+  public:
     explicit TempOutput(const std::string& target) : target_(target) {
         std::filesystem::path t(target);
         std::string dir = t.has_parent_path() ? t.parent_path().string() : ".";
@@ -149,8 +163,10 @@ public:
         for (std::size_t done = 0; ok() && done < used_;) {
             ssize_t n = write(fd_, buffer_.data() + done, used_ - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) error_ = target_ + ": cannot write: " + SystemReason();
-            else done += static_cast<std::size_t>(n);
+            if (n <= 0)
+                error_ = target_ + ": cannot write: " + SystemReason();
+            else
+                done += static_cast<std::size_t>(n);
         }
         used_ = 0;
     }
@@ -168,7 +184,7 @@ public:
         committed_ = ok();
     }
 
-private:
+  private:
     std::string target_, temp_, error_;
     int fd_ = -1;
     bool created_ = false;
@@ -226,7 +242,8 @@ std::string BuildHeaderBlock(std::string_view headerText) {
         return true;
     });
     block += "END";
-    FitWidth(block, static_cast<Pos>(block.size()) + kBlock - static_cast<Pos>(block.size()) % kBlock);
+    FitWidth(block,
+             static_cast<Pos>(block.size()) + kBlock - static_cast<Pos>(block.size()) % kBlock);
     return block;
 }
 
@@ -249,20 +266,24 @@ void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::i
         const std::int64_t at = r * frame.Columns();
         switch (frame.Type()) {
             case ElementType::UInt8:
-                EncodeElements(bitpix_, frame.Elements<std::uint8_t>().data() + at, n, out, clamped_);
+                EncodeElements(bitpix_, frame.Elements<std::uint8_t>().data() + at, n, out,
+                               clamped_);
                 break;
             case ElementType::Int16:
-                EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out, clamped_);
+                EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
+                               clamped_);
                 break;
             case ElementType::Int32:
-                EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out, clamped_);
+                EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
+                               clamped_);
                 break;
             case ElementType::Float32:
                 EncodeElements(bitpix_, frame.Elements<float>().data() + at, n, out, clamped_);
                 break;
         }
         if (n < columns_)
-            std::memset(out + n * sample_bytes_, 0, static_cast<std::size_t>((columns_ - n) * sample_bytes_));
+            std::memset(out + n * sample_bytes_, 0,
+                        static_cast<std::size_t>((columns_ - n) * sample_bytes_));
     }
 }
 
@@ -286,8 +307,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0) return WriteOutcome{};
     const std::int64_t frames = *v.naxis3;
     HeaderValues size = GetHeaderValues(headerText, kNaxis1 | kNaxis2 | kBitpix);
-    const bool with_data = size.naxis1 && size.naxis2 && size.bitpix && *size.naxis1 > 0 &&
-                           *size.naxis2 > 0;
+    const bool with_data =
+        size.naxis1 && size.naxis2 && size.bitpix && *size.naxis1 > 0 && *size.naxis2 > 0;
     if (with_data) {
         auto held = document.GetParam(doc_param::kFrames).ToInt32();
         if (held && frames > *held)
@@ -303,7 +324,9 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     FrameEncoder encoder(*v.bitpix, with_data ? *size.naxis1 : 0, with_data ? *size.naxis2 : 0);
     const std::int64_t row_bytes = with_data ? *size.naxis1 * std::abs(*v.bitpix) / 8 : 0;
     const std::int64_t rows_per_chunk =
-        row_bytes > 0 ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes) : 1;
+        row_bytes > 0
+            ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes)
+            : 1;
     Frame frame;
     bool warned_size = false;
     for (std::int64_t f = 1; f <= frames && with_data && out.ok(); ++f) {

@@ -38,7 +38,7 @@ std::string BuildHeaderBlock(std::string_view headerText);
 
 // Converts frames to FITS samples for one BITPIX and size, counting clamped samples.
 class FrameEncoder {
-public:
+  public:
     FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows);
     // Bytes of one frame: columns x rows x |BITPIX| / 8.
     std::int64_t FrameBytes() const { return columns_ * rows_ * sample_bytes_; }
@@ -50,7 +50,7 @@ public:
     // Samples that did not fit the sample type and were clamped to the nearest value.
     std::int64_t Clamped() const { return clamped_; }
 
-private:
+  private:
     std::int32_t bitpix_;
     std::int64_t columns_, rows_, sample_bytes_;
     bool supported_;
@@ -63,8 +63,8 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
                                        Reporter& reporter);
 
 struct WriteOutcome {
-    bool written = false;       // false: the header's BITPIX or NAXIS3 said write nothing
-    std::int64_t clamped = 0;   // samples clamped to the sample type
+    bool written = false;      // false: the header's BITPIX or NAXIS3 said write nothing
+    std::int64_t clamped = 0;  // samples clamped to the sample type
 };
 
 // Called after each frame with (frames done, frames in all); returning false cancels.

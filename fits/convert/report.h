@@ -7,7 +7,7 @@
 namespace fits {
 
 class Reporter {
-public:
+  public:
     virtual ~Reporter() = default;
     // A message box with an OK button ("Data type not supported.", caption "FITS").
     virtual void MessageBox(const std::string& text, const std::string& caption) = 0;

@@ -50,7 +50,9 @@ std::string ReadText(std::FILE* file) {
 
 }  // namespace
 
-bool IsFitsName(std::string_view path) { return ToLower(path).find(".fit") != std::string::npos; }
+bool IsFitsName(std::string_view path) {
+    return ToLower(path).find(".fit") != std::string::npos;
+}
 
 std::string ReadFileHeader(const std::string& path) {
     File file(std::fopen(path.c_str(), "rb"), std::fclose);

@@ -72,8 +72,8 @@ TEST(Experiment, TypeCodesOfAcquisitions) {
         std::int32_t code;
         bool floating;
         std::int32_t produced;  // data type code of the file; -1: refused
-    } cases[] = {{0, true, 3}, {0, false, 2}, {5, false, 5}, {6, false, 6}, {3, false, 3},
-                 {4, false, -1}, {9, false, -1}};
+    } cases[] = {{0, true, 3},  {0, false, 2},  {5, false, 5}, {6, false, 6},
+                 {3, false, 3}, {4, false, -1}, {9, false, -1}};
     for (const auto& c : cases) {
         TempDir dir;
         ASSERT_TRUE(SaveSettings({0, 1, c.code, 8, 1, c.floating}).ok());

@@ -29,18 +29,50 @@ struct SampleCase {
 };
 
 const SampleCase kSamples[] = {
-    {"hene_int32_1340x1.spe", 1340, 1, 1, 2, "4", {{5631, 266664, 13268580}},
+    {"hene_int32_1340x1.spe",
+     1340,
+     1,
+     1,
+     2,
+     "4",
+     {{5631, 266664, 13268580}},
      {5651, 5818, 5822, 5779}},
-    {"noise_uint16_1020x1x5.spe", 1020, 1, 5, 6, "5",
-     {{670, 705, 696614}, {668, 699, 693335}, {664, 688, 690157}, {664, 688, 687871},
+    {"noise_uint16_1020x1x5.spe",
+     1020,
+     1,
+     5,
+     6,
+     "5",
+     {{670, 705, 696614},
+      {668, 699, 693335},
+      {664, 688, 690157},
+      {664, 688, 687871},
       {662, 683, 685537}},
      {670, 678, 683, 683}},
-    {"polystyrene_uint16_1340x1.spe", 1340, 1, 1, 6, "0.1", {{567, 3832, 909945}},
+    {"polystyrene_uint16_1340x1.spe",
+     1340,
+     1,
+     1,
+     6,
+     "0.1",
+     {{567, 3832, 909945}},
      {585, 590, 593, 596}},
     {"frames01_uint16_32x32x2.spe", 32, 32, 2, 6, "0", {{0, 0, 0}, {1, 1, 1024}}, {0, 0, 0, 0}},
-    {"image_uint16_30x20x2.spe", 30, 20, 2, 6, "0",
-     {{1946, 2023, 1190522}, {1943, 2024, 1189228}}, {2020, 2010, 1998, 2002}},
-    {"glue_float32_4711x1_v25.spe", 4711, 1, 1, 3, "0.02", {{0, 2338.53, 10950960.6919}},
+    {"image_uint16_30x20x2.spe",
+     30,
+     20,
+     2,
+     6,
+     "0",
+     {{1946, 2023, 1190522}, {1943, 2024, 1189228}},
+     {2020, 2010, 1998, 2002}},
+    {"glue_float32_4711x1_v25.spe",
+     4711,
+     1,
+     1,
+     3,
+     "0.02",
+     {{0, 2338.53, 10950960.6919}},
      {0, 2322.12, 2323.83, 2323.11}},
 };
 
@@ -78,7 +110,8 @@ TEST(SpeSamples, OpenWithKnownValuesThroughDataDocument) {
             EXPECT_NEAR(sum, s.stats[f].sum, 0.01);
         }
         ASSERT_TRUE(doc->GetFrame(1, frame).ok());
-        for (int i = 0; i < 4; ++i) EXPECT_NEAR(Unsigned(frame, i, 0, s.code), s.first4[i], 0.01);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_NEAR(Unsigned(frame, i, 0, s.code), s.first4[i], 0.01);
         EXPECT_FALSE(doc->GetFrame(s.frames + 1, frame).ok());
         EXPECT_FALSE(doc->GetFrame(0, frame).ok());
         doc->Close();
@@ -220,18 +253,19 @@ TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
     }
     std::uint64_t footer = bytes.size();
     put(678, &footer, 8);
-    bytes += "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-             "<SpeFormat version=\"3.0\" xmlns=\"http://www.example.org/spe/3\">"
-             "<DataFormat><DataBlock type=\"Frame\" version=\"3.0\" count=\"2\" "
-             "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"50\">"
-             "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"1\" size=\"6\" "
-             "stride=\"6\"/>"
-             "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"2\" size=\"12\" "
-             "stride=\"12\"/></DataBlock></DataFormat>"
-             "<DataHistories><DataHistory><Origin><Experiment><Devices><Cameras><Camera>"
-             "<ShutterTiming><ExposureTime>250</ExposureTime></ShutterTiming>"
-             "</Camera></Cameras></Devices></Experiment></Origin></DataHistory></DataHistories>"
-             "</SpeFormat>";
+    bytes +=
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+        "<SpeFormat version=\"3.0\" xmlns=\"http://www.example.org/spe/3\">"
+        "<DataFormat><DataBlock type=\"Frame\" version=\"3.0\" count=\"2\" "
+        "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"50\">"
+        "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"1\" size=\"6\" "
+        "stride=\"6\"/>"
+        "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"2\" size=\"12\" "
+        "stride=\"12\"/></DataBlock></DataFormat>"
+        "<DataHistories><DataHistory><Origin><Experiment><Devices><Cameras><Camera>"
+        "<ShutterTiming><ExposureTime>250</ExposureTime></ShutterTiming>"
+        "</Camera></Cameras></Devices></Experiment></Origin></DataHistory></DataHistories>"
+        "</SpeFormat>";
     ASSERT_EQ(stride, 50);
     std::string path = dir / "v3.spe";
     std::ofstream(path, std::ios::binary) << bytes;

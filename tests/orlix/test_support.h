@@ -7,13 +7,17 @@
 
 namespace testing_support {
 
-inline std::string SampleDir() { return SAMPLES_DIR; }
-inline std::string Sample(const std::string& name) { return SampleDir() + "/" + name; }
+inline std::string SampleDir() {
+    return SAMPLES_DIR;
+}
+inline std::string Sample(const std::string& name) {
+    return SampleDir() + "/" + name;
+}
 
 // A fresh temporary folder, removed at the end of the test; also made the user's config and
 // data directory so that settings and acquisitions stay inside it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "fitsXXXXXX").string();
         path_ = mkdtemp(pattern.data());
@@ -28,7 +32,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

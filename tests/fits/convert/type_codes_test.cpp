@@ -7,7 +7,7 @@ namespace {
 
 // An experiment whose floating-point flag the test sets; counts the objects made.
 class FlagFactory : public AutomationFactory {
-public:
+  public:
     bool floating = false;
     int experiments = 0;
     std::unique_ptr<DataDocument> NewDataDocument() override { return nullptr; }
@@ -33,11 +33,16 @@ TEST(TypeCodes, TableForCodesMinusOneToSeven) {
         const char* bitpix;
         const char* name;
     } cases[] = {
-        {0, true, "-32", "float"},  {0, false, "32", "long"},
-        {1, false, "16", "short"},  {2, false, "32", "long"},
-        {3, false, "-32", "float"}, {4, false, "0", "unsupported data type"},
-        {5, false, "8", "byte"},    {6, true, "32", "long"},
-        {7, false, "0", "unsupported data type"}, {-1, true, "0", "unsupported data type"},
+        {0, true, "-32", "float"},
+        {0, false, "32", "long"},
+        {1, false, "16", "short"},
+        {2, false, "32", "long"},
+        {3, false, "-32", "float"},
+        {4, false, "0", "unsupported data type"},
+        {5, false, "8", "byte"},
+        {6, true, "32", "long"},
+        {7, false, "0", "unsupported data type"},
+        {-1, true, "0", "unsupported data type"},
         {INT32_MIN, false, "0", "unsupported data type"},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,280 @@
+#include "fits/convert/fits_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "../../orlix/test_support.h"
+#include "../fake_automation.h"
+#include "fits/header/header_text.h"
+
+namespace fits {
+namespace {
+
+using testing_fakes::MemoryDocument;
+using testing_fakes::RecordingReporter;
+using testing_support::TempDir;
+
+// A header with the values as given (written raw, so that non-numbers stay); an empty value
+// leaves its card out.
+std::string Header(const std::string& bitpix, const std::string& n1, const std::string& n2,
+                   const std::string& n3) {
+    std::string text = "SIMPLE  =                    T\r\n";
+    const std::pair<const char*, const std::string*> cards[] = {
+        {"BITPIX  = ", &bitpix}, {"NAXIS1  = ", &n1}, {"NAXIS2  = ", &n2}, {"NAXIS3  = ", &n3}};
+    for (const auto& [card, value] : cards)
+        if (!value->empty()) text += card + *value + "\r\n";
+    return text;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    char b[4];
+    for (auto v : bytes) {
+        std::snprintf(b, sizeof b, "%02X ", v);
+        out += b;
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+TEST(GetHeaderValues, OrderAndStopRule) {
+    const struct {
+        std::string text;
+        std::optional<std::int32_t> n1, n2, n3, bp;
+    } cases[] = {
+        {Header("16", "3", "2", "4"), 3, 2, 4, 16},
+        {Header("16", "3", "", ""), 3, 1, 1, 16},
+        {Header("x", "3", "2", "4"), 3, std::nullopt, std::nullopt, std::nullopt},
+        {Header("16", "", "2", "4"), std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        {"NAXIS1  = 2.5\r\nBITPIX  = 8\r\nNAXIS2  = abc\r\n", 2, std::nullopt, std::nullopt, 8},
+        {"NAXIS1  = 3.5\r\nBITPIX  = -32\r\nNAXIS3  = 1E2\r\n", 4, 1, 100, -32},
+    };
+    for (const auto& c : cases) {
+        HeaderValues v = GetHeaderValues(c.text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
+        EXPECT_EQ(v.naxis1, c.n1) << c.text;
+        EXPECT_EQ(v.naxis2, c.n2) << c.text;
+        EXPECT_EQ(v.naxis3, c.n3) << c.text;
+        EXPECT_EQ(v.bitpix, c.bp) << c.text;
+    }
+    HeaderValues only = GetHeaderValues(Header("x", "3", "2", "4"), kNaxis3);
+    EXPECT_EQ(only.naxis3, 4);  // BITPIX not asked: it does not stop the reading
+    EXPECT_FALSE(only.naxis1);
+}
+
+TEST(BuildHeaderBlock, SizesAndEndOffsets) {
+    const struct {
+        int cards;
+        std::size_t size, end_at;
+    } cases[] = {{0, 2880, 0},
+                 {35, 2880, 2800},
+                 {36, 5760, 2880},
+                 {72, 8640, 5760},
+                 {400, 31680, 32000 - 0}};
+    for (const auto& c : cases) {
+        std::string text;
+        for (int i = 0; i < c.cards; ++i)
+            text += "C" + std::to_string(i) + "\r\n";
+        std::string block = BuildHeaderBlock(text);
+        EXPECT_EQ(block.size(), c.cards == 400 ? 34560u : c.size) << c.cards;
+        EXPECT_EQ(block.substr(static_cast<std::size_t>(c.cards) * 80, 3), "END");
+        EXPECT_EQ(block.find_first_not_of(' ', static_cast<std::size_t>(c.cards) * 80 + 3),
+                  std::string::npos);
+    }
+    std::string block = BuildHeaderBlock(std::string(100, 'L') + "\r\n\r\n   \r\nX");
+    EXPECT_EQ(block.substr(0, 80), std::string(80, 'L'));
+    EXPECT_EQ(block.substr(80, 80), std::string(80, ' '));  // a line of blanks stays a card
+    EXPECT_EQ(block.substr(160, 80), "X" + std::string(79, ' '));
+    EXPECT_EQ(block.substr(240, 3), "END");
+}
+
+TEST(FrameToBytes, BytePatternsPerBitpix) {
+    const struct {
+        const char* bitpix;
+        ElementType type;
+        double element;
+        const char* bytes;
+    } cases[] = {
+        {"16", ElementType::Int16, -2, "FF FE"},
+        {"16", ElementType::Int32, 258, "01 02"},
+        {"32", ElementType::Int32, 1, "00 00 00 01"},
+        {"32", ElementType::Int16, -1, "00 00 FF FF"},
+        {"32", ElementType::Int16, -32768, "00 00 80 00"},
+        {"-32", ElementType::Float32, 1.0, "3F 80 00 00"},
+        {"-32", ElementType::Float32, -2.0, "C0 00 00 00"},
+        {"-32", ElementType::Int16, -2, "C0 00 00 00"},
+        {"8", ElementType::Int16, 200, "C8"},
+        {"8", ElementType::UInt8, 255, "FF"},
+        {"16", ElementType::Float32, 2.5, "00 02"},
+        {"16", ElementType::Float32, 3.5, "00 04"},
+        {"32", ElementType::Float32, -2.5, "FF FF FF FE"},
+        // Elements that do not fit are clamped to the nearest representable value.
+        {"16", ElementType::Int32, 40000, "7F FF"},
+        {"8", ElementType::Int16, 300, "FF"},
+        {"8", ElementType::Int16, -5, "00"},
+        {"16", ElementType::Float32, -1e9, "80 00"},
+    };
+    for (const auto& c : cases) {
+        Frame frame(c.type, 1, 1);
+        frame.Set(0, 0, c.element);
+        RecordingReporter reporter;
+        EXPECT_EQ(Hex(FrameToBytes(Header(c.bitpix, "1", "1", "1"), frame, reporter)), c.bytes)
+            << c.bitpix << " " << c.element;
+        EXPECT_TRUE(reporter.boxes.empty());
+    }
+}
+
+TEST(FrameToBytes, OrderIsRowByRowColumnFastest) {
+    Frame frame(ElementType::UInt8, 3, 2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            frame.Set(c, r, 10 * r + c);
+    RecordingReporter reporter;
+    EXPECT_EQ(Hex(FrameToBytes(Header("8", "3", "2", "1"), frame, reporter)), "00 01 02 0A 0B 0C");
+    EXPECT_TRUE(FrameToBytes(Header("8", "0", "2", "1"), frame, reporter).empty());
+    EXPECT_TRUE(FrameToBytes(Header("8", "", "2", "1"), frame, reporter).empty());
+    EXPECT_EQ(Hex(FrameToBytes(Header("64", "1", "1", "1"), frame, reporter)),
+              "00 00 00 00 00 00 00 00");
+    EXPECT_EQ(reporter.boxes, std::vector<std::string>{"FITS: Data type not supported."});
+}
+
+struct WriteCase {
+    std::string header;
+    std::int64_t columns, rows, frames;
+    std::int64_t expected_size;  // -1: no file
+    int boxes;
+};
+
+TEST(WriteFitsFile, SizesPaddingAndSilentSkips) {
+    TempDir dir;
+    const WriteCase cases[] = {
+        {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, 0},
+        {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, 0},
+        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, 0},  // no NAXIS3: one frame
+        {Header("8", "4", "1", "0"), 4, 1, 1, -1, 0},         // NAXIS3 0: nothing at all
+        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, 0},
+        {Header("", "4", "1", "1"), 4, 1, 1, -1, 0},    // no BITPIX
+        {Header("8", "", "1", "1"), 4, 1, 1, 2880, 0},  // no NAXIS1: header only
+        {Header("64", "360", "1", "2"), 360, 1, 2, 2880 + 5760, 2},
+        {Header("0", "360", "1", "2"), 360, 1, 2, 2880, 2},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
+        MemoryDocument doc;
+        doc.params[doc_param::kFrames] = static_cast<std::int32_t>(c.frames);
+        for (std::int64_t f = 0; f < c.frames; ++f) {
+            doc.frames.emplace_back(ElementType::UInt8, c.columns, c.rows);
+            doc.frames.back().Set(0, 0, 7 + static_cast<double>(f));
+        }
+        RecordingReporter reporter;
+        std::string path = dir / ("out" + std::to_string(i++) + ".fit");
+        auto outcome = WriteFitsFile(c.header, doc, path, reporter);
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
+        EXPECT_EQ(static_cast<int>(reporter.boxes.size()), c.boxes);
+        if (c.expected_size < 0) {
+            EXPECT_FALSE(outcome->written);
+            EXPECT_FALSE(std::filesystem::exists(path));
+            continue;
+        }
+        std::string bytes = ReadAll(path);
+        ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), c.expected_size);
+        const std::size_t data = BuildHeaderBlock(c.header).size();
+        if (bytes.size() > data && c.boxes == 0) {
+            EXPECT_NE(bytes.substr(data, 4).find('\x07'), std::string::npos);
+        }
+        if (c.boxes) {
+            EXPECT_EQ(bytes.find_first_not_of('\0', data), std::string::npos);
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+              6);  // no temp files
+}
+
+TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
+    TempDir dir;
+    const std::string path = dir / "run1.fit";
+    std::ofstream(path) << "old";
+    chmod(path.c_str(), 0444);
+    MemoryDocument doc;
+    doc.params[doc_param::kFrames] = 3;
+    for (int f = 0; f < 3; ++f)
+        doc.frames.emplace_back(ElementType::Int16, 2, 2);
+    RecordingReporter reporter;
+    ASSERT_TRUE(WriteFitsFile(Header("16", "2", "2", "3"), doc, path, reporter).ok());
+    EXPECT_EQ(ReadAll(path).size(), 5760u);
+
+    std::ofstream(path) << "old";
+    doc.fail_at_frame = 2;  // the data file fails in the middle of the write
+    auto failed = WriteFitsFile(Header("16", "2", "2", "3"), doc, path, reporter);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(ReadAll(path), "old");
+
+    doc.fail_at_frame = 0;
+    auto too_many = WriteFitsFile(Header("16", "2", "2", "4"), doc, path, reporter);
+    EXPECT_FALSE(too_many.ok());
+    EXPECT_NE(too_many.message().find("header asks for 4 frames"), std::string::npos);
+    EXPECT_EQ(ReadAll(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    if (geteuid() != 0) {  // root writes into read-only folders
+        chmod(dir.path().c_str(), 0555);
+        EXPECT_FALSE(WriteFitsFile(Header("16", "2", "2", "1"), doc, path, reporter).ok());
+        chmod(dir.path().c_str(), 0755);
+    }
+    auto no_folder = WriteFitsFile(Header("16", "2", "2", "1"), doc, dir / "none/x.fit", reporter);
+    EXPECT_FALSE(no_folder.ok());
+    EXPECT_NE(no_folder.message().find("cannot create"), std::string::npos);
+}
+
+TEST(WriteFitsFile, ClampedSamplesReportedOncePerFile) {
+    TempDir dir;
+    MemoryDocument doc;
+    doc.params[doc_param::kFrames] = 2;
+    for (int f = 0; f < 2; ++f) {
+        doc.frames.emplace_back(ElementType::Int32, 3, 1);
+        doc.frames.back().Set(0, 0, 300);
+        doc.frames.back().Set(1, 0, -1);
+    }
+    RecordingReporter reporter;
+    auto outcome = WriteFitsFile(Header("8", "3", "1", "2"), doc, dir / "c.fit", reporter);
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_EQ(outcome->clamped, 4);
+    ASSERT_EQ(reporter.warnings.size(), 1u);
+    EXPECT_NE(reporter.warnings[0].find("4 samples"), std::string::npos);
+}
+
+// More than 32,767 columns and frames, and more than 373 cards.
+TEST(WriteFitsFile, NoOld16BitLimits) {
+    TempDir dir;
+    MemoryDocument doc;
+    const int frames = 33000;
+    doc.params[doc_param::kFrames] = frames;
+    Frame wide(ElementType::UInt8, 40000, 1);
+    wide.Set(39999, 0, 9);
+    doc.frames.assign(frames, Frame(ElementType::UInt8, 1, 1));
+    doc.frames[0] = wide;
+    std::string header = Header("8", "40000", "1", "1");
+    for (int i = 0; i < 400; ++i)
+        InsertCard(header, "history", "card", VT_None, "", -1);
+    RecordingReporter reporter;
+    ASSERT_TRUE(WriteFitsFile(header, doc, dir / "wide.fit", reporter).ok());
+    std::string bytes = ReadAll(dir / "wide.fit");
+    const std::size_t data = BuildHeaderBlock(header).size();
+    EXPECT_EQ(data, 408u * 80 / 2880 * 2880 + 2880);
+    EXPECT_EQ(bytes[data + 39999], 9);
+
+    std::string many = Header("8", "1", "1", std::to_string(frames));
+    ASSERT_TRUE(WriteFitsFile(many, doc, dir / "many.fit", reporter).ok());
+    EXPECT_EQ(ReadAll(dir / "many.fit").size(), 2880u + 34560u);
+}
+
+}  // namespace
+}  // namespace fits

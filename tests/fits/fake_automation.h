@@ -1,0 +1,84 @@
+// In-memory stand-ins for the acquisition application's objects, for core tests.
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include "fits/automation/automation.h"
+#include "fits/convert/report.h"
+
+namespace fits::testing_fakes {
+
+class MemoryDocument : public DataDocument {
+  public:
+    std::map<std::int32_t, Variant> params;
+    std::vector<Frame> frames;
+    int fail_at_frame = 0;  // GetFrame of this number fails
+    int closes = 0;
+
+    Variant GetParam(std::int32_t number) override {
+        auto it = params.find(number);
+        return it == params.end() ? Variant() : it->second;
+    }
+    Status Open(const std::string&, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                const std::string&) override {
+        return Status::Ok();
+    }
+    Status Refresh() override { return Status::Ok(); }
+    Status GetFrame(std::int64_t n, Frame& frame) override {
+        if (n == fail_at_frame || n < 1 || n > static_cast<std::int64_t>(frames.size()))
+            return Status::Error("memory: frame " + std::to_string(n) + " unreadable");
+        frame = frames[static_cast<std::size_t>(n - 1)];
+        return Status::Ok();
+    }
+    Status PutFrame(std::int64_t n, const Frame& frame) override {
+        if (n > static_cast<std::int64_t>(frames.size()))
+            frames.resize(static_cast<std::size_t>(n));
+        frames[static_cast<std::size_t>(n - 1)] = frame;
+        return Status::Ok();
+    }
+    Status Finalize() override { return Status::Ok(); }
+    Status Close() override {
+        ++closes;
+        return Status::Ok();
+    }
+};
+
+class MemoryExperiment : public Experiment {
+  public:
+    std::map<std::int32_t, Variant> params;
+    Variant GetParam(std::int32_t number) override {
+        auto it = params.find(number);
+        return it == params.end() ? Variant() : it->second;
+    }
+    Status Start(DataDocument&) override { return Status::Ok(); }
+    Status Wait() override { return Status::Ok(); }
+};
+
+class MemoryFactory : public AutomationFactory {
+  public:
+    std::map<std::int32_t, Variant> experiment_params = {
+        {exp_param::kExposure, 1.0}, {exp_param::kFrames, 1}, {exp_param::kDataType, 6},
+        {exp_param::kColumns, 512},  {exp_param::kRows, 512}, {exp_param::kFloatFlag, false}};
+    int experiments = 0;
+    std::unique_ptr<DataDocument> NewDataDocument() override {
+        return std::make_unique<MemoryDocument>();
+    }
+    std::unique_ptr<Experiment> NewExperiment() override {
+        ++experiments;
+        auto e = std::make_unique<MemoryExperiment>();
+        e->params = experiment_params;
+        return e;
+    }
+};
+
+class RecordingReporter : public Reporter {
+  public:
+    std::vector<std::string> boxes, warnings;
+    void MessageBox(const std::string& text, const std::string& caption) override {
+        boxes.push_back(caption + ": " + text);
+    }
+    void Warning(const std::string& text) override { warnings.push_back(text); }
+};
+
+}  // namespace fits::testing_fakes
