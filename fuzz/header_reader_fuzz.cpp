@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string path = "/tmp/header_fuzz_" + std::to_string(getpid()) + ".fit";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return 0;
-    std::fwrite(data, 1, size, file);
+    if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
     std::string text = fits::ReadFileHeader(path);
     std::remove(path.c_str());

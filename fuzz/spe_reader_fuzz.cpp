@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string path = "/tmp/spe_fuzz_" + std::to_string(getpid()) + ".spe";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return 0;
-    std::fwrite(data, 1, size, file);
+    if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
     auto spe = orlix::SpeFile::Open(path);
     if (spe.ok()) {

@@ -1,0 +1,497 @@
+#include "fits/ui/frm_fits.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTimer>
+
+#include "fits/convert/standard_header.h"
+#include "fits/input/fits_display.h"
+#include "fits/input/header_reader.h"
+#include "fits/ui/up_down.h"
+
+namespace fits::ui {
+namespace {
+
+constexpr int kClientWidth = 9615, kClientHeight = 5685;  // twips
+const char kConvertFilter[] = "Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*";
+const char kHeaderFileFilter[] =
+    "FITS Files (*.fit)|*.fit|Text Files (*.txt)|*.txt|All Files (*.*)|*.*";
+const char kDisplayFilter[] = "FITS Files (*.fit)|*.fit|";
+constexpr std::uint32_t kConvertFlags = 0x281204, kSaveFlags = 0x200806;
+constexpr std::uint32_t kOpenOneFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
+// The system scroll-bar colour, the background of the read-only boxes.
+const QColor kScrollBarGrey(0xC8, 0xC8, 0xC8);
+
+// A text box that selects its whole text whenever it gets the focus, by keyboard or mouse.
+class SelectAllLineEdit : public QLineEdit {
+  public:
+    using QLineEdit::QLineEdit;
+    std::function<void()> got_focus;
+
+  protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QLineEdit::focusInEvent(event);
+        if (got_focus) got_focus();
+    }
+};
+
+// The header text as the box shows it: one block per line; a lone CR or LF inside a line
+// shows as a blank so that blocks and lines stay one to one.
+QString DisplayText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            shown += '\n';
+            ++i;
+        } else if (text[i] == '\r' || text[i] == '\n') {
+            shown += ' ';
+        } else {
+            shown += text[i];
+        }
+    }
+    return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
+std::string Latin1(const QString& text) {
+    return text.toLatin1().toStdString();
+}
+
+}  // namespace
+
+void SetBusy(bool busy) {
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+BusyScope::BusyScope() {
+    SetBusy(true);
+}
+BusyScope::~BusyScope() {
+    SetBusy(false);
+}
+
+frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog, QWidget* parent)
+    : QWidget(parent), factory_(factory), dialog_(std::move(dialog)) {
+    setObjectName("frmFITS");
+    setWindowTitle("Orlix/32 - FITS File Converter");
+    // The layout's twips sizes were made for a small 8-point sans-serif dialog font.
+    setFont(QFont("Liberation Sans", 8));
+    show_message = [this](const std::string& caption, const std::string& text) {
+        QMessageBox::information(this, QString::fromStdString(caption),
+                                 QString::fromStdString(text));
+    };
+    CreateControls();
+    Form_Load();
+}
+
+frmFITS::~frmFITS() = default;
+
+void frmFITS::Place(QWidget* widget, int left, int top, int width, int height) {
+    const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
+    auto px = [dpi](int twips) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); };
+    // Each edge converts on its own, so that neighbours that touch in twips touch in pixels.
+    widget->setGeometry(px(left), px(top), px(left + width) - px(left), px(top + height) - px(top));
+}
+
+void frmFITS::CreateControls() {
+    auto button = [this](QPushButton*& b, const char* name, const char* caption) {
+        b = new QPushButton(caption, this);
+        b->setObjectName(name);
+    };
+    auto label = [](QLabel*& l, QWidget* parent, const char* name, const char* caption) {
+        l = new QLabel(caption, parent);
+        l->setObjectName(name);
+    };
+    auto line = [this](QLineEdit*& e, const char* name, bool read_only) {
+        e = read_only ? new QLineEdit(this) : new SelectAllLineEdit(this);
+        e->setObjectName(name);
+        e->setReadOnly(read_only);
+        if (read_only) {
+            QPalette p = e->palette();
+            p.setColor(QPalette::Base, kScrollBarGrey);
+            e->setPalette(p);
+        }
+    };
+
+    txtHeader = new QPlainTextEdit(this);
+    txtHeader->setObjectName("txtHeader");
+    txtHeader->setReadOnly(true);
+    // Read-only, but with a visible caret that the keyboard moves.
+    txtHeader->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    txtHeader->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtHeader->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtHeader->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont courier("Courier New", 9);
+    courier.setStyleHint(QFont::Monospace);
+    txtHeader->setFont(courier);
+    QPalette hp = txtHeader->palette();
+    hp.setColor(QPalette::Base, kScrollBarGrey);
+    txtHeader->setPalette(hp);
+    txtHeader->installEventFilter(this);
+    txtHeader->viewport()->installEventFilter(this);
+
+    fraFormat = new QGroupBox("FITS Header Format", this);
+    fraFormat->setObjectName("fraFormat");
+    optStandard = new QRadioButton("Standard", fraFormat);
+    optStandard->setObjectName("optStandard");
+    optCustom = new QRadioButton("Custom", fraFormat);
+    optCustom->setObjectName("optCustom");
+    txtAddFile = new QLineEdit(fraFormat);
+    txtAddFile->setObjectName("txtAddFile");
+    label(lblFormat, fraFormat, "lblFormat", "");
+
+    button(cmdRun, "cmdRun", "Run Experiment");
+    button(cmdConvert, "cmdConvert", "Convert SPE File(s)...");
+    button(cmdDisplay, "cmdDisplay", "Display FITS File...");
+    button(cmdSaveFile, "cmdSaveFile", "Save Header to File...");
+    label(lblKeyword, this, "lblKeyword", "Keyword");
+    label(lblValue, this, "lblValue", "Value");
+    label(lblComment, this, "lblComment", "Comment");
+    label(lblType, this, "lblType", "Value Type");
+    line(txtKeywordAdd, "txtKeywordAdd", false);
+    line(txtValueAdd, "txtValueAdd", false);
+    line(txtCommentAdd, "txtCommentAdd", false);
+    cboType = new QComboBox(this);
+    cboType->setObjectName("cboType");
+    button(cmdAddLine, "cmdAddLine", "Add Line");
+    button(cmdAddPrimary, "cmdAddPrimary", "Add Primary Data");
+    line(txtKeywordRemove, "txtKeywordRemove", true);
+    line(txtValueRemove, "txtValueRemove", true);
+    line(txtCommentRemove, "txtCommentRemove", true);
+    line(txtHeaderLine, "txtHeaderLine", true);
+    updHeaderLine = new UpDown(this);
+    updHeaderLine->setObjectName("updHeaderLine");
+    button(cmdRemoveLine, "cmdRemoveLine", "Remove Line");
+    cmdRemoveLine->setEnabled(false);
+    button(cmdAddOrlix, "cmdAddOrlix", "Add Orlix/32 Data");
+    button(cmdClear, "cmdClear", "Clear Header");
+    button(cmdAddFile, "cmdAddFile", "Add FITS File Header...");
+
+    // Positions in twips: left, top, width, height (frame members relative to the frame).
+    const struct {
+        QWidget* widget;
+        int left, top, width, height;
+    } layout[] = {
+        {txtHeader, 240, 240, 9135, 2655},         {fraFormat, 240, 3000, 5055, 975},
+        {optStandard, 120, 240, 975, 255},         {txtAddFile, 1200, 240, 2775, 315},
+        {optCustom, 4080, 240, 855, 255},          {lblFormat, 120, 675, 4815, 225},
+        {cmdRun, 5400, 3120, 1935, 375},           {cmdConvert, 5400, 3480, 1935, 375},
+        {cmdDisplay, 7440, 3120, 1935, 375},       {cmdSaveFile, 7440, 3480, 1935, 375},
+        {lblKeyword, 240, 4080, 615, 195},         {lblValue, 1200, 4080, 405, 195},
+        {lblComment, 2520, 4080, 660, 195},        {lblType, 4200, 4080, 810, 195},
+        {txtKeywordAdd, 240, 4320, 975, 315},      {txtValueAdd, 1200, 4320, 1335, 315},
+        {txtCommentAdd, 2520, 4320, 1695, 315},    {cboType, 4200, 4320, 1095, 315},
+        {cmdAddLine, 5400, 4320, 1935, 375},       {cmdAddPrimary, 7440, 4320, 1935, 375},
+        {txtKeywordRemove, 240, 4680, 975, 315},   {txtValueRemove, 1200, 4680, 1335, 315},
+        {txtCommentRemove, 2520, 4680, 1695, 315}, {txtHeaderLine, 4200, 4680, 855, 315},
+        {updHeaderLine, 5055, 4680, 240, 315},     {cmdRemoveLine, 5400, 4680, 1935, 375},
+        {cmdAddOrlix, 7440, 4680, 1935, 375},      {cmdClear, 5400, 5040, 1935, 375},
+        {cmdAddFile, 7440, 5040, 1935, 375},
+    };
+    for (const auto& l : layout)
+        Place(l.widget, l.left, l.top, l.width, l.height);
+    QWidget client;
+    Place(&client, 0, 0, kClientWidth, kClientHeight);
+    setFixedSize(client.size());
+
+    QWidget* order[] = {txtHeader,     optStandard,      txtAddFile,     optCustom,
+                        cmdRun,        cmdConvert,       cmdDisplay,     cmdSaveFile,
+                        txtKeywordAdd, txtValueAdd,      txtCommentAdd,  cboType,
+                        cmdAddLine,    txtKeywordRemove, txtValueRemove, txtCommentRemove,
+                        txtHeaderLine, updHeaderLine,    cmdRemoveLine,  cmdClear,
+                        cmdAddPrimary, cmdAddOrlix,      cmdAddFile};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    for (QLineEdit* e : {txtKeywordAdd, txtValueAdd, txtCommentAdd}) {
+        static_cast<SelectAllLineEdit*>(e)->got_focus = [e] {
+            // Deferred: a mouse click would otherwise place the caret after the selection.
+            QTimer::singleShot(0, e,
+                               [e] { e->setSelection(0, static_cast<int>(e->text().size())); });
+        };
+    }
+    connect(optStandard, &QRadioButton::clicked, this, [this] { optStandard_Click(); });
+    connect(optCustom, &QRadioButton::clicked, this, [this] { optCustom_Click(); });
+    connect(txtAddFile, &QLineEdit::textChanged, this, [this] { txtAddFile_Change(); });
+    connect(updHeaderLine, &UpDown::Changed, this, [this] { updHeaderLine_Change(); });
+    const std::pair<QPushButton*, void (frmFITS::*)()> clicks[] = {
+        {cmdAddLine, &frmFITS::cmdAddLine_Click},   {cmdRemoveLine, &frmFITS::cmdRemoveLine_Click},
+        {cmdClear, &frmFITS::cmdClear_Click},       {cmdAddPrimary, &frmFITS::cmdAddPrimary_Click},
+        {cmdAddOrlix, &frmFITS::cmdAddOrlix_Click}, {cmdConvert, &frmFITS::cmdConvert_Click},
+        {cmdRun, &frmFITS::cmdRun_Click},           {cmdSaveFile, &frmFITS::cmdSaveFile_Click},
+        {cmdAddFile, &frmFITS::cmdAddFile_Click},   {cmdDisplay, &frmFITS::cmdDisplay_Click},
+    };
+    for (const auto& [b, handler] : clicks)
+        connect(b, &QPushButton::clicked, this, [this, h = handler] { (this->*h)(); });
+}
+
+bool frmFITS::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtHeader->viewport() && event->type() == QEvent::MouseButtonRelease)
+        txtHeader_Click();
+    if (watched == txtHeader && event->type() == QEvent::KeyPress) {
+        // Let the box move the caret first, as the key-down event sees it moved.
+        QTimer::singleShot(0, this, [this] { txtHeader_KeyDown(); });
+    }
+    if (watched == txtHeader && event->type() == QEvent::KeyRelease) txtHeader_KeyUp();
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Header store ----------------------------------------------------------------------
+
+void frmFITS::ReplaceText(const std::string& text) {
+    text_ = text;
+    txtHeader->setPlainText(DisplayText(text));
+    QTextCursor cursor = txtHeader->textCursor();
+    cursor.setPosition(0);
+    txtHeader->setTextCursor(cursor);
+}
+
+Pos frmFITS::SelectionStart() const {
+    QTextCursor cursor = txtHeader->textCursor();
+    const int start = cursor.selectionStart();
+    QTextBlock block = txtHeader->document()->findBlock(start);
+    // Offset of the block's line in the text: behind the (blockNumber)-th line end.
+    std::size_t offset = 0;
+    for (int b = 0; b < block.blockNumber(); ++b) {
+        auto end = text_.find(kLineEnd, offset);
+        if (end == std::string::npos) return static_cast<Pos>(text_.size());
+        offset = end + 2;
+    }
+    return static_cast<Pos>(offset) + (start - block.position());
+}
+
+Pos frmFITS::NavigatorValue() const {
+    return updHeaderLine->Value();
+}
+
+void frmFITS::SetNavigatorValue(Pos value) {
+    int before = updHeaderLine->Value();
+    updHeaderLine->SetValue(static_cast<int>(std::min<Pos>(value, INT32_MAX)));
+    // A caret move to the line already shown refreshes it all the same.
+    if (updHeaderLine->Value() == before) updHeaderLine_Change();
+}
+
+void frmFITS::SetNavigatorMaximum(Pos maximum) {
+    updHeaderLine->SetMaximum(static_cast<int>(std::min<Pos>(maximum, INT32_MAX)));
+}
+
+void frmFITS::MessageBox(const std::string& text, const std::string& caption) {
+    show_message(caption, text);
+}
+
+HeaderContext frmFITS::Context() {
+    return HeaderContext{*this, factory_};
+}
+
+// ---- Window and format ------------------------------------------------------------------
+
+void frmFITS::Form_Load() {
+    cboType->clear();
+    cboType->addItems({"None", "Logical", "String", "Integer", "Floating"});
+    cboType->setCurrentIndex(0);
+    optStandard->setChecked(true);
+    optStandard_Click();
+    ShowHeaderFormat(optStandard->isChecked());
+}
+
+void frmFITS::SetInputColour(QWidget* widget, bool enabled) {
+    QPalette p = widget->palette();
+    const QPalette system = QApplication::palette();
+    p.setColor(QPalette::Base,
+               enabled ? system.color(QPalette::Base) : system.color(QPalette::Button));
+    widget->setPalette(p);
+}
+
+void frmFITS::ShowHeaderFormat(bool standard) {
+    std::string caption;
+    if (standard) {
+        txtAddFile->setEnabled(true);
+        SetInputColour(txtAddFile, true);
+        caption = "Primary Data + Orlix/32 Data";
+        std::string path(Trim(Latin1(txtAddFile->text())));
+        if (!path.empty()) caption += " + " + path;
+    } else {
+        txtAddFile->setEnabled(false);
+        SetInputColour(txtAddFile, false);
+        caption = "Use header shown above";
+    }
+    EnableEditor(!standard);
+    lblFormat->setText(QString::fromLatin1(caption.c_str()));
+}
+
+void frmFITS::optStandard_Click() {
+    ShowHeaderFormat(true);
+}
+void frmFITS::optCustom_Click() {
+    ShowHeaderFormat(false);
+}
+void frmFITS::txtAddFile_Change() {
+    ShowHeaderFormat(optStandard->isChecked());
+}
+
+// ---- Editor panel -----------------------------------------------------------------------
+
+void frmFITS::EnableEditor(bool enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{txtKeywordAdd, txtValueAdd, txtCommentAdd,
+                                                      cboType, cmdAddLine})
+        w->setEnabled(enabled);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{txtKeywordAdd, txtValueAdd, txtCommentAdd, cboType})
+        SetInputColour(w, enabled);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             txtKeywordRemove, txtValueRemove, txtCommentRemove, txtHeaderLine, updHeaderLine})
+        w->setEnabled(enabled);
+    cmdRemoveLine->setEnabled(enabled && !text_.empty());
+    cmdClear->setEnabled(enabled && !text_.empty());
+    cmdAddPrimary->setEnabled(enabled);
+    cmdAddOrlix->setEnabled(enabled);
+}
+
+void frmFITS::txtHeader_Click() {
+    SelectCaretLine(*this);
+}
+void frmFITS::txtHeader_KeyDown() {
+    SelectCaretLine(*this);
+}
+void frmFITS::txtHeader_KeyUp() {
+    SelectCaretLine(*this);
+}
+
+void frmFITS::updHeaderLine_Change() {
+    const int n = updHeaderLine->Value();
+    const std::string line = GetLine(text_, n);
+    txtKeywordRemove->setText(QString::fromLatin1(GetKeyword(line).c_str()));
+    txtValueRemove->setText(QString::fromLatin1(GetValue(line).c_str()));
+    txtCommentRemove->setText(QString::fromLatin1(GetComment(line).c_str()));
+    txtHeaderLine->setText(line.empty() ? QString() : QString("Line %1").arg(n));
+    if (text_.empty()) {
+        cmdRemoveLine->setEnabled(false);
+        cmdClear->setEnabled(false);
+    } else if (optCustom->isChecked()) {
+        cmdRemoveLine->setEnabled(true);
+        cmdClear->setEnabled(true);
+    }
+}
+
+void frmFITS::cmdAddLine_Click() {
+    Pos n = updHeaderLine->Value();
+    std::string text = text_;
+    if (SelectionStart() == static_cast<Pos>(text.size())) n = -1;
+    InsertCard(text, Latin1(txtKeywordAdd->text()), Latin1(txtValueAdd->text()),
+               cboType->currentIndex(), Latin1(txtCommentAdd->text()), n);
+    SetHeaderText(*this, text);
+}
+
+void frmFITS::cmdRemoveLine_Click() {
+    std::string text = text_;
+    RemoveLine(text, updHeaderLine->Value());
+    SetHeaderText(*this, text);
+}
+
+void frmFITS::cmdClear_Click() {
+    SetHeaderText(*this, "");
+}
+
+void frmFITS::cmdAddPrimary_Click() {
+    HeaderContext context = Context();
+    AddPrimaryData(context, nullptr);
+}
+
+void frmFITS::cmdAddOrlix_Click() {
+    HeaderContext context = Context();
+    AddOrlixData(context, nullptr);
+}
+
+// ---- Commands ---------------------------------------------------------------------------
+
+void frmFITS::ReportCommand(const std::string& command, const CommandReport& report) {
+    std::string text;
+    for (const auto& f : report.failures)
+        text += f + "\n";
+    for (const auto& w : warnings_)
+        text += w + "\n";
+    if (report.cancelled) text += "Stopped: the remaining files were not converted.\n";
+    warnings_.clear();
+    if (text.empty()) return;
+    show_message("FITS", command + ":\n\n" + text);
+}
+
+void frmFITS::cmdConvert_Click() {
+    if (!dialog_->ShowOpen(kConvertFilter, kConvertFlags)) {
+        SetBusy(false);
+        return;
+    }
+    BusyScope busy;
+    const std::vector<std::string> paths = ListPickedFiles(*dialog_);
+    if (paths.empty()) return;
+    QProgressDialog progress("Converting SPE files...", "Cancel", 0, static_cast<int>(paths.size()),
+                             this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    ConvertOptions options{optStandard->isChecked(), Latin1(txtAddFile->text()), ""};
+    HeaderContext context = Context();
+    CommandReport report =
+        ConvertFiles(context, *this, paths, options, [&](std::size_t done, std::size_t) {
+            progress.setValue(static_cast<int>(done));
+            return !progress.wasCanceled();
+        });
+    ReportCommand("Convert SPE File(s)", report);
+}
+
+void frmFITS::cmdRun_Click() {
+    BusyScope busy;
+    HeaderContext context = Context();
+    CommandReport report =
+        RunExperiment(context, *this, optStandard->isChecked(), Latin1(txtAddFile->text()));
+    ReportCommand("Run Experiment", report);
+}
+
+void frmFITS::cmdSaveFile_Click() {
+    if (!dialog_->ShowSave(kHeaderFileFilter, kSaveFlags)) {
+        SetBusy(false);
+        return;
+    }
+    BusyScope busy;
+    const std::string name = dialog_->FileName();
+    if (name.empty()) return;
+    CommandReport report;
+    if (Status s = SaveHeader(text_, name); !s) report.failures.push_back(s.message());
+    ReportCommand("Save Header to File", report);
+}
+
+void frmFITS::cmdAddFile_Click() {
+    if (!dialog_->ShowOpen(kHeaderFileFilter, kOpenOneFlags)) return;
+    const std::string name = dialog_->FileName();
+    if (name.empty()) return;
+    if (optCustom->isChecked()) AppendFileHeader(*this, name);
+    txtAddFile->setText(QString::fromLatin1(name.c_str()));
+    ShowHeaderFormat(!optCustom->isChecked());
+}
+
+void frmFITS::cmdDisplay_Click() {
+    if (!dialog_->ShowOpen(kDisplayFilter, kOpenOneFlags)) return;
+    BusyScope busy;
+    const std::string name = dialog_->FileName();
+    if (name.empty()) return;
+    ReplaceText("");
+    AppendFileHeader(*this, name);
+    CommandReport report;
+    if (Status s = DisplayFitsFile(factory_, name); !s) report.failures.push_back(s.message());
+    ReportCommand("Display FITS File", report);
+}
+
+}  // namespace fits::ui

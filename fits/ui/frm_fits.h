@@ -1,0 +1,120 @@
+// The converter's one window, "Orlix/32 - FITS File Converter": the header box with the
+// header editor below it, the header-format frame and the command buttons. The window is
+// the header store: the header text is the text of txtHeader.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "fits/automation/automation.h"
+#include "fits/convert/commands.h"
+#include "fits/header/header_text.h"
+#include "fits/ui/file_dialog.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace fits::ui {
+
+class UpDown;
+
+// Turns the busy pointer on for its lifetime: on at construction, off on every way out.
+class BusyScope {
+  public:
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+void SetBusy(bool busy);
+
+class frmFITS : public QWidget, public HeaderStore, public Reporter {
+    Q_OBJECT
+  public:
+    frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
+            QWidget* parent = nullptr);
+    ~frmFITS() override;
+
+    // Shows a message box (caption, text); a seam so tests see messages without a modal box.
+    std::function<void(const std::string&, const std::string&)> show_message;
+
+    // HeaderStore
+    std::string Text() const override { return text_; }
+    void ReplaceText(const std::string& text) override;
+    Pos SelectionStart() const override;
+    Pos NavigatorValue() const override;
+    void SetNavigatorValue(Pos value) override;
+    void SetNavigatorMaximum(Pos maximum) override;
+    void NavigatorChanged() override { updHeaderLine_Change(); }
+
+    // Reporter
+    void MessageBox(const std::string& text, const std::string& caption) override;
+    void Warning(const std::string& text) override { warnings_.push_back(text); }
+
+    // Handlers, named after the control and the event.
+    void Form_Load();
+    void optStandard_Click();
+    void optCustom_Click();
+    void txtAddFile_Change();
+    void txtHeader_Click();
+    void txtHeader_KeyDown();
+    void txtHeader_KeyUp();
+    void updHeaderLine_Change();
+    void cmdAddLine_Click();
+    void cmdRemoveLine_Click();
+    void cmdClear_Click();
+    void cmdAddPrimary_Click();
+    void cmdAddOrlix_Click();
+    void cmdConvert_Click();
+    void cmdRun_Click();
+    void cmdSaveFile_Click();
+    void cmdAddFile_Click();
+    void cmdDisplay_Click();
+
+    void ShowHeaderFormat(bool standard);
+    void EnableEditor(bool enabled);
+
+    FileDialog& dlgFileName() { return *dialog_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateControls();
+    void Place(QWidget* widget, int left, int top, int width, int height);
+    void SetInputColour(QWidget* widget, bool enabled);
+    // Shows one message box listing what the command met, then forgets it.
+    void ReportCommand(const std::string& command, const CommandReport& report);
+    HeaderContext Context();
+
+    AutomationFactory& factory_;
+    std::unique_ptr<FileDialog> dialog_;
+    std::string text_;
+    std::vector<std::string> warnings_;
+
+    QPlainTextEdit* txtHeader = nullptr;
+    QGroupBox* fraFormat = nullptr;
+    QRadioButton* optStandard = nullptr;
+    QRadioButton* optCustom = nullptr;
+    QLineEdit* txtAddFile = nullptr;
+    QLabel* lblFormat = nullptr;
+    QPushButton *cmdRun = nullptr, *cmdConvert = nullptr, *cmdDisplay = nullptr,
+                *cmdSaveFile = nullptr;
+    QLabel *lblKeyword = nullptr, *lblValue = nullptr, *lblComment = nullptr, *lblType = nullptr;
+    QLineEdit *txtKeywordAdd = nullptr, *txtValueAdd = nullptr, *txtCommentAdd = nullptr;
+    QComboBox* cboType = nullptr;
+    QPushButton *cmdAddLine = nullptr, *cmdAddPrimary = nullptr, *cmdRemoveLine = nullptr,
+                *cmdAddOrlix = nullptr, *cmdClear = nullptr, *cmdAddFile = nullptr;
+    QLineEdit *txtKeywordRemove = nullptr, *txtValueRemove = nullptr, *txtCommentRemove = nullptr,
+              *txtHeaderLine = nullptr;
+    UpDown* updHeaderLine = nullptr;
+};
+
+}  // namespace fits::ui

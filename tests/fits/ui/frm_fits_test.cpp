@@ -1,0 +1,433 @@
+// The converter window under QTest: real widgets found by object name, real key and mouse
+// events, files chosen through the dialog seam, the embedded acquisition application.
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextBlock>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "../../orlix/test_support.h"
+#include "fits/header/card.h"
+#include "fits/header/header_text.h"
+#include "fits/ui/frm_fits.h"
+#include "fits/ui/up_down.h"
+#include "orlix/application.h"
+
+using namespace fits;
+using namespace fits::ui;
+
+namespace {
+
+// Returns the file-name results the test queues; "" is a cancel, a missing entry a failure.
+class ScriptedDialog : public FileDialog {
+  public:
+    std::deque<std::string> results;
+    std::vector<std::pair<std::string, std::uint32_t>> shown;
+    bool ShowOpen(const std::string& filter, std::uint32_t flags) override {
+        return Next(filter, flags);
+    }
+    bool ShowSave(const std::string& filter, std::uint32_t flags) override {
+        return Next(filter, flags);
+    }
+
+  private:
+    bool Next(const std::string& filter, std::uint32_t flags) {
+        shown.emplace_back(filter, flags);
+        if (results.empty()) return false;
+        file_name_ = results.front();
+        results.pop_front();
+        return true;
+    }
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+}  // namespace
+
+class FrmFitsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testing_support::TempDir> dir_;
+    std::unique_ptr<orlix::Application> app_;
+    std::unique_ptr<frmFITS> window_;
+    ScriptedDialog* dialog_ = nullptr;
+    std::vector<std::string> messages_;
+
+    template <class T>
+    T* W(const char* name) {
+        T* w = window_->findChild<T*>(name);
+        if (!w) qFatal("no control %s", name);
+        return w;
+    }
+    QPlainTextEdit* Header() { return W<QPlainTextEdit>("txtHeader"); }
+    std::string Text() { return window_->Text(); }
+    void Click(const char* name) { QTest::mouseClick(W<QPushButton>(name), Qt::LeftButton); }
+    void Type(const char* name, const QString& text) {
+        auto* e = W<QLineEdit>(name);
+        e->setFocus();
+        QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(e, Qt::Key_Delete);
+        QTest::keyClicks(e, text);
+    }
+    void Custom() {
+        QTest::mouseClick(W<QRadioButton>("optCustom"), Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    void Standard() {
+        QTest::mouseClick(W<QRadioButton>("optStandard"), Qt::LeftButton, {}, QPoint(5, 5));
+    }
+
+  private slots:
+    void init() {
+        dir_ = std::make_unique<testing_support::TempDir>();
+        app_ = std::make_unique<orlix::Application>();
+        auto dialog = std::make_unique<ScriptedDialog>();
+        dialog_ = dialog.get();
+        window_ = std::make_unique<frmFITS>(*app_, std::move(dialog));
+        messages_.clear();
+        window_->show_message = [this](const std::string& caption, const std::string& text) {
+            messages_.push_back(caption + ": " + text);
+        };
+        window_->show();
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    }
+    void cleanup() {
+        window_.reset();
+        app_.reset();
+        dir_.reset();
+    }
+
+    void startUpState() {
+        QCOMPARE(window_->windowTitle(), QString("Orlix/32 - FITS File Converter"));
+        QVERIFY(Text().empty());
+        QVERIFY(W<QRadioButton>("optStandard")->isChecked());
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Primary Data + Orlix/32 Data"));
+        QCOMPARE(W<QComboBox>("cboType")->currentText(), QString("None"));
+        QCOMPARE(W<QComboBox>("cboType")->count(), 5);
+        for (const char* name :
+             {"txtKeywordAdd", "txtValueAdd", "txtCommentAdd", "txtKeywordRemove", "txtHeaderLine"})
+            QVERIFY(!W<QWidget>(name)->isEnabled());
+        for (const char* name :
+             {"cmdAddLine", "cmdRemoveLine", "cmdClear", "cmdAddPrimary", "cmdAddOrlix"})
+            QVERIFY(!W<QWidget>(name)->isEnabled());
+        QVERIFY(!W<QWidget>("updHeaderLine")->isEnabled());
+        QVERIFY(W<QLineEdit>("txtAddFile")->isEnabled());
+        QVERIFY(Header()->isEnabled());
+        // Neighbours that touch in twips touch in pixels.
+        QCOMPARE(W<QWidget>("txtHeaderLine")->geometry().right() + 1,
+                 W<QWidget>("updHeaderLine")->geometry().left());
+        QCOMPARE(Header()->font().pointSize(), 9);
+    }
+
+    void formatSwitching() {
+        auto* add = W<QLineEdit>("txtAddFile");
+        add->setFocus();
+        QTest::keyClicks(add, "  a.fit  ");
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Primary Data + Orlix/32 Data + a.fit"));
+        Custom();
+        QVERIFY(!add->isEnabled());
+        QCOMPARE(add->text(), QString("  a.fit  "));
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Use header shown above"));
+        QVERIFY(W<QWidget>("cmdAddLine")->isEnabled());
+        QVERIFY(!W<QWidget>("cmdClear")->isEnabled());  // empty header
+        QVERIFY(add->palette().color(QPalette::Base) !=
+                W<QLineEdit>("txtKeywordAdd")->palette().color(QPalette::Base));
+        Standard();
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Primary Data + Orlix/32 Data + a.fit"));
+        add->clear();
+        QTest::keyClicks(add, "   ");
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Primary Data + Orlix/32 Data"));
+    }
+
+    void editorAddRemoveNavigate() {
+        Custom();
+        Type("txtKeywordAdd", "naxis1");
+        Type("txtValueAdd", "512");
+        Type("txtCommentAdd", "number of columns");
+        W<QComboBox>("cboType")->setCurrentIndex(VT_Integer);
+        Click("cmdAddLine");  // empty header: appended
+        QCOMPARE(Text(), std::string("NAXIS1  =                  512 / number of columns\r\n"));
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 1);
+        QCOMPARE(W<QLineEdit>("txtHeaderLine")->text(), QString("Line 1"));
+        QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("512"));
+        QVERIFY(W<QWidget>("cmdRemoveLine")->isEnabled());
+
+        Type("txtKeywordAdd", "comment");
+        Type("txtValueAdd", "first");
+        Type("txtCommentAdd", "");
+        W<QComboBox>("cboType")->setCurrentIndex(VT_String);
+        Click("cmdAddLine");  // caret at the start, navigator on 1: inserted as line 1
+        Type("txtValueAdd", "second");
+        Click("cmdAddLine");
+        QCOMPARE(GetLine(Text(), 1), std::string("COMMENT second\r\n"));
+        QCOMPARE(GetLine(Text(), 2), std::string("COMMENT first\r\n"));
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 3);
+
+        // The caret at the very end appends.
+        Header()->setFocus();
+        QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
+        QTest::qWait(10);
+        QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 3);  // behind the final line end: last card
+        Type("txtKeywordAdd", "end");
+        W<QComboBox>("cboType")->setCurrentIndex(VT_None);
+        Header()->setFocus();
+        QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
+        Click("cmdAddLine");
+        QCOMPARE(GetLine(Text(), 4), std::string("END     \r\n"));
+
+        // Keys and clicks in the header box move the navigator to the caret's line.
+        Header()->setFocus();
+        QTest::keyClick(Header(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(Header(), Qt::Key_Down);
+        QTest::qWait(10);
+        QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 2);
+        QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("first"));
+        QTextBlock third = Header()->document()->findBlockByNumber(2);
+        QRect r = Header()->cursorRect(QTextCursor(third));
+        QTest::mouseClick(Header()->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 3);
+        QCOMPARE(W<QLineEdit>("txtKeywordRemove")->text(), QString("NAXIS1"));
+
+        // The navigator's arrows, Remove Line and Clear Header.
+        QTest::mouseClick(W<UpDown>("updHeaderLine")->findChild<QWidget*>("down"), Qt::LeftButton);
+        QCOMPARE(W<QLineEdit>("txtHeaderLine")->text(), QString("Line 2"));
+        Click("cmdRemoveLine");
+        QCOMPARE(CountRealLines(Text()), 3);
+        QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("512"));
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 3);
+        Click("cmdClear");
+        QVERIFY(Text().empty());
+        QVERIFY(!W<QWidget>("cmdClear")->isEnabled());
+        QVERIFY(!W<QWidget>("cmdRemoveLine")->isEnabled());
+        QVERIFY(W<QLineEdit>("txtHeaderLine")->text().isEmpty());
+    }
+
+    void inputBoxesSelectAllOnFocus() {
+        Custom();
+        Type("txtValueAdd", "hello");
+        auto* keyword = W<QLineEdit>("txtKeywordAdd");
+        keyword->setText("keyword");
+        QTest::mouseClick(keyword, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::qWait(20);
+        QCOMPARE(keyword->selectedText(), QString("keyword"));
+        QTest::keyClick(keyword, Qt::Key_Tab);
+        QTest::qWait(20);
+        QCOMPARE(W<QLineEdit>("txtValueAdd")->selectedText(), QString("hello"));
+    }
+
+    void addPrimaryAndOrlixFromSettings() {
+        QVERIFY(orlix::SaveSettings({0.5, 2, 1, 64, 32, false}).ok());
+        Custom();
+        Click("cmdAddPrimary");
+        Click("cmdAddOrlix");
+        QCOMPARE(CountRealLines(Text()), 9);
+        QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("16"));
+        QCOMPARE(GetValue(GetLine(Text(), 7)), TodayIsoDate());
+        QCOMPARE(GetValue(GetLine(Text(), 9)), std::string("0.5"));
+    }
+
+    void convertStandardWithMultipleSelection() {
+        for (const char* name : {"hene_int32_1340x1.spe", "image_uint16_30x20x2.spe"})
+            std::filesystem::copy_file(testing_support::Sample(name), *dir_ / name);
+        dialog_->results.push_back(dir_->path() + '\0' + "hene_int32_1340x1.spe" + '\0' +
+                                   "image_uint16_30x20x2.spe");
+        Click("cmdConvert");
+        QCOMPARE(dialog_->shown.back().second, 0x281204u);
+        QCOMPARE(dialog_->shown.back().first,
+                 std::string("Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*"));
+        QCOMPARE(dialog_->InitialFolder(), dir_->path());
+        QVERIFY(dialog_->FileName().empty());
+        QVERIFY(messages_.empty());
+        for (const char* name : {"hene_int32_1340x1.fit", "image_uint16_30x20x2.fit"}) {
+            std::string cmd =
+                "fitsverify -q -e '" + (*dir_ / name) + "' | grep -q 'verification OK'";
+            QCOMPARE(std::system(cmd.c_str()), 0);
+        }
+        QCOMPARE(GetValue(GetLine(Text(), 4)), std::string("30"));  // the last file's header
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void convertCustomAndReportFailures() {
+        std::filesystem::copy_file(testing_support::Sample("noise_uint16_1020x1x5.spe"),
+                                   *dir_ / "n.spe");
+        std::ofstream(*dir_ / "bad.spe") << "x";
+        Custom();
+        fits::SetHeaderText(*window_,
+                            "SIMPLE  = T\r\nBITPIX  = 8\r\nNAXIS1  = 2\r\nNAXIS3  = 5\r\n");
+        dialog_->results.push_back(dir_->path() + '\0' + "bad.spe" + '\0' + "n.spe");
+        Click("cmdConvert");
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY(messages_[0].find("bad.spe: not an SPE file") != std::string::npos);
+        QVERIFY(messages_[0].find("clamped") != std::string::npos);  // 670 does not fit 8 bits
+        QCOMPARE(std::filesystem::file_size(*dir_ / "n.fit"), std::uintmax_t(5760));
+        dialog_->results.push_back("");  // cancel: nothing happens
+        Click("cmdConvert");
+        QCOMPARE(messages_.size(), std::size_t(1));
+    }
+
+    void runExperiment() {
+        QVERIFY(orlix::SaveSettings({0.01, 2, 1, 16, 8, false}).ok());
+        Click("cmdRun");
+        QVERIFY(messages_.empty());
+        auto kept = app_->KeptDocuments();
+        QCOMPARE(kept.size(), std::size_t(1));
+        std::string fit = ChangeExtension(kept[0]->file->Info().path, "fit");
+        QCOMPARE(std::filesystem::file_size(fit), std::uintmax_t(2880 * 2));
+        QCOMPARE(GetValue(GetLine(Text(), 5)), std::string("8"));
+    }
+
+    void saveHeaderTextAndBlock() {
+        Custom();
+        fits::SetHeaderText(*window_, "A = 1\r\nB = 2\r\n");
+        const std::pair<std::string, std::size_t> cases[] = {{"header.txt", 14},
+                                                             {"header.fit", 2880},
+                                                             {"HEADER.FIT", 2880},
+                                                             {"h.fits", 2880},
+                                                             {"my.fitness.txt", 2880}};
+        for (const auto& [name, size] : cases) {
+            dialog_->results.push_back(*dir_ / name);
+            Click("cmdSaveFile");
+            QCOMPARE(std::filesystem::file_size(*dir_ / name), size);
+        }
+        QCOMPARE(dialog_->shown.back().second, 0x200806u);
+        QCOMPARE(ReadAll(*dir_ / "header.txt"), std::string("A = 1\r\nB = 2\r\n"));
+        fits::SetHeaderText(*window_, "");
+        dialog_->results.push_back(*dir_ / "empty.fit");
+        Click("cmdSaveFile");
+        QCOMPARE(ReadAll(*dir_ / "empty.fit"), "END" + std::string(2877, ' '));
+    }
+
+    void addFitsFileHeaderBothModes() {
+        std::string fit = *dir_ / "extra.txt";
+        std::ofstream(fit) << "OBSERVER= 'me'\r\n";
+        dialog_->results.push_back(fit);
+        Click("cmdAddFile");  // Standard: the header box does not change
+        QVERIFY(Text().empty());
+        QCOMPARE(W<QLabel>("lblFormat")->text(),
+                 QString::fromStdString("Primary Data + Orlix/32 Data + " + fit));
+        Custom();
+        fits::SetHeaderText(*window_, "A = 1\r\n");
+        dialog_->results.push_back(fit);
+        Click("cmdAddFile");
+        QCOMPARE(Text(), std::string("A = 1\r\nOBSERVER= 'me'\r\n"));
+        QCOMPARE(W<QLineEdit>("txtAddFile")->text(), QString::fromStdString(fit));
+    }
+
+    void displayFitsFileCreatesDocument() {
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
+                                   *dir_ / "im.spe");
+        dialog_->results.push_back(*dir_ / "im.spe");
+        Click("cmdConvert");
+        std::filesystem::remove(*dir_ / "im.spe");
+        dialog_->results.push_back(*dir_ / "im.fit");
+        Click("cmdDisplay");
+        QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+        QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("32"));
+        auto doc = app_->NewDataDocument();
+        QVERIFY(doc->Open(*dir_ / "im.spe", 0, 0, 0, 0, "").ok());
+        QCOMPARE(doc->GetParam(doc_param::kColumns).ToInt32(), 30);
+        QCOMPARE(doc->GetParam(doc_param::kRows).ToInt32(), 20);
+        QCOMPARE(doc->GetParam(doc_param::kFrames).ToInt32(), 2);
+        QCOMPARE(doc->GetParam(doc_param::kDataType).ToInt32(), 2);
+        Frame frame;
+        QVERIFY(doc->GetFrame(1, frame).ok());
+        QCOMPARE(frame.At(0, 0), 2020.0);
+        QCOMPARE(frame.At(3, 0), 2002.0);
+    }
+
+    void busyCursorDuringCommand() {
+        // A factory that notes whether the busy pointer is on when a command asks for objects.
+        struct ProbeFactory : AutomationFactory {
+            orlix::Application& app;
+            int busy_calls = 0;
+            explicit ProbeFactory(orlix::Application& a) : app(a) {}
+            void Note() {
+                if (QApplication::overrideCursor() &&
+                    QApplication::overrideCursor()->shape() == Qt::WaitCursor)
+                    ++busy_calls;
+            }
+            std::unique_ptr<DataDocument> NewDataDocument() override {
+                Note();
+                return app.NewDataDocument();
+            }
+            std::unique_ptr<Experiment> NewExperiment() override {
+                Note();
+                return app.NewExperiment();
+            }
+        } probe(*app_);
+        auto dialog = std::make_unique<ScriptedDialog>();
+        ScriptedDialog* scripted = dialog.get();
+        frmFITS window(probe, std::move(dialog));
+        window.show_message = [](const std::string&, const std::string&) {};
+        window.show();
+        QVERIFY(orlix::SaveSettings({0.01, 1, 1, 8, 8, false}).ok());
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
+        QVERIFY(probe.busy_calls >= 2);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                   *dir_ / "h.spe");
+        scripted->results.push_back(*dir_ / "h.spe");
+        probe.busy_calls = 0;
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdConvert"), Qt::LeftButton);
+        QVERIFY(probe.busy_calls >= 1);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // Dialogs that fail or are cancelled leave no busy pointer behind.
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdSaveFile"), Qt::LeftButton);
+        scripted->results.push_back("");
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdDisplay"), Qt::LeftButton);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void realQtDialogMultipleSelection() {
+        for (const char* name : {"a.spe", "b.spe"})
+            std::ofstream(*dir_ / name) << "x";
+        QtFileDialog dialog;
+        dialog.SetInitialFolder(dir_->path());
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&poll, this] {
+            QFileDialog* fd = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) fd = d;
+            if (!fd) return;
+            poll.stop();
+            fd->selectFile(QString::fromStdString(*dir_ / "a.spe"));
+            auto* name = fd->findChild<QLineEdit*>("fileNameEdit");
+            if (name) name->setText("\"a.spe\" \"b.spe\"");
+            QMetaObject::invokeMethod(fd, "accept", Qt::QueuedConnection);
+        });
+        poll.start(50);
+        QVERIFY(dialog.ShowOpen("Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*", 0x281204));
+        std::vector<std::string> files = ListPickedFiles(dialog);
+        QCOMPARE(files.size(), std::size_t(2));
+        QCOMPARE(files[0], *dir_ / "a.spe");
+        QCOMPARE(files[1], *dir_ / "b.spe");
+        QCOMPARE(TranslateFilter("Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*"),
+                 std::string("Orlix Files (*.spe);;All Files (*)"));
+    }
+
+    void screenshotForDocs() {
+        const char* out = std::getenv("FITS_SCREENSHOT");
+        if (!out) QSKIP("set FITS_SCREENSHOT to write the screenshot");
+        dialog_->results.push_back(testing_support::Sample("polystyrene_uint16_1340x1.spe"));
+        std::filesystem::path target = *dir_ / "p.spe";
+        std::filesystem::copy_file(dialog_->results.back(), target);
+        dialog_->results.back() = target.string();
+        Click("cmdConvert");
+        QVERIFY(window_->grab().save(out));
+    }
+};
+
+QTEST_MAIN(FrmFitsTest)
+#include "frm_fits_test.moc"
