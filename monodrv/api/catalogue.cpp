@@ -1,0 +1,175 @@
+#include "monodrv/api/catalogue.h"
+
+#include <cfloat>
+#include <cstring>
+
+namespace monodrv {
+namespace {
+
+using W = Width;
+using S = IntSlot;
+constexpr std::int32_t M = 0;  // model-dependent: set by ApplyModel
+
+constexpr IntParam kIntParams[] = {
+    {2, kGet, W::Word, S::Special, 0},           {11, kGet, W::Byte, S::Scalar, 1},
+    {12, kGet, W::Word, S::Scalar, 1},           {41, kGet, W::Byte, S::Scalar, 0},
+    {42, kGet, W::Byte, S::Scalar, 1},           {43, kSetGet, W::Word, S::Scalar, 3},
+    {61, kGet, W::Byte, S::Scalar, 0},           {62, kSetGet, W::Word, S::Scalar, 1},
+    {76, kGet, W::Byte, S::Scalar, 0},           {77, kGet, W::Byte, S::Scalar, 0},
+    {78, kGet, W::Byte, S::Scalar, 0},           {79, kGet, W::Byte, S::Scalar, M},
+    {80, kGet, W::Word, S::Scalar, 0},           {82, kSetGet, W::Byte, S::Scalar, 1},
+    {83, kSetGet, W::Byte, S::Scalar, 0},        {84, kGet, W::Byte, S::Scalar, 1},
+    {85, kGet, W::Byte, S::Scalar, 1},           {86, kGet, W::Word, S::Scalar, M},
+    {105, kGet, W::Word, S::Scalar, M},          {111, kGet, W::Word, S::Scalar, M},
+    {118, kGet, W::Byte, S::Scalar, 1},          {119, kGet, W::Long, S::Scalar, M},
+    {124, kGet, W::Byte, S::Scalar, 1},          {125, kGet, W::Long, S::Scalar, M},
+    {129, kGet, W::Long, S::Scalar, 2},          {131, kGet, W::Word, S::Scalar, 6},
+    {132, kSetGet, W::Byte, S::Scalar, 0},       {145, kGet, W::Byte, S::GratingValue, 0},
+    {146, kSetGet, W::Long, S::Scalar, 0},       {147, kSetGet, W::Byte, S::Scalar, 0, 148},
+    {148, kSetGet, W::Byte, S::Scalar, 0},       {149, kGet, W::Word, S::Scalar, 1},
+    {150, kGet, W::Word, S::Scalar, 1},          {152, kGet, W::Word, S::Special, 0},
+    {155, kGet, W::Long, S::TruncatedDouble, 0}, {158, kGet, W::Word, S::Scalar, M},
+    {159, kGet, W::Word, S::SlitLocation, 0},    {162, kGet, W::Word, S::Scalar, M},
+    {163, kGet, W::Word, S::MirrorLocation, 0},  {164, kGet, W::Word, S::MirrorPosition, 0},
+    {165, kSetGet, W::Word, S::Scalar, 0},       {166, kSetGet, W::Word, S::Scalar, 0},
+    {167, kSetGet, W::Word, S::Scalar, 0},       {169, kSetGet, W::Word, S::Scalar, 0},
+    {170, kSetGet, W::Word, S::Scalar, 0},       {172, kGet, W::Long, S::Scalar, 0},
+    {173, kSetGet, W::Long, S::Scalar, 0},       {174, kSetGet, W::Word, S::Scalar, 0},
+    {177, kGet, W::Long, S::Scalar, 0},          {192, kGet, W::Long, S::Constant, 3},
+    {193, kGet, W::Long, S::Constant, 9},        {194, kGet, W::Long, S::Constant, 2},
+    {195, kGet, W::Long, S::Constant, 4},        {208, kGet, W::Long, S::Constant, 150000},
+    {210, kSetGet, W::Word, S::Scalar, 0},
+};
+
+using D = DblSlot;
+
+const DblParam kDblParams[] = {
+    {33, kSet, D::GratingGrooves},
+    {44, kSetGet, D::Speed, 0},
+    {45, kSetGet, D::Speed, 1},
+    {46, kSetGet, D::Speed, 2},
+    {48, kSetGet, D::GratingSteps},
+    {63, kSetGet, D::SlitSpeed, 0},
+    {64, kSetGet, D::SlitSpeed, 1},
+    {65, kSetGet, D::SlitSpeed, 2},
+    {66, kSetGet, D::Scalar, 0, 0.0},
+    {106, kGet, D::Scalar},
+    {107, kGet, D::Scalar},
+    {108, kGet, D::Scalar},
+    {109, kGet, D::Scalar, 0, 1.0},
+    {112, kGet, D::Scalar, 0, 1200.0},
+    {114, kGet, D::Scalar},
+    {115, kGet, D::Scalar, 0, 80000.0},
+    {116, kGet, D::Scalar, 0, 80000.0},
+    {117, kGet, D::Scalar, 0, 100.0},
+    {120, kGet, D::Scalar},
+    {121, kGet, D::Scalar, 0, 10000.0},
+    {122, kGet, D::Scalar, 0, 10000.0},
+    {123, kGet, D::Scalar, 0, 0.0},
+    {126, kGet, D::Scalar, 0, 10.0},
+    {127, kGet, D::Scalar, 0, 3000.0},
+    {144, kSetGet, D::Scalar, 0, 0.0},
+    {151, kGet, D::GratingGrooves},
+    {154, kGet, D::Scalar, 0, -DBL_MAX},  // the most negative double: not yet read
+    {160, kGet, D::SlitWidth},
+    {161, kGet, D::Scalar, 0, 0.0},
+    {168, kSetGet, D::Scalar, 0, 0.0},
+    {171, kSetGet, D::Scalar, 0, 0.0},
+    {176, kSetGet, D::Scalar, 0, 0.0},
+};
+
+struct ModelValues {
+    std::int16_t gratings_per_set;
+    double c106, c107, c108;
+    std::int16_t decimals;
+    std::int16_t reference_grooves;
+    double steps_per_nm;
+    std::int32_t wavelength_limit;
+    double slit_steps_per_mm;
+    std::int32_t slit_limit;
+    int slit_decimals;
+    std::int8_t p79;
+    std::int16_t slits, mirrors;
+    double speeds[3];
+    bool wavelength_command, grating_command;
+    std::int8_t grating_known;
+};
+
+// Columns: 270M, Spex232 and any unknown model; TRIAX 180 and 190; TRIAX 320.
+constexpr ModelValues kStepModel = {
+    2,     267.84, 18.0, 11.0, 4, 1200, 32.0, 320, 157.48, 8, 2, 0, 4, 2, {2560, 2560, 1000},
+    false, false,  0};
+constexpr ModelValues kTriax180 = {
+    3,    190.0, 30.0, -10.0, 3, 1200, 16.7, 400, 157.48, 8, 2, 0, 4, 2, {1000, 4000, 250},
+    true, true,  1};
+constexpr ModelValues kTriax320 = {
+    3,    320.0, 21.26, 12.5, 3, 1200, 16.7, 400, 157.48, 8, 2, 0, 4, 2, {1000, 4000, 250},
+    true, true,  1};
+
+}  // namespace
+
+const IntParam* FindIntParam(std::uint32_t number) {
+    for (const auto& p : kIntParams)
+        if (p.number == number) return &p;
+    return nullptr;
+}
+
+const DblParam* FindDblParam(std::uint32_t number) {
+    for (const auto& p : kDblParams)
+        if (p.number == number) return &p;
+    return nullptr;
+}
+
+std::int32_t StoreWidth(std::uint32_t value, Width width) {
+    switch (width) {
+        case Width::Byte:
+            return static_cast<std::int8_t>(value & 0xFFu);
+        case Width::Word:
+            return static_cast<std::int16_t>(value & 0xFFFFu);
+        case Width::Long:
+            return static_cast<std::int32_t>(value);
+    }
+    return 0;
+}
+
+void ApplyDefaults(Storage& storage) {
+    for (const auto& p : kIntParams)
+        if (p.slot == IntSlot::Scalar && p.alias == 0) storage.ints[p.number] = p.default_value;
+    storage.doubles[155] = 0.0;
+    for (const auto& p : kDblParams)
+        if (p.slot == DblSlot::Scalar) storage.doubles[p.number] = p.default_value.value_or(0.0);
+    const double lower[3] = {100, 100, 100}, upper[3] = {80000, 80000, 65535};
+    const double slit[3] = {10000, 0, 0}, slit_lower[3] = {10, 0, 0}, slit_upper[3] = {10000, 0, 0};
+    std::memcpy(storage.speeds[1], lower, sizeof lower);
+    std::memcpy(storage.speeds[2], upper, sizeof upper);
+    std::memcpy(storage.slit_speeds[0], slit, sizeof slit);
+    std::memcpy(storage.slit_speeds[1], slit_lower, sizeof slit_lower);
+    std::memcpy(storage.slit_speeds[2], slit_upper, sizeof slit_upper);
+    std::strncpy(storage.port_name, "COM2", kNameLength);
+}
+
+void ApplyModel(Storage& storage, std::int16_t model) {
+    const ModelValues& m = model == TRIAX_180 || model == TRIAX_190 ? kTriax180
+                           : model == TRIAX_320                     ? kTriax320
+                                                                    : kStepModel;
+    storage.ints[105] = m.gratings_per_set;
+    storage.doubles[106] = m.c106;
+    storage.doubles[107] = m.c107;
+    storage.doubles[108] = m.c108;
+    storage.ints[86] = m.decimals;
+    storage.ints[111] = m.reference_grooves;
+    storage.doubles[114] = m.steps_per_nm;
+    storage.ints[119] = m.wavelength_limit;
+    storage.doubles[120] = m.slit_steps_per_mm;
+    storage.ints[125] = m.slit_limit;
+    storage.slit_width_decimals = m.slit_decimals;
+    storage.ints[79] = m.p79;
+    storage.ints[158] = m.slits;
+    storage.ints[162] = m.mirrors;
+    std::memcpy(storage.speeds[0], m.speeds, sizeof m.speeds);
+    storage.wavelength_command = m.wavelength_command;
+    storage.grating_command = m.grating_command;
+    storage.grating_known = m.grating_known;
+}
+
+}  // namespace monodrv

@@ -1,0 +1,198 @@
+// The thirteen SPECT_ exports: argument checks, routing to the object, the fallback answers
+// for a null handle or a declined parameter. Nothing thrown crosses this boundary.
+#include <cstring>
+#include <new>
+
+#include "monodrv.h"
+#include "monodrv/api/library.h"
+#include "monodrv/api/spectrograph.h"
+#include "monodrv/api/string_table.h"
+
+#define MONODRV_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace monodrv {
+namespace {
+
+Spectrograph* Object(SPECT_HANDLE handle) {
+    return static_cast<Spectrograph*>(handle);
+}
+
+unsigned char Byte(bool ok) {
+    return ok ? 1 : 0;
+}
+
+// Runs an export body; anything thrown becomes a failure.
+template <class F>
+unsigned char Guard(F body) {
+    try {
+        return Byte(body());
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool FallbackAvail(std::uint32_t param, SpectAvailInfo* info) {
+    struct Row {
+        std::uint32_t param;
+        std::int32_t count, kind;
+        double value1;
+    };
+    static constexpr Row kRows[] = {
+        {1, 5, 9, 0}, {112, 9, 9, 1.0}, {159, 4, 9, 0}, {163, 2, 9, 0}, {164, 2, 9, 0}};
+    for (const Row& row : kRows) {
+        if (row.param != param) continue;
+        info->count = row.count;
+        info->kind = row.kind;
+        info->value1 = row.value1;
+        return true;
+    }
+    return false;
+}
+
+bool FallbackEnum(std::uint32_t param, std::uint32_t index, std::uint32_t* value) {
+    static constexpr std::uint32_t kModels[] = {0, 1, 2, 3, 4};
+    static constexpr std::uint32_t kGrooves[] = {50, 100, 150, 300, 600, 1200, 1800, 2400, 3600};
+    static constexpr std::uint32_t kSlits[] = {0, 1, 2, 3};
+    static constexpr std::uint32_t kMirror[] = {1, 2};
+    auto pick = [&](const auto& list) {
+        if (index >= std::size(list)) return false;
+        *value = list[index];
+        return true;
+    };
+    switch (param) {
+        case 1:
+            return pick(kModels);
+        case 112:
+            return pick(kGrooves);
+        case 159:
+            return pick(kSlits);
+        case 163:
+        case 164:
+            return pick(kMirror);
+        default:
+            return false;
+    }
+}
+
+bool FallbackULong(std::uint32_t param, std::uint32_t* value, std::int16_t index) {
+    switch (param) {
+        case 143:
+            *value = (index == 1 || index == 2 || index == 3) ? MNFCTR_ID_ISA : MNFCTR_ID_SPEX;
+            return true;
+        case 187:
+            *value = 2;
+            return true;
+        case 221:
+        case 222: {
+            char work[20];
+            if (LoadString(param == 221 ? 48 : 49, work, sizeof work) == 0) return false;
+            return VersionNumber(work, value);
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+}  // namespace monodrv
+
+using namespace monodrv;
+
+MONODRV_EXPORT SPECT_HANDLE SPECT_CreateSpectrograph(int16_t model) {
+    try {
+        return new (std::nothrow) MonodrvSpectrograph(model);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+MONODRV_EXPORT unsigned char SPECT_DestroySpectrograph(SPECT_HANDLE handle) {
+    if (!handle) return 0;
+    delete Object(handle);
+    return 1;
+}
+
+MONODRV_EXPORT unsigned char SPECT_IsAvail(SPECT_HANDLE handle, uint32_t param,
+                                           SpectAvailInfo* info) {
+    if (!info) return 0;
+    return Guard([&] {
+        std::memset(info, 0, sizeof *info);
+        if (handle && Object(handle)->IsAvail(param, info)) return true;
+        std::memset(info, 0, sizeof *info);
+        return FallbackAvail(param, info);
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_SetULongParam(SPECT_HANDLE handle, uint32_t param,
+                                                 uint32_t value, int16_t index) {
+    return Guard([&] {
+        return (handle && Object(handle)->SetULongParam(param, value, index)) || param == 0;
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetULongParam(SPECT_HANDLE handle, uint32_t param,
+                                                 uint32_t* value, int16_t index) {
+    if (!value) return 0;
+    return Guard([&] {
+        return (handle && Object(handle)->GetULongParam(param, value, index)) ||
+               FallbackULong(param, value, index);
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_SetDblParam(SPECT_HANDLE handle, uint32_t param, double value,
+                                               int16_t index) {
+    return Guard(
+        [&] { return (handle && Object(handle)->SetDblParam(param, value, index)) || param == 0; });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetDblParam(SPECT_HANDLE handle, uint32_t param, double* value,
+                                               int16_t index) {
+    if (!value) return 0;
+    return Guard(
+        [&] { return (handle && Object(handle)->GetDblParam(param, value, index)) || param == 0; });
+}
+
+MONODRV_EXPORT unsigned char SPECT_SetStrParam(SPECT_HANDLE handle, uint32_t param,
+                                               const char* text, int16_t index) {
+    return Guard(
+        [&] { return (handle && Object(handle)->SetStrParam(param, text, index)) || param == 0; });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetStrParam(SPECT_HANDLE handle, uint32_t param, char* buffer,
+                                               int16_t size, int16_t index) {
+    if (!buffer || size <= 0) return 0;
+    return Guard([&] {
+        if (handle && Object(handle)->GetStrParam(param, buffer, size, index)) return true;
+        if (param == 221 || param == 222)
+            return LoadString(param == 221 ? 48 : 49, buffer, size) > 0;
+        return false;
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetEnumParam(SPECT_HANDLE handle, uint32_t param, uint32_t index,
+                                                uint32_t* value) {
+    if (!value) return 0;
+    return Guard([&] {
+        return (handle && Object(handle)->GetEnumParam(param, index, value)) ||
+               FallbackEnum(param, index, value);
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetEnumString(SPECT_HANDLE handle, uint32_t param,
+                                                 uint32_t value, char* buffer, int16_t size) {
+    if (!buffer || size <= 0) return 0;
+    return Guard([&] {
+        return (handle && Object(handle)->GetEnumString(param, value, buffer, size)) ||
+               EnumerationText(param, value, buffer, size);
+    });
+}
+
+MONODRV_EXPORT unsigned char SPECT_Process(SPECT_HANDLE handle, uint32_t operation) {
+    if (!handle) return 0;
+    return Guard([&] { return Object(handle)->Process(operation); });
+}
+
+MONODRV_EXPORT unsigned char SPECT_GetResource(uint32_t id, char* buffer, int32_t size) {
+    if (!buffer || size <= 0) return 0;
+    return Guard([&] { return LoadString(id, buffer, size > 0x7FFFFFFF ? 0x7FFFFFFF : size) > 0; });
+}

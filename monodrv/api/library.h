@@ -1,0 +1,12 @@
+// Library attach and detach: what the driver sets up when a process loads it and tears down
+// when the process lets it go.
+#pragma once
+
+namespace monodrv {
+
+// Called from the attach hook with the caption of the port library's error message; binds
+// the port library. Replaced by the port binding; until then nothing is bound.
+void AttachPortLibrary(const char* caption);
+void DetachPortLibrary();
+
+}  // namespace monodrv

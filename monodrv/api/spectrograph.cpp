@@ -1,0 +1,375 @@
+#include "monodrv/api/spectrograph.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "monodrv/api/catalogue.h"
+#include "monodrv/api/string_table.h"
+
+namespace monodrv {
+namespace {
+
+bool InRange(std::int64_t index, std::int64_t count) {
+    return index >= 0 && index < count;
+}
+
+// A double converted toward zero to a 32-bit integer, saturating instead of overflowing.
+std::int32_t Truncate(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value);
+}
+
+// Fills the record's count, kind and values.
+void Avail(SpectAvailInfo* info, std::int32_t count, std::int32_t kind, double v1, double v2) {
+    info->count = count;
+    info->kind = kind;
+    info->value1 = v1;
+    info->value2 = v2;
+}
+
+// Loads a string resource into the caller's buffer; success when a character was copied.
+bool LoadInto(std::uint32_t id, char* buffer, std::int16_t size) {
+    return LoadString(id, buffer, size) > 0;
+}
+
+// Copies a stored 50-character text from `offset` on; an offset beyond the text copies the
+// empty text (nothing outside the text is read).
+bool CopyStored(const char (&text)[kNameLength], std::int16_t offset, char* buffer,
+                std::int16_t size) {
+    if (offset < 0) return false;
+    char bounded[kNameLength + 1] = {};
+    std::memcpy(bounded, text, kNameLength);
+    BoundedCopy(buffer, offset < kNameLength ? bounded + offset : "", size);
+    return true;
+}
+
+}  // namespace
+
+std::int32_t Storage::Int(std::uint32_t param) const {
+    auto it = ints.find(param);
+    return it == ints.end() ? 0 : it->second;
+}
+
+double Storage::Double(std::uint32_t param) const {
+    auto it = doubles.find(param);
+    return it == doubles.end() ? 0.0 : it->second;
+}
+
+Grating* Storage::GratingSet() {
+    const std::int32_t set = Int(174);
+    return InRange(set, kGratingSets) ? gratings[set] : nullptr;
+}
+
+double RoundTo(double x, int n) {
+    for (int i = 0; i < n; ++i)
+        x *= 10;
+    x = x > 0 ? x + 0.5 : x - 0.5;
+    double r = Truncate(x);
+    for (int i = 0; i < n; ++i)
+        r /= 10;
+    return r;
+}
+
+bool VersionNumber(const char* text, std::uint32_t* result) {
+    if (!text || !result) return false;
+    std::uint32_t value = 0;
+    bool any = false;
+    const char* p = text;
+    while (*p) {
+        while (*p == '.' || *p == ',')
+            ++p;  // runs of separators make no empty tokens
+        if (!*p) break;
+        const char* end = p;
+        while (*end && *end != '.' && *end != ',')
+            ++end;
+        const char* q = p;
+        while (q < end && *q == ' ')
+            ++q;
+        std::uint32_t token = 0;
+        for (; q < end && *q >= '0' && *q <= '9'; ++q)
+            token = token * 10 + static_cast<std::uint32_t>(*q - '0');
+        value = value * 100 + token;
+        any = true;
+        p = end;
+    }
+    if (!any) return false;
+    *result = value;
+    return true;
+}
+
+bool EnumerationText(std::uint32_t param, std::uint32_t value, char* buffer, std::int16_t size) {
+    if (!buffer || size <= 0) return false;
+    if (param == 112) {
+        char work[16];
+        std::snprintf(work, sizeof work, "%d", static_cast<std::int32_t>(value));
+        BoundedCopy(buffer, work, size);
+        return true;
+    }
+    struct Row {
+        std::uint32_t param, value, id;
+    };
+    static constexpr Row kRows[] = {
+        {1, 0, 103},   {1, 1, 137},   {1, 2, 138},   {1, 3, 139},   {1, 4, 104},   {143, 0, 100},
+        {143, 1, 101}, {143, 2, 102}, {159, 0, 116}, {159, 1, 117}, {159, 2, 118}, {159, 3, 119},
+        {163, 1, 112}, {163, 2, 113}, {164, 1, 114}, {164, 2, 115},
+    };
+    for (const Row& row : kRows)
+        if (row.param == param && row.value == value) return LoadInto(row.id, buffer, size);
+    return false;
+}
+
+// ---- Spectrograph: the catalogue's answers -------------------------------------------
+
+Spectrograph::Spectrograph() {
+    ApplyDefaults(storage_);
+}
+Spectrograph::~Spectrograph() = default;
+
+bool Spectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
+    if (!info) return false;
+    switch (param) {
+        case 26:
+            Avail(info, 1, 11, storage_.avail26, storage_.avail26);
+            return true;
+        case 43:
+            Avail(info, 1, 1, storage_.Int(43), storage_.Int(43));
+            return true;
+        case 62:
+            Avail(info, 1, 1, storage_.Int(62), storage_.Int(62));
+            return true;
+        case 167:
+            Avail(info, storage_.avail167_count, 9, storage_.avail167_value, storage_.Int(167));
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Spectrograph::GetEnumParam(std::uint32_t, std::uint32_t, std::uint32_t*) {
+    return false;
+}
+
+bool Spectrograph::GetEnumString(std::uint32_t, std::uint32_t, char*, std::int16_t) {
+    return false;
+}
+
+bool Spectrograph::SetULongParam(std::uint32_t param, std::uint32_t value, std::int16_t) {
+    const IntParam* p = FindIntParam(param);
+    if (!p || !(p->access & kSet) || p->slot != IntSlot::Scalar) return false;
+    storage_.ints[p->alias ? p->alias : p->number] = StoreWidth(value, p->width);
+    return true;
+}
+
+bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std::int16_t index) {
+    const IntParam* p = FindIntParam(param);
+    if (!p || !value || !(p->access & kGet)) return false;
+    std::int32_t result = 0;
+    switch (p->slot) {
+        case IntSlot::Scalar:
+            result = storage_.Int(p->alias ? p->alias : p->number);
+            break;
+        case IntSlot::Constant:
+            result = p->default_value;
+            break;
+        case IntSlot::Special:
+            return false;
+        case IntSlot::GratingValue: {
+            Grating* set = storage_.GratingSet();
+            if (!set || !InRange(index, kGratingsPerSet)) return false;
+            result = set[index].value;
+            break;
+        }
+        case IntSlot::SlitLocation:
+            if (!InRange(index, std::min<std::int32_t>(storage_.Int(158), kSlits))) return false;
+            result = storage_.slits[index].location;
+            break;
+        case IntSlot::MirrorLocation:
+        case IntSlot::MirrorPosition: {
+            if (!InRange(index, std::min<std::int32_t>(storage_.Int(162), kMirrors))) return false;
+            const Mirror& m = storage_.mirrors[index];
+            result = p->slot == IntSlot::MirrorLocation ? m.location : m.position;
+            break;
+        }
+        case IntSlot::TruncatedDouble:
+            result = Truncate(storage_.Double(p->number));
+            break;
+    }
+    *value = static_cast<std::uint32_t>(result);  // one-byte and 16-bit storage sign-extends
+    return true;
+}
+
+namespace {
+
+// The storage of an indexed or scalar double parameter, or null when the index (or the
+// grating set) addresses nothing.
+double* DoubleSlot(Storage& s, const DblParam& p, std::int16_t index) {
+    switch (p.slot) {
+        case DblSlot::Scalar:
+            return &s.doubles[p.number];
+        case DblSlot::GratingGrooves:
+        case DblSlot::GratingSteps: {
+            Grating* set = s.GratingSet();
+            if (!set || !InRange(index, kGratingsPerSet)) return nullptr;
+            return p.slot == DblSlot::GratingGrooves ? &set[index].grooves
+                                                     : &set[index].steps_per_nm;
+        }
+        case DblSlot::Speed:
+            return InRange(index, 3) ? &s.speeds[p.row][index] : nullptr;
+        case DblSlot::SlitSpeed:
+            return InRange(index, 3) ? &s.slit_speeds[p.row][index] : nullptr;
+        case DblSlot::SlitWidth:
+            return InRange(index, std::min<std::int32_t>(s.Int(158), kSlits))
+                       ? &s.slits[index].width
+                       : nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool Spectrograph::SetDblParam(std::uint32_t param, double value, std::int16_t index) {
+    const DblParam* p = FindDblParam(param);
+    if (!p || !(p->access & kSet)) return false;
+    double* slot = DoubleSlot(storage_, *p, index);
+    if (!slot) return false;
+    *slot = value;
+    return true;
+}
+
+bool Spectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) {
+    const DblParam* p = FindDblParam(param);
+    if (!p || !value || !(p->access & kGet)) return false;
+    double* slot = DoubleSlot(storage_, *p, index);
+    if (!slot) return false;
+    *value = *slot;
+    return true;
+}
+
+bool Spectrograph::SetStrParam(std::uint32_t param, const char* text, std::int16_t) {
+    if (!text) return false;
+    return param == 0;
+}
+
+bool Spectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t size,
+                               std::int16_t index) {
+    if (!buffer || size <= 0) return false;
+    const bool triple = InRange(index, 3);
+    switch (param) {
+        case 113: {
+            char work[24];
+            std::snprintf(work, sizeof work, "Grating %d", index + 1);
+            BoundedCopy(buffer, work, size);  // at most `size` characters
+            return true;
+        }
+        case 128:
+            return LoadInto(122, buffer, size);
+        case 130:
+            return CopyStored(storage_.port_name, index, buffer, size);
+        case 156:
+            return CopyStored(storage_.text156, index, buffer, size);
+        case 157:
+            return CopyStored(storage_.text157, index, buffer, size);
+        case 153: {
+            Grating* set = storage_.GratingSet();
+            if (!set || !InRange(index, kGratingsPerSet)) return false;
+            return CopyStored(set[index].name, 0, buffer, size);
+        }
+        case 198:
+            return triple && LoadInto(123u + static_cast<std::uint32_t>(index), buffer, size);
+        case 199:
+            return triple && LoadInto(126u + static_cast<std::uint32_t>(index), buffer, size);
+        case 200:
+            return triple && LoadInto(129u + static_cast<std::uint32_t>(index), buffer, size);
+        case 201:
+            return triple && LoadInto(132u + static_cast<std::uint32_t>(index), buffer, size);
+        case 204:
+            return LoadInto(136, buffer, size);
+        case 205:
+            return LoadInto(135, buffer, size);
+        default:
+            return false;
+    }
+}
+
+bool Spectrograph::Process(std::uint32_t operation) {
+    return operation == 0;
+}
+
+// ---- MonodrvSpectrograph -----------------------------------------------------------------
+
+MonodrvSpectrograph::MonodrvSpectrograph(std::int16_t model) {
+    storage_.model = model;
+    ApplyModel(storage_, model);
+}
+
+MonodrvSpectrograph::~MonodrvSpectrograph() = default;
+
+bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
+    if (!info) return false;
+    switch (param) {
+        case 48:
+            Avail(info, 1, 4, storage_.Double(114), storage_.Double(114));
+            return true;
+        case 66:
+            Avail(info, 1, 4, storage_.Double(120), storage_.Double(120));
+            return true;
+        case 207:
+            Avail(info, 1, 1, 0, 0);
+            return true;
+        default:
+            return Spectrograph::IsAvail(param, info);
+    }
+}
+
+bool MonodrvSpectrograph::GetEnumParam(std::uint32_t param, std::uint32_t, std::uint32_t*) {
+    return param == 0;
+}
+
+bool MonodrvSpectrograph::GetEnumString(std::uint32_t param, std::uint32_t value, char* buffer,
+                                        std::int16_t size) {
+    return EnumerationText(param, value, buffer, size);
+}
+
+bool MonodrvSpectrograph::SetULongParam(std::uint32_t param, std::uint32_t value,
+                                        std::int16_t index) {
+    return Spectrograph::SetULongParam(param, value, index);
+}
+
+bool MonodrvSpectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value,
+                                        std::int16_t index) {
+    if (!value) return false;
+    if (param == 2) {
+        *value = static_cast<std::uint32_t>(static_cast<std::int32_t>(storage_.model));
+        return true;
+    }
+    if (param == 152) {
+        if (!storage_.grating_known) return false;
+        *value = static_cast<std::uint32_t>(static_cast<std::int32_t>(storage_.current_grating));
+        return true;
+    }
+    return Spectrograph::GetULongParam(param, value, index);
+}
+
+bool MonodrvSpectrograph::SetDblParam(std::uint32_t param, double value, std::int16_t index) {
+    return Spectrograph::SetDblParam(param, value, index);
+}
+
+bool MonodrvSpectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) {
+    return Spectrograph::GetDblParam(param, value, index);
+}
+
+bool MonodrvSpectrograph::SetStrParam(std::uint32_t param, const char* text, std::int16_t index) {
+    if (!text) return false;
+    return Spectrograph::SetStrParam(param, text, index);
+}
+
+bool MonodrvSpectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t size,
+                                      std::int16_t index) {
+    return Spectrograph::GetStrParam(param, buffer, size, index);
+}
+
+}  // namespace monodrv
