@@ -1,9 +1,212 @@
-// Binding of the port-interface library.
+// Binding of the port-interface library, loaded at library attach by file name. The driver's
+// own folder is on its run path, so a libtelx32.so beside libmonodrv.so is found.
+#include <dlfcn.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "monodrv/api/library.h"
+#include "monodrv/control/port_link.h"
 
 namespace monodrv {
+namespace {
 
-void AttachPortLibrary(const char*) {}
-void DetachPortLibrary() {}
+constexpr const char* kLibraryName = "libtelx32.so";
+
+// Lookup order of the 51 names; the indexes below name the seven the driver calls.
+constexpr const char* kNames[] = {
+    "TELX_Create_physical_port",
+    "TELX_Get_classname",
+    "TELX_Enable_DMA_Communication",
+    "TELX_Reset_Interface",
+    "TELX_Special_Output",
+    "TELX_Output_Multiple",
+    "TELX_Initialize",
+    "TELX_Destroy",
+    "TELX_Find_IOaddress",
+    "TELX_Set_device_secondaddress",
+    "TELX_Get_device_secondaddress",
+    "TELX_Input",
+    "TELX_Output",
+    "TELX_Disable",
+    "TELX_Disable_Taxi",
+    "TELX_Wait_for_response",
+    "TELX_Set_UseWinDefaults",
+    "TELX_Get_UseWinDefaults",
+    "TELX_Flush_Buffer",
+    "TELX_Input_Multiple",
+    "TELX_Set_timeout",
+    "TELX_Set_device_name",
+    "TELX_Get_device_name",
+    "TELX_Check_taxi_link",
+    "TELX_SetUserData",
+    "TELX_GetUserData",
+    "TELX_GetUIParam",
+    "TELX_SetUIParam",
+    "TELX_Get_Ptrs",
+    "TELX_Get_Outptr",
+    "TELX_Mail_Read",
+    "TELX_DownLoad_PhyAdd",
+    "TELX_UpLoad_PhyAdd",
+    "TELX_SetDoubleParam",
+    "TELX_GetDoubleParam",
+    "TELX_SetLongParam",
+    "TELX_GetLongParam",
+    "TELX_IsAvail",
+    "TELX_GetEnumParam",
+    "TELX_SetorClr_WP",
+    "TELX_InitializeInterrupt",
+    "TELX_RestoreInterrupt",
+    "TELX_Get_DLLVersionString",
+    "TELX_Get_DLLVersion",
+    "TELX_Diagnose_Interface",
+    "TELX_Write_NvRamInfo",
+    "TELX_Read_NvRamInfo",
+    "TELX_Output_Byte",
+    "TELX_Input_Byte",
+    "TELX_Get_Handle",
+    "TELX_Create_physical_port_ex",
+};
+constexpr int kCount = static_cast<int>(std::size(kNames));
+static_assert(kCount == 51);
+enum Called {
+    kOutputMultiple = 5,
+    kInput = 11,
+    kFlushBuffer = 18,
+    kInputMultiple = 19,
+    kSetUserData = 24,
+    kGetUserData = 25,
+    kGetUIParam = 26,
+};
+
+using OutputMultipleFn = std::int32_t (*)(std::uint32_t, std::int32_t, const std::uint8_t*,
+                                          std::int32_t);
+using FlushFn = std::int32_t (*)(std::uint32_t, std::int32_t);
+using GetUIParamFn = std::int32_t (*)(std::uint32_t, std::int32_t, std::int32_t*);
+using InputFn = std::int32_t (*)(std::uint32_t, std::int32_t);
+using InputMultipleFn = std::int32_t (*)(std::uint32_t, std::int32_t, std::uint8_t*, std::int32_t);
+using GetUserDataFn = std::uint32_t (*)(std::uint32_t);
+using SetUserDataFn = std::int32_t (*)(std::uint32_t, std::uint32_t);
+
+struct Binding {
+    void* module = nullptr;
+    void* functions[kCount] = {};
+    bool complete = false;
+};
+
+Binding& Bound() {
+    static Binding binding;
+    return binding;
+}
+
+template <class F>
+F Fn(int index) {
+    return reinterpret_cast<F>(Bound().functions[index]);
+}
+
+class TelxPortLink : public PortLink {
+  public:
+    explicit TelxPortLink(std::uint32_t port) : port_(port) {}
+    std::int32_t OutputMultiple(const std::uint8_t* data, std::int32_t length) override {
+        return Fn<OutputMultipleFn>(kOutputMultiple)(port_, 0, data, length);
+    }
+    void FlushBuffer(std::int32_t code) override { Fn<FlushFn>(kFlushBuffer)(port_, code); }
+    std::int32_t GetUIParam(std::int32_t code) override {
+        std::int32_t value = 0;
+        Fn<GetUIParamFn>(kGetUIParam)(port_, code, &value);
+        return value;
+    }
+    std::int32_t Input() override { return Fn<InputFn>(kInput)(port_, 0); }
+    std::int32_t InputMultiple(std::uint8_t* buffer, std::int32_t maximum) override {
+        return Fn<InputMultipleFn>(kInputMultiple)(port_, 0, buffer, maximum);
+    }
+    std::uint32_t GetUserData() override { return Fn<GetUserDataFn>(kGetUserData)(port_); }
+    std::int32_t SetUserData(std::uint32_t value) override {
+        return Fn<SetUserDataFn>(kSetUserData)(port_, value);
+    }
+
+  private:
+    std::uint32_t port_;
+};
+
+class MonotonicClock : public Clock {
+  public:
+    std::uint32_t Ticks() override {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    }
+    void Sleep(std::uint32_t milliseconds) override { usleep(milliseconds * 1000); }
+};
+
+Clock* g_clock = nullptr;
+PortLinkFactory g_factory = nullptr;
+
+void StderrMessage(const char* text, const char* caption) {
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+}
+MessageHook g_message = StderrMessage;
+
+}  // namespace
+
+Clock& SystemClock() {
+    static MonotonicClock clock;
+    return clock;
+}
+Clock& ActiveClock() {
+    return g_clock ? *g_clock : SystemClock();
+}
+void SetClock(Clock* clock) {
+    g_clock = clock;
+}
+
+std::unique_ptr<PortLink> MakePortLink(std::uint32_t port) {
+    if (g_factory) return g_factory(port);
+    if (!Bound().complete) return nullptr;
+    return std::make_unique<TelxPortLink>(port);
+}
+void SetPortLinkFactory(PortLinkFactory factory) {
+    g_factory = factory;
+}
+
+void SetMessageHook(MessageHook hook) {
+    g_message = hook ? hook : StderrMessage;
+}
+void ShowMessage(const char* text, const char* caption) {
+    g_message(text, caption);
+}
+
+bool BindPortLibrary(const char* caption) {
+    Binding& b = Bound();
+    b.module = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (!b.module) return false;
+    bool all = true;
+    for (int i = 0; i < kCount; ++i) {
+        b.functions[i] = dlsym(b.module, kNames[i]);
+        all = all && b.functions[i] != nullptr;
+    }
+    b.complete = all;
+    if (!all) ShowMessage("TELX DLL Was Not Loaded", caption);
+    return all;
+}
+
+void UnbindPortLibrary() {
+    Binding& b = Bound();
+    if (b.module) dlclose(b.module);
+    b.module = nullptr;
+    b.complete = false;  // nothing may call into a freed library
+}
+
+bool PortLibraryBound() {
+    return Bound().complete;
+}
+
+void AttachPortLibrary(const char* caption) {
+    BindPortLibrary(caption);
+}
+void DetachPortLibrary() {
+    UnbindPortLibrary();
+}
 
 }  // namespace monodrv

@@ -1,0 +1,69 @@
+// The controller's command protocol: primitives that send bytes and commands, read reply
+// bytes and lines, the busy query and the start-up handshake. Replies from a character
+// interface end with CR; a zero byte is indistinguishable from a time-out. A block interface
+// announces each whole reply in its status byte.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "monodrv/control/port_link.h"
+
+namespace monodrv {
+
+// Port state word values (the port's user-data word, shared with the host).
+inline constexpr std::uint32_t kStateReleased = 2679;
+inline constexpr std::uint32_t kStateCompletionPending = 1568;
+inline constexpr std::uint32_t kStateErrorSignal = 2680;
+inline constexpr std::uint32_t kStateHeld = 2681;
+
+// Timing, in milliseconds.
+inline constexpr std::uint32_t kIoTimeout = 2000;
+inline constexpr std::uint32_t kBusyTimeout = 3000;
+inline constexpr std::uint32_t kStartPause = 1000;
+inline constexpr std::uint32_t kPollInterval = 10;
+inline constexpr std::uint32_t kBusyPollInterval = 15;
+
+// Port-library parameter codes and interface kinds.
+inline constexpr std::int32_t kUiStatus = 9, kUiRxWaiting = 12, kUiTxPending = 19, kUiKind = 21,
+                              kUiStatusValid = 26;
+inline constexpr std::int32_t kKindBlock = 5, kKindCharacter = 6;
+// A reply line holds at most 249 characters (with its CR) in the 251-byte buffer.
+inline constexpr std::size_t kMaxLine = 249;
+inline constexpr std::int32_t kMaxBlock = 250;
+
+class Protocol {
+  public:
+    Protocol(PortLink& port, Clock& clock) : port_(port), clock_(clock) {}
+
+    bool SendByte(std::uint8_t b);
+    bool SendCommand(const std::string& text, std::uint8_t terminator);
+    // The next byte, or 0 after the I/O time-out.
+    std::uint8_t ReadByte();
+    bool ReadLine(std::string& line);
+    void DrainInput();
+    // 1 ready, -1 busy, -2 error, -3 held, 0 status not valid.
+    int QueryBusy();
+    bool WaitNotBusy();
+    bool Exchange(const std::string& text);
+    bool Query(const std::string& text, std::string& line);
+    bool Initialize();
+
+    PortLink& Port() { return port_; }
+
+  private:
+    bool TimedOut(std::uint32_t since, std::uint32_t limit) {
+        return static_cast<std::uint32_t>(clock_.Ticks() - since) > limit;
+    }
+    PortLink& port_;
+    Clock& clock_;
+};
+
+// Reply parsing: exactly `count` comma-separated signed 32-bit integers (blanks and a final
+// CR allowed); none on anything else, an overflow included.
+std::optional<std::vector<std::int32_t>> ParseIntegers(const std::string& line, std::size_t count);
+std::optional<double> ParseReal(const std::string& line);
+
+}  // namespace monodrv
