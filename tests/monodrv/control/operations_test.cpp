@@ -1,0 +1,367 @@
+// Primitives and operations against a scripted port on a fake clock: the exact bytes sent and
+// the parameters stored.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+
+#include "monodrv/api/spectrograph.h"
+#include "monodrv/control/protocol.h"
+#include "scripted_port.h"
+
+namespace monodrv {
+namespace {
+
+using testing::FakeClock;
+using testing::ScriptedPort;
+
+ScriptedPort* g_port = nullptr;
+
+// Forwards to the test's port without owning it.
+class Borrowed : public PortLink {
+  public:
+    std::int32_t OutputMultiple(const std::uint8_t* d, std::int32_t n) override {
+        return g_port->OutputMultiple(d, n);
+    }
+    void FlushBuffer(std::int32_t c) override { g_port->FlushBuffer(c); }
+    std::int32_t GetUIParam(std::int32_t c) override { return g_port->GetUIParam(c); }
+    std::int32_t Input() override { return g_port->Input(); }
+    std::int32_t InputMultiple(std::uint8_t* b, std::int32_t m) override {
+        return g_port->InputMultiple(b, m);
+    }
+    std::uint32_t GetUserData() override { return g_port->GetUserData(); }
+    std::int32_t SetUserData(std::uint32_t v) override { return g_port->SetUserData(v); }
+};
+
+class Driver : public ::testing::Test {
+  protected:
+    FakeClock clock;
+    ScriptedPort port{clock};
+    void SetUp() override {
+        g_port = &port;
+        SetClock(&clock);
+        SetPortLinkFactory([](std::uint32_t) -> std::unique_ptr<PortLink> {
+            return std::make_unique<Borrowed>();
+        });
+    }
+    void TearDown() override {
+        SetClock(nullptr);
+        SetPortLinkFactory(nullptr);
+        g_port = nullptr;
+    }
+    // Replies "o" to every command, plus a line for those in `lines`.
+    void Answer(std::map<std::string, std::string> lines, std::string busy = "oz") {
+        port.respond = [lines, busy](const std::string& unit) -> std::string {
+            if (unit == "E") return busy;
+            auto it = lines.find(unit);
+            if (it != lines.end()) return it->second;
+            return "o";
+        };
+    }
+    std::int32_t Run(MonodrvSpectrograph& s, std::uint32_t op) {
+        EXPECT_TRUE(s.Process(op));
+        return s.State().Int(173);
+    }
+    Protocol P() { return Protocol(port, clock); }
+};
+
+TEST_F(Driver, SendByteRetriesAndTimesOut) {
+    port.refuse_output = 3;
+    EXPECT_TRUE(P().SendByte('x'));
+    EXPECT_EQ(clock.now, 1030u);
+    port.refuse_output = 1000;
+    std::uint32_t start = clock.now;
+    EXPECT_FALSE(P().SendByte('x'));
+    EXPECT_GT(clock.now - start, 2000u);
+    EXPECT_LE(clock.now - start, 2020u);
+    port.refuse_output = 0;
+    port.stuck_sending = true;
+    EXPECT_FALSE(P().SendByte('x'));
+}
+
+TEST_F(Driver, ReadLineCharacterAndBlock) {
+    std::string line;
+    port.Queue("123\r");
+    EXPECT_TRUE(P().ReadLine(line));
+    EXPECT_EQ(line, "123\r");
+    port.Queue(std::string(249, '7'));  // no CR within 249 characters
+    EXPECT_FALSE(P().ReadLine(line));
+    EXPECT_EQ(line.size(), 249u);
+    port.incoming.clear();
+    port.user_data = 5;
+    EXPECT_FALSE(P().ReadLine(line));  // time-out, nothing stored
+    EXPECT_EQ(port.user_data, kStateReleased);
+    port.Queue("4", 0);
+    port.Queue("2\r", 500);  // dribbled, late but within the time-out of each byte
+    EXPECT_TRUE(P().ReadLine(line));
+    EXPECT_EQ(line, "42\r");
+    port.kind = 5;
+    port.blocks.push_back("1000,4000,250");
+    EXPECT_TRUE(P().ReadLine(line));
+    EXPECT_EQ(line, "1000,4000,250");
+    EXPECT_FALSE(P().ReadLine(line));
+    port.kind = 3;
+    EXPECT_FALSE(P().ReadLine(line));
+}
+
+TEST_F(Driver, QueryBusyTable) {
+    const struct {
+        std::uint32_t word;
+        std::int32_t kind;
+        std::string reply;  // to "E" (and "l")
+        std::int32_t status, valid;
+        bool waiting_byte;
+        int result;
+        std::uint32_t word_after;
+    } cases[] = {
+        {0, 6, "oz", 0, 1, false, 1, kStateReleased},
+        {0, 6, "oq", 0, 1, false, -1, 0},
+        {0, 6, "", 0, 1, false, 1, kStateReleased},  // no controller: ready
+        {0, 6, "x", 0, 1, false, 1, kStateReleased},
+        {0, 6, "o?oq", 0, 1, false, -1, 0},  // "l" asked after an odd reply
+        {0, 6, "o?oz", 0, 1, false, 1, kStateReleased},
+        {kStateErrorSignal, 6, "", 0, 1, false, -2, kStateReleased},
+        {kStateHeld, 6, "", 0, 1, false, -3, kStateReleased},
+        {kStateCompletionPending, 6, "", 0, 1, false, -1, kStateCompletionPending},
+        {kStateCompletionPending, 6, "", 0, 1, true, 1, kStateReleased},
+        {kStateCompletionPending, 5, "", 0, 1, false, -1, kStateCompletionPending},
+        {kStateCompletionPending, 5, "", 0x01, 1, false, 1, kStateReleased},
+        {kStateCompletionPending, 5, "", 0x02, 1, false, -2, kStateReleased},
+        {kStateCompletionPending, 5, "", 0x01, 0, false, 0, kStateReleased},
+        {kStateCompletionPending, 4, "", 0, 1, false, 1, kStateReleased},
+    };
+    for (const auto& c : cases) {
+        port.user_data = c.word;
+        port.kind = c.kind;
+        port.status = c.status;
+        port.status_valid = c.valid;
+        port.incoming.clear();
+        port.sent.clear();
+        if (c.waiting_byte) port.Queue("o");
+        std::string reply = c.reply;
+        port.respond = [reply](const std::string& unit) -> std::string {
+            if (unit == "E") return reply.substr(0, std::min<std::size_t>(2, reply.size()));
+            if (unit == "l") return reply.size() > 2 ? reply.substr(2) : "";
+            return "";
+        };
+        EXPECT_EQ(P().QueryBusy(), c.result) << c.word << "/" << c.reply;
+        EXPECT_EQ(port.user_data, c.word_after) << c.word << "/" << c.reply;
+    }
+}
+
+TEST_F(Driver, WaitNotBusyPollsUntilReadyOrTimesOut) {
+    int queries = 0;
+    port.respond = [&](const std::string& unit) -> std::string {
+        if (unit != "E") return "";
+        return ++queries < 5 ? "oq" : "oz";
+    };
+    EXPECT_TRUE(P().WaitNotBusy());
+    EXPECT_EQ(queries, 5);
+    port.respond = [](const std::string&) -> std::string { return "oq"; };
+    std::uint32_t start = clock.now;
+    EXPECT_FALSE(P().WaitNotBusy());
+    EXPECT_GT(clock.now - start, 3000u);
+    EXPECT_LT(clock.now - start, 3100u);
+}
+
+TEST_F(Driver, HandshakePaths) {
+    const struct {
+        std::string first;  // reply to the blank
+        bool answers_star;  // "*" after O2000
+        bool ok;
+        std::vector<std::string> sent;
+    } cases[] = {
+        {"F", true, true, {" "}},
+        {"B", true, true, {" ", "O2000"}},
+        {"B", false, false, {" ", "O2000"}},
+        {"*", true, true, {" ", "\xF7", "O2000"}},
+        {"?", true, false, {" ", "\xF8", "\xDE"}},
+        {"", true, false, {" ", "\xF8", "\xDE"}},
+    };
+    for (const auto& c : cases) {
+        port.sent.clear();
+        port.incoming.clear();
+        port.respond = [c](const std::string& unit) -> std::string {
+            if (unit == " ") return c.first;
+            if (unit == "\xF7") return "=";
+            if (unit == "O2000") return c.answers_star ? "*" : "x";
+            return "";
+        };
+        EXPECT_EQ(P().Initialize(), c.ok) << c.first;
+        EXPECT_EQ(port.sent, c.sent) << c.first;
+        EXPECT_EQ(port.user_data, kStateReleased);
+    }
+    port.user_data = kStateHeld;
+    port.respond = [](const std::string&) -> std::string { return ""; };
+    port.sent.clear();
+    EXPECT_FALSE(P().Initialize());  // writes 2679 first, then fails
+    MonodrvSpectrograph sim(TRIAX_320);
+    sim.SetULongParam(148, 1, 0);
+    port.sent.clear();
+    EXPECT_EQ(Run(sim, 4), kNoError);
+    EXPECT_TRUE(port.sent.empty());
+}
+
+TEST_F(Driver, MoveToWavelengthCommands) {
+    Answer({{"H0", "o100\r"}});
+    MonodrvSpectrograph triax(TRIAX_320);
+    triax.State().gratings[0][1].grooves = 600;
+    triax.SetULongParam(169, 1, 0);
+    triax.SetDblParam(168, 500, 0);
+    EXPECT_EQ(Run(triax, 0), kNoError);
+    EXPECT_EQ(port.sent.back(), "Z61,0,250.000");
+    triax.State().gratings[0][1].grooves = 1200;
+    triax.SetDblParam(168, 50.5, 0);
+    Run(triax, 0);
+    EXPECT_EQ(port.sent.back(), "Z61,0, 50.500");  // seven characters wide
+
+    MonodrvSpectrograph m270(SPEX_270M);
+    m270.State().gratings[0][0].steps_per_nm = 32;
+    const std::pair<double, std::string> cases[] = {{500.25, "F0,15908"}, {-20, "F0,-420"}};
+    for (const auto& [nm, command] : cases) {
+        m270.SetDblParam(168, nm, 0);
+        EXPECT_EQ(Run(m270, 0), kNoError);
+        EXPECT_EQ(port.sent.back(), command);
+    }
+    Answer({{"H0", "o99999999999\r"}});  // a position that overflows 32 bits
+    EXPECT_EQ(Run(m270, 0), kFailed);
+    Answer({}, "oq");  // never stops being busy
+    EXPECT_EQ(Run(m270, 0), kFailed);
+}
+
+TEST_F(Driver, SlitMirrorGratingSpeeds) {
+    Answer({{"j0,0", "o40\r"}, {"C0", "o1000,40000,250\r"}, {"h0,0", "o9000\r"}});
+    MonodrvSpectrograph s(SPEX_270M);
+    s.SetDblParam(66, 157.48, 0);
+    s.SetDblParam(171, 0.5, 0);
+    EXPECT_EQ(Run(s, 1), kNoError);
+    EXPECT_EQ(port.sent.back(), "k0,0,38");  // 78 - 40
+    const struct {
+        std::int32_t location, position;
+        const char* command;  // null: fails, nothing sent
+    } mirrors[] = {{1, 2, "c0"}, {1, 1, "d0"},    {2, 2, "e0"},
+                   {2, 1, "f0"}, {3, 1, nullptr}, {1, 0, nullptr}};
+    for (const auto& m : mirrors) {
+        port.sent.clear();
+        s.SetULongParam(165, static_cast<std::uint32_t>(m.location), 0);
+        s.SetULongParam(166, static_cast<std::uint32_t>(m.position), 0);
+        EXPECT_EQ(Run(s, 2), m.command ? kNoError : kFailed);
+        if (m.command)
+            EXPECT_EQ(port.sent.back(), m.command);
+        else
+            EXPECT_TRUE(port.sent.empty());
+    }
+    s.SetULongParam(169, 2, 0);
+    port.sent.clear();
+    EXPECT_EQ(Run(s, 12), kFailed);  // no "b0"/"a0" for grating 2
+    EXPECT_EQ(port.sent, std::vector<std::string>{"E"});
+    s.SetULongParam(169, 1, 0);
+    EXPECT_EQ(Run(s, 12), kNoError);
+    EXPECT_EQ(port.sent.back(), "a0");
+    s.SetDblParam(44, 50, 0);
+    s.SetDblParam(44, 90000, 1);
+    s.SetDblParam(44, 70000, 2);
+    EXPECT_EQ(Run(s, 24), kNoError);
+    EXPECT_EQ(port.sent.back(), "B0,100,80000,65535");
+    s.SetDblParam(44, -5, 0);
+    Run(s, 24);
+    EXPECT_EQ(port.sent.back(), "B0,80000,80000,65535");  // negative counts as above the bound
+    EXPECT_EQ(Run(s, 26), kNoError);
+    double d = 0;
+    s.GetDblParam(44, &d, 1);
+    EXPECT_EQ(d, 40000);
+    EXPECT_EQ(Run(s, 27), kNoError);
+    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(d, 9000);
+    Answer({{"C0", "o1,2\r"}, {"h0,0", "ox\r"}});
+    EXPECT_EQ(Run(s, 26), kFailed);
+    s.GetDblParam(44, &d, 2);
+    EXPECT_EQ(d, 65535);
+    EXPECT_EQ(Run(s, 27), kFailed);
+    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(d, 10000);
+    s.SetULongParam(148, 1, 0);
+    EXPECT_EQ(Run(s, 24), kFailed);  // fails in simulation
+}
+
+TEST_F(Driver, SlitReadsRound) {
+    const std::pair<std::string, double> cases[] = {
+        {"o787\r", 5.0}, {"o788\r", 5.01}, {"o0\r", 0.01}};
+    for (const auto& [reply, width] : cases) {
+        Answer({{"j0,0", reply}, {"j0,1", "b"}, {"j0,2", "o157\r"}, {"j0,3", "o1,2\r"}});
+        MonodrvSpectrograph s(TRIAX_320);
+        EXPECT_EQ(Run(s, 10), kNoError);
+        std::uint32_t count = 0, location = 0;
+        s.GetULongParam(158, &count, 0);
+        ASSERT_EQ(count, 2u);
+        double w = 0;
+        s.GetDblParam(160, &w, 0);
+        EXPECT_DOUBLE_EQ(w, width) << reply;
+        s.GetULongParam(159, &location, 1);
+        EXPECT_EQ(location, 2u);
+        s.GetDblParam(160, &w, 1);
+        EXPECT_DOUBLE_EQ(w, 1.0);
+    }
+}
+
+TEST_F(Driver, ReinitializeCompletesOnBothInterfaceKinds) {
+    for (std::int32_t kind : {6, 5}) {
+        emulator::Config config;
+        config.start = emulator::StartState::Main;
+        emulator::ControllerModel model(config);
+        port.model = &model;
+        port.kind = kind;
+        port.status = 0;
+        MonodrvSpectrograph s(TRIAX_320);
+        EXPECT_EQ(Run(s, 3), kNoError);
+        EXPECT_EQ(port.user_data, kStateCompletionPending);
+        EXPECT_EQ(Run(s, 11), kNoError);
+        std::uint32_t busy = 0;
+        s.GetULongParam(172, &busy, 0);
+        EXPECT_EQ(static_cast<std::int32_t>(busy), -1);
+        clock.now += 400;  // the re-initialisation is done
+        EXPECT_EQ(Run(s, 11), kNoError);
+        s.GetULongParam(172, &busy, 0);
+        EXPECT_EQ(busy, 1u) << kind;
+        EXPECT_EQ(port.user_data, kStateReleased);
+        port.model = nullptr;
+    }
+}
+
+TEST_F(Driver, OperationsWithoutPortLibraryFail) {
+    SetPortLinkFactory([](std::uint32_t) -> std::unique_ptr<PortLink> { return nullptr; });
+    MonodrvSpectrograph s(TRIAX_320);
+    for (std::uint32_t op : {0u, 1u, 2u, 3u, 4u, 8u, 11u, 12u, 18u, 24u, 26u, 27u})
+        EXPECT_EQ(Run(s, op), kFailed) << op;
+    EXPECT_EQ(Run(s, 10), kNoError);  // finds nothing, succeeds
+    EXPECT_EQ(Run(s, 5), kNoError);
+    s.SetULongParam(148, 1, 0);  // simulation answers without a port
+    for (std::uint32_t op : {0u, 3u, 4u, 8u, 12u, 18u, 26u, 27u})
+        EXPECT_EQ(Run(s, op), kNoError) << op;
+    double d = 1;
+    s.GetDblParam(154, &d, 0);
+    EXPECT_EQ(d, 0.0);
+    EXPECT_EQ(Run(s, 1), kFailed);  // no simulation branch
+    EXPECT_EQ(Run(s, 11), kFailed);
+    EXPECT_FALSE(s.Process(7));
+    EXPECT_EQ(s.State().Int(173), kNoError);
+}
+
+TEST(ReplyParsing, IntegersAndReals) {
+    EXPECT_EQ(ParseIntegers("123\r", 1), std::vector<std::int32_t>{123});
+    EXPECT_EQ(ParseIntegers("-5", 1), std::vector<std::int32_t>{-5});
+    EXPECT_EQ(ParseIntegers("1000,40000,250\r", 3), (std::vector<std::int32_t>{1000, 40000, 250}));
+    EXPECT_FALSE(ParseIntegers("1,2", 3));
+    EXPECT_FALSE(ParseIntegers("12x", 1));
+    EXPECT_FALSE(ParseIntegers("", 1));
+    EXPECT_FALSE(ParseIntegers("2147483648", 1));
+    EXPECT_FALSE(ParseIntegers(std::string("1\0"
+                                           "2",
+                                           3),
+                               1));
+    EXPECT_EQ(ParseReal("250.000\r"), 250.0);
+    EXPECT_FALSE(ParseReal("abc"));
+    EXPECT_FALSE(ParseReal(""));
+}
+
+}  // namespace
+}  // namespace monodrv

@@ -1,0 +1,160 @@
+// The real pieces together, as a user runs them: spectrograph-emulator on a pseudo-terminal
+// or the block link, monodrv-ctl driving libmonodrv.so through libtelx32.so.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The emulator as a child process; its port is read from the "PORT ..." line it prints.
+class Emulator {
+  public:
+    explicit Emulator(const std::string& args) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            execl("/bin/sh", "sh", "-c", (std::string("exec ") + EMULATOR + " " + args).c_str(),
+                  nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        FILE* f = fdopen(out[0], "r");
+        char line[256] = {};
+        if (std::fgets(line, sizeof line, f)) {
+            std::string text = line;
+            if (text.rfind("PORT ", 0) == 0)
+                port_ = text.substr(5, text.find_last_not_of("\r\n") - 4);
+        }
+        std::fclose(f);
+    }
+    ~Emulator() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string& Port() const { return port_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string port_;
+};
+
+struct RunResult {
+    int status;
+    std::string output;
+    double seconds;
+};
+
+RunResult RunCommand(const std::string& command) {
+    auto start = std::chrono::steady_clock::now();
+    std::string full = command + " 2>&1";
+    FILE* p = popen(full.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+        output.append(buffer, n);
+    int status = pclose(p);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output, seconds};
+}
+
+std::string Ctl(const std::string& port, const std::string& model, const std::string& ops) {
+    return std::string(MONODRV_CTL) + " --port '" + port + "' --model " + model + " " + ops;
+}
+
+TEST(Integration, Triax320AndSpex270MOverPseudoTerminal) {
+    const struct {
+        const char* model;
+        const char* ops;
+        const char* expected;
+    } cases[] = {
+        {"triax320", "goto 500 position", "wavelength 500.0000 nm"},
+        {"270m", "goto 500.25 position", "wavelength 500.2500 nm"},
+        {"triax180", "grating 2 position", "grating 2"},
+        {"triax190", "slit 0 0.5 position", "slit 0 (Front (Axial) Entrance) 0.50 mm"},
+        {"spex232", "set-speeds 50,90000,70000 speeds", "speeds 100,80000,65535"},
+        {"triax320", "mirror 2 2 reinit busy", "busy status -1"},
+    };
+    for (const auto& c : cases) {
+        Emulator emulator(std::string("--model ") + c.model);
+        ASSERT_FALSE(emulator.Port().empty());
+        RunResult r = RunCommand(Ctl(emulator.Port(), c.model, c.ops));
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(c.expected), std::string::npos) << c.model << "\n" << r.output;
+    }
+}
+
+TEST(Integration, BlockLinkAndReinitialise) {
+    std::string socket =
+        (fs::temp_directory_path() / ("emu" + std::to_string(getpid()) + ".sock")).string();
+    Emulator emulator("--model triax180 --block '" + socket + "'");
+    ASSERT_EQ(emulator.Port(), "block:" + socket);
+    RunResult r = RunCommand(
+        Ctl(emulator.Port(), "triax180", "goto 400 reinit busy position grating 2 position"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("wavelength 400.0000 nm"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("slit 0 (Front (Axial) Entrance) 5.00 mm"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("grating 2"), std::string::npos) << r.output;
+}
+
+TEST(Integration, FaultsFailWithinBounds) {
+    const struct {
+        const char* fault;
+        int status;
+        double max_seconds;
+    } cases[] = {
+        {"silence", 1, 12},                            // the handshake's three attempts time out
+        {"wrong-byte", 1, 12}, {"dribble=20", 0, 20},  // slow but correct
+        {"late=300", 0, 20},   {"garbage", 1, 12},
+    };
+    for (const auto& c : cases) {
+        Emulator emulator(std::string("--model triax320 --fault ") + c.fault);
+        RunResult r = RunCommand(Ctl(emulator.Port(), "triax320", "position"));
+        EXPECT_EQ(r.status, c.status) << c.fault << "\n" << r.output;
+        EXPECT_LT(r.seconds, c.max_seconds) << c.fault;
+    }
+    Emulator busy("--model triax320 --start main --fault busy-forever");
+    RunResult r = RunCommand(Ctl(busy.Port(), "triax320", "goto 500"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("failed"), std::string::npos);
+}
+
+TEST(Integration, PortLibraryMissingOrIncomplete) {
+    const fs::path dir = fs::temp_directory_path() / ("bind" + std::to_string(getpid()));
+    fs::create_directories(dir / "alone");
+    fs::create_directories(dir / "partial");
+    fs::copy_file(MONODRV_LIBRARY, dir / "alone/libmonodrv.so",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(MONODRV_LIBRARY, dir / "partial/libmonodrv.so",
+                  fs::copy_options::overwrite_existing);
+    fs::copy_file(PARTIAL_TELX, dir / "partial/libtelx32.so", fs::copy_options::overwrite_existing);
+    const struct {
+        const char* folder;
+        bool message;
+    } cases[] = {{"alone", false}, {"partial", true}};
+    for (const auto& c : cases) {
+        RunResult r = RunCommand(std::string(ATTACH_PROBE) + " '" +
+                                 (dir / c.folder / "libmonodrv.so").string() + "'");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output.find("Corvane: TELX DLL Was Not Loaded") != std::string::npos, c.message)
+            << r.output;
+        EXPECT_NE(r.output.find("process 0: error 11; parameter 43 = 3"), std::string::npos)
+            << r.output;
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
