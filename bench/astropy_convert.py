@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The same conversion with astropy, for comparison: numpy reads the raw samples of an SPE
 file (4100-byte header, frames of little-endian samples) and astropy writes the FITS file."""
 import struct

@@ -11,10 +11,15 @@ WORK=${1:-$(mktemp -d /tmp/fits-bench.XXXXXX)}
 mkdir -p "$WORK"
 RUNS=4  # the first run of each is dropped: first touch of fresh memory is slow and noisy
 
-# Median of the timed runs after the first, in seconds.
+# Median of the timed runs after the first, in seconds: time_runs OUTPUT COMMAND...
+# Before each run (untimed) the output is removed and dirty pages are written back, so that
+# every command writes a new file from the same starting point.
 time_runs() {
-    local times=() t
+    local output=$1 times=() t
+    shift
     for i in $(seq 1 $RUNS); do
+        rm -f "$output"
+        sync
         local start=$(date +%s.%N)
         "$@" >/dev/null 2>&1
         local end=$(date +%s.%N)
@@ -40,12 +45,12 @@ for kind in int16:2 uint16:3; do
     rm -f "$WORK/bench_$name.fit"
     "$BUILD"/bin/fits-convert -q "$spe"
     out="$WORK/bench_$name.fit"
-    head -c "$(stat -c %s "$out")" /dev/zero > "$WORK/same_size.bin"
-    t_conv=$(time_runs "$BUILD"/bin/fits-convert -q "$spe")
-    t_cp=$(time_runs cp "$WORK/same_size.bin" "$WORK/copy.bin")
-    t_py=$(time_runs python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
+    cp --sparse=never "$out" "$WORK/same_size.bin"  # real content: cp cannot skip holes
+    t_conv=$(time_runs "$out" "$BUILD"/bin/fits-convert -q "$spe")
+    t_cp=$(time_runs "$WORK/copy.bin" cp --sparse=never --reflink=never "$WORK/same_size.bin" "$WORK/copy.bin")
+    t_py=$(time_runs "$WORK/astropy.fit" /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
     mem=$(peak_kib "$BUILD"/bin/fits-convert -q "$spe")
-    mem_py=$(peak_kib python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
+    mem_py=$(peak_kib /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
     echo "== $name: $(stat -c %s "$spe") bytes in, $(stat -c %s "$out") bytes out"
     printf 'fits-convert %.2fs | cp %.2fs | astropy %.2fs\n' "$t_conv" "$t_cp" "$t_py"
     printf 'fits-convert / cp = %.2f (target <= 1.4); astropy / fits-convert = %.2f (target >= 2)\n' \

@@ -324,7 +324,7 @@ Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
     if (index < 0 || index >= info_.frames)
         return Fail(info_.path, "frame " + std::to_string(index + 1) + " does not exist (" +
                                     std::to_string(info_.frames) + " frames)");
-    frame.Reset(*element, info_.columns, info_.rows);
+    frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
     auto bytes = frame.Bytes();
     const std::int64_t row_bytes = info_.columns * DatatypeSize(info_.datatype);
     std::int64_t row = 0;

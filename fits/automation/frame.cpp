@@ -10,10 +10,13 @@ namespace {
 template <class T>
 void Resize(std::variant<std::vector<std::uint8_t>, std::vector<std::int16_t>,
                          std::vector<std::int32_t>, std::vector<float>>& data,
-            std::size_t count) {
+            std::size_t count, bool zero) {
     if (!std::holds_alternative<std::vector<T>>(data)) data = std::vector<T>();
     auto& v = std::get<std::vector<T>>(data);
-    v.assign(count, T{});
+    if (zero)
+        v.assign(count, T{});
+    else
+        v.resize(count);
 }
 
 template <class T>
@@ -45,23 +48,23 @@ int ElementSize(ElementType type) {
     return 0;
 }
 
-void Frame::Reset(ElementType type, std::int64_t columns, std::int64_t rows) {
+void Frame::Shape(ElementType type, std::int64_t columns, std::int64_t rows, bool zero) {
     type_ = type;
     columns_ = std::max<std::int64_t>(columns, 0);
     rows_ = std::max<std::int64_t>(rows, 0);
     auto count = static_cast<std::size_t>(columns_ * rows_);
     switch (type) {
         case ElementType::UInt8:
-            Resize<std::uint8_t>(data_, count);
+            Resize<std::uint8_t>(data_, count, zero);
             break;
         case ElementType::Int16:
-            Resize<std::int16_t>(data_, count);
+            Resize<std::int16_t>(data_, count, zero);
             break;
         case ElementType::Int32:
-            Resize<std::int32_t>(data_, count);
+            Resize<std::int32_t>(data_, count, zero);
             break;
         case ElementType::Float32:
-            Resize<float>(data_, count);
+            Resize<float>(data_, count, zero);
             break;
     }
 }

@@ -20,7 +20,14 @@ class Frame {
     Frame(ElementType type, std::int64_t columns, std::int64_t rows) { Reset(type, columns, rows); }
 
     // Makes the frame columns x rows of the type, all zero; reuses the storage it has.
-    void Reset(ElementType type, std::int64_t columns, std::int64_t rows);
+    void Reset(ElementType type, std::int64_t columns, std::int64_t rows) {
+        Shape(type, columns, rows, true);
+    }
+    // As Reset, but the elements are left unspecified when the storage is reused: for a
+    // reader about to overwrite every element (saves a pass over each frame).
+    void Reshape(ElementType type, std::int64_t columns, std::int64_t rows) {
+        Shape(type, columns, rows, false);
+    }
 
     ElementType Type() const { return type_; }
     std::int64_t Columns() const { return columns_; }
@@ -49,6 +56,7 @@ class Frame {
     void Set(std::int64_t column, std::int64_t row, double value);
 
   private:
+    void Shape(ElementType type, std::int64_t columns, std::int64_t rows, bool zero);
     ElementType type_ = ElementType::Int16;
     std::int64_t columns_ = 0;
     std::int64_t rows_ = 0;
