@@ -316,14 +316,19 @@ SpeFile::~SpeFile() {
     std::fclose(file_);
 }
 
-Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
-    auto element = DatatypeElement(info_.datatype);
-    if (!element)
+Status SpeFile::CheckFrame(std::int64_t index) const {
+    if (!DatatypeElement(info_.datatype))
         return Fail(info_.path, "data type " + std::to_string(info_.datatype) + " (" +
                                     DatatypeName(info_.datatype) + ") is not supported");
     if (index < 0 || index >= info_.frames)
         return Fail(info_.path, "frame " + std::to_string(index + 1) + " does not exist (" +
                                     std::to_string(info_.frames) + " frames)");
+    return Status::Ok();
+}
+
+Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
+    auto element = DatatypeElement(info_.datatype);
+    if (Status s = CheckFrame(index); !s) return s;
     frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
     auto bytes = frame.Bytes();
     const std::int64_t row_bytes = info_.columns * DatatypeSize(info_.datatype);
@@ -342,12 +347,7 @@ Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
 
 Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
     auto element = DatatypeElement(info_.datatype);
-    if (!element)
-        return Fail(info_.path, "data type " + std::to_string(info_.datatype) + " (" +
-                                    DatatypeName(info_.datatype) + ") is not supported");
-    if (index < 0 || index >= info_.frames)
-        return Fail(info_.path, "frame " + std::to_string(index + 1) + " does not exist (" +
-                                    std::to_string(info_.frames) + " frames)");
+    if (Status s = CheckFrame(index); !s) return s;
     if (frame.Columns() != info_.columns || frame.Rows() != info_.rows)
         return Fail(info_.path, "frame of " + std::to_string(frame.Columns()) + " x " +
                                     std::to_string(frame.Rows()) + " does not fit the document's " +

@@ -91,9 +91,10 @@ class SpeFile {
 
   private:
     SpeFile(std::FILE* file, SpeInfo info) : file_(file), info_(std::move(info)) {}
+    // The datatype can be read and frame `index` exists.
+    Status CheckFrame(std::int64_t index) const;
     std::FILE* file_;
     SpeInfo info_;
-    std::vector<std::uint8_t> scratch_;
 };
 
 // Parses the XML footer of a 3.0 file into `info` (frame stride, regions, exposure),
