@@ -18,4 +18,7 @@ configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DWARNINGS_AS_ERRORS=ON 
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build-asan -j2 --output-on-failure
 
+echo "== Windows stage (cross-build, checks, tests under Wine)"
+bash scripts/windows.sh
+
 echo "== All tests passed"

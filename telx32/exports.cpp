@@ -1,15 +1,20 @@
 // The 51 TELX_ exports over the port registry. Nothing thrown crosses this boundary; an
 // unknown handle or a null pointer is a failure.
-#include <unistd.h>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "telx32.h"
 #include "telx32/ports.h"
 
+#ifdef _WIN32
+#define TELX_EXPORT extern "C"  // exported by name through telx32.def
+#else
 #define TELX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace telx32 {
 namespace {
@@ -68,37 +73,37 @@ void CopyText(const std::string& text, char* buffer, std::int32_t size) {
 
 using namespace telx32;
 
-TELX_EXPORT TELX_PORT TELX_Create_physical_port(const char* name) {
+TELX_EXPORT TELX_PORT TELX_CALL TELX_Create_physical_port(const char* name) {
     return static_cast<TELX_PORT>(
         Guard([&] { return static_cast<std::int32_t>(Open(name, kDefaultBaud)); }));
 }
 
-TELX_EXPORT TELX_PORT TELX_Create_physical_port_ex(const char* name, int32_t baud) {
+TELX_EXPORT TELX_PORT TELX_CALL TELX_Create_physical_port_ex(const char* name, int32_t baud) {
     return static_cast<TELX_PORT>(
         Guard([&] { return static_cast<std::int32_t>(Open(name, baud)); }));
 }
 
-TELX_EXPORT int32_t TELX_Initialize(TELX_PORT port) {
+TELX_EXPORT int32_t TELX_CALL TELX_Initialize(TELX_PORT port) {
     return Find(port) ? 1 : 0;
 }
 
-TELX_EXPORT int32_t TELX_Destroy(TELX_PORT port) {
+TELX_EXPORT int32_t TELX_CALL TELX_Destroy(TELX_PORT port) {
     std::lock_guard<std::mutex> lock(Ports().mutex);
     return Ports().ports.erase(port) ? 1 : 0;
 }
 
-TELX_EXPORT int32_t TELX_Disable(TELX_PORT port) {
+TELX_EXPORT int32_t TELX_CALL TELX_Disable(TELX_PORT port) {
     return Find(port) ? 1 : 0;
 }
 
-TELX_EXPORT int32_t TELX_Reset_Interface(TELX_PORT port) {
+TELX_EXPORT int32_t TELX_CALL TELX_Reset_Interface(TELX_PORT port) {
     Port* p = Find(port);
     if (!p) return 0;
     p->FlushInput();
     return 1;
 }
 
-TELX_EXPORT TELX_PORT TELX_Get_Handle(const char* name) {
+TELX_EXPORT TELX_PORT TELX_CALL TELX_Get_Handle(const char* name) {
     if (!name) return 0;
     std::lock_guard<std::mutex> lock(Ports().mutex);
     for (const auto& [handle, port] : Ports().ports)
@@ -106,8 +111,8 @@ TELX_EXPORT TELX_PORT TELX_Get_Handle(const char* name) {
     return 0;
 }
 
-TELX_EXPORT int32_t TELX_Output_Multiple(TELX_PORT port, int32_t, const uint8_t* data,
-                                         int32_t length) {
+TELX_EXPORT int32_t TELX_CALL TELX_Output_Multiple(TELX_PORT port, int32_t, const uint8_t* data,
+                                                   int32_t length) {
     return Guard([&] {
         Port* p = Find(port);
         if (!p || !data || length <= 0) return 0;
@@ -115,7 +120,8 @@ TELX_EXPORT int32_t TELX_Output_Multiple(TELX_PORT port, int32_t, const uint8_t*
     });
 }
 
-TELX_EXPORT int32_t TELX_Input_Multiple(TELX_PORT port, int32_t, uint8_t* buffer, int32_t maximum) {
+TELX_EXPORT int32_t TELX_CALL TELX_Input_Multiple(TELX_PORT port, int32_t, uint8_t* buffer,
+                                                  int32_t maximum) {
     return Guard([&] {
         Port* p = Find(port);
         if (!p || !buffer || maximum <= 0) return 0;
@@ -127,12 +133,12 @@ TELX_EXPORT int32_t TELX_Input_Multiple(TELX_PORT port, int32_t, uint8_t* buffer
     });
 }
 
-TELX_EXPORT int32_t TELX_Output(TELX_PORT port, int32_t, int32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_Output(TELX_PORT port, int32_t, int32_t value) {
     const auto byte = static_cast<uint8_t>(value);
     return TELX_Output_Multiple(port, 0, &byte, 1);
 }
 
-TELX_EXPORT int32_t TELX_Input(TELX_PORT port, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Input(TELX_PORT port, int32_t) {
     return Guard([&] {
         Port* p = Find(port);
         int b = p ? p->ReadByte() : -1;
@@ -140,38 +146,38 @@ TELX_EXPORT int32_t TELX_Input(TELX_PORT port, int32_t) {
     });
 }
 
-TELX_EXPORT int32_t TELX_Output_Byte(TELX_PORT port, int32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_Output_Byte(TELX_PORT port, int32_t value) {
     return TELX_Output(port, 0, value);
 }
-TELX_EXPORT int32_t TELX_Input_Byte(TELX_PORT port) {
+TELX_EXPORT int32_t TELX_CALL TELX_Input_Byte(TELX_PORT port) {
     return TELX_Input(port, 0);
 }
-TELX_EXPORT int32_t TELX_Special_Output(TELX_PORT port, int32_t channel, int32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_Special_Output(TELX_PORT port, int32_t channel, int32_t value) {
     return TELX_Output(port, channel, value);
 }
 
-TELX_EXPORT int32_t TELX_Flush_Buffer(TELX_PORT port, int32_t code) {
+TELX_EXPORT int32_t TELX_CALL TELX_Flush_Buffer(TELX_PORT port, int32_t code) {
     Port* p = Find(port);
     if (!p) return 0;
     if (code == TELX_FLUSH_INPUT) p->FlushInput();
     return 1;
 }
 
-TELX_EXPORT int32_t TELX_Wait_for_response(TELX_PORT port, int32_t milliseconds) {
+TELX_EXPORT int32_t TELX_CALL TELX_Wait_for_response(TELX_PORT port, int32_t milliseconds) {
     Port* p = Find(port);
     if (!p) return 0;
     for (int32_t waited = 0; waited <= milliseconds; waited += 5) {
         if (p->RxWaiting() > 0 || (p->Status() & 0x80)) return 1;
-        usleep(5000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return 0;
 }
 
-TELX_EXPORT int32_t TELX_Set_timeout(TELX_PORT port, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Set_timeout(TELX_PORT port, int32_t) {
     return Find(port) ? 1 : 0;
 }
 
-TELX_EXPORT int32_t TELX_GetUIParam(TELX_PORT port, int32_t code, int32_t* value) {
+TELX_EXPORT int32_t TELX_CALL TELX_GetUIParam(TELX_PORT port, int32_t code, int32_t* value) {
     return Guard([&] {
         Port* p = Find(port);
         if (!p || !value) return 0;
@@ -200,125 +206,125 @@ TELX_EXPORT int32_t TELX_GetUIParam(TELX_PORT port, int32_t code, int32_t* value
     });
 }
 
-TELX_EXPORT int32_t TELX_SetUIParam(TELX_PORT port, int32_t code, int32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_SetUIParam(TELX_PORT port, int32_t code, int32_t value) {
     Port* p = Find(port);
     if (!p || code != TELX_UI_BAUD) return 0;
     return p->SetBaud(value) ? 1 : 0;
 }
 
-TELX_EXPORT int32_t TELX_SetUserData(TELX_PORT port, uint32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_SetUserData(TELX_PORT port, uint32_t value) {
     Port* p = Find(port);
     if (!p) return 0;
     p->user_data = value;
     return 1;
 }
 
-TELX_EXPORT uint32_t TELX_GetUserData(TELX_PORT port) {
+TELX_EXPORT uint32_t TELX_CALL TELX_GetUserData(TELX_PORT port) {
     Port* p = Find(port);
     return p ? p->user_data : 0;
 }
 
-TELX_EXPORT int32_t TELX_SetLongParam(TELX_PORT port, int32_t code, int32_t value) {
+TELX_EXPORT int32_t TELX_CALL TELX_SetLongParam(TELX_PORT port, int32_t code, int32_t value) {
     return TELX_SetUIParam(port, code, value);
 }
-TELX_EXPORT int32_t TELX_GetLongParam(TELX_PORT port, int32_t code, int32_t* value) {
+TELX_EXPORT int32_t TELX_CALL TELX_GetLongParam(TELX_PORT port, int32_t code, int32_t* value) {
     return TELX_GetUIParam(port, code, value);
 }
-TELX_EXPORT int32_t TELX_SetDoubleParam(TELX_PORT, int32_t, double) {
+TELX_EXPORT int32_t TELX_CALL TELX_SetDoubleParam(TELX_PORT, int32_t, double) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_GetDoubleParam(TELX_PORT, int32_t, double*) {
+TELX_EXPORT int32_t TELX_CALL TELX_GetDoubleParam(TELX_PORT, int32_t, double*) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_IsAvail(TELX_PORT port, int32_t code) {
+TELX_EXPORT int32_t TELX_CALL TELX_IsAvail(TELX_PORT port, int32_t code) {
     int32_t value = 0;
     return TELX_GetUIParam(port, code, &value);
 }
-TELX_EXPORT int32_t TELX_GetEnumParam(TELX_PORT, int32_t, int32_t, int32_t*) {
+TELX_EXPORT int32_t TELX_CALL TELX_GetEnumParam(TELX_PORT, int32_t, int32_t, int32_t*) {
     return 0;
 }
 
-TELX_EXPORT int32_t TELX_Set_device_name(TELX_PORT port, const char* name) {
+TELX_EXPORT int32_t TELX_CALL TELX_Set_device_name(TELX_PORT port, const char* name) {
     Port* p = Find(port);
     if (!p || !name) return 0;
     p->name = name;
     return 1;
 }
-TELX_EXPORT int32_t TELX_Get_device_name(TELX_PORT port, char* buffer, int32_t size) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_device_name(TELX_PORT port, char* buffer, int32_t size) {
     Port* p = Find(port);
     if (!p || !buffer || size <= 0) return 0;
     CopyText(p->name, buffer, size);
     return 1;
 }
-TELX_EXPORT int32_t TELX_Get_classname(TELX_PORT port, char* buffer, int32_t size) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_classname(TELX_PORT port, char* buffer, int32_t size) {
     Port* p = Find(port);
     if (!p || !buffer || size <= 0) return 0;
     CopyText(p->Kind() == TELX_KIND_BLOCK ? "block link" : "serial port", buffer, size);
     return 1;
 }
-TELX_EXPORT int32_t TELX_Set_device_secondaddress(TELX_PORT, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Set_device_secondaddress(TELX_PORT, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Get_device_secondaddress(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_device_secondaddress(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Set_UseWinDefaults(TELX_PORT, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Set_UseWinDefaults(TELX_PORT, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Get_UseWinDefaults(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_UseWinDefaults(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Get_DLLVersionString(char* buffer, int32_t size) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_DLLVersionString(char* buffer, int32_t size) {
     if (!buffer || size <= 0) return 0;
     CopyText("1.0.0", buffer, size);
     return 1;
 }
-TELX_EXPORT int32_t TELX_Get_DLLVersion(void) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_DLLVersion(void) {
     return 0x00010000;
 }
 
-TELX_EXPORT int32_t TELX_Enable_DMA_Communication(TELX_PORT, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Enable_DMA_Communication(TELX_PORT, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Find_IOaddress(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_Find_IOaddress(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Disable_Taxi(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_Disable_Taxi(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Check_taxi_link(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_Check_taxi_link(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Get_Ptrs(TELX_PORT, void**, void**) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_Ptrs(TELX_PORT, void**, void**) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Get_Outptr(TELX_PORT, void**) {
+TELX_EXPORT int32_t TELX_CALL TELX_Get_Outptr(TELX_PORT, void**) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Mail_Read(TELX_PORT, uint8_t*, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Mail_Read(TELX_PORT, uint8_t*, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_DownLoad_PhyAdd(TELX_PORT, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_DownLoad_PhyAdd(TELX_PORT, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_UpLoad_PhyAdd(TELX_PORT, int32_t*) {
+TELX_EXPORT int32_t TELX_CALL TELX_UpLoad_PhyAdd(TELX_PORT, int32_t*) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_SetorClr_WP(TELX_PORT, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_SetorClr_WP(TELX_PORT, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_InitializeInterrupt(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_InitializeInterrupt(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_RestoreInterrupt(TELX_PORT) {
+TELX_EXPORT int32_t TELX_CALL TELX_RestoreInterrupt(TELX_PORT) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Diagnose_Interface(TELX_PORT, char*, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Diagnose_Interface(TELX_PORT, char*, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Write_NvRamInfo(TELX_PORT, const uint8_t*, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Write_NvRamInfo(TELX_PORT, const uint8_t*, int32_t) {
     return 0;
 }
-TELX_EXPORT int32_t TELX_Read_NvRamInfo(TELX_PORT, uint8_t*, int32_t) {
+TELX_EXPORT int32_t TELX_CALL TELX_Read_NvRamInfo(TELX_PORT, uint8_t*, int32_t) {
     return 0;
 }

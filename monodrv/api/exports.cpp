@@ -8,7 +8,11 @@
 #include "monodrv/api/spectrograph.h"
 #include "monodrv/api/string_table.h"
 
+#ifdef _WIN32
+#define MONODRV_EXPORT extern "C"  // exported by name through monodrv.def
+#else
 #define MONODRV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace monodrv {
 namespace {
@@ -85,7 +89,7 @@ bool FallbackULong(std::uint32_t param, std::uint32_t* value, std::int16_t index
         case 221:
         case 222: {
             char work[20];
-            if (LoadString(param == 221 ? 48 : 49, work, sizeof work) == 0) return false;
+            if (LoadResourceString(param == 221 ? 48 : 49, work, sizeof work) == 0) return false;
             return VersionNumber(work, value);
         }
         default:
@@ -98,7 +102,7 @@ bool FallbackULong(std::uint32_t param, std::uint32_t* value, std::int16_t index
 
 using namespace monodrv;
 
-MONODRV_EXPORT SPECT_HANDLE SPECT_CreateSpectrograph(int16_t model) {
+MONODRV_EXPORT SPECT_HANDLE MONODRV_CALL SPECT_CreateSpectrograph(int16_t model) {
     try {
         return new (std::nothrow) MonodrvSpectrograph(model);
     } catch (...) {
@@ -106,14 +110,14 @@ MONODRV_EXPORT SPECT_HANDLE SPECT_CreateSpectrograph(int16_t model) {
     }
 }
 
-MONODRV_EXPORT unsigned char SPECT_DestroySpectrograph(SPECT_HANDLE handle) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_DestroySpectrograph(SPECT_HANDLE handle) {
     if (!handle) return 0;
     delete Object(handle);
     return 1;
 }
 
-MONODRV_EXPORT unsigned char SPECT_IsAvail(SPECT_HANDLE handle, uint32_t param,
-                                           SpectAvailInfo* info) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_IsAvail(SPECT_HANDLE handle, uint32_t param,
+                                                        SpectAvailInfo* info) {
     if (!info) return 0;
     return Guard([&] {
         std::memset(info, 0, sizeof *info);
@@ -123,15 +127,15 @@ MONODRV_EXPORT unsigned char SPECT_IsAvail(SPECT_HANDLE handle, uint32_t param,
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_SetULongParam(SPECT_HANDLE handle, uint32_t param,
-                                                 uint32_t value, int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_SetULongParam(SPECT_HANDLE handle, uint32_t param,
+                                                              uint32_t value, int16_t index) {
     return Guard([&] {
         return (handle && Object(handle)->SetULongParam(param, value, index)) || param == 0;
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetULongParam(SPECT_HANDLE handle, uint32_t param,
-                                                 uint32_t* value, int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetULongParam(SPECT_HANDLE handle, uint32_t param,
+                                                              uint32_t* value, int16_t index) {
     if (!value) return 0;
     return Guard([&] {
         return (handle && Object(handle)->GetULongParam(param, value, index)) ||
@@ -139,38 +143,39 @@ MONODRV_EXPORT unsigned char SPECT_GetULongParam(SPECT_HANDLE handle, uint32_t p
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_SetDblParam(SPECT_HANDLE handle, uint32_t param, double value,
-                                               int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_SetDblParam(SPECT_HANDLE handle, uint32_t param,
+                                                            double value, int16_t index) {
     return Guard(
         [&] { return (handle && Object(handle)->SetDblParam(param, value, index)) || param == 0; });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetDblParam(SPECT_HANDLE handle, uint32_t param, double* value,
-                                               int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetDblParam(SPECT_HANDLE handle, uint32_t param,
+                                                            double* value, int16_t index) {
     if (!value) return 0;
     return Guard(
         [&] { return (handle && Object(handle)->GetDblParam(param, value, index)) || param == 0; });
 }
 
-MONODRV_EXPORT unsigned char SPECT_SetStrParam(SPECT_HANDLE handle, uint32_t param,
-                                               const char* text, int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_SetStrParam(SPECT_HANDLE handle, uint32_t param,
+                                                            const char* text, int16_t index) {
     return Guard(
         [&] { return (handle && Object(handle)->SetStrParam(param, text, index)) || param == 0; });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetStrParam(SPECT_HANDLE handle, uint32_t param, char* buffer,
-                                               int16_t size, int16_t index) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetStrParam(SPECT_HANDLE handle, uint32_t param,
+                                                            char* buffer, int16_t size,
+                                                            int16_t index) {
     if (!buffer || size <= 0) return 0;
     return Guard([&] {
         if (handle && Object(handle)->GetStrParam(param, buffer, size, index)) return true;
         if (param == 221 || param == 222)
-            return LoadString(param == 221 ? 48 : 49, buffer, size) > 0;
+            return LoadResourceString(param == 221 ? 48 : 49, buffer, size) > 0;
         return false;
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetEnumParam(SPECT_HANDLE handle, uint32_t param, uint32_t index,
-                                                uint32_t* value) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetEnumParam(SPECT_HANDLE handle, uint32_t param,
+                                                             uint32_t index, uint32_t* value) {
     if (!value) return 0;
     return Guard([&] {
         return (handle && Object(handle)->GetEnumParam(param, index, value)) ||
@@ -178,8 +183,9 @@ MONODRV_EXPORT unsigned char SPECT_GetEnumParam(SPECT_HANDLE handle, uint32_t pa
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetEnumString(SPECT_HANDLE handle, uint32_t param,
-                                                 uint32_t value, char* buffer, int16_t size) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetEnumString(SPECT_HANDLE handle, uint32_t param,
+                                                              uint32_t value, char* buffer,
+                                                              int16_t size) {
     if (!buffer || size <= 0) return 0;
     return Guard([&] {
         return (handle && Object(handle)->GetEnumString(param, value, buffer, size)) ||
@@ -187,12 +193,14 @@ MONODRV_EXPORT unsigned char SPECT_GetEnumString(SPECT_HANDLE handle, uint32_t p
     });
 }
 
-MONODRV_EXPORT unsigned char SPECT_Process(SPECT_HANDLE handle, uint32_t operation) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_Process(SPECT_HANDLE handle, uint32_t operation) {
     if (!handle) return 0;
     return Guard([&] { return Object(handle)->Process(operation); });
 }
 
-MONODRV_EXPORT unsigned char SPECT_GetResource(uint32_t id, char* buffer, int32_t size) {
+MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetResource(uint32_t id, char* buffer,
+                                                            int32_t size) {
     if (!buffer || size <= 0) return 0;
-    return Guard([&] { return LoadString(id, buffer, size > 0x7FFFFFFF ? 0x7FFFFFFF : size) > 0; });
+    return Guard(
+        [&] { return LoadResourceString(id, buffer, size > 0x7FFFFFFF ? 0x7FFFFFFF : size) > 0; });
 }

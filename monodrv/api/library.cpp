@@ -3,13 +3,26 @@
 namespace monodrv {
 namespace {
 
-// Runs at library attach and detach (the shared library's constructor and destructor).
+void* g_module = nullptr;
+
+#ifndef _WIN32
+// Library attach and detach on Linux: the shared library's constructor and destructor. (The
+// Windows build does the same in DllMain.)
 struct LibraryLifetime {
     LibraryLifetime() { AttachPortLibrary("Corvane"); }
     ~LibraryLifetime() { DetachPortLibrary(); }
 };
 
 const LibraryLifetime kLifetime;
+#endif
 
 }  // namespace
+
+void* ModuleHandle() {
+    return g_module;
+}
+void SetModuleHandle(void* module) {
+    g_module = module;
+}
+
 }  // namespace monodrv

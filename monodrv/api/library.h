@@ -9,4 +9,8 @@ namespace monodrv {
 void AttachPortLibrary(const char* caption);
 void DetachPortLibrary();
 
+// The library's own module handle, kept at attach for its resources (null on Linux).
+void* ModuleHandle();
+void SetModuleHandle(void* module);
+
 }  // namespace monodrv

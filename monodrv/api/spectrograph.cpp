@@ -33,7 +33,7 @@ void Avail(SpectAvailInfo* info, std::int32_t count, std::int32_t kind, double v
 
 // Loads a string resource into the caller's buffer; success when a character was copied.
 bool LoadInto(std::uint32_t id, char* buffer, std::int16_t size) {
-    return LoadString(id, buffer, size) > 0;
+    return LoadResourceString(id, buffer, size) > 0;
 }
 
 // Copies a stored 50-character text from `offset` on; an offset beyond the text copies the

@@ -1,5 +1,11 @@
 #include "monodrv/api/string_table.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "monodrv/api/library.h"
+#endif
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,37 +17,10 @@ struct StringEntry {
     const char* text;
 };
 
-// Ids 130, 131, 133 and 134 do not exist; callers rely on loading them failing.
 constexpr StringEntry kStrings[] = {
-    {48, "2.5.8.1"},
-    {49, "2.5.8.1"},
-    {100, "Spex"},
-    {101, "ISA"},
-    {102, "JY"},
-    {103, "270M"},
-    {104, "Spex232 Retrofit"},
-    {112, "Entrance"},
-    {113, "Exit"},
-    {114, "Front (Axial)"},
-    {115, "Side (Lateral)"},
-    {116, "Front (Axial) Entrance"},
-    {117, "Side (Lateral) Entrance"},
-    {118, "Front (Axial) Exit"},
-    {119, "Side (Lateral) Exit"},
-    {122, "mm"},
-    {123, "Steps/sec"},
-    {124, "Steps/sec"},
-    {125, "ms"},
-    {126, "Min Freq."},
-    {127, "Max Freq."},
-    {128, "Ramp Time"},
-    {129, "Steps/sec"},
-    {132, "Freq."},
-    {135, "Steps/mm"},
-    {136, "Steps/nm"},
-    {137, "TRIAX 180"},
-    {138, "TRIAX 190"},
-    {139, "TRIAX 320"},
+#define MONODRV_STRING(id, text) {id, text},
+#include "monodrv/api/strings.inc"
+#undef MONODRV_STRING
 };
 
 }  // namespace
@@ -52,7 +31,14 @@ const char* FindString(std::uint32_t id) {
     return nullptr;
 }
 
-int LoadString(std::uint32_t id, char* buffer, int size) {
+#ifdef _WIN32
+// The Windows build loads the texts from its string resource, as the system tools see them.
+int LoadResourceString(std::uint32_t id, char* buffer, int size) {
+    if (!buffer || size < 1) return 0;
+    return LoadStringA(static_cast<HINSTANCE>(ModuleHandle()), id, buffer, size);
+}
+#else
+int LoadResourceString(std::uint32_t id, char* buffer, int size) {
     const char* text = FindString(id);
     if (!buffer || size < 1) return 0;
     if (!text) {
@@ -64,6 +50,8 @@ int LoadString(std::uint32_t id, char* buffer, int size) {
     buffer[n] = '\0';
     return static_cast<int>(n);
 }
+
+#endif
 
 void BoundedCopy(char* buffer, const char* text, int size) {
     if (!buffer || size <= 0) return;

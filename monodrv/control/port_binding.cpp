@@ -1,18 +1,21 @@
-// Binding of the port-interface library, loaded at library attach by file name. The driver's
-// own folder is on its run path, so a libtelx32.so beside libmonodrv.so is found.
-#include <dlfcn.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <cstdio>
+// Binding of the port-interface library, loaded at library attach by file name. On Linux the
+// driver's own folder is on its run path, so a libtelx32.so beside libmonodrv.so is found; on
+// Windows the system's search order finds a telx32.dll beside the host or the driver.
+#include <iterator>
 
 #include "monodrv/api/library.h"
+#include "monodrv/control/platform.h"
 #include "monodrv/control/port_link.h"
+#include "telx32.h"
 
 namespace monodrv {
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kLibraryName = "telx32.dll";
+#else
 constexpr const char* kLibraryName = "libtelx32.so";
+#endif
 
 // Lookup order of the 51 names; the indexes below name the seven the driver calls.
 constexpr const char* kNames[] = {
@@ -80,14 +83,13 @@ enum Called {
     kGetUIParam = 26,
 };
 
-using OutputMultipleFn = std::int32_t (*)(std::uint32_t, std::int32_t, const std::uint8_t*,
-                                          std::int32_t);
-using FlushFn = std::int32_t (*)(std::uint32_t, std::int32_t);
-using GetUIParamFn = std::int32_t (*)(std::uint32_t, std::int32_t, std::int32_t*);
-using InputFn = std::int32_t (*)(std::uint32_t, std::int32_t);
-using InputMultipleFn = std::int32_t (*)(std::uint32_t, std::int32_t, std::uint8_t*, std::int32_t);
-using GetUserDataFn = std::uint32_t (*)(std::uint32_t);
-using SetUserDataFn = std::int32_t (*)(std::uint32_t, std::uint32_t);
+using OutputMultipleFn = decltype(&TELX_Output_Multiple);
+using FlushFn = decltype(&TELX_Flush_Buffer);
+using GetUIParamFn = decltype(&TELX_GetUIParam);
+using InputFn = decltype(&TELX_Input);
+using InputMultipleFn = decltype(&TELX_Input_Multiple);
+using GetUserDataFn = decltype(&TELX_GetUserData);
+using SetUserDataFn = decltype(&TELX_SetUserData);
 
 struct Binding {
     void* module = nullptr;
@@ -130,28 +132,21 @@ class TelxPortLink : public PortLink {
     std::uint32_t port_;
 };
 
-class MonotonicClock : public Clock {
+class SystemTicks : public Clock {
   public:
-    std::uint32_t Ticks() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
-    }
-    void Sleep(std::uint32_t milliseconds) override { usleep(milliseconds * 1000); }
+    std::uint32_t Ticks() override { return platform::TickCount(); }
+    void Sleep(std::uint32_t milliseconds) override { platform::SleepMs(milliseconds); }
 };
 
 Clock* g_clock = nullptr;
 PortLinkFactory g_factory = nullptr;
 
-void StderrMessage(const char* text, const char* caption) {
-    std::fprintf(stderr, "%s: %s\n", caption, text);
-}
-MessageHook g_message = StderrMessage;
+MessageHook g_message = platform::ShowErrorMessage;
 
 }  // namespace
 
 Clock& SystemClock() {
-    static MonotonicClock clock;
+    static SystemTicks clock;
     return clock;
 }
 Clock& ActiveClock() {
@@ -171,7 +166,7 @@ void SetPortLinkFactory(PortLinkFactory factory) {
 }
 
 void SetMessageHook(MessageHook hook) {
-    g_message = hook ? hook : StderrMessage;
+    g_message = hook ? hook : platform::ShowErrorMessage;
 }
 void ShowMessage(const char* text, const char* caption) {
     g_message(text, caption);
@@ -179,11 +174,11 @@ void ShowMessage(const char* text, const char* caption) {
 
 bool BindPortLibrary(const char* caption) {
     Binding& b = Bound();
-    b.module = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    b.module = platform::LoadLibraryByName(kLibraryName);
     if (!b.module) return false;
     bool all = true;
     for (int i = 0; i < kCount; ++i) {
-        b.functions[i] = dlsym(b.module, kNames[i]);
+        b.functions[i] = platform::FindFunction(b.module, kNames[i]);
         all = all && b.functions[i] != nullptr;
     }
     b.complete = all;
@@ -193,7 +188,7 @@ bool BindPortLibrary(const char* caption) {
 
 void UnbindPortLibrary() {
     Binding& b = Bound();
-    if (b.module) dlclose(b.module);
+    if (b.module) platform::FreeLibraryModule(b.module);
     b.module = nullptr;
     b.complete = false;  // nothing may call into a freed library
 }

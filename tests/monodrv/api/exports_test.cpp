@@ -360,3 +360,24 @@ TEST(Exports, ProcessOperationTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The component entry points on Linux: no class objects, always unloadable.
+TEST(Exports, ComponentEntryPoints) {
+    using GetClassObjectFn = int32_t (*)(const void*, const void*, void**);
+    using CanUnloadFn = int32_t (*)();
+    auto get_class = reinterpret_cast<GetClassObjectFn>(dlsym(Lib().lib, "DllGetClassObject"));
+    auto can_unload = reinterpret_cast<CanUnloadFn>(dlsym(Lib().lib, "DllCanUnloadNow"));
+    ASSERT_NE(get_class, nullptr);
+    ASSERT_NE(can_unload, nullptr);
+    EXPECT_EQ(dlsym(Lib().lib, "DllRegisterServer"), nullptr);
+    const unsigned char any_class[16] = {1, 2, 3};
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(static_cast<uint32_t>(get_class(any_class, any_class, &object)), 0x80040111u);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(static_cast<uint32_t>(get_class(any_class, any_class, nullptr)), 0x80004003u);
+    EXPECT_EQ(can_unload(), 0);
+}
+
+}  // namespace
