@@ -40,7 +40,7 @@ speed_t SpeedFor(std::int32_t baud) {
 }
 
 // A serial device: raw, 8 data bits, no parity, 1 stop bit, no flow control.
-class SerialPort : public Port {
+class SerialPort : public BufferedPort {
   public:
     explicit SerialPort(int fd) : fd_(fd) {}
     ~SerialPort() override { close(fd_); }
@@ -75,17 +75,6 @@ class SerialPort : public Port {
         if (ioctl(fd_, TIOCOUTQ, &pending) != 0) return 0;
         return pending;
     }
-    std::int32_t RxWaiting() override {
-        Pump();
-        return static_cast<std::int32_t>(rx_.size());
-    }
-    int ReadByte() override {
-        Pump();
-        if (rx_.empty()) return -1;
-        int b = rx_.front();
-        rx_.pop_front();
-        return b;
-    }
     void FlushInput() override {
         tcflush(fd_, TCIFLUSH);
         Pump();
@@ -93,18 +82,17 @@ class SerialPort : public Port {
     }
 
   private:
-    void Pump() {
+    void Pump() override {
         std::uint8_t buffer[512];
         for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
             rx_.insert(rx_.end(), buffer, buffer + n);
     }
     int fd_;
     std::int32_t baud_ = 19200;
-    std::deque<std::uint8_t> rx_;
 };
 
 // The emulator's block link: typed packets over a Unix SOCK_SEQPACKET socket.
-class BlockPort : public Port {
+class BlockPort : public BufferedPort {
   public:
     explicit BlockPort(int fd) : fd_(fd) {}
     ~BlockPort() override { close(fd_); }
@@ -117,20 +105,9 @@ class BlockPort : public Port {
                static_cast<ssize_t>(packet.size());
     }
     std::int32_t TxPending() override { return 0; }
-    std::int32_t RxWaiting() override {
-        Pump();
-        return static_cast<std::int32_t>(bytes_.size());
-    }
-    int ReadByte() override {
-        Pump();
-        if (bytes_.empty()) return -1;
-        int b = bytes_.front();
-        bytes_.pop_front();
-        return b;
-    }
     void FlushInput() override {
         Pump();
-        bytes_.clear();
+        rx_.clear();
         blocks_.clear();
     }
     std::int32_t Status() override {
@@ -149,14 +126,14 @@ class BlockPort : public Port {
     }
 
   private:
-    void Pump() {
+    void Pump() override {
         std::uint8_t packet[kMaxPacket];
         for (ssize_t n; (n = recv(fd_, packet, sizeof packet, MSG_DONTWAIT)) > 0;) {
             const std::uint8_t* payload = packet + 1;
             const auto size = static_cast<std::size_t>(n - 1);
             switch (packet[0]) {
                 case kReplyBytes:
-                    bytes_.insert(bytes_.end(), payload, payload + size);
+                    rx_.insert(rx_.end(), payload, payload + size);
                     break;
                 case kReplyBlock:
                     blocks_.emplace_back(payload, payload + size);
@@ -170,7 +147,6 @@ class BlockPort : public Port {
         }
     }
     int fd_;
-    std::deque<std::uint8_t> bytes_;
     std::deque<std::vector<std::uint8_t>> blocks_;
     std::int32_t status_ = 0;
 };

@@ -32,6 +32,27 @@ class Port {
     std::string name;
 };
 
+// A port whose received bytes are gathered into a buffer by Pump().
+class BufferedPort : public Port {
+  public:
+    std::int32_t RxWaiting() override {
+        Pump();
+        return static_cast<std::int32_t>(rx_.size());
+    }
+    int ReadByte() override {
+        Pump();
+        if (rx_.empty()) return -1;
+        int b = rx_.front();
+        rx_.pop_front();
+        return b;
+    }
+
+  protected:
+    // Moves whatever the system has received into rx_ without waiting.
+    virtual void Pump() = 0;
+    std::deque<std::uint8_t> rx_;
+};
+
 // Opens a port by name: "block:PATH" for the block link, anything else as a serial device.
 // Null with `error` set when it cannot be opened.
 std::unique_ptr<Port> OpenPort(const std::string& name, std::int32_t baud, std::string& error);

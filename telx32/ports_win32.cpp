@@ -10,7 +10,7 @@
 namespace telx32 {
 namespace {
 
-class SerialPort : public Port {
+class SerialPort : public BufferedPort {
   public:
     explicit SerialPort(HANDLE handle) : handle_(handle) {}
     ~SerialPort() override { CloseHandle(handle_); }
@@ -52,24 +52,13 @@ class SerialPort : public Port {
         return ClearCommError(handle_, &errors, &stat) ? static_cast<std::int32_t>(stat.cbOutQue)
                                                        : 0;
     }
-    std::int32_t RxWaiting() override {
-        Pump();
-        return static_cast<std::int32_t>(rx_.size());
-    }
-    int ReadByte() override {
-        Pump();
-        if (rx_.empty()) return -1;
-        int b = rx_.front();
-        rx_.pop_front();
-        return b;
-    }
     void FlushInput() override {
         PurgeComm(handle_, PURGE_RXCLEAR);
         rx_.clear();
     }
 
   private:
-    void Pump() {
+    void Pump() override {
         std::uint8_t buffer[512];
         DWORD n = 0;
         while (ReadFile(handle_, buffer, sizeof buffer, &n, nullptr) && n > 0)
@@ -77,7 +66,6 @@ class SerialPort : public Port {
     }
     HANDLE handle_;
     std::int32_t baud_ = 19200;
-    std::deque<std::uint8_t> rx_;
 };
 
 }  // namespace

@@ -9,30 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "monodrv/registration/enumerations.h"
 #include "type_library.h"
 
 namespace {
-
-struct Constant {
-    const wchar_t* name;
-    long value;
-    const wchar_t* help;
-};
-struct Enumeration {
-    const wchar_t* name;
-    std::vector<Constant> constants;
-};
-
-std::vector<Enumeration> Enumerations() {
-    std::vector<Enumeration> all;
-#define MONODRV_ENUM(name) all.push_back({L## #name, {}});
-#define MONODRV_CONST(name, value, help) \
-    all.back().constants.push_back({L## #name, value, L"" help});
-#include "enumerations.inc"
-#undef MONODRV_ENUM
-#undef MONODRV_CONST
-    return all;
-}
 
 bool Check(HRESULT hr, const char* what) {
     if (FAILED(hr))
@@ -57,13 +37,13 @@ int main(int argc, char** argv) {
     library->SetVersion(kMonodrvLibMajor, kMonodrvLibMinor);
     library->SetLcid(kMonodrvLibLocale);
     library->SetDocString(const_cast<LPOLESTR>(kMonodrvLibHelp));
-    for (const Enumeration& e : Enumerations()) {
+    for (const monodrv::Enumeration& e : monodrv::Enumerations()) {
         ICreateTypeInfo* info = nullptr;
         if (!Check(library->CreateTypeInfo(const_cast<LPOLESTR>(e.name), TKIND_ENUM, &info),
                    "CreateTypeInfo"))
             return 1;
         for (UINT i = 0; i < e.constants.size(); ++i) {
-            const Constant& c = e.constants[i];
+            const monodrv::EnumConstant& c = e.constants[i];
             VARIANT value;
             VariantInit(&value);
             V_VT(&value) = VT_I4;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "monodrv.h"
+#include "monodrv/registration/enumerations.h"
 #include "telx32.h"
 
 namespace {
@@ -25,27 +26,6 @@ int g_failures = 0;
             ++g_failures;                                              \
         }                                                              \
     } while (0)
-
-struct Constant {
-    const wchar_t* name;
-    long value;
-    const wchar_t* help;
-};
-struct Enumeration {
-    const wchar_t* name;
-    std::vector<Constant> constants;
-};
-
-std::vector<Enumeration> Expected() {
-    std::vector<Enumeration> all;
-#define MONODRV_ENUM(name) all.push_back({L## #name, {}});
-#define MONODRV_CONST(name, value, help) \
-    all.back().constants.push_back({L## #name, value, L"" help});
-#include "monodrv/registration/enumerations.inc"
-#undef MONODRV_ENUM
-#undef MONODRV_CONST
-    return all;
-}
 
 // {6E2B9A31-5C47-4D8E-9F1A-2B7C3D4E5F60}
 const GUID kLibId = {0x6E2B9A31, 0x5C47, 0x4D8E, {0x9F, 0x1A, 0x2B, 0x7C, 0x3D, 0x4E, 0x5F, 0x60}};
@@ -138,7 +118,7 @@ void TestComponent(Driver& d) {
           attributes->lcid == 0x409);
     CHECK(IsEqualGUID(attributes->guid, kLibId));
     library->ReleaseTLibAttr(attributes);
-    const std::vector<Enumeration> expected = Expected();
+    const std::vector<monodrv::Enumeration> expected = monodrv::Enumerations();
     CHECK(library->GetTypeInfoCount() == expected.size());
     for (UINT t = 0; t < expected.size() && t < library->GetTypeInfoCount(); ++t) {
         ITypeInfo* info = nullptr;
