@@ -322,7 +322,7 @@ void frmFITS::ShowHeaderFormat(bool standard) {
         txtAddFile->setEnabled(true);
         SetInputColour(txtAddFile, true);
         caption = "Primary Data + Orlix/32 Data";
-        std::string path(Trim(Latin1(txtAddFile->text())));
+        std::string path = SourcePath(txtAddFile);
         if (!path.empty()) caption += " + " + path;
     } else {
         txtAddFile->setEnabled(false);
@@ -442,7 +442,7 @@ void frmFITS::cmdConvert_Click() {
                              this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(1000);
-    ConvertOptions options{optStandard->isChecked(), Latin1(txtAddFile->text()), ""};
+    ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), ""};
     HeaderContext context = Context();
     CommandReport report =
         ConvertFiles(context, *this, paths, options, [&](std::size_t done, std::size_t) {
@@ -456,7 +456,7 @@ void frmFITS::cmdRun_Click() {
     BusyScope busy;
     HeaderContext context = Context();
     CommandReport report =
-        RunExperiment(context, *this, optStandard->isChecked(), Latin1(txtAddFile->text()));
+        RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile));
     ReportCommand("Run Experiment", report);
 }
 
