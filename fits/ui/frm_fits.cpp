@@ -68,6 +68,11 @@ std::string Latin1(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+// The header source file as the format label shows it: the path without surrounding blanks.
+std::string SourcePath(const QLineEdit* box) {
+    return std::string(Trim(Latin1(box->text())));
+}
+
 }  // namespace
 
 void SetBusy(bool busy) {
