@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-    mingw-w64-tools wine64 xvfb xauth
+    mingw-w64-tools wine64 xvfb xauth xfonts-base
 
 export WINELOADER=/usr/lib/wine/wine64 WINEPREFIX="$PWD/build-win64/wineprefix" WINEDEBUG=-all
 wine() { /usr/lib/wine/wine64 "$@"; }
