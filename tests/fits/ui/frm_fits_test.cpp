@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextBlock>
@@ -387,6 +388,79 @@ class FrmFitsTest : public QObject {
         QTest::mouseClick(window.findChild<QPushButton*>("cmdSaveFile"), Qt::LeftButton);
         scripted->results.push_back("");
         QTest::mouseClick(window.findChild<QPushButton*>("cmdDisplay"), Qt::LeftButton);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void longConversionShowsProgressAndCancels() {
+        // Documents that take 150 ms to open make a batch of 20 files run about 3 s.
+        struct SlowDocument : DataDocument {
+            std::unique_ptr<DataDocument> inner;
+            Variant GetParam(std::int32_t n) override { return inner->GetParam(n); }
+            Status Open(const std::string& a, std::int32_t b, std::int32_t c, std::int32_t d,
+                        std::int32_t e, const std::string& f) override {
+                QTest::qSleep(150);
+                return inner->Open(a, b, c, d, e, f);
+            }
+            Status Refresh() override { return inner->Refresh(); }
+            Status GetFrame(std::int64_t n, Frame& frame) override {
+                return inner->GetFrame(n, frame);
+            }
+            Status PutFrame(std::int64_t n, const Frame& frame) override {
+                return inner->PutFrame(n, frame);
+            }
+            Status Finalize() override { return inner->Finalize(); }
+            Status Close() override { return inner->Close(); }
+        };
+        struct SlowFactory : AutomationFactory {
+            orlix::Application& app;
+            explicit SlowFactory(orlix::Application& a) : app(a) {}
+            std::unique_ptr<DataDocument> NewDataDocument() override {
+                auto d = std::make_unique<SlowDocument>();
+                d->inner = app.NewDataDocument();
+                return d;
+            }
+            std::unique_ptr<Experiment> NewExperiment() override { return app.NewExperiment(); }
+        } slow(*app_);
+        auto dialog = std::make_unique<ScriptedDialog>();
+        ScriptedDialog* scripted = dialog.get();
+        frmFITS window(slow, std::move(dialog));
+        std::vector<std::string> shown;
+        window.show_message = [&](const std::string&, const std::string& text) {
+            shown.push_back(text);
+        };
+        window.show();
+        std::string pick = dir_->path();
+        for (int i = 0; i < 20; ++i) {
+            std::string name = "f" + std::to_string(i + 10) + ".spe";
+            std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                       *dir_ / name);
+            pick += '\0' + name;
+        }
+        scripted->results.push_back(pick);
+        bool progress_seen = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) {
+                    progress_seen = true;
+                    p->cancel();
+                }
+        });
+        poll.start(50);
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdConvert"), Qt::LeftButton);
+        poll.stop();
+        QVERIFY(progress_seen);
+        int written = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_->path())) {
+            QVERIFY(entry.path().filename().string()[0] != '.');  // no temporary file left
+            if (entry.path().extension() == ".fit") {
+                ++written;
+                QCOMPARE(std::filesystem::file_size(entry.path()), std::uintmax_t(8640));
+            }
+        }
+        QVERIFY2(written >= 1 && written < 20, std::to_string(written).c_str());  // stopped early
+        QCOMPARE(shown.size(), std::size_t(1));
+        QVERIFY(shown[0].find("Stopped") != std::string::npos);
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
