@@ -8,6 +8,10 @@ namespace {
 
 constexpr std::size_t kBlock = 2880;
 constexpr std::size_t kCard = 80;
+// A header source is read up to this size: a large file that is no header (a data file named
+// .fit without END, a binary file picked by mistake) must not fill the memory. 16 MiB holds
+// more than 200,000 cards.
+constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -31,7 +35,7 @@ bool HoldsEndCard(std::string_view block) {
 std::string ReadFitsHeader(std::FILE* file) {
     std::string result;
     std::string block(kBlock, ' ');
-    for (;;) {
+    for (std::size_t total = 0; total < kMaxHeaderBytes; total += kBlock) {
         std::size_t got = std::fread(block.data(), 1, kBlock, file);
         std::string_view piece(block.data(), got);
         AppendCards(piece, result);
@@ -43,7 +47,8 @@ std::string ReadFitsHeader(std::FILE* file) {
 std::string ReadText(std::FILE* file) {
     std::string content;
     char buffer[65536];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    for (std::size_t got; content.size() < kMaxHeaderBytes &&
+                          (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
         content.append(buffer, got);
     return std::string(Trim(content));
 }

@@ -76,6 +76,21 @@ TEST(ReadFileHeader, StopsAtBlockHoldingEnd) {
     }
 }
 
+// A large file without END (no header at all) is read only up to a bound, not into memory whole.
+TEST(ReadFileHeader, LargeFileWithoutEndIsBounded) {
+    TempDir dir;
+    const std::string path = dir / "data.fit";
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string block = Card("X = 1") + std::string(2800, 'z');
+        for (int i = 0; i < 8000; ++i)
+            out << block;  // 23 MB
+    }
+    std::string text = ReadFileHeader(path);
+    EXPECT_GT(text.size(), 8u << 20);
+    EXPECT_LE(text.size(), 17u << 20);
+}
+
 TEST(GetHeaderValue, FirstExactMatchWins) {
     const std::string text =
         "NAXIS1  = 5\r\nnaxis2  = 7\r\nNAXIS1  = 9\r\nOBJECT  = 'a / b' / c\r\n";
