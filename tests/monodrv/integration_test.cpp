@@ -132,6 +132,21 @@ TEST(Integration, FaultsFailWithinBounds) {
     EXPECT_NE(r.output.find("failed"), std::string::npos);
 }
 
+// Simulation answers from built-in values without a port.
+TEST(Integration, SimulatedInstanceWithoutPort) {
+    RunResult r = RunCommand(std::string(MONODRV_CTL) +
+                             " --simulate --model triax320 goto 500 position speeds");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("wavelength 0.0000 nm"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("slit 3 (Side (Lateral) Exit) 0.06 mm"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("speeds 80000,80000,65535"), std::string::npos) << r.output;
+    RunResult bad = RunCommand(std::string(MONODRV_CTL) + " --model triax999");
+    EXPECT_EQ(bad.status, 2);
+    RunResult no_port =
+        RunCommand(std::string(MONODRV_CTL) + " --port /nonexistent/tty --model 270m");
+    EXPECT_EQ(no_port.status, 1);
+}
+
 TEST(Integration, PortLibraryMissingOrIncomplete) {
     const fs::path dir = fs::temp_directory_path() / ("bind" + std::to_string(getpid()));
     fs::create_directories(dir / "alone");
