@@ -138,6 +138,7 @@ void frmFITS::CreateControls() {
     // Read-only, but with a visible caret that the keyboard moves.
     txtHeader->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtHeader->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtHeader->setTabChangesFocus(true);  // Tab leaves the box, as in every other control
     txtHeader->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtHeader->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont courier("Courier New", 9);

@@ -132,6 +132,25 @@ class FrmFitsTest : public QObject {
         QCOMPARE(Header()->font().pointSize(), 9);
     }
 
+    void tabOrderFollowsTheLayoutTable() {
+        const QStringList expected = {
+            "txtHeader",     "optStandard",      "txtAddFile",     "optCustom",
+            "cmdRun",        "cmdConvert",       "cmdDisplay",     "cmdSaveFile",
+            "txtKeywordAdd", "txtValueAdd",      "txtCommentAdd",  "cboType",
+            "cmdAddLine",    "txtKeywordRemove", "txtValueRemove", "txtCommentRemove",
+            "txtHeaderLine", "updHeaderLine",    "cmdRemoveLine",  "cmdClear",
+            "cmdAddPrimary", "cmdAddOrlix",      "cmdAddFile"};
+        QStringList order;
+        QWidget* w = Header();
+        for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain())
+            if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+                order << w->objectName();
+        QCOMPARE(order, expected);
+        Header()->setFocus();
+        QTest::keyClick(Header(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("optStandard"));
+    }
+
     void formatSwitching() {
         auto* add = W<QLineEdit>("txtAddFile");
         add->setFocus();
