@@ -193,6 +193,28 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
     return Status::Ok();
 }
 
+// The x calibration block: +98 valid flag, +100 polynomial unit, +101 polynomial order,
+// +263 six f64 coefficients of the 1-based pixel number.
+constexpr std::size_t kXCalibration = 3000, kCalValid = 98, kCalPolyUnit = 100, kCalPolyOrder = 101,
+                      kCalCoefficients = 263;
+constexpr std::uint8_t kCalUnitNm = 4;
+constexpr int kCalMaxOrder = 5;
+
+// The wavelength polynomial of a 2.x header's valid nm calibration; empty without one.
+std::vector<double> XWavelength(const std::uint8_t* header) {
+    const std::uint8_t* cal = header + kXCalibration;
+    const int order = cal[kCalPolyOrder];
+    if (cal[kCalValid] != 1 || cal[kCalPolyUnit] != kCalUnitNm || order < 1 || order > kCalMaxOrder)
+        return {};
+    std::vector<double> coefficients;
+    for (int k = 0; k <= order; ++k) {
+        const auto c = Get<double>(cal, kCalCoefficients + 8 * static_cast<std::size_t>(k));
+        if (!std::isfinite(c)) return {};
+        coefficients.push_back(c);
+    }
+    return coefficients[1] != 0 ? coefficients : std::vector<double>{};
+}
+
 }  // namespace
 
 Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
@@ -216,6 +238,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     SpeInfo info;
     info.path = path;
     if (Status s = ParseHeader(path, header, info); !s) return s;
+    if (info.version < 2.9995f) info.wavelength_polynomial = XWavelength(header);
 
     const std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
     std::int64_t data_end = size;

@@ -55,6 +55,9 @@ struct SpeInfo {
     double exposure_seconds = 0;
     bool exposure_is_float = true;  // 2.x: the f32 at offset 10; 3.0: from the XML, a double
     std::string date;               // "DDMonYYYY" as stored, may be empty
+    // Wavelength in nm as a polynomial of the 1-based pixel number (coefficient k for the
+    // k-th power), from a valid x calibration; empty when the file has none.
+    std::vector<double> wavelength_polynomial;
 };
 
 // Application data type code for an SPE datatype (4 for unsupported ones).

@@ -11,9 +11,9 @@
 namespace fits::ui {
 namespace {
 
-constexpr int kTickMs = 50;      // how often the dialog follows the clock
+constexpr int kTickMs = 50;        // how often the dialog follows the clock
 constexpr int kShowAfterMs = 400;  // shorter acquisitions finish without a dialog flashing up
-constexpr int kSteps = 1000;     // resolution of the progress bar
+constexpr int kSteps = 1000;       // resolution of the progress bar
 
 // An experiment whose Wait shows the acquisition's progress until it should be done, then
 // waits for the rest inside the application. The expected length is exposure × frames, the

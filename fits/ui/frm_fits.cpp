@@ -158,8 +158,7 @@ bool CaptionFits(const QWidget* widget) {
 // points cuts "Keyword" and "Comment" off; the captions take the largest size that fits.
 void frmFITS::FitCaptionFont() {
     QFont font(kCaptionFamily);
-    for (double points = kCaptionPoints; points >= kSmallestCaptionPoints;
-         points -= kCaptionStep) {
+    for (double points = kCaptionPoints; points >= kSmallestCaptionPoints; points -= kCaptionStep) {
         font.setPointSizeF(points);
         setFont(font);
         const QList<QWidget*> controls = findChildren<QWidget*>();
