@@ -6,18 +6,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 #include <deque>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "../../orlix/test_support.h"
 #include "fits/header/card.h"
@@ -624,8 +624,10 @@ class FrmFitsTest : public QObject {
             QMessageBox::Icon icon;
             std::vector<std::string> shown;
         } cases[] = {
-            {"cmdConvert", dir_->path() + '\0' + "bad.spe" + '\0' + "good.spe",
-             QMessageBox::Warning, {"bad.spe", "Converted 1 of 2 files."}},
+            {"cmdConvert",
+             dir_->path() + '\0' + "bad.spe" + '\0' + "good.spe",
+             QMessageBox::Warning,
+             {"bad.spe", "Converted 1 of 2 files."}},
             {"cmdSaveFile", *dir_ / "missing/h.txt", QMessageBox::Warning, {"missing/h.txt"}},
             {"cmdDisplay", *dir_ / "wide.fit", QMessageBox::Warning, {"wide.fit: BITPIX 64"}},
             {"cmdRun", "", QMessageBox::Information, {"The FITS file was written to", ".fit"}},
