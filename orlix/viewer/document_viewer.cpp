@@ -17,10 +17,11 @@ namespace orlix {
 namespace {
 
 constexpr double kLowPercentile = 0.5, kHighPercentile = 99.5;
-constexpr int kMargin = 4;                // pixels around the data
-constexpr std::int64_t kFewestShown = 8;  // samples a zoomed plot still shows
-constexpr double kZoomStep = 0.8;         // share of the range one wheel notch keeps
-constexpr int kTicks = 6;                 // about this many labelled ticks per axis
+constexpr int kMargin = 4;                    // pixels around the data
+constexpr std::int64_t kFewestShown = 8;      // samples a zoomed plot still shows
+constexpr double kZoomStep = 0.8;             // share of the range one wheel notch keeps
+constexpr int kTicks = 6;                     // about this many labelled ticks per axis
+const QColor kBesideImage(0x50, 0x50, 0x50);  // the bands beside an image, set off from black
 
 // The value at percentile p (0-100) of sorted-on-demand values (nearest rank).
 double Percentile(std::vector<double>& values, double p) {
@@ -150,7 +151,7 @@ void FrameView::paintEvent(QPaintEvent*) {
         if (!frame_.Empty()) PaintPlot(painter);
         return;
     }
-    painter.fillRect(rect(), Qt::black);
+    painter.fillRect(rect(), kBesideImage);
     if (!image_.isNull()) painter.drawImage(DataRect(), image_);
 }
 

@@ -733,15 +733,50 @@ class FrmFitsTest : public QObject {
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));  // the program can end
     }
 
-    void screenshotForDocs() {
-        const char* out = std::getenv("FITS_SCREENSHOT");
-        if (!out) QSKIP("set FITS_SCREENSHOT to write the screenshot");
-        dialog_->results.push_back(testing_support::Sample("polystyrene_uint16_1340x1.spe"));
-        std::filesystem::path target = *dir_ / "p.spe";
-        std::filesystem::copy_file(dialog_->results.back(), target);
-        dialog_->results.back() = target.string();
+    // Under a real X server: FITS_SCREENSHOTS=folder writes the window and both kinds of viewer.
+    void screenshotsForDocs() {
+        const char* out = std::getenv("FITS_SCREENSHOTS");
+        if (!out) QSKIP("set FITS_SCREENSHOTS to a folder to write the screenshots");
+        const std::string folder = out;
+        orlix::ViewerHost host(*app_);
+        // The window: a Standard header built from a sample, then Custom with a line chosen.
+        std::filesystem::copy_file(testing_support::Sample("polystyrene_uint16_1340x1.spe"),
+                                   *dir_ / "p.spe");
+        dialog_->results.push_back(*dir_ / "p.spe");
         Click("cmdConvert");
-        QVERIFY(window_->grab().save(out));
+        Custom();
+        auto* nav = W<UpDown>("updHeaderLine");
+        nav->setFocus();
+        for (int i = 1; i < 6; ++i)
+            QTest::keyClick(nav, Qt::Key_Up);
+        QTest::qWait(50);
+        QVERIFY(window_->grab().save(QString::fromStdString(folder + "/frmFITS.png")));
+
+        // An acquired image shown through Display FITS File.
+        QVERIFY(orlix::SaveSettings({0.01, 1, 6, 512, 512, false}).ok());
+        Standard();
+        Click("cmdRun");
+        const std::string fit =
+            ChangeExtension(app_->KeptDocuments().back()->file->Info().path, "fit");
+        dialog_->results.push_back(fit);
+        Click("cmdDisplay");
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) {
+                v->resize(700, 500);
+                QTest::qWait(50);
+                QVERIFY(v->grab().save(QString::fromStdString(folder + "/viewer-image.png")));
+            }
+
+        // A spectrum with a wavelength calibration.
+        auto state = std::make_shared<orlix::DocumentState>();
+        auto file = orlix::SpeFile::Open(testing_support::Sample("hene_int32_1340x1.spe"));
+        QVERIFY(file.ok());
+        state->file = std::move(file.value());
+        orlix::DocumentViewer plot(state);
+        plot.resize(700, 450);
+        plot.show();
+        QTest::qWait(50);
+        QVERIFY(plot.grab().save(QString::fromStdString(folder + "/viewer-plot.png")));
     }
 };
 
