@@ -41,6 +41,19 @@ double TickStep(double span) {
     return 10 * power;
 }
 
+// The multiples of step from low to high; a bounded count, also where step is below the
+// numbers' precision (1e20 + 1e4 == 1e20).
+std::vector<double> Ticks(double low, double high, double step) {
+    std::vector<double> ticks;
+    const double first = std::ceil(low / step);
+    for (int k = 0; k <= 4 * kTicks; ++k) {
+        const double v = (first + k) * step;
+        if (!(v <= high) || (!ticks.empty() && v == ticks.back())) break;
+        ticks.push_back(v);
+    }
+    return ticks;
+}
+
 QString Number(double v) {
     return QString::number(v, 'g', 6);
 }
@@ -175,7 +188,7 @@ void FrameView::PaintPlot(QPainter& painter) const {
     painter.setPen(palette().color(QPalette::Text));
     painter.drawRect(area);
     const double y_step = TickStep(high - low);
-    for (double v = std::ceil(low / y_step) * y_step; v <= high; v += y_step) {
+    for (double v : Ticks(low, high, y_step)) {
         const int y = static_cast<int>(std::lround(y_of(v)));
         painter.drawLine(area.left() - 4, y, area.left(), y);
         const QString label = Number(v);
@@ -186,7 +199,7 @@ void FrameView::PaintPlot(QPainter& painter) const {
                  a1 = AxisValue(static_cast<double>(last_));
     const double x_step = TickStep(std::abs(a1 - a0));
     const double lo = std::min(a0, a1), hi = std::max(a0, a1);
-    for (double a = std::ceil(lo / x_step) * x_step; a <= hi; a += x_step) {
+    for (double a : Ticks(lo, hi, x_step)) {
         const double fraction = a1 != a0 ? (a - a0) / (a1 - a0) : 0;
         const int x = static_cast<int>(
             std::lround(x_of(static_cast<double>(first_) + fraction * (shown - 1))));

@@ -6,6 +6,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 #include <cmath>
+#include <limits>
 
 #include "orlix/viewer/document_viewer.h"
 #include "test_support.h"
@@ -129,6 +130,28 @@ class ViewerTest : public QObject {
             QTest::mouseDClick(view, Qt::LeftButton, {}, plot.center());
             QCOMPARE(view->PlotRange(), whole);
         }
+    }
+
+    void framesWithoutFiniteSpreadStillPaint() {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        const std::vector<std::vector<float>> rows = {{nan, inf, -inf, 1, 2},
+                                                      {nan, nan, nan, nan, nan},
+                                                      {5, 5, 5, 5, 5},
+                                                      {3.4e38f, -3.4e38f, 0, 1, 2}};
+        for (const auto& values : rows)
+            for (int height : {1, 2}) {
+                fits::Frame frame(fits::ElementType::Float32, 5, height);
+                for (int r = 0; r < height; ++r)
+                    for (int c = 0; c < 5; ++c)
+                        frame.Set(c, r, values[static_cast<std::size_t>(c)]);
+                orlix::FrameView view;
+                view.resize(400, 300);
+                view.SetFrame(frame);
+                QVERIFY(!view.grab().isNull());  // painting ends
+                if (height == 2 && std::isnan(values[0]))
+                    QCOMPARE(view.GreyAt(0, 0), 0);  // not a number: black
+            }
     }
 
     void showingTheSameFileAgainReusesItsViewer() {
