@@ -45,8 +45,8 @@ class Session {
     // Runs an operation; false (with a message) when the driver reports error code 11.
     bool Run(uint32_t operation, const char* what) {
         uint32_t error = 0;
-        if (!SPECT_Process(h_, operation) || !SPECT_GetULongParam(h_, 173, &error, 0) ||
-            error != 0) {
+        if (!SPECT_Process(h_, operation) ||
+            !SPECT_GetULongParam(h_, SPECT_PARAM_ERROR_CODE, &error, 0) || error != 0) {
             std::fprintf(stderr, "monodrv-ctl: %s failed (error code %u)\n", what, error);
             return false;
         }
@@ -68,13 +68,14 @@ class Session {
 bool PrintPosition(Session& s) {
     if (!s.Run(8, "reading the position")) return false;
     uint32_t grating = 0;
-    if (SPECT_GetULongParam(s.h_, 152, &grating, 0)) std::printf("grating %u\n", grating);
+    if (SPECT_GetULongParam(s.h_, SPECT_PARAM_CURRENT_GRATING, &grating, 0))
+        std::printf("grating %u\n", grating);
     std::printf("wavelength %.4f nm\n", s.D(154));
     const uint32_t slits = s.U(158);
     for (uint32_t i = 0; i < slits; ++i) {
         char name[64] = "";
         const uint32_t location = s.U(159, static_cast<int16_t>(i));
-        SPECT_GetEnumString(s.h_, 159, location, name, sizeof name);
+        SPECT_GetEnumString(s.h_, SPECT_PARAM_SLIT_LOCATION, location, name, sizeof name);
         std::printf("slit %u (%s) %.2f mm\n", location, name, s.D(160, static_cast<int16_t>(i)));
     }
     return true;
@@ -89,23 +90,27 @@ int RunOperations(Session& s, const std::vector<std::string>& ops) {
             return i + k < ops.size() ? ops[i + k].c_str() : nullptr;
         };
         if (op == "goto" && arg(1)) {
-            SPECT_SetDblParam(s.h_, 168, std::strtod(arg(1), nullptr), 0);
+            SPECT_SetDblParam(s.h_, SPECT_PARAM_TARGET_WAVELENGTH, std::strtod(arg(1), nullptr), 0);
             ok = s.Run(0, "the move to the wavelength");
             ++i;
         } else if (op == "position") {
             ok = PrintPosition(s);
         } else if (op == "grating" && arg(1)) {
-            SPECT_SetULongParam(s.h_, 169, static_cast<uint32_t>(std::atoi(arg(1)) - 1), 0);
+            SPECT_SetULongParam(s.h_, SPECT_PARAM_GRATING,
+                                static_cast<uint32_t>(std::atoi(arg(1)) - 1), 0);
             ok = s.Run(12, "the grating selection");
             ++i;
         } else if (op == "slit" && arg(1) && arg(2)) {
-            SPECT_SetULongParam(s.h_, 170, static_cast<uint32_t>(std::atoi(arg(1))), 0);
-            SPECT_SetDblParam(s.h_, 171, std::strtod(arg(2), nullptr), 0);
+            SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_SLIT_LOCATION,
+                                static_cast<uint32_t>(std::atoi(arg(1))), 0);
+            SPECT_SetDblParam(s.h_, SPECT_PARAM_TARGET_SLIT_WIDTH, std::strtod(arg(2), nullptr), 0);
             ok = s.Run(1, "the slit move");
             i += 2;
         } else if (op == "mirror" && arg(1) && arg(2)) {
-            SPECT_SetULongParam(s.h_, 165, static_cast<uint32_t>(std::atoi(arg(1))), 0);
-            SPECT_SetULongParam(s.h_, 166, static_cast<uint32_t>(std::atoi(arg(2))), 0);
+            SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_MIRROR_LOCATION,
+                                static_cast<uint32_t>(std::atoi(arg(1))), 0);
+            SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_MIRROR_POSITION,
+                                static_cast<uint32_t>(std::atoi(arg(2))), 0);
             ok = s.Run(2, "the mirror switch");
             i += 2;
         } else if (op == "speeds") {
@@ -118,7 +123,7 @@ int RunOperations(Session& s, const std::vector<std::string>& ops) {
                 return 2;
             }
             for (int16_t k = 0; k < 3; ++k)
-                SPECT_SetDblParam(s.h_, 44, v[k], k);
+                SPECT_SetDblParam(s.h_, SPECT_PARAM_SPEEDS, v[k], k);
             ok = s.Run(24, "setting the speeds");
             ++i;
         } else if (op == "busy") {
@@ -177,8 +182,8 @@ int main(int argc, char** argv) {
         }
     }
     SPECT_HANDLE h = SPECT_CreateSpectrograph(model->number);
-    SPECT_SetULongParam(h, 146, port, 0);
-    SPECT_SetULongParam(h, 148, simulate ? 1 : 0, 0);
+    SPECT_SetULongParam(h, SPECT_PARAM_PORT_HANDLE, port, 0);
+    SPECT_SetULongParam(h, SPECT_PARAM_SIMULATION, simulate ? 1 : 0, 0);
     Session session(h);
     int status = RunOperations(session, ops);
     SPECT_DestroySpectrograph(h);

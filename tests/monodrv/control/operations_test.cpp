@@ -59,7 +59,7 @@ class Driver : public ::testing::Test {
     }
     std::int32_t Run(MonodrvSpectrograph& s, std::uint32_t op) {
         EXPECT_TRUE(s.Process(op));
-        return s.State().Int(173);
+        return s.State().Int(SPECT_PARAM_ERROR_CODE);
     }
     Protocol P() { return Protocol(port, clock); }
 };
@@ -195,9 +195,9 @@ TEST_F(Driver, HandshakePaths) {
     port.sent.clear();
     EXPECT_FALSE(P().Initialize());  // writes 2679 first, then fails
     MonodrvSpectrograph sim(TRIAX_320);
-    sim.SetULongParam(148, 1, 0);
+    sim.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);
     port.sent.clear();
-    EXPECT_EQ(Run(sim, 4), kNoError);
+    EXPECT_EQ(Run(sim, SPECT_OP_INITIALIZE), SPECT_ERR_NONE);
     EXPECT_TRUE(port.sent.empty());
 }
 
@@ -205,35 +205,35 @@ TEST_F(Driver, MoveToWavelengthCommands) {
     Answer({{"H0", "o100\r"}});
     MonodrvSpectrograph triax(TRIAX_320);
     triax.State().gratings[0][1].grooves = 600;
-    triax.SetULongParam(169, 1, 0);
-    triax.SetDblParam(168, 500, 0);
-    EXPECT_EQ(Run(triax, 0), kNoError);
+    triax.SetULongParam(SPECT_PARAM_GRATING, 1, 0);
+    triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 500, 0);
+    EXPECT_EQ(Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "Z61,0,250.000");
     triax.State().gratings[0][1].grooves = 1200;
-    triax.SetDblParam(168, 50.5, 0);
-    Run(triax, 0);
+    triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 50.5, 0);
+    Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH);
     EXPECT_EQ(port.sent.back(), "Z61,0, 50.500");  // seven characters wide
 
     MonodrvSpectrograph m270(SPEX_270M);
     m270.State().gratings[0][0].steps_per_nm = 32;
     const std::pair<double, std::string> cases[] = {{500.25, "F0,15908"}, {-20, "F0,-420"}};
     for (const auto& [nm, command] : cases) {
-        m270.SetDblParam(168, nm, 0);
-        EXPECT_EQ(Run(m270, 0), kNoError);
+        m270.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, nm, 0);
+        EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
         EXPECT_EQ(port.sent.back(), command);
     }
     Answer({{"H0", "o99999999999\r"}});  // a position that overflows 32 bits
-    EXPECT_EQ(Run(m270, 0), kFailed);
+    EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED);
     Answer({}, "oq");  // never stops being busy
-    EXPECT_EQ(Run(m270, 0), kFailed);
+    EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED);
 }
 
 TEST_F(Driver, SlitMirrorGratingSpeeds) {
     Answer({{"j0,0", "o40\r"}, {"C0", "o1000,40000,250\r"}, {"h0,0", "o9000\r"}});
     MonodrvSpectrograph s(SPEX_270M);
-    s.SetDblParam(66, 157.48, 0);
-    s.SetDblParam(171, 0.5, 0);
-    EXPECT_EQ(Run(s, 1), kNoError);
+    s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, 157.48, 0);
+    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, 0.5, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "k0,0,38");  // 78 - 40
     const struct {
         std::int32_t location, position;
@@ -242,45 +242,47 @@ TEST_F(Driver, SlitMirrorGratingSpeeds) {
                    {2, 1, "f0"}, {3, 1, nullptr}, {1, 0, nullptr}};
     for (const auto& m : mirrors) {
         port.sent.clear();
-        s.SetULongParam(165, static_cast<std::uint32_t>(m.location), 0);
-        s.SetULongParam(166, static_cast<std::uint32_t>(m.position), 0);
-        EXPECT_EQ(Run(s, 2), m.command ? kNoError : kFailed);
+        s.SetULongParam(SPECT_PARAM_TARGET_MIRROR_LOCATION, static_cast<std::uint32_t>(m.location),
+                        0);
+        s.SetULongParam(SPECT_PARAM_TARGET_MIRROR_POSITION, static_cast<std::uint32_t>(m.position),
+                        0);
+        EXPECT_EQ(Run(s, SPECT_OP_SET_MIRROR), m.command ? SPECT_ERR_NONE : SPECT_ERR_FAILED);
         if (m.command)
             EXPECT_EQ(port.sent.back(), m.command);
         else
             EXPECT_TRUE(port.sent.empty());
     }
-    s.SetULongParam(169, 2, 0);
+    s.SetULongParam(SPECT_PARAM_GRATING, 2, 0);
     port.sent.clear();
-    EXPECT_EQ(Run(s, 12), kFailed);  // no "b0"/"a0" for grating 2
+    EXPECT_EQ(Run(s, SPECT_OP_SELECT_GRATING), SPECT_ERR_FAILED);  // no "b0"/"a0" for grating 2
     EXPECT_EQ(port.sent, std::vector<std::string>{"E"});
-    s.SetULongParam(169, 1, 0);
-    EXPECT_EQ(Run(s, 12), kNoError);
+    s.SetULongParam(SPECT_PARAM_GRATING, 1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_SELECT_GRATING), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "a0");
-    s.SetDblParam(44, 50, 0);
-    s.SetDblParam(44, 90000, 1);
-    s.SetDblParam(44, 70000, 2);
-    EXPECT_EQ(Run(s, 24), kNoError);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 50, 0);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 90000, 1);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 70000, 2);
+    EXPECT_EQ(Run(s, SPECT_OP_SET_SPEEDS), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "B0,100,80000,65535");
-    s.SetDblParam(44, -5, 0);
-    Run(s, 24);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, -5, 0);
+    Run(s, SPECT_OP_SET_SPEEDS);
     EXPECT_EQ(port.sent.back(), "B0,80000,80000,65535");  // negative counts as above the bound
-    EXPECT_EQ(Run(s, 26), kNoError);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SPEEDS), SPECT_ERR_NONE);
     double d = 0;
-    s.GetDblParam(44, &d, 1);
+    s.GetDblParam(SPECT_PARAM_SPEEDS, &d, 1);
     EXPECT_EQ(d, 40000);
-    EXPECT_EQ(Run(s, 27), kNoError);
-    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SLIT_SPEED), SPECT_ERR_NONE);
+    s.GetDblParam(SPECT_PARAM_SLIT_SPEEDS, &d, 0);
     EXPECT_EQ(d, 9000);
     Answer({{"C0", "o1,2\r"}, {"h0,0", "ox\r"}});
-    EXPECT_EQ(Run(s, 26), kFailed);
-    s.GetDblParam(44, &d, 2);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SPEEDS), SPECT_ERR_FAILED);
+    s.GetDblParam(SPECT_PARAM_SPEEDS, &d, 2);
     EXPECT_EQ(d, 65535);
-    EXPECT_EQ(Run(s, 27), kFailed);
-    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SLIT_SPEED), SPECT_ERR_FAILED);
+    s.GetDblParam(SPECT_PARAM_SLIT_SPEEDS, &d, 0);
     EXPECT_EQ(d, 10000);
-    s.SetULongParam(148, 1, 0);
-    EXPECT_EQ(Run(s, 24), kFailed);  // fails in simulation
+    s.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_SET_SPEEDS), SPECT_ERR_FAILED);  // fails in simulation
 }
 
 TEST_F(Driver, SlitReadsRound) {
@@ -289,16 +291,16 @@ TEST_F(Driver, SlitReadsRound) {
     for (const auto& [reply, width] : cases) {
         Answer({{"j0,0", reply}, {"j0,1", "b"}, {"j0,2", "o157\r"}, {"j0,3", "o1,2\r"}});
         MonodrvSpectrograph s(TRIAX_320);
-        EXPECT_EQ(Run(s, 10), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_FIND_SLITS), SPECT_ERR_NONE);
         std::uint32_t count = 0, location = 0;
-        s.GetULongParam(158, &count, 0);
+        s.GetULongParam(SPECT_PARAM_SLIT_COUNT, &count, 0);
         ASSERT_EQ(count, 2u);
         double w = 0;
-        s.GetDblParam(160, &w, 0);
+        s.GetDblParam(SPECT_PARAM_SLIT_WIDTH, &w, 0);
         EXPECT_DOUBLE_EQ(w, width) << reply;
-        s.GetULongParam(159, &location, 1);
+        s.GetULongParam(SPECT_PARAM_SLIT_LOCATION, &location, 1);
         EXPECT_EQ(location, 2u);
-        s.GetDblParam(160, &w, 1);
+        s.GetDblParam(SPECT_PARAM_SLIT_WIDTH, &w, 1);
         EXPECT_DOUBLE_EQ(w, 1.0);
     }
 }
@@ -312,15 +314,15 @@ TEST_F(Driver, ReinitializeCompletesOnBothInterfaceKinds) {
         port.kind = kind;
         port.status = 0;
         MonodrvSpectrograph s(TRIAX_320);
-        EXPECT_EQ(Run(s, 3), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_REINITIALIZE), SPECT_ERR_NONE);
         EXPECT_EQ(port.user_data, kStateCompletionPending);
-        EXPECT_EQ(Run(s, 11), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
         std::uint32_t busy = 0;
-        s.GetULongParam(172, &busy, 0);
+        s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &busy, 0);
         EXPECT_EQ(static_cast<std::int32_t>(busy), -1);
         clock.now += 400;  // the re-initialisation is done
-        EXPECT_EQ(Run(s, 11), kNoError);
-        s.GetULongParam(172, &busy, 0);
+        EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
+        s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &busy, 0);
         EXPECT_EQ(busy, 1u) << kind;
         EXPECT_EQ(port.user_data, kStateReleased);
         port.model = nullptr;
@@ -331,19 +333,19 @@ TEST_F(Driver, OperationsWithoutPortLibraryFail) {
     SetPortLinkFactory([](std::uint32_t) -> std::unique_ptr<PortLink> { return nullptr; });
     MonodrvSpectrograph s(TRIAX_320);
     for (std::uint32_t op : {0u, 1u, 2u, 3u, 4u, 8u, 11u, 12u, 18u, 24u, 26u, 27u})
-        EXPECT_EQ(Run(s, op), kFailed) << op;
-    EXPECT_EQ(Run(s, 10), kNoError);  // finds nothing, succeeds
-    EXPECT_EQ(Run(s, 5), kNoError);
-    s.SetULongParam(148, 1, 0);  // simulation answers without a port
+        EXPECT_EQ(Run(s, op), SPECT_ERR_FAILED) << op;
+    EXPECT_EQ(Run(s, SPECT_OP_FIND_SLITS), SPECT_ERR_NONE);  // finds nothing, succeeds
+    EXPECT_EQ(Run(s, SPECT_OP_ROUND_VALUE), SPECT_ERR_NONE);
+    s.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);  // simulation answers without a port
     for (std::uint32_t op : {0u, 3u, 4u, 8u, 12u, 18u, 26u, 27u})
-        EXPECT_EQ(Run(s, op), kNoError) << op;
+        EXPECT_EQ(Run(s, op), SPECT_ERR_NONE) << op;
     double d = 1;
-    s.GetDblParam(154, &d, 0);
+    s.GetDblParam(SPECT_PARAM_WAVELENGTH, &d, 0);
     EXPECT_EQ(d, 0.0);
-    EXPECT_EQ(Run(s, 1), kFailed);  // no simulation branch
-    EXPECT_EQ(Run(s, 11), kFailed);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED);  // no simulation branch
+    EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_FAILED);
     EXPECT_FALSE(s.Process(7));
-    EXPECT_EQ(s.State().Int(173), kNoError);
+    EXPECT_EQ(s.State().Int(SPECT_PARAM_ERROR_CODE), SPECT_ERR_NONE);
 }
 
 TEST(ReplyParsing, IntegersAndReals) {
