@@ -124,9 +124,10 @@ bool Operations::MoveToWavelength() {
         if (s_.grating_command) {
             const std::optional<double> scale = Scale();
             if (!scale) return false;
-            v = RoundTo(*scale * v, D());
+            v = *scale * v;
         }
         if (!Steps(v * std::pow(10.0, std::max(D(), 0)))) return false;  // fits the rounding
+        if (s_.grating_command) v = RoundTo(v, D());
         return P().WaitNotBusy() && P().Exchange(Format("Z61,0,%7.*f", D(), v));
     }
     const std::optional<double> steps_per_nm = StepsPerNm();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 
 #include "monodrv/api/spectrograph.h"
 #include "monodrv/control/protocol.h"
@@ -156,6 +157,7 @@ TEST_F(Driver, WaitNotBusyPollsUntilReadyOrTimesOut) {
     };
     EXPECT_TRUE(P().WaitNotBusy());
     EXPECT_EQ(queries, 5);
+    EXPECT_EQ(clock.now - 1000, 4 * kBusyPollInterval);  // one pause after each busy answer
     port.respond = [](const std::string&) -> std::string { return "oq"; };
     std::uint32_t start = clock.now;
     EXPECT_FALSE(P().WaitNotBusy());
@@ -169,15 +171,17 @@ TEST_F(Driver, HandshakePaths) {
         bool answers_star;  // "*" after O2000
         bool ok;
         std::vector<std::string> sent;
+        std::uint32_t elapsed;  // on the fake clock; replies are immediate
     } cases[] = {
-        {"F", true, true, {" "}},
-        {"B", true, true, {" ", "O2000"}},
-        {"B", false, false, {" ", "O2000"}},
-        {"*", true, true, {" ", "\xF7", "O2000"}},
-        {"?", true, false, {" ", "\xF8", "\xDE"}},
-        {"", true, false, {" ", "\xF8", "\xDE"}},
+        {"F", true, true, {" "}, 0},
+        {"B", true, true, {" ", "O2000"}, 0},
+        {"B", false, false, {" ", "O2000"}, 0},
+        {"*", true, true, {" ", "\xF7", "O2000"}, 1000},  // the start pause
+        {"?", true, false, {" ", "\xF8", "\xDE"}, 0},
+        {"", true, false, {" ", "\xF8", "\xDE"}, 2010},  // one reply byte times out
     };
     for (const auto& c : cases) {
+        const std::uint32_t start = clock.now;
         port.sent.clear();
         port.incoming.clear();
         port.respond = [c](const std::string& unit) -> std::string {
@@ -188,6 +192,7 @@ TEST_F(Driver, HandshakePaths) {
         };
         EXPECT_EQ(P().Initialize(), c.ok) << c.first;
         EXPECT_EQ(port.sent, c.sent) << c.first;
+        EXPECT_EQ(clock.now - start, c.elapsed) << c.first;
         EXPECT_EQ(port.user_data, kStateReleased);
     }
     port.user_data = kStateHeld;
@@ -346,6 +351,93 @@ TEST_F(Driver, OperationsWithoutPortLibraryFail) {
     EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_FAILED);
     EXPECT_FALSE(s.Process(7));
     EXPECT_EQ(s.State().Int(SPECT_PARAM_ERROR_CODE), SPECT_ERR_NONE);
+}
+
+// A grating that cannot be addressed, or whose groove density or steps per nanometre is unknown,
+// and a target that is not a finite 32-bit step count: the move fails without a byte sent.
+TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
+    Answer({{"H0", "o100\r"}});
+    const struct {
+        const char* what;
+        SPECTROMETERS model;
+        std::int32_t set, grating;
+        double grooves, steps_per_nm, target;
+    } cases[] = {
+        {"fresh TRIAX, density 0", TRIAX_320, 0, 0, 0, 0, 500},
+        {"grating set 9", TRIAX_320, 9, 0, 600, 16.7, 500},
+        {"grating set -1", TRIAX_190, -1, 0, 600, 16.7, 500},
+        {"grating beyond the set", TRIAX_180, 0, 3, 600, 16.7, 500},
+        {"negative density", TRIAX_320, 0, 0, -600, 16.7, 500},
+        {"NaN target", TRIAX_320, 0, 0, 600, 16.7, std::nan("")},
+        {"value beyond 32 bits", TRIAX_320, 0, 0, 1200, 16.7, 1e9},
+        {"fresh 270M, steps 0", SPEX_270M, 0, 0, 0, 0, 500},
+        {"270M, grating set 9", SPEX_270M, 9, 0, 1200, 32, 500},
+        {"270M, infinite target", SPEX232_RETRO, 0, 0, 1200, 32, HUGE_VAL},
+        {"270M, steps beyond 32 bits", SPEX_270M, 0, 0, 1200, 32, 1e9},
+    };
+    for (const auto& c : cases) {
+        MonodrvSpectrograph s(c.model);
+        if (c.set >= 0 && c.set < kGratingSets)
+            for (Grating& g : s.State().gratings[c.set])
+                g = Grating{c.grooves, 0, {}, c.steps_per_nm};
+        s.SetULongParam(SPECT_PARAM_GRATING_SET, static_cast<std::uint32_t>(c.set), 0);
+        s.SetULongParam(SPECT_PARAM_GRATING, static_cast<std::uint32_t>(c.grating), 0);
+        s.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, c.target, 0);
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED) << c.what;
+        EXPECT_TRUE(port.sent.empty()) << c.what;
+    }
+    // The slit move likewise refuses a width that is not a number.
+    MonodrvSpectrograph s(SPEX_270M);
+    s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, 157.48, 0);
+    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, std::nan(""), 0);
+    port.sent.clear();
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED);
+    EXPECT_TRUE(port.sent.empty());
+}
+
+// Reading the position: the grating read asks only controllers with the grating commands, a
+// reply must be a usable grating number, and the wavelength is not asked for with an unknown
+// groove density.
+TEST_F(Driver, ReadPositionGratingReplies) {
+    const struct {
+        const char* what;
+        SPECTROMETERS model;
+        const char* grating_reply;
+        double grooves;
+        std::int32_t error;
+        std::vector<std::string> sent;  // after the busy queries ("E") are removed
+    } cases[] = {
+        {"270M after re-initialising", SPEX_270M, "o9\r", 1200, SPECT_ERR_NONE, {"A", "H0"}},
+        {"Spex232 after re-initialising", SPEX232_RETRO, "o9\r", 1200, SPECT_ERR_NONE, {"A", "H0"}},
+        {"TRIAX", TRIAX_320, "o1\r", 1200, SPECT_ERR_NONE, {"A", "Z452,0,0,0", "Z62,0"}},
+        {"largest 32-bit reply",
+         TRIAX_320,
+         "o2147483647\r",
+         1200,
+         SPECT_ERR_FAILED,
+         {"A", "Z452,0,0,0"}},
+        {"negative reply", TRIAX_320, "o-1\r", 1200, SPECT_ERR_FAILED, {"A", "Z452,0,0,0"}},
+        {"density unknown", TRIAX_320, "o1\r", 0, SPECT_ERR_FAILED, {"A", "Z452,0,0,0"}},
+    };
+    for (const auto& c : cases) {
+        Answer({{"H0", "o3200\r"}, {"Z452,0,0,0", c.grating_reply}, {"Z62,0", "o500.000\r"}});
+        MonodrvSpectrograph s(c.model);
+        for (Grating& g : s.State().gratings[0])
+            g = Grating{c.grooves, 0, {}, 32};
+        EXPECT_EQ(Run(s, SPECT_OP_REINITIALIZE), SPECT_ERR_NONE) << c.what;
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_READ_POSITION), c.error) << c.what;
+        std::vector<std::string> sent;
+        for (const std::string& unit : port.sent)
+            if (unit != "E") sent.push_back(unit);
+        EXPECT_EQ(sent, std::vector<std::string>(c.sent.begin() + 1, c.sent.end())) << c.what;
+        std::uint32_t grating = 0;
+        EXPECT_TRUE(s.GetULongParam(SPECT_PARAM_CURRENT_GRATING, &grating, 0));
+        if (c.error == SPECT_ERR_FAILED && c.grooves != 0) {
+            EXPECT_EQ(grating, 1u) << c.what;  // a rejected reply changes nothing
+        }
+    }
 }
 
 TEST(ReplyParsing, IntegersAndReals) {
