@@ -39,6 +39,7 @@ constexpr double kMaxWavelength = 100000;  // nm
 constexpr double kMaxSlitWidth = 100;      // mm
 constexpr double kMaxSpeed = 4294967295.0;
 constexpr int kGratings = 3;
+constexpr int kMaxBaud = 4000000;
 
 struct Model {
     const char* name;
@@ -238,7 +239,8 @@ int main(int argc, char** argv) {
     app.add_option("--model", model_name, "the spectrograph model")
         ->required()
         ->check(CLI::IsMember(model_names));
-    app.add_option("--baud", baud, "the serial line's speed")->check(CLI::Range(1, 4000000));
+    std::string baud_text = "19200";
+    app.add_option("--baud", baud_text, "the serial line's speed (decimal, default 19200)");
     app.add_flag("--simulate", simulate, "answer from built-in values, without a port");
     app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT);
     app.add_option("operations", words, "OPERATION [ARGUMENTS]...");
@@ -246,6 +248,9 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
         if (port_name.empty() && !simulate) throw UsageError("--port is required");
+        const std::optional<int> parsed_baud = ParseInteger(baud_text, 1, kMaxBaud);
+        if (!parsed_baud) throw UsageError("--baud: '" + baud_text + "' is not a baud rate");
+        baud = *parsed_baud;
         steps = ParseOperations(words);
     } catch (const CLI::Success& e) {
         return app.exit(e);
