@@ -99,6 +99,9 @@ TEST_F(Driver, ReadLineCharacterAndBlock) {
     port.blocks.push_back("1000,4000,250");
     EXPECT_TRUE(P().ReadLine(line));
     EXPECT_EQ(line, "1000,4000,250");
+    port.blocks.push_back(std::string(300, '9'));  // a block is read at most 250 bytes at once
+    EXPECT_TRUE(P().ReadLine(line));
+    EXPECT_EQ(line.size(), 250u);
     EXPECT_FALSE(P().ReadLine(line));
     port.kind = 3;
     EXPECT_FALSE(P().ReadLine(line));
@@ -240,6 +243,9 @@ TEST_F(Driver, SlitMirrorGratingSpeeds) {
     s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, 0.5, 0);
     EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "k0,0,38");  // 78 - 40
+    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, -1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_NONE);
+    EXPECT_EQ(port.sent.back(), "k0,0,-48");  // -157 clamped to the lowest step -8, minus 40
     const struct {
         std::int32_t location, position;
         const char* command;  // null: fails, nothing sent
@@ -438,6 +444,43 @@ TEST_F(Driver, ReadPositionGratingReplies) {
             EXPECT_EQ(grating, 1u) << c.what;  // a rejected reply changes nothing
         }
     }
+}
+
+// Rounding of parameter 144 to the model's decimals, and the gratings a refresh names.
+TEST_F(Driver, RoundValueAndRefreshAll) {
+    const struct {
+        SPECTROMETERS model;
+        double value, rounded;
+    } rounding[] = {{SPEX_270M, 1.23456789, 1.2346},
+                    {TRIAX_320, 1.23456789, 1.235},
+                    {TRIAX_190, -2.0005, -2.001}};
+    for (const auto& c : rounding) {
+        MonodrvSpectrograph s(c.model);
+        s.SetDblParam(SPECT_PARAM_ROUND_VALUE, c.value, 0);
+        EXPECT_EQ(Run(s, SPECT_OP_ROUND_VALUE), SPECT_ERR_NONE);
+        double d = 0;
+        s.GetDblParam(SPECT_PARAM_ROUND_VALUE, &d, 0);
+        EXPECT_DOUBLE_EQ(d, c.rounded) << c.model;
+    }
+    Answer({{"Z452,0,0,0", "o1\r"}, {"Z62,0", "o500.000\r"}, {"C0", "o1,2,3\r"}, {"h0,0", "o7\r"}});
+    MonodrvSpectrograph s(TRIAX_180);
+    EXPECT_EQ(Run(s, SPECT_OP_REFRESH_ALL), SPECT_ERR_NONE);
+    std::uint32_t refreshed = 0;
+    s.GetULongParam(SPECT_PARAM_REFRESHED, &refreshed, 0);
+    EXPECT_EQ(refreshed, 1u);
+    for (std::int16_t i = 0; i < 3; ++i) {
+        char name[51] = {};
+        double grooves = 0, steps = 0;
+        s.GetStrParam(SPECT_PARAM_GRATING_NAME, name, 50, i);
+        s.GetDblParam(SPECT_PARAM_GROOVE_DENSITY_READ, &grooves, i);
+        s.GetDblParam(SPECT_PARAM_STEPS_PER_NM, &steps, i);
+        EXPECT_EQ(std::string(name), "Grating " + std::to_string(i + 1));
+        EXPECT_EQ(grooves, 1200.0);
+        EXPECT_EQ(steps, 16.7);
+    }
+    double wavelength = 0;
+    s.GetDblParam(SPECT_PARAM_WAVELENGTH, &wavelength, 0);
+    EXPECT_EQ(wavelength, 500.0);
 }
 
 TEST(ReplyParsing, IntegersAndReals) {
