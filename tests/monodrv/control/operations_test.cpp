@@ -2,6 +2,7 @@
 // the parameters stored.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -102,7 +103,9 @@ TEST_F(Driver, ReadLineCharacterAndBlock) {
     port.blocks.push_back(std::string(300, '9'));  // a block is read at most 250 bytes at once
     EXPECT_TRUE(P().ReadLine(line));
     EXPECT_EQ(line.size(), 250u);
-    EXPECT_FALSE(P().ReadLine(line));
+    const std::uint32_t start = clock.now;
+    EXPECT_FALSE(P().ReadLine(line));  // no block announced within the I/O time-out
+    EXPECT_EQ(clock.now - start, kIoTimeout + kPollInterval);
     port.kind = 3;
     EXPECT_FALSE(P().ReadLine(line));
 }
@@ -196,6 +199,10 @@ TEST_F(Driver, HandshakePaths) {
         EXPECT_EQ(P().Initialize(), c.ok) << c.first;
         EXPECT_EQ(port.sent, c.sent) << c.first;
         EXPECT_EQ(clock.now - start, c.elapsed) << c.first;
+        const bool starts = std::find(c.sent.begin(), c.sent.end(), "O2000") != c.sent.end();
+        EXPECT_EQ(port.raw_sent.find(std::string("O2000\0", 6)) != std::string::npos, starts)
+            << c.first;  // the start command ends with a zero byte
+        port.raw_sent.clear();
         EXPECT_EQ(port.user_data, kStateReleased);
     }
     port.user_data = kStateHeld;
@@ -217,6 +224,7 @@ TEST_F(Driver, MoveToWavelengthCommands) {
     triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 500, 0);
     EXPECT_EQ(Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "Z61,0,250.000");
+    EXPECT_EQ(port.raw_sent.substr(port.raw_sent.size() - 14), "Z61,0,250.000\r");
     triax.State().gratings[0][1].grooves = 1200;
     triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 50.5, 0);
     Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH);
