@@ -150,10 +150,12 @@ bool Operations::MoveToWavelength() {
     return P().Exchange(Format("F0,%" PRId32, static_cast<std::int32_t>(move)));
 }
 
+// An unknown (0) slit steps-per-millimetre fails the move without a byte sent.
 bool Operations::MoveSlit() {
+    const double steps_per_mm = s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
     const std::optional<std::int32_t> target_steps =
-        Steps(s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM) * s_.Double(SPECT_PARAM_TARGET_SLIT_WIDTH));
-    if (!target_steps || !HasPort() || !P().WaitNotBusy()) return false;
+        Steps(steps_per_mm * s_.Double(SPECT_PARAM_TARGET_SLIT_WIDTH));
+    if (!Usable(steps_per_mm) || !target_steps || !HasPort() || !P().WaitNotBusy()) return false;
     const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION);
     std::string line;
     if (!P().Query(Format("j0,%d", location), line)) return false;
@@ -248,11 +250,12 @@ bool Operations::ReadSlit(int location, double& width) {
         width = 10 / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
         return true;
     }
-    if (location < SLIT_LOC_FR_ENTR || location > SLIT_LOC_SD_EXIT || !HasPort()) return false;
+    if (location < SLIT_LOC_FR_ENTR || location > SLIT_LOC_SD_EXIT || !HasPort() ||
+        !Usable(s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM)))
+        return false;
     static const char* const kReads[] = {"j0,0", "j0,1", "j0,2", "j0,3"};
     std::vector<std::int32_t> n;
-    const bool ok = QueryIntegers(kReads[location], 1, n, false) &&
-                    s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM) != 0;
+    const bool ok = QueryIntegers(kReads[location], 1, n, false);
     if (ok)
         width =
             RoundTo(n[0] / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM) + 0.005, kSlitWidthDecimals);

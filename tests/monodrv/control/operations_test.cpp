@@ -401,13 +401,16 @@ TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
         EXPECT_EQ(Run(s, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED) << c.what;
         EXPECT_TRUE(port.sent.empty()) << c.what;
     }
-    // The slit move likewise refuses a width that is not a number.
-    MonodrvSpectrograph s(SPEX_270M);
-    s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, 157.48, 0);
-    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, std::nan(""), 0);
-    port.sent.clear();
-    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED);
-    EXPECT_TRUE(port.sent.empty());
+    // The slit move likewise refuses a width that is not a number, or unknown steps per mm.
+    const std::pair<double, double> slits[] = {{157.48, std::nan("")}, {0, 0.5}, {-157.48, 0.5}};
+    for (const auto& [steps_per_mm, width] : slits) {
+        MonodrvSpectrograph s(SPEX_270M);
+        s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, steps_per_mm, 0);
+        s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, width, 0);
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED) << steps_per_mm;
+        EXPECT_TRUE(port.sent.empty()) << steps_per_mm;
+    }
 }
 
 // Reading the position: the grating read asks only controllers with the grating commands, a
