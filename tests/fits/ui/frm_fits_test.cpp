@@ -680,7 +680,7 @@ class FrmFitsTest : public QObject {
         poll.stop();
         QVERIFY(cancelled);
         QVERIFY2(clock.elapsed() < 1900, "Cancel ends the wait");
-        QVERIFY2(paints > 10, std::to_string(paints).c_str());
+        QVERIFY2(paints > 5, std::to_string(paints).c_str());  // blocked, it would be 0
         QVERIFY(app_->KeptDocuments().empty());  // nothing acquired
         QVERIFY(!std::filesystem::exists(orlix::DataFolder()) ||
                 std::filesystem::is_empty(orlix::DataFolder()));
