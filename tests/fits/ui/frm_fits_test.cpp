@@ -681,7 +681,7 @@ class FrmFitsTest : public QObject {
         QVERIFY(cancelled);
         QVERIFY2(clock.elapsed() < 1900, "Cancel ends the wait");
         QVERIFY2(paints > 5, std::to_string(paints).c_str());  // blocked, it would be 0
-        QVERIFY(app_->KeptDocuments().empty());  // nothing acquired
+        QVERIFY(app_->KeptDocuments().empty());                // nothing acquired
         QVERIFY(!std::filesystem::exists(orlix::DataFolder()) ||
                 std::filesystem::is_empty(orlix::DataFolder()));
         QCOMPARE(messages_.size(), std::size_t(1));
