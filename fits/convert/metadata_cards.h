@@ -26,8 +26,8 @@ inline constexpr std::string_view kWaveTableColumn = "WAVELENGTH";
 std::vector<std::string> SplitCards(std::string_view text);
 std::string JoinCards(const std::vector<std::string>& cards);
 
-// A number as a card value of at most 20 characters that reads back as the same double
-// where 20 characters allow (otherwise the nearest with fewer significant digits).
+// A number as a card value of at most 20 characters: the shortest text that reads back as
+// the same double where it fits, otherwise as many significant digits as fit (at least 14).
 std::string CardNumber(double value);
 
 // Axis-1 cards of a calibrated region: a linear one as WAVE with CRPIX1, CRVAL1, CDELT1; any
