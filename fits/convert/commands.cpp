@@ -60,7 +60,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 }
 
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
-                            const std::string& addFile) {
+                            const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
     if (standard) BuildStandardHeader(context, nullptr, addFile);
     auto experiment = context.factory.NewExperiment();
@@ -78,7 +78,12 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
         return report;
     }
     std::string fits_path = ChangeExtension(data_path, "fit");
-    Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter), fits_path);
+    if (standard)
+        Record(report, WriteWithOptions(context, reporter, *document, fits_path, science),
+               fits_path);
+    else
+        Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter),
+               fits_path);
     return report;
 }
 

@@ -42,7 +42,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 // Acquires with the current experiment settings and writes the data as FITS beside the data
 // file the application made.
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
-                            const std::string& addFile);
+                            const std::string& addFile, const ScienceOptions& science = {});
 
 // Writes the header text alone: as a FITS header block when the lower-case name contains
 // ".fit", otherwise as the text with its CR LF line ends. Replaces the file only when the

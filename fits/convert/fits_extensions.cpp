@@ -1,6 +1,7 @@
 #include "fits/convert/fits_extensions.h"
 
 #include <cstring>
+#include <set>
 
 #include "fits/header/header_text.h"
 
@@ -8,7 +9,8 @@ namespace fits {
 namespace {
 
 std::string Keyword(const std::string& card) {
-    return std::string(TrimRight(std::string_view(card).substr(0, std::min<std::size_t>(8, card.size()))));
+    return std::string(
+        TrimRight(std::string_view(card).substr(0, std::min<std::size_t>(8, card.size()))));
 }
 
 void StoreBigDouble(std::uint8_t* out, double value) {
@@ -70,7 +72,8 @@ Status WriteRegions(FitsSink& sink, DataDocument& document, const DocumentMetada
         }
         sink.PadBlock();
     }
-    for (const std::string& table : tables) sink.Append(table);
+    for (const std::string& table : tables)
+        sink.Append(table);
     return Status::Ok();
 }
 
@@ -145,13 +148,15 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     const std::string array_text = JoinCards(cards);
     const bool unsigned_offset = IsUnsignedOffset(array_text, document);
     if (options.metadata)
-        for (const std::string& note : metadata.notes) reporter.Warning(path + ": " + note);
+        for (const std::string& note : metadata.notes)
+            reporter.Warning(path + ": " + note);
 
     ExtensionWriter extensions;
     if (split) {
         HeaderValues v = GetHeaderValues(array_text, kBitpix | kNaxis3);
         if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
-            return Status::Error(path + ": the header gives no BITPIX or frame count for the regions");
+            return Status::Error(path +
+                                 ": the header gives no BITPIX or frame count for the regions");
         if (*v.bitpix != 8 && *v.bitpix != 16 && *v.bitpix != 32 && *v.bitpix != -32)
             return Status::Error(path + ": data type not supported");
         cards = DatalessPrimary(std::move(cards));
@@ -161,15 +166,19 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         extensions = [&document, &metadata, bitpix, unsigned_offset, frames, axes](FitsSink& sink) {
             return WriteRegions(sink, document, metadata, bitpix, unsigned_offset, frames, axes);
         };
-    } else if (options.metadata && !metadata.regions.empty()) {
+    }
+    // Cards the header already has (its own or the additional file's) are not repeated.
+    std::vector<std::string> added;
+    if (!split && options.metadata && !metadata.regions.empty()) {
         const RegionMetadata& region = metadata.regions.front();
         bool same = true;
         for (const RegionMetadata& other : metadata.regions)
             same = same && other.wavelengths == region.wavelengths;
-        if (!same)
-            reporter.Warning(path + ": the regions of interest have different calibrations; "
-                                    "no wavelength axis (convert with --regions)");
-        else if (AppendAxisCards(cards, region, 1)) {
+        if (!same) {
+            reporter.Warning(path +
+                             ": the regions of interest have different calibrations; "
+                             "no wavelength axis (convert with --regions)");
+        } else if (AppendAxisCards(added, region, 1)) {
             InsertExtend(cards);
             std::string table = WaveTableHdu(region.wavelengths, 1);
             extensions = [table](FitsSink& sink) {
@@ -177,9 +186,15 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
                 return Status::Ok();
             };
         }
-        AppendBinningCards(cards, region);
+        AppendBinningCards(added, region);
     }
-    if (options.metadata) AppendFactCards(cards, metadata);
+    if (options.metadata) AppendFactCards(added, metadata);
+    std::set<std::string> present;
+    for (const std::string& card : cards)
+        present.insert(Keyword(card));
+    for (std::string& card : added)
+        if (Keyword(card) == "COMMENT" || !present.count(Keyword(card)))
+            cards.push_back(std::move(card));
     SetHeaderText(context.store, JoinCards(cards));
     return WriteFitsFile(context.store.Text(), document, path, reporter, progress, extensions);
 }

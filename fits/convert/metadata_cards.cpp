@@ -9,7 +9,7 @@
 namespace fits {
 namespace {
 
-constexpr std::size_t kValueWidth = 20;  // columns 11 to 30 of a fixed-format card
+constexpr std::size_t kValueWidth = 20;   // columns 11 to 30 of a fixed-format card
 constexpr std::size_t kCommentText = 72;  // columns 9 to 80 of a COMMENT card
 
 std::string Keyword(std::string_view card) {

@@ -466,7 +466,7 @@ void frmFITS::cmdRun_Click() {
     BusyScope busy;
     HeaderContext context = Context();
     CommandReport report =
-        RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile));
+        RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile), science_);
     ReportCommand("Run Experiment", report);
 }
 

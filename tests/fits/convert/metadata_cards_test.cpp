@@ -230,6 +230,38 @@ TEST(MetadataCards, RegionsOfDifferentWidthsBecomeImageExtensions) {
     }
 }
 
+// A card the header already has (from the additional header file, or the DATE-OBS of a run)
+// stays the only one of its keyword; comments are always added.
+TEST(MetadataCards, CardsTheHeaderHasAreNotRepeated) {
+    TempDir dir;
+    MemoryFactory factory;
+    MemoryHeaderStore store;
+    HeaderContext context{store, factory};
+    RecordingReporter reporter;
+    MemoryDocument doc = Unsigned16Document(6);
+    doc.metadata.regions.resize(1);
+    doc.metadata.regions[0].width = 6;
+    doc.metadata.regions[0].xbinning = 2;
+    doc.metadata.time = ObservationTime{"2020-01-02T03:04:05", true, "UTC"};
+    doc.metadata.temperature_setpoint = -40;
+    doc.metadata.comments = {"note"};
+    BuildStandardHeader(context, &doc, "");
+    SetHeaderText(store, store.Text() + "DATE-OBS= '1999-12-31'\r\nCOMMENT site\r\n");
+    ASSERT_TRUE(WriteWithOptions(context, reporter, doc, dir / "d.fit", {true, false, false}).ok());
+    const std::string text = store.Text();
+    auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("DATE-OBS="), 1u);
+    EXPECT_NE(text.find("DATE-OBS= '1999-12-31'"), std::string::npos);
+    EXPECT_EQ(count("SET-TEMP="), 1u);
+    EXPECT_EQ(count("XBINNING="), 1u);
+    EXPECT_EQ(count("COMMENT "), 2u);
+}
+
 TEST(MetadataCards, RegionsOfDifferentWidthsRefusedWithoutTheOption) {
     TempDir dir;
     MemoryFactory factory;
