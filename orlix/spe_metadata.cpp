@@ -89,7 +89,8 @@ std::optional<int> Digits(std::string_view text) {
 
 // "hhmmss" as seconds of the day.
 std::optional<std::int64_t> SecondsOfDay(std::string_view text) {
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
     if (text.size() != 6) return std::nullopt;
     auto h = Digits(text.substr(0, 2)), m = Digits(text.substr(2, 2)), s = Digits(text.substr(4));
     if (!h || !m || !s || *h > 23 || *m > 59 || *s > 60) return std::nullopt;
@@ -158,8 +159,9 @@ void SetWavelengths(std::vector<double> nm, fits::RegionMetadata& region,
                     std::vector<std::string>& notes) {
     for (double w : nm)
         if (!std::isfinite(w) || w <= 0) {
-            notes.push_back("the x calibration gives no valid wavelength for every column; no "
-                            "wavelength axis");
+            notes.push_back(
+                "the x calibration gives no valid wavelength for every column; no "
+                "wavelength axis");
             return;
         }
     region.wavelengths = std::move(nm);
@@ -208,27 +210,29 @@ void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
         return;
     }
     if (calibration.unit == kUnitRamanShift && !(calibration.laser_nm > 0)) {
-        notes.push_back("the x calibration is a Raman shift without a laser line; no "
-                        "wavelength axis");
+        notes.push_back(
+            "the x calibration is a Raman shift without a laser line; no "
+            "wavelength axis");
         return;
     }
     if (calibration.unit == kUnitNone)
         notes.push_back("the x calibration does not record its unit; taken as nm");
     auto polynomial = [&](double x) {
         double sum = 0;
-        for (std::size_t i = c.size(); i-- > 0;) sum = sum * x + c[i];
+        for (std::size_t i = c.size(); i-- > 0;)
+            sum = sum * x + c[i];
         return sum;
     };
     std::vector<double> nm(static_cast<std::size_t>(region.width));
     for (std::int64_t j = 0; j < region.width; ++j) {
-        const double x = static_cast<double>(first_pixel + j * binning) +
-                         static_cast<double>(binning - 1) / 2.0;
+        const double x =
+            static_cast<double>(first_pixel + j * binning) + static_cast<double>(binning - 1) / 2.0;
         nm[static_cast<std::size_t>(j)] =
             ToWavelength(polynomial(x), calibration.unit, calibration.laser_nm).value_or(-1);
     }
     SetWavelengths(std::move(nm), region, notes);
-    const bool linear = std::all_of(c.begin() + std::min<std::ptrdiff_t>(2, std::ssize(c)),
-                                    c.end(), [](double v) { return v == 0; });
+    const bool linear = std::all_of(c.begin() + std::min<std::ptrdiff_t>(2, std::ssize(c)), c.end(),
+                                    [](double v) { return v == 0; });
     if (!region.wavelengths.empty() && linear &&
         (calibration.unit == kUnitNone || calibration.unit == kUnitNm)) {
         region.linear_start = region.wavelengths.front();
@@ -246,8 +250,8 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
     for (int m = 0; m < 12; ++m)
         if (date.substr(2, 3) == kMonths[m]) month = m + 1;
     if (!day || !year || !ValidDate(*year, month, *day)) return std::nullopt;
-    std::int64_t days = DaysFromCivil(*year, static_cast<unsigned>(month),
-                                      static_cast<unsigned>(*day));
+    std::int64_t days =
+        DaysFromCivil(*year, static_cast<unsigned>(month), static_cast<unsigned>(*day));
     auto local_s = SecondsOfDay(local), utc_s = SecondsOfDay(utc);
     fits::ObservationTime time;
     if (local_s && utc_s) {
@@ -271,10 +275,11 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
 
 std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
     // YYYY-MM-DDThh:mm:ss[.f...][Z|+hh:mm|-hh:mm]
-    if (text.size() < 19 || text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != ' ') ||
-        text[13] != ':' || text[16] != ':')
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
+        (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':')
         return std::nullopt;
-    auto y = Digits(text.substr(0, 4)), mo = Digits(text.substr(5, 2)), d = Digits(text.substr(8, 2));
+    auto y = Digits(text.substr(0, 4)), mo = Digits(text.substr(5, 2)),
+         d = Digits(text.substr(8, 2));
     auto h = Digits(text.substr(11, 2)), mi = Digits(text.substr(14, 2)),
          s = Digits(text.substr(17, 2));
     if (!y || !mo || !d || !h || !mi || !s || !ValidDate(*y, *mo, *d) || *h > 23 || *mi > 59 ||
@@ -285,7 +290,8 @@ std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
     bool fraction = false;
     if (at < text.size() && text[at] == '.') {
         std::size_t end = ++at;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+            ++end;
         if (end == at) return std::nullopt;
         std::string digits(text.substr(at, std::min<std::size_t>(end - at, 3)));
         digits.resize(3, '0');
@@ -339,7 +345,8 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     XCalibration cal;
     cal.valid = header[kXCal + kCalValid] != 0;
     cal.unit = header[kXCal + kCalPolyUnit];
-    const std::size_t order = std::min<std::size_t>(header[kXCal + kCalOrder], kMaxCoefficients - 1);
+    const std::size_t order =
+        std::min<std::size_t>(header[kXCal + kCalOrder], kMaxCoefficients - 1);
     for (std::size_t i = 0; i <= order; ++i)
         cal.coefficients.push_back(Get<double>(header, kXCal + kCalCoefficients + 8 * i));
     cal.laser_nm = Get<double>(header, kXCal + kCalLaser);
@@ -347,8 +354,7 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
                                  [](double v) { return v != 0; });
     const bool finite = std::all_of(cal.coefficients.begin(), cal.coefficients.end(),
                                     [](double v) { return std::isfinite(v); });
-    if (cal.valid && any && finite)
-        ApplyPolynomial(cal, first_pixel, binning, region, meta.notes);
+    if (cal.valid && any && finite) ApplyPolynomial(cal, first_pixel, binning, region, meta.notes);
     meta.regions.push_back(std::move(region));
 
     meta.time = SpeDateTime(Text(header, kDate, 10), Text(header, kLocalTime, 7),
@@ -364,7 +370,8 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
         for (char& ch : line)
             if (static_cast<unsigned char>(ch) < 32 || static_cast<unsigned char>(ch) > 126)
                 ch = '?';
-        while (!line.empty() && line.back() == ' ') line.pop_back();
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
         if (!line.empty()) meta.comments.push_back(line);
     }
     return meta;
@@ -412,8 +419,9 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
         coefficients = NumberList(node.text().get());
     if ((xml::Child(wavelength, "Wavelength") && !list) ||
         (xml::Child(wavelength, "Polynomial") && !coefficients))
-        meta.notes.push_back("the wavelength mapping holds text that is not numbers; no "
-                             "wavelength axis");
+        meta.notes.push_back(
+            "the wavelength mapping holds text that is not numbers; no "
+            "wavelength axis");
 
     for (std::size_t k = 0; k < regions.size(); ++k) {
         fits::RegionMetadata region;
@@ -428,7 +436,8 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
                 binning = *xb;
                 region.xbinning = static_cast<std::int32_t>(*xb);
             }
-            if (yb && *yb >= 1 && *yb <= INT32_MAX) region.ybinning = static_cast<std::int32_t>(*yb);
+            if (yb && *yb >= 1 && *yb <= INT32_MAX)
+                region.ybinning = static_cast<std::int32_t>(*yb);
         }
         if (coefficients && !coefficients->empty()) {
             XCalibration cal{true, kUnitNm, *coefficients, 0};

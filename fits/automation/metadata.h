@@ -31,7 +31,7 @@ struct DocumentMetadata {
     // One entry per region of interest; one for files with a single region.
     std::vector<RegionMetadata> regions;
     std::optional<ObservationTime> time;
-    std::optional<double> sensor_temperature;  // deg C, a reading
+    std::optional<double> sensor_temperature;    // deg C, a reading
     std::optional<double> temperature_setpoint;  // deg C
     std::optional<double> grating_grooves;       // grooves per mm
     std::optional<double> center_wavelength;     // nm
