@@ -218,35 +218,35 @@ struct Spe3 {
 };
 
 // Writes a 3.0 file of unsigned 16-bit regions whose sample k of frame f is f * 1000 + k.
-std::string WriteSpe3(const std::string& path, const Spe3& spec) {
+std::string WriteSpe3(const std::string& path, const Spe3& layout) {
     int samples = 0, rows = 0;
     std::string blocks;
-    for (auto [w, h] : spec.regions) {
+    for (auto [w, h] : layout.regions) {
         samples += w * h;
         rows += h;
         blocks += "<DataBlock type=\"Region\" width=\"" + std::to_string(w) + "\" height=\"" +
                   std::to_string(h) + "\" size=\"" + std::to_string(2 * w * h) + "\"/>";
     }
     const int stride = 2 * samples + 32;
-    std::vector<std::uint8_t> bytes(4100 + static_cast<std::size_t>(stride * spec.frames));
+    std::vector<std::uint8_t> bytes(4100 + static_cast<std::size_t>(stride * layout.frames));
     auto put = [&](std::size_t off, auto value) { std::memcpy(&bytes[off], &value, sizeof value); };
-    put(42, static_cast<std::uint16_t>(spec.regions[0].first));
+    put(42, static_cast<std::uint16_t>(layout.regions[0].first));
     put(656, static_cast<std::uint16_t>(rows));
     put(108, std::int16_t{3});
-    put(1446, static_cast<std::int32_t>(spec.frames));
+    put(1446, static_cast<std::int32_t>(layout.frames));
     put(1992, 3.0f);
     put(678, static_cast<std::uint64_t>(bytes.size()));
     put(2996, std::uint32_t{0x01234567});
-    for (int f = 0; f < spec.frames; ++f)
+    for (int f = 0; f < layout.frames; ++f)
         for (int k = 0; k < samples; ++k)
             put(4100 + static_cast<std::size_t>(f * stride + 2 * k),
                 static_cast<std::uint16_t>(f * 1000 + k));
     std::string xml =
         "<?xml version=\"1.0\"?><SpeFormat version=\"3.0\" xmlns=\"http://example.org/spe\">"
         "<DataFormat><DataBlock type=\"Frame\" count=\"" +
-        std::to_string(spec.frames) + "\" pixelFormat=\"MonochromeUnsigned16\" size=\"" +
+        std::to_string(layout.frames) + "\" pixelFormat=\"MonochromeUnsigned16\" size=\"" +
         std::to_string(2 * samples) + "\" stride=\"" + std::to_string(stride) + "\">" + blocks +
-        "</DataBlock></DataFormat>" + spec.footer_inside + "</SpeFormat>";
+        "</DataBlock></DataFormat>" + layout.footer_inside + "</SpeFormat>";
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
