@@ -205,6 +205,12 @@ def main():
             if f.endswith(".spe"):
                 shutil.copy(os.path.join(SAMPLES, f), src)
                 cases[f] = spe2(os.path.join(src, f))
+        # A region of interest from chip pixel 101, binned by 2 (2680 pixels, 1340 columns).
+        roi = bytearray(open(os.path.join(SAMPLES, "hene_int32_1340x1.spe"), "rb").read())
+        struct.pack_into("<3H", roi, 1512, 101, 2780, 2)
+        with open(os.path.join(src, "hene_roi.spe"), "wb") as f:
+            f.write(roi)
+        cases["hene_roi.spe"] = spe2(os.path.join(src, "hene_roi.spe"))
         for combo in itertools.product(*[[(), (o,)] for o in ("--metadata", "--bzero", "--regions")]):
             opts = [o for c in combo for o in c]
             out = os.path.join(work, "out" + "".join(opts).replace("--", "_"))
