@@ -83,6 +83,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void EnableEditor(bool enabled);
 
     FileDialog& dlgFileName() { return *dialog_; }
+    // The choices beyond the Standard header, set from the "Standard" option's context menu.
+    const ScienceOptions& Science() const { return science_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,6 +109,7 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::vector<std::string> warnings_;
     // The icon of the next message box: a warning when something failed.
     QMessageBox::Icon message_icon_ = QMessageBox::Information;
+    ScienceOptions science_;
 
     QPlainTextEdit* txtHeader = nullptr;
     QGroupBox* fraFormat = nullptr;

@@ -76,11 +76,12 @@ FrameView::FrameView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(320, 240);
 }
 
-void FrameView::SetFrame(const fits::Frame& frame, std::vector<double> wavelength) {
+void FrameView::SetFrame(const fits::Frame& frame, std::vector<double> wavelengths) {
     const bool same_shape =
         frame.Columns() == frame_.Columns() && frame.Rows() == frame_.Rows() && !frame.Empty();
     frame_ = frame;
-    wavelength_ = std::move(wavelength);
+    wavelengths_ = std::move(wavelengths);
+    if (static_cast<std::int64_t>(wavelengths_.size()) != frame_.Columns()) wavelengths_.clear();
     if (!same_shape) first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
     image_ = QImage();
     if (!frame_.Empty() && !IsPlot()) {
@@ -123,12 +124,9 @@ QRect FrameView::DataRect() const {
     return {area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2, w, h};
 }
 
-double FrameView::AxisValue(double pixel) const {
-    if (wavelength_.empty()) return pixel + 1;
-    double value = 0;
-    for (auto k = wavelength_.size(); k-- > 0;)
-        value = value * (pixel + 1) + wavelength_[k];
-    return value;
+double FrameView::AxisValue(std::int64_t column) const {
+    if (wavelengths_.empty()) return static_cast<double>(column + 1);
+    return wavelengths_[static_cast<std::size_t>(column)];
 }
 
 std::int64_t FrameView::SampleAtX(int x) const {
@@ -145,8 +143,7 @@ QString FrameView::ValueAt(QPoint position) const {
     if (IsPlot()) {
         const std::int64_t c = SampleAtX(position.x());
         QString text = QString("(%1, 0) = %2").arg(c).arg(frame_.At(c, 0), 0, 'g', 8);
-        if (!wavelength_.empty())
-            text += QString(" at %1 nm").arg(AxisValue(static_cast<double>(c)), 0, 'f', 2);
+        if (!wavelengths_.empty()) text += QString(" at %1 nm").arg(AxisValue(c), 0, 'f', 2);
         return text;
     }
     auto c =
@@ -195,8 +192,7 @@ void FrameView::PaintPlot(QPainter& painter) const {
         painter.drawText(area.left() - 6 - fm.horizontalAdvance(label), y + fm.ascent() / 2, label);
     }
     // Ticks across in axis units; the axis is monotonic over the shown samples.
-    const double a0 = AxisValue(static_cast<double>(first_)),
-                 a1 = AxisValue(static_cast<double>(last_));
+    const double a0 = AxisValue(first_), a1 = AxisValue(last_);
     const double x_step = TickStep(std::abs(a1 - a0));
     const double lo = std::min(a0, a1), hi = std::max(a0, a1);
     for (double a : Ticks(lo, hi, x_step)) {
@@ -208,7 +204,7 @@ void FrameView::PaintPlot(QPainter& painter) const {
         painter.drawText(x - fm.horizontalAdvance(label) / 2, area.bottom() + 4 + fm.ascent(),
                          label);
     }
-    const QString title = wavelength_.empty() ? "Pixel" : "Wavelength (nm)";
+    const QString title = wavelengths_.empty() ? "Pixel" : "Wavelength (nm)";
     painter.drawText(area.center().x() - fm.horizontalAdvance(title) / 2,
                      area.bottom() + 6 + fm.height() + fm.ascent(), title);
 
@@ -288,8 +284,11 @@ void DocumentViewer::Reload() {
     frame_selector_->setRange(1, static_cast<int>(std::min<std::int64_t>(info.frames, INT32_MAX)));
     frame_selector_->blockSignals(false);
     fits::Frame frame;
+    // A wavelength axis needs one calibrated region covering the row.
+    std::vector<double> wavelengths;
+    if (info.metadata.regions.size() == 1) wavelengths = info.metadata.regions.front().wavelengths;
     if (document_->file->ReadFrame(frame_selector_->value() - 1, frame))
-        view_->SetFrame(frame, info.wavelength_polynomial);
+        view_->SetFrame(frame, std::move(wavelengths));
 }
 
 ViewerHost::ViewerHost(Application& app) {

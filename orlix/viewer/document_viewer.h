@@ -26,9 +26,9 @@ class FrameView : public QWidget {
     Q_OBJECT
   public:
     explicit FrameView(QWidget* parent = nullptr);
-    // The frame, and for one-row data the wavelength polynomial of the 1-based pixel number
-    // (empty: the plot's axis is the pixel number).
-    void SetFrame(const fits::Frame& frame, std::vector<double> wavelength = {});
+    // The frame, and for one-row data the wavelength in nm of each column (empty, or not one
+    // per column: the plot's axis is the pixel number).
+    void SetFrame(const fits::Frame& frame, std::vector<double> wavelengths = {});
     const fits::Frame& CurrentFrame() const { return frame_; }
     // Text for the sample under a widget position, or "" outside the data.
     QString ValueAt(QPoint position) const;
@@ -50,12 +50,12 @@ class FrameView : public QWidget {
 
   private:
     bool IsPlot() const { return frame_.Rows() == 1; }
-    double AxisValue(double pixel) const;  // wavelength or pixel number at a 0-based sample
+    double AxisValue(std::int64_t column) const;  // wavelength, or pixel number from 1
     std::int64_t SampleAtX(int x) const;
     void PaintPlot(QPainter& painter) const;
 
     fits::Frame frame_;
-    std::vector<double> wavelength_;
+    std::vector<double> wavelengths_;
     QImage image_;
     std::int64_t first_ = 0, last_ = 0;
 };

@@ -174,31 +174,6 @@ TEST(SpeFile, WrongNumFramesUsesFramesPresent) {
     EXPECT_EQ(file.value()->Info().header_frames, 5);
 }
 
-// The x calibration becomes a wavelength axis only when it is valid and its polynomial is in
-// nm; values at pixel 1 as the calibration's coefficients give them.
-TEST(SpeFile, WavelengthPolynomialFromTheXCalibration) {
-    const struct {
-        const char* name;
-        std::size_t coefficients;
-        double at_pixel_1;
-    } cases[] = {
-        {"hene_int32_1340x1.spe", 4, 781.106029},
-        {"noise_uint16_1020x1x5.spe", 3, 256.550278},
-        {"glue_float32_4711x1_v25.spe", 0, 0},  // polynomial in pixels
-        {"image_uint16_30x20x2.spe", 0, 0},     // no valid calibration
-    };
-    for (const auto& c : cases) {
-        auto file = SpeFile::Open(Sample(c.name));
-        ASSERT_TRUE(file.ok()) << file.message();
-        const std::vector<double>& poly = file.value()->Info().wavelength_polynomial;
-        ASSERT_EQ(poly.size(), c.coefficients) << c.name;
-        double sum = 0;
-        for (double k : poly)
-            sum += k;
-        EXPECT_NEAR(sum, c.at_pixel_1, 1e-5) << c.name;
-    }
-}
-
 TEST(SpeCreate, PutFrameReadsBackForEachCreatableType) {
     TempDir dir;
     Application app;
