@@ -68,13 +68,17 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
         if (*width != info.columns)
             return Disagree("region " + std::to_string(*width) + " wide in a frame " +
                             std::to_string(info.columns) + " wide");
-        const std::int64_t size = *width * *rows * sample;
+        // Every value is the file's word: sums and products are checked, never trusted.
+        std::int64_t size = 0, end = 0;
+        if (__builtin_mul_overflow(*width * sample, *rows, &size) ||
+            __builtin_add_overflow(offset, size, &end) || end > frame_size)
+            return Disagree("regions larger than the frame");
         std::int64_t stride = Whole(block, "stride").value_or(size);
         if (stride < size) stride = size;
-        if (offset + size > frame_size) return Disagree("regions larger than the frame");
         regions.push_back(Region{offset, *width, *rows});
-        offset += stride;
-        height += *rows;
+        if (__builtin_add_overflow(offset, stride, &offset) ||
+            __builtin_add_overflow(height, *rows, &height))
+            return Disagree("regions larger than the frame");
     }
     if (regions.empty()) return Status::Ok();
     if (height != info.rows)

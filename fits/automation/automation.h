@@ -49,6 +49,9 @@ class DataDocument {
     virtual Status PutFrame(std::int64_t n, const Frame& frame) = 0;
     virtual Status Finalize() = 0;
     virtual Status Close() = 0;
+    // What opening the data file found that the user should know though the file is still
+    // read (a file holding fewer frames than its header says), naming the file; else empty.
+    virtual std::string Notice() { return {}; }
 };
 
 // The current acquisition set-up, which can also run an acquisition.

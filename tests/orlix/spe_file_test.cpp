@@ -129,8 +129,6 @@ TEST(SpeCorrupt, EveryCorpusFileFailsCleanlyNamingTheFile) {
         EXPECT_EQ(file.message().rfind(path + ": ", 0), 0u) << file.message();
     }
     EXPECT_GE(files, 20);
-    auto missing = SpeFile::Open("/nonexistent/x.spe");
-    EXPECT_EQ(missing.message(), "/nonexistent/x.spe: no such file");
     EXPECT_FALSE(SpeFile::Open("/").ok());
 }
 

@@ -51,8 +51,8 @@ TEST(FitsConvert, CommandLineCases) {
         {"--save-header '" + dir.path() + "/h.fits'", 0, "h.fits", ""},
         {"--header '" + dir.path() + "/custom.txt' --save-header '" + dir.path() + "/h.txt'", 0,
          "h.txt", ""},
-        {"--header '" + dir.path() + "/none.txt' x.spe", 2, "", "no such header file"},
-        {"-o '" + dir.path() + "/nowhere' x.spe", 2, "", "no such folder"},
+        {"--header '" + dir.path() + "/none.txt' x.spe", 2, "", "none.txt: cannot open: No such file or directory"},
+        {"-o '" + dir.path() + "/nowhere' x.spe", 2, "", "nowhere: cannot use as output folder: No such file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -148,54 +149,64 @@ TEST(FrameToBytes, OrderIsRowByRowColumnFastest) {
 struct WriteCase {
     std::string header;
     std::int64_t columns, rows, frames;
-    std::int64_t expected_size;  // -1: no file
-    int boxes;
+    std::int64_t expected_size;  // -1: refused, nothing written
+    std::string reason;          // part of the refusal
 };
 
-TEST(WriteFitsFile, SizesPaddingAndSilentSkips) {
+// Every header either gives a complete file or a reason, and a refused header leaves the
+// existing target as it was: no zero-filled or header-only file replaces good data.
+TEST(WriteFitsFile, SizesPaddingAndRefusals) {
     TempDir dir;
     const WriteCase cases[] = {
-        {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, 0},
-        {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, 0},
-        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, 0},  // no NAXIS3: one frame
-        {Header("8", "4", "1", "0"), 4, 1, 1, -1, 0},         // NAXIS3 0: nothing at all
-        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, 0},
-        {Header("", "4", "1", "1"), 4, 1, 1, -1, 0},    // no BITPIX
-        {Header("8", "", "1", "1"), 4, 1, 1, 2880, 0},  // no NAXIS1: header only
-        {Header("64", "360", "1", "2"), 360, 1, 2, 2880 + 5760, 2},
-        {Header("0", "360", "1", "2"), 360, 1, 2, 2880, 2},
+        {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, ""},
+        {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, ""},
+        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, ""},  // no NAXIS3: one frame
+        {Header("8", "4", "1", "0"), 4, 1, 1, -1, "NAXIS3 is 0"},
+        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, "NAXIS3 is -2"},
+        {Header("", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
+        {Header("x", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
+        {Header("8", "", "1", "1"), 4, 1, 1, -1, "no readable NAXIS1"},
+        {Header("8", "4", "0", "1"), 4, 1, 1, -1, "NAXIS2 is 0"},
+        {Header("64", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 64 is not supported"},
+        {Header("0", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 0 is not supported"},
+        {Header("-2147483648", "4", "1", "1"), 4, 1, 1, -1, "BITPIX -2147483648 is not"},
+        {"", 4, 1, 1, -1, "the header is empty"},
+        {"\r\n  \r\n", 4, 1, 1, -1, "the header is empty"},
+        // Sizes beyond 32 bits: refused before anything is written, never a crash.
+        {Header("32", "2147483647", "1", "1"), 4, 1, 1, -1, "rows of 8589934588 bytes"},
+        {Header("-32", "600000000", "1", "1"), 4, 1, 1, -1, "rows of 2400000000 bytes"},
+        {Header("16", "60000", "2147483647", "2147483647"), 4, 1, 1, -1, "more data than"},
+        {Header("8", "65536", "65536", "100000"), 4, 1, 1, -1, "free"},
     };
     int i = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.header);
         MemoryDocument doc;
-        doc.params[doc_param::kFrames] = static_cast<std::int32_t>(c.frames);
+        doc.params[doc_param::kFrames] = std::numeric_limits<std::int32_t>::max();
         for (std::int64_t f = 0; f < c.frames; ++f) {
             doc.frames.emplace_back(ElementType::UInt8, c.columns, c.rows);
             doc.frames.back().Set(0, 0, 7 + static_cast<double>(f));
         }
         RecordingReporter reporter;
         std::string path = dir / ("out" + std::to_string(i++) + ".fit");
+        std::ofstream(path) << "old";
         auto outcome = WriteFitsFile(c.header, doc, path, reporter);
-        ASSERT_TRUE(outcome.ok()) << outcome.message();
-        EXPECT_EQ(static_cast<int>(reporter.boxes.size()), c.boxes);
+        EXPECT_TRUE(reporter.boxes.empty());
         if (c.expected_size < 0) {
-            EXPECT_FALSE(outcome->written);
-            EXPECT_FALSE(std::filesystem::exists(path));
+            ASSERT_FALSE(outcome.ok());
+            EXPECT_NE(outcome.message().find(c.reason), std::string::npos) << outcome.message();
+            EXPECT_EQ(outcome.message().rfind(path + ": ", 0), 0u) << outcome.message();
+            EXPECT_EQ(ReadAll(path), "old");
             continue;
         }
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
         std::string bytes = ReadAll(path);
         ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), c.expected_size);
         const std::size_t data = BuildHeaderBlock(c.header).size();
-        if (bytes.size() > data && c.boxes == 0) {
-            EXPECT_NE(bytes.substr(data, 4).find('\x07'), std::string::npos);
-        }
-        if (c.boxes) {
-            EXPECT_EQ(bytes.find_first_not_of('\0', data), std::string::npos);
-        }
+        EXPECT_NE(bytes.substr(data, 4).find('\x07'), std::string::npos);
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
-              6);  // no temp files
+              static_cast<std::ptrdiff_t>(std::size(cases)));  // no temp files
 }
 
 TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
