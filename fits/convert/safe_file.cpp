@@ -135,13 +135,21 @@ std::string TemporaryName(const std::string& target_name, std::size_t limit) {
     return "." + name + ".XXXXXX";
 }
 
-SafeFile::SafeFile(std::string target)
+SafeFile::SafeFile(std::string target, Temporary temporary)
     : target_(std::move(target)), dir_(FolderOf(target_)) {
+    // A device, a pipe or a folder under the target's name is never replaced by a file.
+    struct stat st {};
+    if (lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        error_ = ShownName(target_) + ": not a regular file; not replaced";
+        return;
+    }
 #ifdef O_TMPFILE
-    if (ProcFdWorks()) {
+    if (temporary == Temporary::kUnnamedWhereSupported && ProcFdWorks()) {
         fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         unnamed_ = fd_ >= 0;
     }
+#else
+    (void)temporary;
 #endif
     if (fd_ < 0) {
         temp_ = dir_ + "/" + TemporaryName(NameOf(target_), NameLimit(dir_));
@@ -170,6 +178,7 @@ bool SafeFile::Fail(const std::string& what, int error) {
 }
 
 bool SafeFile::Write(const void* data, std::size_t n) {
+    if (fd_ < 0) return false;
     const auto* bytes = static_cast<const char*>(data);
     while (ok() && n > 0) {
         ssize_t done = write(fd_, bytes, n);
@@ -200,7 +209,7 @@ bool SafeFile::LinkUnnamed() {
 }
 
 bool SafeFile::Commit() {
-    if (!ok()) return false;
+    if (!ok() || fd_ < 0) return false;
     if (!unnamed_ && fchmod(fd_, 0666 & ~CurrentUmask()) != 0) return Fail("cannot write", errno);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);

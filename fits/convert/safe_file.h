@@ -14,9 +14,13 @@ namespace fits {
 // at all (O_TMPFILE) until Commit links it in, so that even SIGKILL leaves nothing behind;
 // elsewhere it is a hidden name beside the target, kept within the file system's name limit
 // and removed on failure, on destruction and on SIGINT, SIGTERM and SIGHUP.
+// A target that exists as anything but a regular file or a symbolic link is refused.
 class SafeFile {
   public:
-    explicit SafeFile(std::string target);
+    enum class Temporary { kUnnamedWhereSupported, kNamed };
+    // `temporary`: kNamed forces the named scheme (for tests of the fallback).
+    explicit SafeFile(std::string target,
+                      Temporary temporary = Temporary::kUnnamedWhereSupported);
     ~SafeFile();
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;
