@@ -262,6 +262,58 @@ TEST(WriteFitsFile, ClampedSamplesReportedOncePerFile) {
     EXPECT_NE(reporter.warnings[0].find("4 samples"), std::string::npos);
 }
 
+// Samples that do not fit BITPIX are clamped and counted at both ends, for every source
+// type: unsigned 16-bit data under BITPIX 16 included (65535 must not wrap to -1).
+TEST(WriteFitsFile, ClampsAndCountsAtBothEnds) {
+    constexpr std::int32_t kUnsigned16 = 6, kSigned16 = 1;
+    const struct {
+        ElementType type;
+        std::int32_t type_code;
+        double value;
+        const char* bitpix;
+        std::string bytes;
+        std::int64_t clamped;
+    } cases[] = {
+        {ElementType::Float32, 3, 1e10, "16", "7F FF", 1},
+        {ElementType::Float32, 3, -1e10, "16", "80 00", 1},
+        {ElementType::Float32, 3, 3e9, "32", "7F FF FF FF", 1},
+        {ElementType::Float32, 3, 256, "8", "FF", 1},
+        {ElementType::Float32, 3, 255.4, "8", "FF", 0},
+        {ElementType::Int16, kUnsigned16, 65535, "16", "7F FF", 1},
+        {ElementType::Int16, kUnsigned16, 32768, "16", "7F FF", 1},
+        {ElementType::Int16, kUnsigned16, 32767, "16", "7F FF", 0},
+        {ElementType::Int16, kUnsigned16, 65535, "8", "FF", 1},
+        {ElementType::Int16, kUnsigned16, 65535, "32", "00 00 FF FF", 0},
+        {ElementType::Int16, kSigned16, -1, "16", "FF FF", 0},
+        {ElementType::Int32, 2, 40000, "16", "7F FF", 1},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.value) + " to BITPIX " + c.bitpix);
+        MemoryDocument doc;
+        doc.params[doc_param::kFrames] = 1;
+        doc.params[doc_param::kDataType] = c.type_code;
+        doc.frames.emplace_back(c.type, 1, 1);
+        if (c.type == ElementType::Int16 && c.value > 32767)
+            doc.frames.back().Elements<std::int16_t>()[0] =
+                static_cast<std::int16_t>(static_cast<std::int32_t>(c.value) - 65536);
+        else
+            doc.frames.back().Set(0, 0, c.value);
+        RecordingReporter reporter;
+        const std::string header = Header(c.bitpix, "1", "1", "1");
+        auto outcome = WriteFitsFile(header, doc, dir / "c.fit", reporter);
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
+        EXPECT_EQ(outcome->clamped, c.clamped);
+        EXPECT_EQ(reporter.warnings.size(), c.clamped ? 1u : 0u);
+        const std::string bytes = ReadAll(dir / "c.fit");
+        const std::size_t data = BuildHeaderBlock(header).size();
+        std::vector<std::uint8_t> sample(bytes.begin() + static_cast<std::ptrdiff_t>(data),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(data) +
+                                             static_cast<std::ptrdiff_t>((c.bytes.size() + 1) / 3));
+        EXPECT_EQ(Hex(sample), c.bytes);
+    }
+}
+
 // More than 32,767 columns and frames, and more than 373 cards.
 TEST(WriteFitsFile, NoOld16BitLimits) {
     TempDir dir;
