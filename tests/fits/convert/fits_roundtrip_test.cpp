@@ -88,7 +88,7 @@ TEST(FloatingCards, EveryMagnitudeParsesBackWithCfitsio) {
         for (double m : {1.0, 1.0 / 3.0, -2.0 / 3.0, 1.2345678901234567, -9.87654321098765e-1})
             values.push_back(m * std::pow(10.0, e));
     values.push_back(1.0 / 30000.0);  // an exposure of 0.0333... ms in seconds
-    values.push_back(-std::numeric_limits<double>::min());
+    values.push_back(-1e-307);
     values.push_back(std::numeric_limits<double>::max());
     for (std::size_t i = 0; i < values.size(); ++i)
         InsertCard(header, "V" + std::to_string(i), Variant(values[i]).ToText(), VT_Floating, "",
