@@ -200,14 +200,24 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
 }  // namespace
 
 Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
-    std::FILE* file = std::fopen(path.c_str(), writable ? "r+b" : "rb");
-    if (!file) return Fail(path, "cannot open: " + SystemReason());
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
-
+    // Opened without blocking: a pipe or a device named like a data file must be refused,
+    // not waited for.
+    const int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(path, "cannot open: " + SystemReason());
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0) return Fail(path, "cannot read: " + SystemReason());
-    if (!S_ISREG(st.st_mode))
-        return Fail(path, S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file");
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        close(fd);
+        return Fail(path, folder ? "is a folder" : "not a regular file");
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, writable ? "r+b" : "rb");
+    if (!file) {
+        std::string reason = SystemReason();
+        close(fd);
+        return Fail(path, "cannot open: " + reason);
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
     const std::int64_t size = st.st_size;
     if (size < kHeaderSize)
         return NotSpe(path, "shorter than the 4100-byte SPE header");

@@ -106,7 +106,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
         }
     }
     if (!options.standard) {
-        if (Status s = CheckDataLayout(context.store.Text(), "the header").status(); !s) {
+        if (Status s = CheckDataLayout(context.store.Text(), "Custom header").status(); !s) {
             report.failures.push_back(s.message() + " for any file");
             return report;
         }

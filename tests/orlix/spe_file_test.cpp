@@ -1,6 +1,7 @@
 #include "orlix/spe_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -190,7 +191,9 @@ TEST(SpeFile, OpenReportsTheSystemsReason) {
         {dir / "locked.spe", "locked.spe: cannot open: Permission denied", false},
         {dir / "a\tb\n.spe", "a\\x09b\\x0A.spe: cannot open: No such file", true},
         {dir.path(), ": is a folder", true},
+        {dir / "pipe.spe", "pipe.spe: not a regular file", true},  // refused, not waited for
     };
+    ASSERT_EQ(mkfifo((dir / "pipe.spe").c_str(), 0600), 0);
     for (const auto& c : cases) {
         if (!c.as_root_too && geteuid() == 0) continue;
         auto file = SpeFile::Open(c.path);
