@@ -171,9 +171,9 @@ std::string Document::Notice() {
     if (!state_->file) return {};
     const SpeInfo& info = state_->file->Info();
     if (info.frames >= info.header_frames) return {};
-    return fits::ShownName(info.path) + ": the file is shorter than its header says: " +
-           std::to_string(info.frames) + " of " + std::to_string(info.header_frames) +
-           " frames present; the frames present are read";
+    return fits::ShownName(info.path) +
+           ": the file is shorter than its header says: " + std::to_string(info.frames) + " of " +
+           std::to_string(info.header_frames) + " frames present; the frames present are read";
 }
 
 // Lets go of the file; a document the application keeps stays open there.

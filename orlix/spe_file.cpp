@@ -219,8 +219,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
     const std::int64_t size = st.st_size;
-    if (size < kHeaderSize)
-        return NotSpe(path, "shorter than the 4100-byte SPE header");
+    if (size < kHeaderSize) return NotSpe(path, "shorter than the 4100-byte SPE header");
     std::uint8_t header[kHeaderSize];
     if (std::fread(header, 1, sizeof header, file) != sizeof header)
         return Fail(path, "cannot read the header: " + SystemReason());

@@ -137,8 +137,8 @@ std::vector<std::string> Expand(const std::vector<std::string>& inputs,
                                    entry_ec.message());
         }
         if (ec)
-            failures.push_back(fits::ShownName(input) + ": cannot read the folder: " +
-                               ec.message());
+            failures.push_back(fits::ShownName(input) +
+                               ": cannot read the folder: " + ec.message());
         else if (found.empty())
             failures.push_back(fits::ShownName(input) + ": no SPE files in the folder");
         std::sort(found.begin(), found.end());

@@ -52,8 +52,8 @@ class OutputGuard {
     }
     // Why `target` must not be written for `input`; empty when it may.
     std::string Check(const std::string& input, const std::string& target) const {
-        const std::string shown = ShownName(input) + ": not converted: its FITS file " +
-                                  ShownName(target);
+        const std::string shown =
+            ShownName(input) + ": not converted: its FITS file " + ShownName(target);
         if (auto earlier = written_names_.find(Spelling(target)); earlier != written_names_.end())
             return shown + " was already written from " + ShownName(earlier->second) +
                    " in this run";
@@ -124,8 +124,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 DataDocument& d;
                 ~Closer() { d.Close(); }
             } closer{*document};
-            if (std::string notice = document->Notice(); !notice.empty())
-                reporter.Warning(notice);
+            if (std::string notice = document->Notice(); !notice.empty()) reporter.Warning(notice);
             if (options.standard) {
                 auto left_out = BuildStandardHeader(context, document.get(), options.addFile);
                 if (!left_out) return left_out.status();
@@ -174,9 +173,10 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
         return report;
     }
     std::string fits_path = ChangeExtension(data_path, "fit");
-    Record(report, Guarded(data_path, [&] {
-               return WriteFitsFile(context.store.Text(), *document, fits_path, reporter);
-           }),
+    Record(report,
+           Guarded(
+               data_path,
+               [&] { return WriteFitsFile(context.store.Text(), *document, fits_path, reporter); }),
            fits_path);
     return report;
 }

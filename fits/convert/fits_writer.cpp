@@ -335,11 +335,12 @@ namespace {
 // written (a header typo must not fill the disk). No answer from the file system: no check.
 Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
     auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
     struct statvfs fs {};
     if (statvfs(dir.c_str(), &fs) != 0) return Status::Ok();
-    const unsigned __int128 free_bytes =
-        static_cast<unsigned __int128>(fs.f_bavail) * fs.f_frsize;
+    const unsigned __int128 free_bytes = static_cast<unsigned __int128>(fs.f_bavail) * fs.f_frsize;
     if (static_cast<unsigned __int128>(bytes) <= free_bytes) return Status::Ok();
     return Status::Error(ShownName(path) + ": the header asks for " + std::to_string(bytes) +
                          " bytes of data, the folder's file system has " +

@@ -172,8 +172,7 @@ SafeFile::~SafeFile() {
 }
 
 bool SafeFile::Fail(const std::string& what, int error) {
-    if (error_.empty())
-        error_ = ShownName(target_) + ": " + what + ": " + std::strerror(error);
+    if (error_.empty()) error_ = ShownName(target_) + ": " + what + ": " + std::strerror(error);
     return false;
 }
 

@@ -19,8 +19,7 @@ class SafeFile {
   public:
     enum class Temporary { kUnnamedWhereSupported, kNamed };
     // `temporary`: kNamed forces the named scheme (for tests of the fallback).
-    explicit SafeFile(std::string target,
-                      Temporary temporary = Temporary::kUnnamedWhereSupported);
+    explicit SafeFile(std::string target, Temporary temporary = Temporary::kUnnamedWhereSupported);
     ~SafeFile();
     SafeFile(const SafeFile&) = delete;
     SafeFile& operator=(const SafeFile&) = delete;

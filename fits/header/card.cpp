@@ -267,7 +267,8 @@ std::string FormatNumber(std::string_view value, bool floating) {
     } else {
         text = floating ? "0." : "0";
     }
-    if (Len(text) > kNumberWidth) text = floating ? FitFloating(text) : text.substr(0, kNumberWidth);
+    if (Len(text) > kNumberWidth)
+        text = floating ? FitFloating(text) : text.substr(0, kNumberWidth);
     return "= " + std::string(static_cast<std::size_t>(kNumberWidth - Len(text)), ' ') + text;
 }
 

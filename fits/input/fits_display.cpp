@@ -117,16 +117,16 @@ std::string FreeDisplayName(const std::string& fitsPath) {
     return name;
 }
 
-Status DisplayFitsFile(AutomationFactory& factory, const std::string& path,
-                       std::string* shownAs) {
+Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs) {
     const std::string shown = ShownName(path);
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
     HeaderValues v = GetHeaderValues(*text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
         *v.naxis3 <= 0)
-        return Status::Error(shown + ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
-                                     "BITPIX; nothing to show");
+        return Status::Error(shown +
+                             ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
+                             "BITPIX; nothing to show");
     const std::int32_t code = BitpixToType(*v.bitpix);
     if (code == 0)
         return Status::Error(shown + ": BITPIX " + std::to_string(*v.bitpix) +
@@ -160,8 +160,8 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path,
     for (std::int64_t f = 1; f <= *v.naxis3; ++f) {
         Status s;
         if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size())
-            s = Status::Error(shown + ": the file ends before frame " + std::to_string(f) +
-                              " of " + std::to_string(*v.naxis3));
+            s = Status::Error(shown + ": the file ends before frame " + std::to_string(f) + " of " +
+                              std::to_string(*v.naxis3));
         if (s) s = document->PutFrame(f, BytesToFrame(*document, buffer, *v.bitpix));
         if (s) s = document->Refresh();
         if (!s) {

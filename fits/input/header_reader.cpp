@@ -46,7 +46,10 @@ std::string LineProblem(std::string_view line) {
         if (c >= 0x20 && c < 0x7F) continue;
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%02X", c);
-        const char* what = c == '\t' ? " (tab)" : c == 0 ? " (NUL)" : c >= 0x80 ? " (not ASCII)" : "";
+        const char* what = c == '\t'   ? " (tab)"
+                           : c == 0    ? " (NUL)"
+                           : c >= 0x80 ? " (not ASCII)"
+                                       : "";
         return std::string("holds the byte ") + hex + what +
                "; a FITS header holds printable ASCII only";
     }

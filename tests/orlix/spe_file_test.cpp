@@ -210,11 +210,8 @@ TEST(SpeVersion3, HostileFooterSizesAreRefused) {
     const struct {
         std::string frame_stride, region_height, region_stride;
     } cases[] = {
-        {"50", huge, "6"},
-        {"50", near, "6"},
-        {"50", "1", huge},
-        {huge, "1", "6"},
-        {"50", "3", "18"},
+        {"50", huge, "6"}, {"50", near, "6"}, {"50", "1", huge},
+        {huge, "1", "6"},  {"50", "3", "18"},
     };
     for (const auto& c : cases) {
         SpeInfo info;
@@ -224,10 +221,12 @@ TEST(SpeVersion3, HostileFooterSizesAreRefused) {
         info.header_frames = 2;
         const std::string xml =
             "<SpeFormat><DataFormat><DataBlock type=\"Frame\" count=\"2\" "
-            "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"" + c.frame_stride +
-            "\"><DataBlock type=\"Region\" width=\"3\" height=\"" + c.region_height +
-            "\" stride=\"" + c.region_stride + "\"/><DataBlock type=\"Region\" width=\"3\" "
-            "height=\"" + c.region_height + "\"/></DataBlock></DataFormat></SpeFormat>";
+            "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"" +
+            c.frame_stride + "\"><DataBlock type=\"Region\" width=\"3\" height=\"" +
+            c.region_height + "\" stride=\"" + c.region_stride +
+            "\"/><DataBlock type=\"Region\" width=\"3\" "
+            "height=\"" +
+            c.region_height + "\"/></DataBlock></DataFormat></SpeFormat>";
         EXPECT_FALSE(ApplyXmlFooter(xml, info)) << xml;
     }
 }

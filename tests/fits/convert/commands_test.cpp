@@ -29,11 +29,13 @@ class HugeFrameFactory : public testing_fakes::MemoryFactory {
   public:
     class Document : public MemoryDocument {
       public:
-        Status Open(const std::string& name, std::int32_t, std::int32_t, std::int32_t,
-                    std::int32_t, const std::string&) override {
+        Status Open(const std::string& name, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                    const std::string&) override {
             huge_ = name.ends_with("huge.spe");
-            params = {{doc_param::kColumns, 2}, {doc_param::kRows, 2},
-                      {doc_param::kFrames, 1},  {doc_param::kDataType, 1},
+            params = {{doc_param::kColumns, 2},
+                      {doc_param::kRows, 2},
+                      {doc_param::kFrames, 1},
+                      {doc_param::kDataType, 1},
                       {doc_param::kExposure, 1.0}};
             frames.assign(1, Frame(ElementType::Int16, 2, 2));
             return Status::Ok();
@@ -70,10 +72,8 @@ TEST(FitsPathFor, OnlyTheFileNamesExtensionCounts) {
         const char* out;
         const char* fits;
     } cases[] = {
-        {"my.data/run", "", "my.data/run.fit"},
-        {"/a.b/c.spe", "", "/a.b/c.fit"},
-        {"dir/.hidden", "", "dir/.hidden.fit"},
-        {"my.data/run", "/o", "/o/run.fit"},
+        {"my.data/run", "", "my.data/run.fit"}, {"/a.b/c.spe", "", "/a.b/c.fit"},
+        {"dir/.hidden", "", "dir/.hidden.fit"}, {"my.data/run", "/o", "/o/run.fit"},
         {"x/y.SPE", "/o/", "/o/y.fit"},
     };
     for (const auto& c : cases)

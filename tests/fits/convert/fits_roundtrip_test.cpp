@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <filesystem>
+#include <limits>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -81,8 +81,9 @@ TEST(FitsRoundTrip, SamplesVerifyAndReadBackWithCfitsio) {
 // remain, depending on sign and exponent).
 TEST(FloatingCards, EveryMagnitudeParsesBackWithCfitsio) {
     TempDir dir;
-    std::string header = "SIMPLE  =                    T\r\nBITPIX  =                    8\r\n"
-                         "NAXIS   =                    0\r\n";
+    std::string header =
+        "SIMPLE  =                    T\r\nBITPIX  =                    8\r\n"
+        "NAXIS   =                    0\r\n";
     std::vector<double> values;
     for (int e = -300; e <= 300; e += 7)
         for (double m : {1.0, 1.0 / 3.0, -2.0 / 3.0, 1.2345678901234567, -9.87654321098765e-1})
