@@ -37,6 +37,11 @@ const char kUsage[] =
     "  --save-header FILE     also write the header alone to FILE: a FITS header block when\n"
     "                         the name contains \".fit\", otherwise text; without SPE files,\n"
     "                         the Standard header comes from the current experiment settings\n"
+    "  --metadata             add what the SPE file records: wavelength axis (WCS), DATE-OBS,\n"
+    "                         detector temperature, binning, grating, comments\n"
+    "  --bzero                unsigned 16-bit data as BITPIX 16 with BZERO 32768 (half size)\n"
+    "  --regions              regions of interest of different widths as image extensions\n"
+    "                         REGION1, REGION2, ... (such files are refused without it)\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             show this help\n"
     "  --version              show the version\n"
@@ -46,6 +51,7 @@ const char kUsage[] =
 // Everything the command line asks for.
 struct Options {
     fits::ConvertOptions convert;
+    fits::ScienceOptions science;
     std::string custom_header;
     std::string save_header;
     bool quiet = false;
@@ -77,6 +83,9 @@ void Declare(CLI::App& app, Options& options) {
     app.add_option("--add-header", options.convert.addFile);
     app.add_option("--header", options.custom_header);
     app.add_option("--save-header", options.save_header);
+    app.add_flag("--metadata", options.science.metadata);
+    app.add_flag("--bzero", options.science.bzero);
+    app.add_flag("--regions", options.science.regions);
     app.add_flag("-q,--quiet", options.quiet);
     app.add_option("inputs", options.inputs);
     app.allow_extras(false);
@@ -107,6 +116,12 @@ int Parse(int argc, char** argv, Options& options) {
     if (options.version) {
         std::cout << "fits-convert " << PROJECT_VERSION_TEXT << "\n";
         return kAllConverted;
+    }
+    const fits::ScienceOptions& science = options.science;
+    if (!options.custom_header.empty() && (science.metadata || science.bzero || science.regions)) {
+        std::cerr << "fits-convert: --metadata, --bzero and --regions add to the Standard "
+                     "header and cannot be used with --header\n";
+        return 2;
     }
     if (options.inputs.empty() && options.save_header.empty()) {
         std::cerr << kUsage;
@@ -193,11 +208,13 @@ int Run(Options& options) {
     const bool bar = !options.quiet && isatty(STDERR_FILENO) && files.size() > 1;
     fits::CommandReport report;
     if (!files.empty())
-        report = fits::ConvertFiles(context, reporter, files, options.convert,
-                                    [&](std::size_t done, std::size_t total) {
-                                        if (bar) DrawProgress(done, total);
-                                        return true;
-                                    });
+        report = fits::ConvertFiles(
+            context, reporter, files, options.convert,
+            [&](std::size_t done, std::size_t total) {
+                if (bar) DrawProgress(done, total);
+                return true;
+            },
+            options.science);
     failures.insert(failures.end(), report.failures.begin(), report.failures.end());
 
     if (!options.save_header.empty()) {

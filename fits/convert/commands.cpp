@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "fits/convert/fits_extensions.h"
 #include "fits/convert/safe_file.h"
 #include "fits/input/header_reader.h"
 
@@ -97,7 +98,7 @@ Result<WriteOutcome> Guarded(const std::string& path, Work&& work) {
 
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const std::vector<std::string>& paths, const ConvertOptions& options,
-                           const FileProgress& progress) {
+                           const FileProgress& progress, const ScienceOptions& science) {
     CommandReport report;
     if (options.standard && !options.addFile.empty()) {
         if (auto added = ReadFileHeader(options.addFile); !added) {
@@ -125,6 +126,10 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 ~Closer() { d.Close(); }
             } closer{*document};
             if (std::string notice = document->Notice(); !notice.empty()) reporter.Warning(notice);
+            const DocumentMetadata metadata = document->GetMetadata();
+            if (metadata.RegionsDiffer() && !(options.standard && science.regions))
+                return Status::Error(RegionsDifferMessage(path, metadata) +
+                                     (options.standard ? "" : " (Standard header only)"));
             if (options.standard) {
                 auto left_out = BuildStandardHeader(context, document.get(), options.addFile);
                 if (!left_out) return left_out.status();
@@ -135,6 +140,8 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
             }
             if (std::string refused = guard.Check(path, fits_path); !refused.empty())
                 return Status::Error(refused);
+            if (options.standard)
+                return WriteWithOptions(context, reporter, *document, fits_path, science);
             return WriteFitsFile(context.store.Text(), *document, fits_path, reporter);
         });
         if (outcome) guard.Written(path, fits_path);
@@ -148,7 +155,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 }
 
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
-                            const std::string& addFile) {
+                            const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
     if (standard) {
         auto left_out = BuildStandardHeader(context, nullptr, addFile);
@@ -174,9 +181,13 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
     }
     std::string fits_path = ChangeExtension(data_path, "fit");
     Record(report,
-           Guarded(
-               data_path,
-               [&] { return WriteFitsFile(context.store.Text(), *document, fits_path, reporter); }),
+           Guarded(data_path,
+                   [&]() -> Result<WriteOutcome> {
+                       if (standard)
+                           return WriteWithOptions(context, reporter, *document, fits_path,
+                                                   science);
+                       return WriteFitsFile(context.store.Text(), *document, fits_path, reporter);
+                   }),
            fits_path);
     return report;
 }

@@ -115,6 +115,14 @@ void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::ui
     }
 }
 
+// 16-bit elements holding unsigned values, stored as value - 32768 (BZERO 32768): the
+// unsigned value with its top bit flipped, as a signed 16-bit sample.
+void EncodeOffsetUnsigned(const std::int16_t* src, std::int64_t n, std::uint8_t* out) {
+    for (std::int64_t i = 0; i < n; ++i)
+        StoreBig(out + 2 * i,
+                 static_cast<std::int16_t>(static_cast<std::uint16_t>(src[i]) ^ 0x8000u));
+}
+
 bool IsSupportedBitpix(std::int32_t bitpix) {
     return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32;
 }
@@ -122,17 +130,17 @@ bool IsSupportedBitpix(std::int32_t bitpix) {
 // ---- Output --------------------------------------------------------------------------------
 
 // The file being written, through one reused buffer.
-class TempOutput {
+class TempOutput : public FitsSink {
   public:
     explicit TempOutput(const std::string& target) : file_(target) {
         if (ok()) buffer_.resize(kWriteBuffer);
     }
     bool ok() const { return file_.ok(); }
     const std::string& error() const { return file_.error(); }
-    std::int64_t Written() const { return written_; }
+    std::int64_t Written() const override { return written_; }
 
     // Space for n more bytes in the buffer (flushing first when needed).
-    std::uint8_t* Reserve(std::size_t n) {
+    std::uint8_t* Reserve(std::size_t n) override {
         if (used_ + n > buffer_.size()) {
             Flush();
             if (n > buffer_.size()) buffer_.resize(n);
@@ -142,7 +150,6 @@ class TempOutput {
         written_ += static_cast<std::int64_t>(n);
         return at;
     }
-    void Append(const void* data, std::size_t n) { std::memcpy(Reserve(n), data, n); }
     void AppendZeros(std::int64_t n) {
         while (n > 0) {
             auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(n, kWriteBuffer));
@@ -172,6 +179,23 @@ std::string Dims(std::int64_t a, std::int64_t b) {
 }
 
 }  // namespace
+
+void FitsSink::Append(std::string_view bytes) {
+    if (!bytes.empty()) std::memcpy(Reserve(bytes.size()), bytes.data(), bytes.size());
+}
+
+void FitsSink::PadBlock() {
+    const auto n = static_cast<std::size_t>((kBlock - Written() % kBlock) % kBlock);
+    if (n > 0) std::memset(Reserve(n), 0, n);
+}
+
+bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
+    constexpr std::int32_t kUnsigned16Code = 6;
+    HeaderValues v = GetHeaderValues(headerText, kBitpix);
+    auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    return v.bitpix == 16 && bzero == 32768.0 &&
+           document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16Code;
+}
 
 HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
     HeaderValues values;
@@ -245,8 +269,11 @@ void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::i
                                clamped_, unsigned16_);
                 break;
             case ElementType::Int16:
-                EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
-                               clamped_, unsigned16_);
+                if (unsigned_offset_ && bitpix_ == 16)
+                    EncodeOffsetUnsigned(frame.Elements<std::int16_t>().data() + at, n, out);
+                else
+                    EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
+                                   clamped_, unsigned16_);
                 break;
             case ElementType::Int32:
                 EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
@@ -299,6 +326,15 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
         {kBitpix, "BITPIX"}, {kNaxis1, "NAXIS1"}, {kNaxis2, "NAXIS2"}, {kNaxis3, "NAXIS3"}};
     std::int64_t values[4] = {};
     for (std::size_t i = 0; i < std::size(kNeeds); ++i) {
+        if (i == 1 && ParseNumber(GetHeaderValue(headerText, "NAXIS")) == 0.0) {
+            // NAXIS = 0: a primary HDU without data (extensions may follow).
+            DataLayout empty;
+            empty.bitpix = static_cast<std::int32_t>(values[0]);
+            if (!IsSupportedBitpix(empty.bitpix))
+                return fail("BITPIX " + std::to_string(empty.bitpix) +
+                            " is not supported (8, 16, 32 and -32 are)");
+            return empty;
+        }
         HeaderValues v = GetHeaderValues(headerText, kNeeds[i].mask);
         const auto& value = i == 0 ? v.bitpix : i == 1 ? v.naxis1 : i == 2 ? v.naxis2 : v.naxis3;
         if (!value) return fail(std::string("the header has no readable ") + kNeeds[i].keyword);
@@ -352,7 +388,8 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
 
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress) {
+                                   const FrameProgress& progress,
+                                   const ExtensionWriter& extensions) {
     auto checked = CheckDataLayout(headerText, path);
     if (!checked) return checked.status();
     const DataLayout& layout = *checked;
@@ -366,14 +403,15 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
     std::string block = BuildHeaderBlock(headerText);
-    out.Append(block.data(), block.size());
+    out.Append(block);
 
     const bool unsigned16 =
         document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16TypeCode;
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
+    encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
     const std::int64_t row_bytes = layout.row_bytes;
-    const std::int64_t rows_per_chunk =
-        std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes);
+    const std::int64_t rows_per_chunk = std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(kWriteBuffer) / std::max<std::int64_t>(row_bytes, 1));
     Frame frame;
     bool warned_size = false;
     for (std::int64_t f = 1; f <= layout.frames && out.ok(); ++f) {
@@ -393,6 +431,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
             return Status::Error(ShownName(path) + ": cancelled");
     }
     out.AppendZeros((kBlock - out.Written() % kBlock) % kBlock);
+    if (extensions && out.ok())
+        if (Status s = extensions(out); !s) return s;
     out.Commit();
     if (!out.ok()) return Status::Error(out.error());
     if (encoder.Clamped() > 0)

@@ -56,6 +56,11 @@ TEST(FitsConvert, CommandLineCases) {
          "none.txt: cannot open: No such file or directory"},
         {"-o '" + dir.path() + "/nowhere' x.spe", 2, "",
          "nowhere: cannot use as output folder: No such file"},
+        {"--metadata --header '" + dir.path() + "/custom.txt' x.spe", 2, "",
+         "cannot be used with --header"},
+        {"--bzero --metadata -o '" + dir.path() + "/out2' '" +
+             Sample("polystyrene_uint16_1340x1.spe") + "'",
+         0, "out2/polystyrene_uint16_1340x1.fit", "1 of 1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
