@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
 
 #include "fits/convert/standard_header.h"
 #include "fits/input/fits_display.h"
@@ -81,21 +83,24 @@ std::string Latin1(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
-// A failure line that names its file: the message as it stands when it does, otherwise the
-// path in front of it.
-std::string NamingFile(const std::string& path, const std::string& message) {
-    return message.find(path) != std::string::npos ? message : path + ": " + message;
-}
-
 // Shows a text in a read-only box from its start, so that a long value shows its beginning.
 void ShowFromStart(QLineEdit* box, const std::string& text) {
     box->setText(QString::fromLatin1(text.c_str()));
     box->setCursorPosition(0);
 }
 
+// A path as the file system's bytes, and back: never through Latin-1, so that any name
+// (UTF-8 on this system) reaches the file and is shown as typed.
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+QString PathText(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
 // The header source file as the format label shows it: the path without surrounding blanks.
 std::string SourcePath(const QLineEdit* box) {
-    return std::string(Trim(Latin1(box->text())));
+    return PathBytes(box->text().trimmed());
 }
 
 }  // namespace
@@ -379,20 +384,20 @@ void frmFITS::SetInputColour(QWidget* widget, bool enabled) {
 }
 
 void frmFITS::ShowHeaderFormat(bool standard) {
-    std::string caption;
+    QString caption;
     if (standard) {
         txtAddFile->setEnabled(true);
         SetInputColour(txtAddFile, true);
         caption = "Primary Data + Orlix/32 Data";
-        std::string path = SourcePath(txtAddFile);
-        if (!path.empty()) caption += " + " + path;
+        const QString path = txtAddFile->text().trimmed();
+        if (!path.isEmpty()) caption += " + " + path;
     } else {
         txtAddFile->setEnabled(false);
         SetInputColour(txtAddFile, false);
         caption = "Use header shown above";
     }
     EnableEditor(!standard);
-    lblFormat->setText(QString::fromLatin1(caption.c_str()));
+    lblFormat->setText(caption);
 }
 
 void frmFITS::optStandard_Click() {
@@ -582,8 +587,7 @@ void frmFITS::cmdSaveFile_Click() {
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
     CommandReport report;
-    if (Status s = SaveHeader(text_, name); !s)
-        report.failures.push_back(NamingFile(name, s.message()));
+    if (Status s = SaveHeader(text_, name); !s) report.failures.push_back(s.message());
     ReportCommand("Save Header to File", report);
 }
 
@@ -591,9 +595,40 @@ void frmFITS::cmdAddFile_Click() {
     if (!dialog_->ShowOpen(kHeaderFileFilter, kOpenOneFlags)) return;
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
-    if (optCustom->isChecked()) AppendFileHeader(*this, name);
-    txtAddFile->setText(QString::fromLatin1(name.c_str()));
+    if (optCustom->isChecked()) {
+        CommandReport report;
+        auto left_out = AppendFileHeader(*this, name);
+        if (!left_out)
+            report.failures.push_back(left_out.message());
+        else if (!left_out->empty())
+            warnings_.push_back(LeftOutWarning(name, *left_out));
+        ReportCommand("Add FITS File Header", report);
+    }
+    txtAddFile->setText(PathText(name));
     ShowHeaderFormat(!optCustom->isChecked());
+}
+
+namespace {
+
+std::filesystem::file_time_type ModifiedTime(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::last_write_time(path, ec);
+}
+
+}  // namespace
+
+// A FITS file shown before and unchanged since: the application shows its document again,
+// which brings that document's viewer forward instead of creating another copy.
+bool frmFITS::ShowAgain(const std::string& fitsPath) {
+    auto it = displayed_.find(fitsPath);
+    if (it == displayed_.end()) return false;
+    const auto& [document_path, modified] = it->second;
+    if (ModifiedTime(fitsPath) != modified || !std::filesystem::exists(document_path)) {
+        displayed_.erase(it);
+        return false;
+    }
+    auto document = factory_.NewDataDocument();
+    return document->Open(document_path, 0, 0, 0, 0, "") && document->Refresh();
 }
 
 void frmFITS::cmdDisplay_Click() {
@@ -602,10 +637,16 @@ void frmFITS::cmdDisplay_Click() {
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
     ReplaceText("");
-    AppendFileHeader(*this, name);
     CommandReport report;
-    if (Status s = DisplayFitsFile(factory_, name); !s)
-        report.failures.push_back(NamingFile(name, s.message()));
+    if (auto shown = AppendFileHeader(*this, name); !shown) {
+        report.failures.push_back(shown.message());
+    } else if (!ShowAgain(name)) {
+        std::string document;
+        if (Status s = DisplayFitsFile(factory_, name, &document); !s)
+            report.failures.push_back(s.message());
+        else
+            displayed_[name] = {document, ModifiedTime(name)};
+    }
     ReportCommand("Display FITS File", report);
 }
 

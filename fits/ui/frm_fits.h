@@ -5,7 +5,9 @@
 
 #include <QMessageBox>
 #include <QWidget>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -94,6 +96,7 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void FitCaptionFont();
     // Highlights line n (from 1; 0 for none) in the header box and scrolls it into view.
     void MarkChosenLine(int n);
+    bool ShowAgain(const std::string& fitsPath);
     void Place(QWidget* widget, int left, int top, int width, int height);
     void SetInputColour(QWidget* widget, bool enabled);
     // Shows one message box listing what the command met, then forgets it; a batch of
@@ -110,6 +113,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     // The icon of the next message box: a warning when something failed.
     QMessageBox::Icon message_icon_ = QMessageBox::Information;
     ScienceOptions science_;
+    // FITS files shown this session: the document made for each, and the FITS file's time.
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> displayed_;
 
     QPlainTextEdit* txtHeader = nullptr;
     QGroupBox* fraFormat = nullptr;
