@@ -161,13 +161,17 @@ class ViewerTest : public QObject {
         testing_support::TempDir dir;
         orlix::Application app;
         orlix::ViewerHost host(app);
-        for (int i = 0; i < 2; ++i) {
-            auto doc = app.NewDataDocument();
-            QVERIFY(doc->Open("", 4, 3, 1, 1, dir / "same.spe").ok());
-        }
+        auto created = app.NewDataDocument();
+        QVERIFY(created->Open("", 4, 3, 1, 1, dir / "same.spe").ok());
+        QVERIFY(created->Refresh().ok());
+        // The same file opened by another document and shown again: the one viewer.
+        auto again = app.NewDataDocument();
+        QVERIFY(again->Open(dir / "same.spe", 0, 0, 0, 0, "").ok());
+        QVERIFY(again->Refresh().ok());
         QCOMPARE(host.Count(), std::size_t(1));
         auto doc = app.NewDataDocument();
         QVERIFY(doc->Open("", 4, 3, 1, 1, dir / "other.spe").ok());
+        QVERIFY(doc->Refresh().ok());
         QCOMPARE(host.Count(), std::size_t(2));
     }
 };

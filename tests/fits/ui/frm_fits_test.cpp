@@ -789,17 +789,17 @@ class FrmFitsTest : public QObject {
             Click("cmdDisplay");
         }
         QCOMPARE(host.Count(), std::size_t(1));  // the second display reused the viewer
+        QWidget* viewer = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<orlix::DocumentViewer*>(w) && w->isVisible()) viewer = w;
+        QVERIFY(viewer);
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
         std::filesystem::last_write_time(
             *dir_ / "im.fit",
             std::filesystem::last_write_time(*dir_ / "im.fit") + std::chrono::seconds(5));
         dialog_->results.push_back(*dir_ / "im.fit");
         Click("cmdDisplay");
         QCOMPARE(host.Count(), std::size_t(2));  // a changed file is shown anew
-        QWidget* viewer = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<orlix::DocumentViewer*>(w) && w->isVisible()) viewer = w;
-        QVERIFY(viewer);
-        QVERIFY(QTest::qWaitForWindowActive(viewer));
         window_->close();
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));  // the program can end
