@@ -68,41 +68,56 @@ inline void StoreBig(std::uint8_t* out, float v) {
     std::memcpy(out, &u, 4);
 }
 
-// Encodes n elements as big-endian Dst. `unsigned16` applies the rule that 16-bit elements
-// written as 32-bit samples hold unsigned values (below 0 means plus 65,536).
+// Elements converted per step: the step's source is first copied into a small local block,
+// which lets the output overlap the source (see FrameEncoder::EncodeElements) and keeps the
+// conversion loop free of aliasing, so the compiler vectorises it.
+constexpr std::size_t kStepBytes = 8192;
+
+// Encodes n elements at `src` (host order) as big-endian Dst at `out`. `unsigned16` applies
+// the rule that 16-bit elements written as 32-bit samples hold unsigned values (below 0 means
+// plus 65,536).
 template <class Dst, class Src>
-void EncodeRun(const Src* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
+void EncodeRun(const std::uint8_t* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
                bool unsigned16) {
-    if constexpr (std::is_same_v<Src, std::int16_t> && std::is_same_v<Dst, std::int32_t>) {
-        if (unsigned16) {
-            for (std::int64_t i = 0; i < n; ++i)
-                StoreBig(out + 4 * i,
-                         static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])));
-            return;
-        }
-    }
+    constexpr auto kStep = static_cast<std::int64_t>(kStepBytes / sizeof(Src));
+    constexpr auto kDst = static_cast<std::int64_t>(sizeof(Dst));
+    Src block[kStep];
     std::int64_t local = 0;
-    for (std::int64_t i = 0; i < n; ++i)
-        StoreBig(out + static_cast<std::int64_t>(sizeof(Dst)) * i, Convert<Dst>(src[i], local));
+    for (std::int64_t at = 0; at < n; at += kStep) {
+        const std::int64_t m = std::min(kStep, n - at);
+        std::memcpy(block, src + at * static_cast<std::int64_t>(sizeof(Src)),
+                    static_cast<std::size_t>(m) * sizeof(Src));
+        std::uint8_t* o = out + at * kDst;
+        if constexpr (std::is_same_v<Src, std::int16_t> && std::is_same_v<Dst, std::int32_t>) {
+            if (unsigned16) {
+                for (std::int64_t i = 0; i < m; ++i)
+                    StoreBig(o + kDst * i,
+                             static_cast<std::int32_t>(static_cast<std::uint16_t>(block[i])));
+                continue;
+            }
+        }
+        for (std::int64_t i = 0; i < m; ++i)
+            StoreBig(o + kDst * i, Convert<Dst>(block[i], local));
+    }
     clamped += local;
 }
 
 template <class Src>
-void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::uint8_t* out,
-                    std::int64_t& clamped) {
+void EncodeAs(std::int32_t bitpix, const std::uint8_t* src, std::int64_t n, std::uint8_t* out,
+              std::int64_t& clamped) {
     const bool unsigned16 = std::is_same_v<Src, std::int16_t>;
     switch (bitpix) {
         case 8:
-            EncodeRun<std::uint8_t>(src, n, out, clamped, false);
+            EncodeRun<std::uint8_t, Src>(src, n, out, clamped, false);
             break;
         case 16:
-            EncodeRun<std::int16_t>(src, n, out, clamped, false);
+            EncodeRun<std::int16_t, Src>(src, n, out, clamped, false);
             break;
         case 32:
-            EncodeRun<std::int32_t>(src, n, out, clamped, unsigned16);
+            EncodeRun<std::int32_t, Src>(src, n, out, clamped, unsigned16);
             break;
         case -32:
-            EncodeRun<float>(src, n, out, clamped, false);
+            EncodeRun<float, Src>(src, n, out, clamped, false);
             break;
         default:
             break;
@@ -140,15 +155,23 @@ class TempOutput {
     const std::string& error() const { return error_; }
     std::int64_t Written() const { return written_; }
 
-    // Space for n more bytes in the buffer (flushing first when needed).
-    std::uint8_t* Reserve(std::size_t n) {
+    // Room for n more bytes in the buffer (flushing first when needed), not yet counted as
+    // written: the caller fills some of it and then Advance()s over what it filled.
+    std::uint8_t* Room(std::size_t n) {
         if (used_ + n > buffer_.size()) {
             Flush();
             if (n > buffer_.size()) buffer_.resize(n);
         }
-        std::uint8_t* at = buffer_.data() + used_;
+        return buffer_.data() + used_;
+    }
+    void Advance(std::size_t n) {
         used_ += n;
         written_ += static_cast<std::int64_t>(n);
+    }
+    // Space for n more bytes, counted as written.
+    std::uint8_t* Reserve(std::size_t n) {
+        std::uint8_t* at = Room(n);
+        Advance(n);
         return at;
     }
     void Append(const void* data, std::size_t n) { std::memcpy(Reserve(n), data, n); }
@@ -193,6 +216,52 @@ class TempOutput {
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
 };
+
+// Appends a whole frame held in memory, converted in pieces of about one write buffer.
+void AppendFrame(const Frame& frame, FrameEncoder& encoder, TempOutput& out) {
+    const std::int64_t row_bytes = encoder.Columns() * encoder.SampleBytes();
+    const std::int64_t rows_per_chunk =
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes);
+    for (std::int64_t r = 0; r < encoder.Rows(); r += rows_per_chunk) {
+        std::int64_t count = std::min(rows_per_chunk, encoder.Rows() - r);
+        encoder.EncodeRows(frame, r, count,
+                           out.Reserve(static_cast<std::size_t>(count * row_bytes)));
+    }
+}
+
+// Streams frame f from the document's row reader: rows are read straight into the write
+// buffer and converted there, so memory stays one buffer (about one row when rows are wider
+// than it) whatever the frame's size. Columns and rows the header asks for beyond the frame's
+// are zeros; columns of the frame beyond the header's are read and left out.
+Status StreamFrame(RowRangeReader& reader, std::int64_t f, const FrameLayout& layout,
+                   FrameEncoder& encoder, TempOutput& out) {
+    const std::int64_t element = ElementSize(layout.type), sample = encoder.SampleBytes();
+    const std::int64_t n = std::min(encoder.Columns(), layout.columns);  // columns with data
+    const std::int64_t data_rows = n > 0 ? std::min(encoder.Rows(), layout.rows) : 0;
+    const std::int64_t pad = (encoder.Columns() - n) * sample;  // zero bytes after each row
+    const std::int64_t src_row = layout.columns * element, dst_row = n * sample;
+    // In-place conversion needs the source's first n elements to end where their samples
+    // end: wider samples need that much more room before the source.
+    const std::int64_t widen = n * std::max<std::int64_t>(0, sample - element);
+    const std::int64_t room_row = src_row + widen;
+    const bool whole_rows = pad == 0 && n == layout.columns;  // rows follow as in the file
+    const std::int64_t rows_per_chunk =
+        whole_rows && room_row > 0
+            ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / room_row)
+            : 1;
+    for (std::int64_t r = 0; r < data_rows && out.ok(); r += rows_per_chunk) {
+        const std::int64_t k = std::min(rows_per_chunk, data_rows - r);
+        std::uint8_t* room = out.Room(static_cast<std::size_t>(k * room_row));
+        std::uint8_t* src = room + k * widen;
+        if (Status s = reader.ReadRows(f, r, k, {src, static_cast<std::size_t>(k * src_row)}); !s)
+            return s;
+        encoder.EncodeElements(layout.type, src, k * n, room);
+        out.Advance(static_cast<std::size_t>(k * dst_row));
+        if (pad > 0) out.AppendZeros(pad);
+    }
+    out.AppendZeros((encoder.Rows() - data_rows) * encoder.Columns() * sample);
+    return Status::Ok();
+}
 
 std::string Dims(std::int64_t a, std::int64_t b) {
     return std::to_string(a) + " x " + std::to_string(b);
@@ -254,33 +323,37 @@ FrameEncoder::FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64
       sample_bytes_(std::abs(static_cast<std::int64_t>(bitpix)) / 8),
       supported_(IsSupportedBitpix(bitpix)) {}
 
+void FrameEncoder::EncodeElements(ElementType type, const std::uint8_t* src, std::int64_t count,
+                                  std::uint8_t* out) {
+    if (!supported_) return;
+    switch (type) {
+        case ElementType::UInt8:
+            EncodeAs<std::uint8_t>(bitpix_, src, count, out, clamped_);
+            break;
+        case ElementType::Int16:
+            EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_);
+            break;
+        case ElementType::Int32:
+            EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_);
+            break;
+        case ElementType::Float32:
+            EncodeAs<float>(bitpix_, src, count, out, clamped_);
+            break;
+    }
+}
+
 void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::int64_t count,
                               std::uint8_t* out) {
     const std::int64_t row_bytes = columns_ * sample_bytes_;
     const std::int64_t n = supported_ ? std::min(columns_, frame.Columns()) : 0;
+    const std::int64_t element = ElementSize(frame.Type());
+    const std::uint8_t* elements = frame.Bytes().data();
     for (std::int64_t r = first_row; r < first_row + count; ++r, out += row_bytes) {
         if (r >= frame.Rows() || n == 0) {
             std::memset(out, 0, static_cast<std::size_t>(row_bytes));
             continue;
         }
-        const std::int64_t at = r * frame.Columns();
-        switch (frame.Type()) {
-            case ElementType::UInt8:
-                EncodeElements(bitpix_, frame.Elements<std::uint8_t>().data() + at, n, out,
-                               clamped_);
-                break;
-            case ElementType::Int16:
-                EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
-                               clamped_);
-                break;
-            case ElementType::Int32:
-                EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
-                               clamped_);
-                break;
-            case ElementType::Float32:
-                EncodeElements(bitpix_, frame.Elements<float>().data() + at, n, out, clamped_);
-                break;
-        }
+        EncodeElements(frame.Type(), elements + r * frame.Columns() * element, n, out);
         if (n < columns_)
             std::memset(out + n * sample_bytes_, 0,
                         static_cast<std::size_t>((columns_ - n) * sample_bytes_));
@@ -322,30 +395,32 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     out.Append(block.data(), block.size());
 
     FrameEncoder encoder(*v.bitpix, with_data ? *size.naxis1 : 0, with_data ? *size.naxis2 : 0);
-    const std::int64_t row_bytes = with_data ? *size.naxis1 * std::abs(*v.bitpix) / 8 : 0;
-    const std::int64_t rows_per_chunk =
-        row_bytes > 0
-            ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes)
-            : 1;
+    RowRangeReader* rows = with_data ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;
     for (std::int64_t f = 1; f <= frames && with_data && out.ok(); ++f) {
-        if (Status s = document.GetFrame(f, frame); !s) return s;
-        if (!warned_size && (frame.Columns() != *size.naxis1 || frame.Rows() != *size.naxis2)) {
+        FrameLayout layout;
+        if (rows) {
+            auto got = rows->Layout(f);
+            if (!got) return got.status();
+            layout = *got;
+        } else {
+            if (Status s = document.GetFrame(f, frame); !s) return s;
+            layout = {frame.Type(), frame.Columns(), frame.Rows()};
+        }
+        if (!warned_size && (layout.columns != *size.naxis1 || layout.rows != *size.naxis2)) {
             reporter.Warning(path + ": the header asks for frames of " +
                              Dims(*size.naxis1, *size.naxis2) + ", the data file's are " +
-                             Dims(frame.Columns(), frame.Rows()) + "; samples beyond them are 0");
+                             Dims(layout.columns, layout.rows) + "; samples beyond them are 0");
             warned_size = true;
         }
         if (!encoder.Supported()) {
             reporter.MessageBox("Data type not supported.", "FITS");
             out.AppendZeros(encoder.FrameBytes());
+        } else if (rows) {
+            if (Status s = StreamFrame(*rows, f, layout, encoder, out); !s) return s;
         } else {
-            for (std::int64_t r = 0; r < *size.naxis2; r += rows_per_chunk) {
-                std::int64_t count = std::min(rows_per_chunk, *size.naxis2 - r);
-                encoder.EncodeRows(frame, r, count,
-                                   out.Reserve(static_cast<std::size_t>(count * row_bytes)));
-            }
+            AppendFrame(frame, encoder, out);
         }
         if (progress && !progress(f, frames)) return Status::Error(path + ": cancelled");
     }
