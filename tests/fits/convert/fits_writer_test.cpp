@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sstream>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -33,7 +34,9 @@ std::string Header(const std::string& bitpix, const std::string& n1, const std::
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -280,27 +283,32 @@ TEST(WriteFitsFile, NoOld16BitLimits) {
 
 // Element values that exercise every conversion: both signs, values beyond each narrower
 // type, halves and non-finite floats.
+template <class T, class Make>
+void Fill(Frame& frame, Make make) {
+    auto elements = frame.Elements<T>();
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        elements[i] = make(i, static_cast<std::uint32_t>(i) * 2654435761u);
+}
+
 void FillPattern(Frame& frame) {
-    const auto n = static_cast<std::size_t>(frame.Count());
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t v = static_cast<std::uint32_t>(i) * 2654435761u;
-        switch (frame.Type()) {
-            case ElementType::UInt8:
-                frame.Elements<std::uint8_t>()[i] = static_cast<std::uint8_t>(v >> 24);
-                break;
-            case ElementType::Int16:
-                frame.Elements<std::int16_t>()[i] = static_cast<std::int16_t>(v >> 16);
-                break;
-            case ElementType::Int32:
-                frame.Elements<std::int32_t>()[i] = static_cast<std::int32_t>(v);
-                break;
-            case ElementType::Float32:
-                frame.Elements<float>()[i] =
-                    i % 97 == 5   ? std::numeric_limits<float>::quiet_NaN()
-                    : i % 89 == 7 ? -std::numeric_limits<float>::infinity()
-                                  : static_cast<float>(static_cast<std::int32_t>(v)) / 8192.0f;
-                break;
-        }
+    switch (frame.Type()) {
+        case ElementType::UInt8:
+            return Fill<std::uint8_t>(frame, [](std::size_t, std::uint32_t v) {
+                return static_cast<std::uint8_t>(v >> 24);
+            });
+        case ElementType::Int16:
+            return Fill<std::int16_t>(frame, [](std::size_t, std::uint32_t v) {
+                return static_cast<std::int16_t>(v >> 16);
+            });
+        case ElementType::Int32:
+            return Fill<std::int32_t>(
+                frame, [](std::size_t, std::uint32_t v) { return static_cast<std::int32_t>(v); });
+        case ElementType::Float32:
+            return Fill<float>(frame, [](std::size_t i, std::uint32_t v) {
+                return i % 97 == 5   ? std::numeric_limits<float>::quiet_NaN()
+                       : i % 89 == 7 ? -std::numeric_limits<float>::infinity()
+                                     : static_cast<float>(static_cast<std::int32_t>(v)) / 8192.0f;
+            });
     }
 }
 
