@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: the Debian packages the project needs, installed when missing.
 # Sourced, not run.
 
-RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev
+RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev libcli11-dev
               fonts-liberation2)
 TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev clang-format libcfitsio-dev fitsverify
                xvfb xauth xfonts-base python3)
