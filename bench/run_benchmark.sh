@@ -5,8 +5,9 @@
 #
 # Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
 # Environment: ROUNDS (A B B A rounds against the loop, default 5), ASTROPY_ROUNDS (default
-# 3), SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding fits-convert, make-spe
-# and copy-loop already built, instead of building them in build-bench, Release).
+# 3), CASES (the sample types to time, default "int16 uint16 float32 int32 uint8"),
+# SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding fits-convert, make-spe and
+# copy-loop already built, instead of building them in build-bench, Release).
 #
 # Timing on a shared or virtual disk is dominated by write-back and by run order. Each run
 # writes a new file after `sync` has written back the page cache, and the two commands of a
@@ -17,6 +18,7 @@ cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-5}
 ASTROPY_ROUNDS=${ASTROPY_ROUNDS:-3}
 SPECTRUM_FRAMES=${SPECTRUM_FRAMES:-100000}
+CASES=${CASES:-int16 uint16 float32 int32 uint8}
 if [ -n "${BENCH_BIN:-}" ]; then
     BIN=$BENCH_BIN
 else
@@ -75,6 +77,7 @@ echo "A B B A rounds: $ROUNDS against the loop, $ASTROPY_ROUNDS against astropy"
 echo "case | in MiB | out MiB | fits-convert / loop | per byte written / loop | astropy / fits-convert | peak MiB fits-convert | peak MiB astropy"
 # name datatype columns rows frames loop-sample-bytes
 while read -r name datatype columns rows frames sample; do
+    [[ " $CASES " == *" $name "* ]] || continue
     spe="$WORK/bench_$name.spe"
     fit="$WORK/bench_$name.fit"
     [ -f "$spe" ] || "$BIN"/make-spe "$spe" "$columns" "$rows" "$frames" "$datatype"

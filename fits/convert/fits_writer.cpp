@@ -73,12 +73,36 @@ inline void StoreBig(std::uint8_t* out, float v) {
 // conversion loop free of aliasing, so the compiler vectorises it.
 constexpr std::size_t kStepBytes = 8192;
 
+// Reverses the bytes of each of n values of Size bytes at p, in place: the whole conversion
+// when element and sample have the same type.
+template <std::size_t Size>
+void SwapInPlace(std::uint8_t* p, std::int64_t n) {
+    if constexpr (Size == 2) {
+        for (std::int64_t i = 0; i < n; ++i, p += 2) {
+            std::uint16_t v;
+            std::memcpy(&v, p, 2);
+            v = __builtin_bswap16(v);
+            std::memcpy(p, &v, 2);
+        }
+    } else if constexpr (Size == 4) {
+        for (std::int64_t i = 0; i < n; ++i, p += 4) {
+            std::uint32_t v;
+            std::memcpy(&v, p, 4);
+            v = __builtin_bswap32(v);
+            std::memcpy(p, &v, 4);
+        }
+    }
+}
+
 // Encodes n elements at `src` (host order) as big-endian Dst at `out`. `unsigned16` applies
 // the rule that 16-bit elements written as 32-bit samples hold unsigned values (below 0 means
 // plus 65,536).
 template <class Dst, class Src>
 void EncodeRun(const std::uint8_t* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
                bool unsigned16) {
+    if constexpr (std::is_same_v<Dst, Src>) {
+        if (src == out) return SwapInPlace<sizeof(Src)>(out, n);
+    }
     constexpr auto kStep = static_cast<std::int64_t>(kStepBytes / sizeof(Src));
     constexpr auto kDst = static_cast<std::int64_t>(sizeof(Dst));
     Src block[kStep];
