@@ -1,6 +1,6 @@
-// Fuzz target: any bytes as an SPE file must open or fail cleanly, and every frame of a file
-// that opens, and the lower half of its rows alone, must read without touching memory outside
-// the frame.
+// Fuzz target: any bytes as an SPE file must open or fail cleanly, and every frame (every
+// region of it, and the lower half of its rows alone) of a file that opens must read without
+// touching memory outside the frame.
 #include <unistd.h>
 
 #include <cstdint>
@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::int64_t k = 0; k < info.frames && k < 64; ++k) {
             (void)spe.value()->ReadFrame(k, frame);
             (void)spe.value()->ReadRows(k, half, count, rows);
+            for (std::size_t r = 0; r < info.regions.size() && r < 16; ++r)
+                (void)spe.value()->ReadRegion(k, r, frame);
         }
     }
     std::remove(path.c_str());

@@ -48,6 +48,8 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
                     std::span<std::uint8_t> out) override;
     Status Finalize() override;
     Status Close() override;
+    fits::DocumentMetadata GetMetadata() override;
+    Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
 
     DocumentState& State() { return *state_; }
 
@@ -130,6 +132,7 @@ fits::Result<fits::FrameLayout> Document::Layout(std::int64_t n) {
     if (!state_->file) return Status::Error("no data file is open");
     const SpeInfo& info = state_->file->Info();
     if (Status s = state_->file->CheckFrame(n - 1); !s) return s;
+    if (Status s = state_->file->CheckWholeFrames(); !s) return s;
     return fits::FrameLayout{*DatatypeElement(info.datatype), info.columns, info.rows};
 }
 
@@ -137,6 +140,16 @@ Status Document::ReadRows(std::int64_t n, std::int64_t first_row, std::int64_t c
                           std::span<std::uint8_t> out) {
     if (!state_->file) return Status::Error("no data file is open");
     return state_->file->ReadRows(n - 1, first_row, count, out);
+}
+
+fits::DocumentMetadata Document::GetMetadata() {
+    return state_->file ? state_->file->Info().metadata : fits::DocumentMetadata{};
+}
+
+Status Document::GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) {
+    if (!state_->file) return Status::Error("no data file is open");
+    if (region < 1) return Status::Error("region " + std::to_string(region) + " does not exist");
+    return state_->file->ReadRegion(n - 1, static_cast<std::size_t>(region - 1), frame);
 }
 
 Status Document::PutFrame(std::int64_t n, const fits::Frame& frame) {

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "orlix/spe_metadata.h"
+
 namespace orlix {
 
 static_assert(std::endian::native == std::endian::little,
@@ -224,6 +226,7 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
     char date[10];
     std::memcpy(date, header + kDate, sizeof date);
     info.date.assign(date, strnlen(date, sizeof date));
+    info.metadata = ReadHeaderMetadata(header, info.columns, info.rows);
     return Status::Ok();
 }
 
@@ -251,7 +254,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     info.path = path;
     if (Status s = ParseHeader(path, header, info); !s) return s;
 
-    const std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
+    std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
     std::int64_t data_end = size;
     info.frame_stride = frame_bytes;
     info.regions = {Region{0, info.columns, info.rows}};
@@ -266,6 +269,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
         if (!SeekTo(file, data_end) || std::fread(xml.data(), 1, xml.size(), file) != xml.size())
             return Fail(path, "cannot read the XML footer: " + SystemReason());
         if (Status s = ApplyXmlFooter(xml, info); !s) return Fail(path, s.message());
+        frame_bytes = info.FrameDataBytes();
     }
     const std::int64_t data_bytes = data_end - kHeaderSize;
     const std::int64_t whole =
@@ -360,16 +364,58 @@ Status SpeFile::CheckFrame(std::int64_t index) const {
     return Status::Ok();
 }
 
+bool SpeInfo::RegionsDiffer() const {
+    for (const Region& region : regions)
+        if (region.width != regions.front().width) return true;
+    return false;
+}
+
+std::int64_t SpeInfo::FrameDataBytes() const {
+    std::int64_t bytes = 0;
+    for (const Region& region : regions)
+        bytes =
+            std::max(bytes, region.offset + region.width * region.height * DatatypeSize(datatype));
+    return bytes;
+}
+
+Status SpeFile::ReadRegion(std::int64_t index, std::size_t region, Frame& frame) {
+    auto element = DatatypeElement(info_.datatype);
+    if (Status s = CheckFrame(index); !s) return s;
+    if (region >= info_.regions.size())
+        return Fail(info_.path, "region " + std::to_string(region + 1) + " does not exist (" +
+                                    std::to_string(info_.regions.size()) + " regions)");
+    const Region& r = info_.regions[region];
+    frame.Reshape(*element, r.width, r.height);
+    auto bytes = frame.Bytes();
+    std::string reason;
+    if (!PreadAll(fd_, bytes.data(), bytes.size(),
+                  kHeaderSize + index * info_.frame_stride + r.offset, reason))
+        return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " + reason);
+    return Status::Ok();
+}
+
 Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
     auto element = DatatypeElement(info_.datatype);
     if (Status s = CheckFrame(index); !s) return s;
+    if (Status s = CheckWholeFrames(); !s) return s;
     frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
     return ReadRows(index, 0, info_.rows, frame.Bytes());
+}
+
+Status SpeFile::CheckWholeFrames() const {
+    for (std::size_t k = 0; k < info_.regions.size(); ++k)
+        if (info_.regions[k].width != info_.columns)
+            return Fail(info_.path, "region " + std::to_string(k + 1) + " " +
+                                        std::to_string(info_.regions[k].width) +
+                                        " wide in a frame " + std::to_string(info_.columns) +
+                                        " wide: its regions can only be read one by one");
+    return Status::Ok();
 }
 
 Status SpeFile::ReadRows(std::int64_t index, std::int64_t first_row, std::int64_t count,
                          std::span<std::uint8_t> out) {
     if (Status s = CheckFrame(index); !s) return s;
+    if (Status s = CheckWholeFrames(); !s) return s;
     const std::string which = "frame " + std::to_string(index + 1);
     if (first_row < 0 || count < 0 || first_row > info_.rows - count)
         return Fail(info_.path, "rows " + std::to_string(first_row + 1) + " to " +

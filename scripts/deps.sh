@@ -4,7 +4,7 @@
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev libcli11-dev
               fonts-liberation2)
 TEST_PACKAGES=(libgtest-dev clang libclang-rt-14-dev clang-format libcfitsio-dev fitsverify
-               xvfb xauth xfonts-base python3)
+               xvfb xauth xfonts-base python3 python3-numpy python3-astropy)
 
 # Installs the named packages that are not installed yet; quiet, and quick when none is
 # missing. Waits for the apt lock instead of failing when another apt runs.

@@ -148,6 +148,16 @@ void EncodeAs(std::int32_t bitpix, const std::uint8_t* src, std::int64_t n, std:
     }
 }
 
+// 16-bit elements holding unsigned values, stored as value - 32768 (BZERO 32768): the
+// unsigned value with its top bit flipped, as a signed 16-bit sample. `src` may be `out`.
+void EncodeOffsetUnsigned(const std::uint8_t* src, std::int64_t n, std::uint8_t* out) {
+    for (std::int64_t i = 0; i < n; ++i) {
+        std::uint16_t v;
+        std::memcpy(&v, src + 2 * i, 2);
+        StoreBig(out + 2 * i, static_cast<std::int16_t>(v ^ 0x8000u));
+    }
+}
+
 bool IsSupportedBitpix(std::int32_t bitpix) {
     return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32;
 }
@@ -160,7 +170,7 @@ std::string SystemReason() {
 
 // A temporary file beside the target, removed unless committed by renaming it over the
 // target.
-class TempOutput {
+class TempOutput : public FitsSink {
   public:
     explicit TempOutput(const std::string& target) : target_(target) {
         std::filesystem::path t(target);
@@ -177,7 +187,7 @@ class TempOutput {
     }
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
-    std::int64_t Written() const { return written_; }
+    std::int64_t Written() const override { return written_; }
 
     // Room for n more bytes in the buffer (flushing first when needed), not yet counted as
     // written: the caller fills some of it and then Advance()s over what it filled.
@@ -193,12 +203,11 @@ class TempOutput {
         written_ += static_cast<std::int64_t>(n);
     }
     // Space for n more bytes, counted as written.
-    std::uint8_t* Reserve(std::size_t n) {
+    std::uint8_t* Reserve(std::size_t n) override {
         std::uint8_t* at = Room(n);
         Advance(n);
         return at;
     }
-    void Append(const void* data, std::size_t n) { std::memcpy(Reserve(n), data, n); }
     void AppendZeros(std::int64_t n) {
         while (n > 0) {
             auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(n, kWriteBuffer));
@@ -293,6 +302,23 @@ std::string Dims(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
+void FitsSink::Append(std::string_view bytes) {
+    if (!bytes.empty()) std::memcpy(Reserve(bytes.size()), bytes.data(), bytes.size());
+}
+
+void FitsSink::PadBlock() {
+    const auto n = static_cast<std::size_t>((kBlock - Written() % kBlock) % kBlock);
+    if (n > 0) std::memset(Reserve(n), 0, n);
+}
+
+bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
+    constexpr std::int32_t kUnsigned16Code = 6;
+    HeaderValues v = GetHeaderValues(headerText, kBitpix);
+    auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    return v.bitpix == 16 && bzero == 32768.0 &&
+           document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16Code;
+}
+
 HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
     HeaderValues values;
     struct Step {
@@ -355,7 +381,10 @@ void FrameEncoder::EncodeElements(ElementType type, const std::uint8_t* src, std
             EncodeAs<std::uint8_t>(bitpix_, src, count, out, clamped_);
             break;
         case ElementType::Int16:
-            EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_);
+            if (unsigned_offset_ && bitpix_ == 16)
+                EncodeOffsetUnsigned(src, count, out);
+            else
+                EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_);
             break;
         case ElementType::Int32:
             EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_);
@@ -399,7 +428,8 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
 
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress) {
+                                   const FrameProgress& progress,
+                                   const ExtensionWriter& extensions) {
     HeaderValues v = GetHeaderValues(headerText, kNaxis3 | kBitpix);
     if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0) return WriteOutcome{};
     const std::int64_t frames = *v.naxis3;
@@ -416,9 +446,10 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
     std::string block = BuildHeaderBlock(headerText);
-    out.Append(block.data(), block.size());
+    out.Append(block);
 
     FrameEncoder encoder(*v.bitpix, with_data ? *size.naxis1 : 0, with_data ? *size.naxis2 : 0);
+    encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
     RowRangeReader* rows = with_data ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;
@@ -449,6 +480,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         if (progress && !progress(f, frames)) return Status::Error(path + ": cancelled");
     }
     out.AppendZeros((kBlock - out.Written() % kBlock) % kBlock);
+    if (extensions && out.ok())
+        if (Status s = extensions(out); !s) return s;
     out.Commit();
     if (!out.ok()) return Status::Error(out.error());
     if (encoder.Clamped() > 0)

@@ -377,6 +377,29 @@ TEST(WriteFitsFile, RowRangeReadsGiveTheWholeFramePathsBytes) {
     }
 }
 
+// Unsigned 16-bit data stored with BZERO 32768 come out the same streamed as whole.
+TEST(WriteFitsFile, RowRangeReadsKeepTheUnsignedOffset) {
+    TempDir dir;
+    MemoryDocument whole;
+    RangeDocument ranged;
+    for (auto* doc :
+         {static_cast<MemoryDocument*>(&whole), static_cast<MemoryDocument*>(&ranged)}) {
+        doc->params[doc_param::kFrames] = 1;
+        doc->params[doc_param::kDataType] = 6;
+        doc->frames.emplace_back(ElementType::Int16, 1100, 1000);
+        FillPattern(doc->frames.back());
+    }
+    const std::string header = Header("16", "1100", "1000", "1") + "BZERO   = 32768\r\n";
+    RecordingReporter reporter;
+    ASSERT_TRUE(WriteFitsFile(header, whole, dir / "a.fit", reporter).ok());
+    ASSERT_TRUE(WriteFitsFile(header, ranged, dir / "b.fit", reporter).ok());
+    ASSERT_TRUE(
+        WriteFitsFile(Header("16", "1100", "1000", "1"), ranged, dir / "c.fit", reporter).ok());
+    EXPECT_GT(ranged.reads, 0);
+    EXPECT_TRUE(ReadAll(dir / "a.fit") == ReadAll(dir / "b.fit"));
+    EXPECT_FALSE(ReadAll(dir / "c.fit").substr(2880) == ReadAll(dir / "b.fit").substr(2880));
+}
+
 // A row that cannot be read fails the file: the old target stays, no partial file remains.
 TEST(WriteFitsFile, FailedRowReadKeepsTheOldFile) {
     TempDir dir;
