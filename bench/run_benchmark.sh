@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${RUN_PACKAGES[@]}" libgtest-dev python3-astropy time bc
+ensure_packages "${RUN_PACKAGES[@]}" "${CONFIGURE_PACKAGES[@]}" python3-astropy time bc
 BUILD=build-bench
 configure_and_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=OFF >/dev/null
 WORK=${1:-$(mktemp -d /tmp/fits-bench.XXXXXX)}
