@@ -76,6 +76,7 @@ no_display=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$stage/bin/FI
     fail "FITS without a display exited with status 0"
 [ "$(wc -l <<<"$no_display")" -eq 1 ] && grep -q "fits-convert" <<<"$no_display" ||
     fail "FITS without a display printed: $no_display"
+mkdir "$work/fits"
 "$stage/bin/fits-convert" -q -o "$work/fits" tests/data/spe/image_uint16_30x20x2.spe
 fitsverify -q "$work/fits/image_uint16_30x20x2.fit" >/dev/null ||
     fail "fitsverify rejects the installed fits-convert's output"

@@ -19,8 +19,8 @@ const char kUsage[] =
     "Needs a display; without one, convert with fits-convert or run: xvfb-run FITS\n";
 
 const char kNoDisplay[] =
-    "FITS: no display to open a window on; convert without a window with fits-convert "
-    "(fits-convert --help), or run the window under a virtual display: xvfb-run FITS\n";
+    "FITS: no display for the window; convert without one with fits-convert, or run "
+    "the window under a virtual display: xvfb-run FITS\n";
 
 // While the platform plugin starts, Qt's messages are held back: a start without a display
 // ends in a fatal message (and an abort), which is replaced by one line of advice and exit
