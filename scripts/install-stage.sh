@@ -40,6 +40,10 @@ done
 [ -n "$python_module" ] || fail "the Python module is not installed"
 soname=$(objdump -p "$stage/$libdir/libmonodrv.so.$version" | awk '/SONAME/ {print $2}')
 [ "$soname" = "libmonodrv.so.$major" ] || fail "SONAME is '$soname'"
+# The driver finds libtelx32.so through its run path: its own folder.
+driver_runpath() { objdump -p "$1" | awk '/RUNPATH/ {print $2}'; }
+[ "$(driver_runpath "$stage/$libdir/libmonodrv.so.$major")" = '$ORIGIN' ] ||
+    fail "the installed driver's run path is not its own folder"
 
 echo "== A C host built against the installed driver"
 export LD_LIBRARY_PATH="$stage/$libdir"
@@ -127,5 +131,16 @@ done
     fail "$dev Depends: $(dpkg-deb -f "$dev" Depends)"
 [ "$(dpkg-deb -f "$runtime" Version)" = "$version" ] || fail "$runtime has another version"
 apt-get install -s -qq "./$runtime" "./$dev" >/dev/null || fail "apt cannot install the packages"
+# The packages' files, unpacked side by side, work together: a host built with find_package
+# and the programs with their run paths.
+dpkg-deb -x "$runtime" "$work/root"
+dpkg-deb -x "$dev" "$work/root"
+cmake -S tests/packaging/host -B "$work/host-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
+cmake --build "$work/host-deb" >/dev/null
+[ "$("$work/host-deb/host" 2>&1)" = "ok" ] || fail "host built against the packages failed"
+[ "$(driver_runpath "$work/root/usr/$libdir/libmonodrv.so.$major")" = '$ORIGIN' ] ||
+    fail "the packaged driver's run path is not its own folder"
+"$work/root/usr/bin/monodrv-ctl" --simulate --model triax320 position >/dev/null ||
+    fail "the packaged monodrv-ctl does not run"
 lintian --fail-on error "$runtime" "$dev"
 echo "== Staged install passed"
