@@ -9,24 +9,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "emulator/controller_model.h"
+#include "project_version.h"
 #include "telx32/block_link.h"
 
 namespace {
-
-const char kUsage[] =
-    "Usage: spectrograph-emulator [--model 270m|spex232|triax180|triax190|triax320]\n"
-    "                             [--block SOCKET] [--start boot|star|main]\n"
-    "                             [--fault "
-    "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever]\n"
-    "Speaks the spectrograph controller's protocol. Without --block it opens a pseudo-terminal\n"
-    "and prints \"PORT <path>\"; with --block it listens on the Unix socket and prints\n"
-    "\"PORT block:<path>\". Runs until terminated.\n";
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -36,51 +32,55 @@ std::uint32_t NowMs() {
     return static_cast<std::uint32_t>(t.tv_sec * 1000 + t.tv_nsec / 1000000);
 }
 
-bool ParseArgs(int argc, char** argv, emulator::Config& config, std::string& block) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        std::string v = i + 1 < argc ? argv[i + 1] : "";
-        if (a == "--model" && !v.empty()) {
-            ++i;
-            if (v == "270m" || v == "spex232")
-                config.family = emulator::Family::Step;
-            else if (v.rfind("triax", 0) == 0)
-                config.family = emulator::Family::Value;
-            else
-                return false;
-        } else if (a == "--block" && !v.empty()) {
-            block = argv[++i];
-        } else if (a == "--start" && !v.empty()) {
-            ++i;
-            config.start = v == "main"   ? emulator::StartState::Main
-                           : v == "star" ? emulator::StartState::Star
-                                         : emulator::StartState::Boot;
-        } else if (a == "--fault" && !v.empty()) {
-            ++i;
-            std::string name = v.substr(0, v.find('='));
-            config.fault_ms =
-                v.find('=') == std::string::npos
-                    ? 100
-                    : static_cast<std::uint32_t>(std::atoi(v.c_str() + v.find('=') + 1));
-            if (name == "silence")
-                config.fault = emulator::Fault::Silence;
-            else if (name == "late")
-                config.fault = emulator::Fault::Late;
-            else if (name == "dribble")
-                config.fault = emulator::Fault::Dribble;
-            else if (name == "garbage")
-                config.fault = emulator::Fault::Garbage;
-            else if (name == "wrong-byte")
-                config.fault = emulator::Fault::WrongByte;
-            else if (name == "busy-forever")
-                config.fault = emulator::Fault::BusyForever;
-            else
-                return false;
-        } else {
-            return false;
-        }
-    }
-    return true;
+// Bytes received from hosts, written to the --received file at the end.
+std::uint64_t g_received = 0;
+
+// Parses the command line into `config`; on bad usage CLI11 reports and the program exits 2.
+// A fault is NAME or NAME=MS (default 100 ms).
+void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
+                std::string& received) {
+    static const std::map<std::string, emulator::Family> kFamilies = {
+        {"270m", emulator::Family::Step},
+        {"spex232", emulator::Family::Step},
+        {"triax180", emulator::Family::Value},
+        {"triax190", emulator::Family::Value},
+        {"triax320", emulator::Family::Value}};
+    static const std::map<std::string, emulator::StartState> kStarts = {
+        {"boot", emulator::StartState::Boot},
+        {"star", emulator::StartState::Star},
+        {"main", emulator::StartState::Main}};
+    app.add_option("--model", config.family, "the controller's model")
+        ->transform(CLI::CheckedTransformer(kFamilies));
+    app.add_option("--block", block, "listen on this Unix socket (the block link)");
+    app.add_option("--start", config.start, "the start-up state (reply B, * or F to a blank)")
+        ->transform(CLI::CheckedTransformer(kStarts));
+    app.add_option("--received", received,
+                   "at the end, write the number of bytes received from hosts to this file");
+    app.add_option_function<std::string>(
+           "--fault",
+           [&config](const std::string& v) {
+               static const std::map<std::string, emulator::Fault> kFaults = {
+                   {"silence", emulator::Fault::Silence},
+                   {"late", emulator::Fault::Late},
+                   {"dribble", emulator::Fault::Dribble},
+                   {"garbage", emulator::Fault::Garbage},
+                   {"wrong-byte", emulator::Fault::WrongByte},
+                   {"busy-forever", emulator::Fault::BusyForever}};
+               const std::size_t eq = v.find('=');
+               auto it = kFaults.find(v.substr(0, eq));
+               if (it == kFaults.end()) throw CLI::ValidationError("--fault", "unknown fault " + v);
+               config.fault = it->second;
+               config.fault_ms = 100;
+               if (eq == std::string::npos) return;
+               const std::string ms = v.substr(eq + 1);
+               std::uint32_t value = 0;
+               auto [end, ec] = std::from_chars(ms.data(), ms.data() + ms.size(), value);
+               if (ms.empty() || ec != std::errc() || end != ms.data() + ms.size())
+                   throw CLI::ValidationError("--fault", "'" + ms + "' is not a time in ms");
+               config.fault_ms = value;
+           },
+           "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever")
+        ->type_name("FAULT");
 }
 
 // Character interface: bytes of replies, lines ending in CR.
@@ -107,6 +107,7 @@ int RunPty(emulator::ControllerModel& model) {
             ssize_t n = read(master, buffer, sizeof buffer);
             for (ssize_t i = 0; i < n; ++i)
                 model.Receive(buffer[i], NowMs());
+            g_received += n > 0 ? static_cast<std::uint64_t>(n) : 0;
         }
         for (const auto& out : model.Due(NowMs())) {
             if (out.kind == emulator::Output::Status) continue;
@@ -149,6 +150,7 @@ int RunBlock(emulator::ControllerModel& model, const std::string& path) {
                 } else if (packet[0] == telx32::kHostBytes) {
                     for (ssize_t i = 1; i < n; ++i)
                         model.Receive(packet[i], NowMs());
+                    g_received += static_cast<std::uint64_t>(n - 1);
                 }
             }
         }
@@ -181,10 +183,21 @@ int RunBlock(emulator::ControllerModel& model, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app{
+        "Speaks the spectrograph controller's protocol. Without --block it opens a "
+        "pseudo-terminal and prints \"PORT <path>\"; with --block it listens on the Unix socket "
+        "and prints \"PORT block:<path>\". Runs until terminated.",
+        "spectrograph-emulator"};
     emulator::Config config;
-    std::string block;
-    if (!ParseArgs(argc, argv, config, block)) {
-        std::fputs(kUsage, stderr);
+    std::string block, received;
+    AddOptions(app, config, block, received);
+    app.set_version_flag("--version", std::string("spectrograph-emulator ") + PROJECT_VERSION_TEXT);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "spectrograph-emulator: %s\n", e.what());
         return 2;
     }
     struct sigaction action {};
@@ -192,5 +205,14 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     emulator::ControllerModel model(config);
-    return block.empty() ? RunPty(model) : RunBlock(model, block);
+    const int status = block.empty() ? RunPty(model) : RunBlock(model, block);
+    if (!received.empty()) {
+        FILE* f = std::fopen(received.c_str(), "w");
+        if (!f || std::fprintf(f, "%llu\n", static_cast<unsigned long long>(g_received)) < 0 ||
+            std::fclose(f) != 0) {
+            std::perror(received.c_str());
+            return 1;
+        }
+    }
+    return status;
 }

@@ -1,7 +1,7 @@
 # Shared by run.sh and test.sh: the Debian packages the project needs, installed when missing.
 # Sourced, not run.
 
-RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev
+RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev libcli11-dev
               fonts-liberation2)
 # Configuring a build tree also finds the test libraries.
 CONFIGURE_PACKAGES=(libgtest-dev libcfitsio-dev)

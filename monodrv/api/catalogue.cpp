@@ -135,7 +135,7 @@ std::int32_t StoreWidth(std::uint32_t value, Width width) {
 void ApplyDefaults(Storage& storage) {
     for (const auto& p : kIntParams)
         if (p.slot == IntSlot::Scalar && p.alias == 0) storage.ints[p.number] = p.default_value;
-    storage.doubles[155] = 0.0;
+    storage.doubles[SPECT_PARAM_UNSET_155] = 0.0;
     for (const auto& p : kDblParams)
         if (p.slot == DblSlot::Scalar) storage.doubles[p.number] = p.default_value.value_or(0.0);
     const double lower[3] = {100, 100, 100}, upper[3] = {80000, 80000, 65535};
@@ -152,20 +152,20 @@ void ApplyModel(Storage& storage, std::int16_t model) {
     const ModelValues& m = model == TRIAX_180 || model == TRIAX_190 ? kTriax180
                            : model == TRIAX_320                     ? kTriax320
                                                                     : kStepModel;
-    storage.ints[105] = m.gratings_per_set;
-    storage.doubles[106] = m.c106;
-    storage.doubles[107] = m.c107;
-    storage.doubles[108] = m.c108;
-    storage.ints[86] = m.decimals;
-    storage.ints[111] = m.reference_grooves;
-    storage.doubles[114] = m.steps_per_nm;
-    storage.ints[119] = m.wavelength_limit;
-    storage.doubles[120] = m.slit_steps_per_mm;
-    storage.ints[125] = m.slit_limit;
+    storage.ints[SPECT_PARAM_GRATINGS_PER_SET] = m.gratings_per_set;
+    storage.doubles[SPECT_PARAM_MODEL_CONSTANT_1] = m.c106;
+    storage.doubles[SPECT_PARAM_MODEL_CONSTANT_2] = m.c107;
+    storage.doubles[SPECT_PARAM_MODEL_CONSTANT_3] = m.c108;
+    storage.ints[SPECT_PARAM_WAVELENGTH_DECIMALS] = m.decimals;
+    storage.ints[SPECT_PARAM_REFERENCE_GROOVES] = m.reference_grooves;
+    storage.doubles[SPECT_PARAM_DEFAULT_STEPS_PER_NM] = m.steps_per_nm;
+    storage.ints[SPECT_PARAM_WAVELENGTH_STEP_LIMIT] = m.wavelength_limit;
+    storage.doubles[SPECT_PARAM_DEFAULT_SLIT_STEPS_PER_MM] = m.slit_steps_per_mm;
+    storage.ints[SPECT_PARAM_SLIT_STEP_LIMIT] = m.slit_limit;
     storage.slit_width_decimals = m.slit_decimals;
-    storage.ints[79] = m.p79;
-    storage.ints[158] = m.slits;
-    storage.ints[162] = m.mirrors;
+    storage.ints[SPECT_PARAM_REPORTED_79] = m.p79;
+    storage.ints[SPECT_PARAM_SLIT_COUNT] = m.slits;
+    storage.ints[SPECT_PARAM_MIRROR_COUNT] = m.mirrors;
     std::memcpy(storage.speeds[0], m.speeds, sizeof m.speeds);
     storage.wavelength_command = m.wavelength_command;
     storage.grating_command = m.grating_command;

@@ -42,7 +42,11 @@ bool FallbackAvail(std::uint32_t param, SpectAvailInfo* info) {
         double value1;
     };
     static constexpr Row kRows[] = {
-        {1, 5, 9, 0}, {112, 9, 9, 1.0}, {159, 4, 9, 0}, {163, 2, 9, 0}, {164, 2, 9, 0}};
+        {SPECT_PARAM_SPECTROMETER, NUM_SPECTROGRAPHS, SPECT_KIND_ENUMERATED, 0},
+        {SPECT_PARAM_GROOVES, 9, SPECT_KIND_ENUMERATED, 1.0},
+        {SPECT_PARAM_SLIT_LOCATION, NUM_SLIT_LOCATION, SPECT_KIND_ENUMERATED, 0},
+        {SPECT_PARAM_MIRROR_LOCATION, 2, SPECT_KIND_ENUMERATED, 0},
+        {SPECT_PARAM_MIRROR_POSITION, 2, SPECT_KIND_ENUMERATED, 0}};
     for (const Row& row : kRows) {
         if (row.param != param) continue;
         info->count = row.count;
@@ -54,25 +58,29 @@ bool FallbackAvail(std::uint32_t param, SpectAvailInfo* info) {
 }
 
 bool FallbackEnum(std::uint32_t param, std::uint32_t index, std::uint32_t* value) {
-    static constexpr std::uint32_t kModels[] = {0, 1, 2, 3, 4};
+    static constexpr std::uint32_t kModels[] = {SPEX_270M, TRIAX_180, TRIAX_190, TRIAX_320,
+                                                SPEX232_RETRO};
     static constexpr std::uint32_t kGrooves[] = {50, 100, 150, 300, 600, 1200, 1800, 2400, 3600};
-    static constexpr std::uint32_t kSlits[] = {0, 1, 2, 3};
-    static constexpr std::uint32_t kMirror[] = {1, 2};
+    static constexpr std::uint32_t kSlits[] = {SLIT_LOC_FR_ENTR, SLIT_LOC_SD_ENTR, SLIT_LOC_FR_EXIT,
+                                               SLIT_LOC_SD_EXIT};
+    static constexpr std::uint32_t kMirrorLocations[] = {MIR_LOC_ENTRANCE, MIR_LOC_EXIT};
+    static constexpr std::uint32_t kMirrorPositions[] = {MIR_POS_FRONT, MIR_POS_SIDE};
     auto pick = [&](const auto& list) {
         if (index >= std::size(list)) return false;
         *value = list[index];
         return true;
     };
     switch (param) {
-        case 1:
+        case SPECT_PARAM_SPECTROMETER:
             return pick(kModels);
-        case 112:
+        case SPECT_PARAM_GROOVES:
             return pick(kGrooves);
-        case 159:
+        case SPECT_PARAM_SLIT_LOCATION:
             return pick(kSlits);
-        case 163:
-        case 164:
-            return pick(kMirror);
+        case SPECT_PARAM_MIRROR_LOCATION:
+            return pick(kMirrorLocations);
+        case SPECT_PARAM_MIRROR_POSITION:
+            return pick(kMirrorPositions);
         default:
             return false;
     }
@@ -80,16 +88,20 @@ bool FallbackEnum(std::uint32_t param, std::uint32_t index, std::uint32_t* value
 
 bool FallbackULong(std::uint32_t param, std::uint32_t* value, std::int16_t index) {
     switch (param) {
-        case 143:
-            *value = (index == 1 || index == 2 || index == 3) ? MNFCTR_ID_ISA : MNFCTR_ID_SPEX;
+        case SPECT_PARAM_MANUFACTURER:
+            *value = (index == TRIAX_180 || index == TRIAX_190 || index == TRIAX_320)
+                         ? MNFCTR_ID_ISA
+                         : MNFCTR_ID_SPEX;
             return true;
-        case 187:
+        case SPECT_PARAM_CONSTANT_187:
             *value = 2;
             return true;
-        case 221:
-        case 222: {
+        case SPECT_PARAM_DRIVER_VERSION:
+        case SPECT_PARAM_DRIVER_VERSION_2: {
             char work[20];
-            if (LoadResourceString(param == 221 ? 48 : 49, work, sizeof work) == 0) return false;
+            if (LoadResourceString(param == SPECT_PARAM_DRIVER_VERSION ? 48 : 49, work,
+                                   sizeof work) == 0)
+                return false;
             return VersionNumber(work, value);
         }
         default:
@@ -168,8 +180,9 @@ MONODRV_EXPORT unsigned char MONODRV_CALL SPECT_GetStrParam(SPECT_HANDLE handle,
     if (!buffer || size <= 0) return 0;
     return Guard([&] {
         if (handle && Object(handle)->GetStrParam(param, buffer, size, index)) return true;
-        if (param == 221 || param == 222)
-            return LoadResourceString(param == 221 ? 48 : 49, buffer, size) > 0;
+        if (param == SPECT_PARAM_DRIVER_VERSION || param == SPECT_PARAM_DRIVER_VERSION_2)
+            return LoadResourceString(param == SPECT_PARAM_DRIVER_VERSION ? 48 : 49, buffer, size) >
+                   0;
         return false;
     });
 }

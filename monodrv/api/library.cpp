@@ -1,5 +1,7 @@
 #include "monodrv/api/library.h"
 
+#include "monodrv/control/port_link.h"
+
 namespace monodrv {
 namespace {
 
@@ -17,6 +19,13 @@ const LibraryLifetime kLifetime;
 #endif
 
 }  // namespace
+
+void AttachPortLibrary(const char* caption) {
+    BindPortLibrary(caption);
+}
+void DetachPortLibrary() {
+    UnbindPortLibrary();
+}
 
 void* ModuleHandle() {
     return g_module;

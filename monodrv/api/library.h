@@ -4,9 +4,11 @@
 
 namespace monodrv {
 
-// Called from the attach hook with the caption of the port library's error message; binds
-// the port library. Replaced by the port binding; until then nothing is bound.
+// Library attach: binds the port library, showing its error message under `caption` when the
+// library is found but incomplete. Instances work either way; without a complete binding
+// every operation that talks to the controller fails (error code SPECT_ERR_FAILED).
 void AttachPortLibrary(const char* caption);
+// Library detach: frees the port library if it was loaded; nothing calls into it afterwards.
 void DetachPortLibrary();
 
 // The library's own module handle, kept at attach for its resources (null on Linux).

@@ -3,24 +3,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
+#include <optional>
 
 #include "monodrv/api/catalogue.h"
 #include "monodrv/api/string_table.h"
+#include "monodrv/control/operations.h"
 
 namespace monodrv {
 namespace {
 
 bool InRange(std::int64_t index, std::int64_t count) {
     return index >= 0 && index < count;
-}
-
-// A double converted toward zero to a 32-bit integer, saturating instead of overflowing.
-std::int32_t Truncate(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
 }
 
 // Fills the record's count, kind and values.
@@ -48,31 +41,6 @@ bool CopyStored(const char (&text)[kNameLength], std::int16_t offset, char* buff
 }
 
 }  // namespace
-
-std::int32_t Storage::Int(std::uint32_t param) const {
-    auto it = ints.find(param);
-    return it == ints.end() ? 0 : it->second;
-}
-
-double Storage::Double(std::uint32_t param) const {
-    auto it = doubles.find(param);
-    return it == doubles.end() ? 0.0 : it->second;
-}
-
-Grating* Storage::GratingSet() {
-    const std::int32_t set = Int(174);
-    return InRange(set, kGratingSets) ? gratings[set] : nullptr;
-}
-
-double RoundTo(double x, int n) {
-    for (int i = 0; i < n; ++i)
-        x *= 10;
-    x = x > 0 ? x + 0.5 : x - 0.5;
-    double r = Truncate(x);
-    for (int i = 0; i < n; ++i)
-        r /= 10;
-    return r;
-}
 
 bool VersionNumber(const char* text, std::uint32_t* result) {
     if (!text || !result) return false;
@@ -103,19 +71,32 @@ bool VersionNumber(const char* text, std::uint32_t* result) {
 
 bool EnumerationText(std::uint32_t param, std::uint32_t value, char* buffer, std::int16_t size) {
     if (!buffer || size <= 0) return false;
-    if (param == 112) {
+    if (param == SPECT_PARAM_GROOVES) {
         char work[16];
         std::snprintf(work, sizeof work, "%d", static_cast<std::int32_t>(value));
         BoundedCopy(buffer, work, size);
         return true;
     }
     struct Row {
-        std::uint32_t param, value, id;
+        std::uint32_t param, value, id;  // parameter, enumeration value, string id
     };
     static constexpr Row kRows[] = {
-        {1, 0, 103},   {1, 1, 137},   {1, 2, 138},   {1, 3, 139},   {1, 4, 104},   {143, 0, 100},
-        {143, 1, 101}, {143, 2, 102}, {159, 0, 116}, {159, 1, 117}, {159, 2, 118}, {159, 3, 119},
-        {163, 1, 112}, {163, 2, 113}, {164, 1, 114}, {164, 2, 115},
+        {SPECT_PARAM_SPECTROMETER, SPEX_270M, 103},
+        {SPECT_PARAM_SPECTROMETER, TRIAX_180, 137},
+        {SPECT_PARAM_SPECTROMETER, TRIAX_190, 138},
+        {SPECT_PARAM_SPECTROMETER, TRIAX_320, 139},
+        {SPECT_PARAM_SPECTROMETER, SPEX232_RETRO, 104},
+        {SPECT_PARAM_MANUFACTURER, MNFCTR_ID_SPEX, 100},
+        {SPECT_PARAM_MANUFACTURER, MNFCTR_ID_ISA, 101},
+        {SPECT_PARAM_MANUFACTURER, MNFCTR_ID_JY, 102},
+        {SPECT_PARAM_SLIT_LOCATION, SLIT_LOC_FR_ENTR, 116},
+        {SPECT_PARAM_SLIT_LOCATION, SLIT_LOC_SD_ENTR, 117},
+        {SPECT_PARAM_SLIT_LOCATION, SLIT_LOC_FR_EXIT, 118},
+        {SPECT_PARAM_SLIT_LOCATION, SLIT_LOC_SD_EXIT, 119},
+        {SPECT_PARAM_MIRROR_LOCATION, MIR_LOC_ENTRANCE, 112},
+        {SPECT_PARAM_MIRROR_LOCATION, MIR_LOC_EXIT, 113},
+        {SPECT_PARAM_MIRROR_POSITION, MIR_POS_FRONT, 114},
+        {SPECT_PARAM_MIRROR_POSITION, MIR_POS_SIDE, 115},
     };
     for (const Row& row : kRows)
         if (row.param == param && row.value == value) return LoadInto(row.id, buffer, size);
@@ -132,17 +113,20 @@ Spectrograph::~Spectrograph() = default;
 bool Spectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
     if (!info) return false;
     switch (param) {
-        case 26:
-            Avail(info, 1, 11, storage_.avail26, storage_.avail26);
+        case SPECT_PARAM_AVAIL_26:
+            Avail(info, 1, SPECT_KIND_SPECIAL, storage_.avail26, storage_.avail26);
             return true;
-        case 43:
-            Avail(info, 1, 1, storage_.Int(43), storage_.Int(43));
+        case SPECT_PARAM_SPEED_COUNT:
+            Avail(info, 1, SPECT_KIND_INTEGER, storage_.Int(SPECT_PARAM_SPEED_COUNT),
+                  storage_.Int(SPECT_PARAM_SPEED_COUNT));
             return true;
-        case 62:
-            Avail(info, 1, 1, storage_.Int(62), storage_.Int(62));
+        case SPECT_PARAM_SLIT_SPEED_COUNT:
+            Avail(info, 1, SPECT_KIND_INTEGER, storage_.Int(SPECT_PARAM_SLIT_SPEED_COUNT),
+                  storage_.Int(SPECT_PARAM_SLIT_SPEED_COUNT));
             return true;
-        case 167:
-            Avail(info, storage_.avail167_count, 9, storage_.avail167_value, storage_.Int(167));
+        case SPECT_PARAM_ENUM_VALUE:
+            Avail(info, storage_.avail167_count, SPECT_KIND_ENUMERATED, storage_.avail167_value,
+                  storage_.Int(SPECT_PARAM_ENUM_VALUE));
             return true;
         default:
             return false;
@@ -170,7 +154,7 @@ bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std:
     std::int32_t result = 0;
     switch (p->slot) {
         case IntSlot::Scalar:
-            result = storage_.Int(p->alias ? p->alias : p->number);
+            result = storage_.ints[p->alias ? p->alias : p->number];
             break;
         case IntSlot::Constant:
             result = p->default_value;
@@ -184,18 +168,22 @@ bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std:
             break;
         }
         case IntSlot::SlitLocation:
-            if (!InRange(index, std::min<std::int32_t>(storage_.Int(158), kSlits))) return false;
+            if (!InRange(index,
+                         std::min<std::int32_t>(storage_.Int(SPECT_PARAM_SLIT_COUNT), kSlits)))
+                return false;
             result = storage_.slits[index].location;
             break;
         case IntSlot::MirrorLocation:
         case IntSlot::MirrorPosition: {
-            if (!InRange(index, std::min<std::int32_t>(storage_.Int(162), kMirrors))) return false;
+            if (!InRange(index,
+                         std::min<std::int32_t>(storage_.Int(SPECT_PARAM_MIRROR_COUNT), kMirrors)))
+                return false;
             const Mirror& m = storage_.mirrors[index];
             result = p->slot == IntSlot::MirrorLocation ? m.location : m.position;
             break;
         }
         case IntSlot::TruncatedDouble:
-            result = Truncate(storage_.Double(p->number));
+            result = Truncate(storage_.doubles[p->number]);
             break;
     }
     *value = static_cast<std::uint32_t>(result);  // one-byte and 16-bit storage sign-extends
@@ -222,7 +210,7 @@ double* DoubleSlot(Storage& s, const DblParam& p, std::int16_t index) {
         case DblSlot::SlitSpeed:
             return InRange(index, 3) ? &s.slit_speeds[p.row][index] : nullptr;
         case DblSlot::SlitWidth:
-            return InRange(index, std::min<std::int32_t>(s.Int(158), kSlits))
+            return InRange(index, std::min<std::int32_t>(s.Int(SPECT_PARAM_SLIT_COUNT), kSlits))
                        ? &s.slits[index].width
                        : nullptr;
     }
@@ -259,36 +247,36 @@ bool Spectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t s
     if (!buffer || size <= 0) return false;
     const bool triple = InRange(index, 3);
     switch (param) {
-        case 113: {
+        case SPECT_PARAM_GRATING_LABEL: {
             char work[24];
             std::snprintf(work, sizeof work, "Grating %d", index + 1);
             BoundedCopy(buffer, work, size);  // at most `size` characters
             return true;
         }
-        case 128:
+        case SPECT_PARAM_SLIT_WIDTH_UNIT:
             return LoadInto(122, buffer, size);
-        case 130:
+        case SPECT_PARAM_PORT_NAME:
             return CopyStored(storage_.port_name, index, buffer, size);
-        case 156:
+        case SPECT_PARAM_TEXT_156:
             return CopyStored(storage_.text156, index, buffer, size);
-        case 157:
+        case SPECT_PARAM_TEXT_157:
             return CopyStored(storage_.text157, index, buffer, size);
-        case 153: {
+        case SPECT_PARAM_GRATING_NAME: {
             Grating* set = storage_.GratingSet();
             if (!set || !InRange(index, kGratingsPerSet)) return false;
             return CopyStored(set[index].name, 0, buffer, size);
         }
-        case 198:
+        case SPECT_PARAM_SPEED_UNITS:
             return triple && LoadInto(123u + static_cast<std::uint32_t>(index), buffer, size);
-        case 199:
+        case SPECT_PARAM_SPEED_NAMES:
             return triple && LoadInto(126u + static_cast<std::uint32_t>(index), buffer, size);
-        case 200:
+        case SPECT_PARAM_SLIT_SPEED_UNIT:
             return triple && LoadInto(129u + static_cast<std::uint32_t>(index), buffer, size);
-        case 201:
+        case SPECT_PARAM_SLIT_SPEED_NAME:
             return triple && LoadInto(132u + static_cast<std::uint32_t>(index), buffer, size);
-        case 204:
+        case SPECT_PARAM_STEPS_PER_NM_UNIT:
             return LoadInto(136, buffer, size);
-        case 205:
+        case SPECT_PARAM_STEPS_PER_MM_UNIT:
             return LoadInto(135, buffer, size);
         default:
             return false;
@@ -296,7 +284,7 @@ bool Spectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t s
 }
 
 bool Spectrograph::Process(std::uint32_t operation) {
-    return operation == 0;
+    return operation == SPECT_OP_MOVE_TO_WAVELENGTH;
 }
 
 // ---- MonodrvSpectrograph -----------------------------------------------------------------
@@ -311,14 +299,16 @@ MonodrvSpectrograph::~MonodrvSpectrograph() = default;
 bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
     if (!info) return false;
     switch (param) {
-        case 48:
-            Avail(info, 1, 4, storage_.Double(114), storage_.Double(114));
+        case SPECT_PARAM_STEPS_PER_NM:
+            Avail(info, 1, SPECT_KIND_REAL, storage_.Double(SPECT_PARAM_DEFAULT_STEPS_PER_NM),
+                  storage_.Double(SPECT_PARAM_DEFAULT_STEPS_PER_NM));
             return true;
-        case 66:
-            Avail(info, 1, 4, storage_.Double(120), storage_.Double(120));
+        case SPECT_PARAM_SLIT_STEPS_PER_MM:
+            Avail(info, 1, SPECT_KIND_REAL, storage_.Double(SPECT_PARAM_DEFAULT_SLIT_STEPS_PER_MM),
+                  storage_.Double(SPECT_PARAM_DEFAULT_SLIT_STEPS_PER_MM));
             return true;
-        case 207:
-            Avail(info, 1, 1, 0, 0);
+        case SPECT_PARAM_AVAIL_207:
+            Avail(info, 1, SPECT_KIND_INTEGER, 0, 0);
             return true;
         default:
             return Spectrograph::IsAvail(param, info);
@@ -326,7 +316,7 @@ bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
 }
 
 bool MonodrvSpectrograph::GetEnumParam(std::uint32_t param, std::uint32_t, std::uint32_t*) {
-    return param == 0;
+    return param == 0;  // parameter 0 names nothing: success, nothing written
 }
 
 bool MonodrvSpectrograph::GetEnumString(std::uint32_t param, std::uint32_t value, char* buffer,
@@ -342,11 +332,11 @@ bool MonodrvSpectrograph::SetULongParam(std::uint32_t param, std::uint32_t value
 bool MonodrvSpectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value,
                                         std::int16_t index) {
     if (!value) return false;
-    if (param == 2) {
+    if (param == SPECT_PARAM_MODEL) {
         *value = static_cast<std::uint32_t>(static_cast<std::int32_t>(storage_.model));
         return true;
     }
-    if (param == 152) {
+    if (param == SPECT_PARAM_CURRENT_GRATING) {
         if (!storage_.grating_known) return false;
         *value = static_cast<std::uint32_t>(static_cast<std::int32_t>(storage_.current_grating));
         return true;
@@ -365,6 +355,13 @@ bool MonodrvSpectrograph::GetDblParam(std::uint32_t param, double* value, std::i
 bool MonodrvSpectrograph::SetStrParam(std::uint32_t param, const char* text, std::int16_t index) {
     if (!text) return false;
     return Spectrograph::SetStrParam(param, text, index);
+}
+
+bool MonodrvSpectrograph::Process(std::uint32_t operation) {
+    const std::optional<bool> outcome = RunOperation(storage_, operation);
+    storage_.SetInt(SPECT_PARAM_ERROR_CODE,
+                    outcome.value_or(true) ? SPECT_ERR_NONE : SPECT_ERR_FAILED);
+    return outcome.has_value();
 }
 
 bool MonodrvSpectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t size,

@@ -5,18 +5,29 @@
 #include <cstdio>
 #include <limits>
 
-#include "monodrv/api/spectrograph.h"
+#include "monodrv/control/operations.h"
 #include "monodrv/control/protocol.h"
 
 namespace monodrv {
 namespace {
 
-// A double converted toward zero to a 32-bit integer (saturating outside the range).
-std::int32_t Truncate(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
-    if (value <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(value);
+// Default speed values and limits of the wavelength and slit motors.
+constexpr double kSpeedMax = 80000, kRampMax = 65535, kSpeedMin = 100, kSlitSpeedDefault = 10000;
+// Groove density given to every grating of the set named by a refresh.
+constexpr double kNamedGrooves = 1200.0;
+constexpr int kSlitWidthDecimals = 2;
+
+// A step count toward zero when `value` is finite and within 32 bits; none otherwise, so that
+// bad data never becomes a saturated or zero motor target.
+std::optional<std::int32_t> Steps(double value) {
+    if (!std::isfinite(value) || value >= 2147483648.0 || value <= -2147483649.0)
+        return std::nullopt;
+    return Truncate(value);
+}
+
+// A scale factor that can address the motor: finite and above 0.
+bool Usable(double factor) {
+    return std::isfinite(factor) && factor > 0;
 }
 
 template <class... Args>
@@ -31,26 +42,36 @@ std::string Format(const char* format, Args... args) {
 class Operations {
   public:
     explicit Operations(Storage& s)
-        : s_(s), link_(MakePortLink(static_cast<std::uint32_t>(s.Int(146)))) {
+        : s_(s), link_(MakePortLink(static_cast<std::uint32_t>(s.Int(SPECT_PARAM_PORT_HANDLE)))) {
         if (link_) protocol_.emplace(*link_, ActiveClock());
     }
 
-    bool Simulated() const { return s_.Int(148) == 1; }
+    bool Simulated() const { return s_.Int(SPECT_PARAM_SIMULATION) == 1; }
     bool HasPort() const { return protocol_.has_value(); }
     Protocol& P() { return *protocol_; }
     void Release() {
         if (protocol_) link_->SetUserData(kStateReleased);
     }
-    int D() const { return s_.Int(86); }
-    Grating* Current() {
+    int D() const { return s_.Int(SPECT_PARAM_WAVELENGTH_DECIMALS); }
+    // The current grating (SPECT_PARAM_GRATING of SPECT_PARAM_GRATING_SET), or null when the
+    // set or the number addresses no entry of the table.
+    const Grating* Current() {
         Grating* set = s_.GratingSet();
-        const std::int32_t g = s_.Int(169);
+        const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
         return set && g >= 0 && g < kGratingsPerSet ? &set[g] : nullptr;
     }
-    double Scale() {  // G / R
-        Grating* g = Current();
-        const double r = s_.Int(111);
-        return g && r != 0 ? g->grooves / r : 0;
+    // G / R of the current grating; none when either is unknown, 0 or not finite.
+    std::optional<double> Scale() {
+        const Grating* g = Current();
+        const double r = s_.Int(SPECT_PARAM_REFERENCE_GROOVES);
+        if (!g || !Usable(g->grooves) || !Usable(r)) return std::nullopt;
+        return g->grooves / r;
+    }
+    // Steps per nanometre of the current grating; none when unknown, 0 or not finite.
+    std::optional<double> StepsPerNm() {
+        const Grating* g = Current();
+        if (!g || !Usable(g->steps_per_nm)) return std::nullopt;
+        return g->steps_per_nm;
     }
 
     bool MoveToWavelength();
@@ -92,22 +113,36 @@ bool Operations::QueryIntegers(const std::string& command, std::size_t count,
     return true;
 }
 
+// Every number is checked before anything is sent: an unknown grating, a target that is not
+// finite or a step count beyond 32 bits fails the move without a byte on the wire.
 bool Operations::MoveToWavelength() {
     if (Simulated()) return true;
-    if (!HasPort() || !P().WaitNotBusy()) return false;
-    const double target = s_.Double(168);
+    const double target = s_.Double(SPECT_PARAM_TARGET_WAVELENGTH);
+    if (!std::isfinite(target) || !HasPort()) return false;
     if (s_.wavelength_command) {
         double v = target;
-        if (s_.grating_command) v = RoundTo(Scale() * v, D());
-        return P().Exchange(Format("Z61,0,%7.*f", D(), v));
+        if (s_.grating_command) {
+            const std::optional<double> scale = Scale();
+            if (!scale) return false;
+            v = *scale * v;
+        }
+        if (!Steps(v * std::pow(10.0, std::max(D(), 0)))) return false;  // fits the rounding
+        if (s_.grating_command) v = RoundTo(v, D());
+        return P().WaitNotBusy() && P().Exchange(Format("Z61,0,%7.*f", D(), v));
     }
+    const std::optional<double> steps_per_nm = StepsPerNm();
+    if (!steps_per_nm) return false;
+    const std::optional<std::int32_t> target_steps = Steps(*steps_per_nm * target);
+    if (!target_steps) return false;
+    if (!P().WaitNotBusy()) return false;
     std::string line;
     if (!P().Query("H0", line)) return false;
     auto position = ParseIntegers(line, 1);
     if (!position) return false;
-    Grating* g = Current();
-    std::int64_t t = Truncate((g ? g->steps_per_nm : 0) * target);
-    if (t < -static_cast<std::int64_t>(s_.Int(119))) t = -static_cast<std::int64_t>(s_.Int(119));
+    std::int64_t t = *target_steps;
+    const std::int64_t lowest =
+        -static_cast<std::int64_t>(s_.Int(SPECT_PARAM_WAVELENGTH_STEP_LIMIT));
+    if (t < lowest) t = lowest;
     const std::int64_t move = t - (*position)[0];
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
@@ -115,15 +150,20 @@ bool Operations::MoveToWavelength() {
     return P().Exchange(Format("F0,%" PRId32, static_cast<std::int32_t>(move)));
 }
 
+// An unknown (0) slit steps-per-millimetre fails the move without a byte sent.
 bool Operations::MoveSlit() {
-    if (!HasPort() || !P().WaitNotBusy()) return false;
-    const std::int32_t location = s_.Int(170);
+    const double steps_per_mm = s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
+    const std::optional<std::int32_t> target_steps =
+        Steps(steps_per_mm * s_.Double(SPECT_PARAM_TARGET_SLIT_WIDTH));
+    if (!Usable(steps_per_mm) || !target_steps || !HasPort() || !P().WaitNotBusy()) return false;
+    const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION);
     std::string line;
     if (!P().Query(Format("j0,%d", location), line)) return false;
     auto position = ParseIntegers(line, 1);
     if (!position) return false;
-    std::int64_t t = Truncate(s_.Double(66) * s_.Double(171));
-    if (t < -static_cast<std::int64_t>(s_.Int(125))) t = -static_cast<std::int64_t>(s_.Int(125));
+    std::int64_t t = *target_steps;
+    const std::int64_t lowest = -static_cast<std::int64_t>(s_.Int(SPECT_PARAM_SLIT_STEP_LIMIT));
+    if (t < lowest) t = lowest;
     const std::int64_t move = t - (*position)[0];
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
@@ -132,12 +172,19 @@ bool Operations::MoveSlit() {
 }
 
 bool Operations::SetMirror() {
-    const std::int32_t location = s_.Int(165), position = s_.Int(166);
-    const char* command = location == 1 && position == 2   ? "c0"
-                          : location == 1 && position == 1 ? "d0"
-                          : location == 2 && position == 2 ? "e0"
-                          : location == 2 && position == 1 ? "f0"
-                                                           : nullptr;
+    const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_MIRROR_LOCATION),
+                       position = s_.Int(SPECT_PARAM_TARGET_MIRROR_POSITION);
+    struct Row {
+        std::int32_t location, position;
+        const char* command;
+    };
+    static constexpr Row kCommands[] = {{MIR_LOC_ENTRANCE, MIR_POS_SIDE, "c0"},
+                                        {MIR_LOC_ENTRANCE, MIR_POS_FRONT, "d0"},
+                                        {MIR_LOC_EXIT, MIR_POS_SIDE, "e0"},
+                                        {MIR_LOC_EXIT, MIR_POS_FRONT, "f0"}};
+    const char* command = nullptr;
+    for (const Row& row : kCommands)
+        if (row.location == location && row.position == position) command = row.command;
     if (!command || !HasPort() || !P().WaitNotBusy()) return false;
     return P().Exchange(command);
 }
@@ -147,7 +194,7 @@ bool Operations::Reinitialize() {
     if (!HasPort() || !P().WaitNotBusy() || !P().SendByte('A')) return false;
     const bool ok = (link_->SetUserData(kStateCompletionPending) & 0xFF) != 0;
     s_.current_grating = 1;
-    for (int i = 0; i < std::min<std::int32_t>(s_.Int(158), kSlits); ++i)
+    for (int i = 0; i < std::min<std::int32_t>(s_.Int(SPECT_PARAM_SLIT_COUNT), kSlits); ++i)
         s_.slits[i].width = 0;
     for (Mirror& m : s_.mirrors)
         m.position = MIR_POS_FRONT;
@@ -155,60 +202,63 @@ bool Operations::Reinitialize() {
     return ok;
 }
 
+// Controllers without the grating commands cannot report the grating: the known one stays.
+// A reported number must fit the 16-bit grating parameters with its 1-based form.
 bool Operations::ReadGrating() {
     if (Simulated()) {
         s_.current_grating = 1;
         return true;
     }
-    if (!s_.grating_known) return true;
+    if (!s_.grating_known || !s_.grating_command) return true;
     std::vector<std::int32_t> n;
-    const bool ok = QueryIntegers("Z452,0,0,0", 1, n);
+    bool ok = QueryIntegers("Z452,0,0,0", 1, n);
+    ok = ok && n[0] >= 0 && n[0] < std::numeric_limits<std::int16_t>::max();
     if (ok) {
-        s_.SetInt(169, static_cast<std::int16_t>(n[0]));
+        s_.SetInt(SPECT_PARAM_GRATING, n[0]);
         s_.current_grating = static_cast<std::int16_t>(n[0] + 1);
     }
     Release();
     return ok;
 }
 
+// The scale factor is checked before anything is sent.
 bool Operations::ReadWavelength(double& wavelength) {
     if (Simulated()) {
         wavelength = 0.0;
         return true;
     }
-    if (!HasPort() || !P().WaitNotBusy()) return false;
+    if (!HasPort()) return false;
     std::string line;
     if (s_.wavelength_command) {
-        if (!P().Query("Z62,0", line)) return false;
-        auto v = ParseReal(line);
+        const std::optional<double> scale = s_.grating_command ? Scale() : 1.0;
+        if (!scale || !P().WaitNotBusy() || !P().Query("Z62,0", line)) return false;
+        const std::optional<double> v = ParseReal(line);
         if (!v) return false;
-        if (s_.grating_command) {
-            const double scale = Scale();
-            if (scale == 0) return false;
-            wavelength = RoundTo(*v / scale, D());
-        } else {
-            wavelength = *v;
-        }
+        wavelength = s_.grating_command ? RoundTo(*v / *scale, D()) : *v;
         return true;
     }
-    if (!P().Query("H0", line)) return false;
-    auto steps = ParseIntegers(line, 1);
-    Grating* g = Current();
-    if (!steps || !g || g->steps_per_nm == 0) return false;
-    wavelength = (*steps)[0] / g->steps_per_nm;
+    const std::optional<double> steps_per_nm = StepsPerNm();
+    if (!steps_per_nm || !P().WaitNotBusy() || !P().Query("H0", line)) return false;
+    const auto steps = ParseIntegers(line, 1);
+    if (!steps) return false;
+    wavelength = (*steps)[0] / *steps_per_nm;
     return true;
 }
 
 bool Operations::ReadSlit(int location, double& width) {
     if (Simulated()) {
-        width = 10 / s_.Double(66);
+        width = 10 / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
         return true;
     }
-    if (location < 0 || location > 3 || !HasPort()) return false;
+    if (location < SLIT_LOC_FR_ENTR || location > SLIT_LOC_SD_EXIT || !HasPort() ||
+        !Usable(s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM)))
+        return false;
     static const char* const kReads[] = {"j0,0", "j0,1", "j0,2", "j0,3"};
     std::vector<std::int32_t> n;
-    const bool ok = QueryIntegers(kReads[location], 1, n, false) && s_.Double(66) != 0;
-    if (ok) width = RoundTo(n[0] / s_.Double(66) + 0.005, 2);
+    const bool ok = QueryIntegers(kReads[location], 1, n, false);
+    if (ok)
+        width =
+            RoundTo(n[0] / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM) + 0.005, kSlitWidthDecimals);
     Release();
     return ok;
 }
@@ -216,8 +266,8 @@ bool Operations::ReadSlit(int location, double& width) {
 bool Operations::ReadPosition() {
     double wavelength = 0;
     if (!ReadGrating() || !ReadWavelength(wavelength)) return false;
-    s_.doubles[154] = RoundTo(wavelength, D());
-    for (int i = 0; i < std::min<std::int32_t>(s_.Int(158), kSlits); ++i) {
+    s_.SetDouble(SPECT_PARAM_WAVELENGTH, RoundTo(wavelength, D()));
+    for (int i = 0; i < std::min<std::int32_t>(s_.Int(SPECT_PARAM_SLIT_COUNT), kSlits); ++i) {
         double width = s_.slits[i].width;
         if (ReadSlit(s_.slits[i].location, width)) s_.slits[i].width = width;
     }
@@ -225,22 +275,24 @@ bool Operations::ReadPosition() {
 }
 
 bool Operations::RefreshAll() {
-    s_.SetInt(132, 0);
-    const std::int32_t set = s_.Int(150) - 1;
+    s_.SetInt(SPECT_PARAM_REFRESHED, 0);
+    const std::int32_t set = s_.Int(SPECT_PARAM_NAMED_GRATING_SET) - 1;
     bool ok = set >= 0 && set < kGratingSets;
     if (ok) {
-        for (int i = 0; i < std::min<std::int32_t>(s_.Int(105), kGratingsPerSet); ++i) {
+        for (int i = 0;
+             i < std::min<std::int32_t>(s_.Int(SPECT_PARAM_GRATINGS_PER_SET), kGratingsPerSet);
+             ++i) {
             Grating& g = s_.gratings[set][i];
-            g.grooves = 1200.0;
+            g.grooves = kNamedGrooves;
             std::snprintf(g.name, sizeof g.name, "Grating %d", i + 1);
-            g.steps_per_nm = s_.Double(114);
+            g.steps_per_nm = s_.Double(SPECT_PARAM_DEFAULT_STEPS_PER_NM);
         }
     }
     double wavelength = 0;
     ok = ok && ReadGrating() && ReadWavelength(wavelength);
-    if (ok) s_.doubles[154] = RoundTo(wavelength, D());
+    if (ok) s_.SetDouble(SPECT_PARAM_WAVELENGTH, RoundTo(wavelength, D()));
     ok = ok && ReadSpeeds() && ReadSlitSpeed();
-    s_.SetInt(132, ok ? 1 : 0);
+    s_.SetInt(SPECT_PARAM_REFRESHED, ok ? 1 : 0);
     return ok;
 }
 
@@ -249,28 +301,28 @@ bool Operations::FindSlits() {
     s_.mirrors[1] = {MIR_LOC_EXIT, MIR_POS_FRONT};
     for (Slit& slit : s_.slits)
         slit = Slit{};
-    s_.doubles[66] = s_.Double(120);
-    s_.SetInt(158, 0);
-    for (int location = 0; location < 4; ++location) {
+    s_.SetDouble(SPECT_PARAM_SLIT_STEPS_PER_MM, s_.Double(SPECT_PARAM_DEFAULT_SLIT_STEPS_PER_MM));
+    s_.SetInt(SPECT_PARAM_SLIT_COUNT, 0);
+    for (int location = SLIT_LOC_FR_ENTR; location < NUM_SLIT_LOCATION; ++location) {
         double width = 0;
         if (!ReadSlit(location, width)) continue;
-        const std::int32_t n = s_.Int(158);
+        const std::int32_t n = s_.Int(SPECT_PARAM_SLIT_COUNT);
         s_.slits[n] = Slit{static_cast<std::int16_t>(location), width};
-        s_.SetInt(158, n + 1);
+        s_.SetInt(SPECT_PARAM_SLIT_COUNT, n + 1);
     }
     return true;
 }
 
 bool Operations::ReadBusyStatus() {
     if (!HasPort()) return false;
-    s_.SetInt(172, P().QueryBusy());
+    s_.SetInt(SPECT_PARAM_BUSY_STATUS, P().QueryBusy());
     return true;
 }
 
 bool Operations::SelectGrating() {
     if (Simulated()) return true;
     if (!HasPort() || !P().WaitNotBusy()) return false;
-    const std::int32_t g = s_.Int(169);
+    const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
     if (s_.grating_command) return P().Exchange(Format("Z451,0,0,0,%d", g));
     if (g != 0 && g != 1) return false;
     if (!P().Exchange(g == 0 ? "b0" : "a0")) return false;
@@ -285,26 +337,27 @@ bool Operations::SendL() {
 }
 
 // Truncated, taken as unsigned 32-bit, clamped to [100, upper] (negative counts as above).
-std::uint32_t ClampSpeed(double value, std::uint32_t upper) {
+std::uint32_t ClampSpeed(double value, double upper_bound) {
+    const auto upper = static_cast<std::uint32_t>(upper_bound);
     auto v = static_cast<std::uint32_t>(Truncate(value));
-    return v > upper ? upper : v < 100 ? 100 : v;
+    return v > upper ? upper : v < kSpeedMin ? static_cast<std::uint32_t>(kSpeedMin) : v;
 }
 
 bool Operations::SetSpeeds() {
     bool ok = false;
-    if (s_.Int(43) > 0 && s_.Int(148) == 0 && HasPort()) {
+    if (s_.Int(SPECT_PARAM_SPEED_COUNT) > 0 && s_.Int(SPECT_PARAM_SIMULATION) == 0 && HasPort()) {
         ok = P().Exchange(
-            Format("B0,%" PRIu32 ",%" PRIu32 ",%" PRIu32, ClampSpeed(s_.speeds[0][0], 80000),
-                   ClampSpeed(s_.speeds[0][1], 80000), ClampSpeed(s_.speeds[0][2], 65535)));
+            Format("B0,%" PRIu32 ",%" PRIu32 ",%" PRIu32, ClampSpeed(s_.speeds[0][0], kSpeedMax),
+                   ClampSpeed(s_.speeds[0][1], kSpeedMax), ClampSpeed(s_.speeds[0][2], kRampMax)));
     }
     Release();
     return ok;
 }
 
 bool Operations::ReadSpeeds() {
-    if (s_.Int(43) <= 0) return false;
+    if (s_.Int(SPECT_PARAM_SPEED_COUNT) <= 0) return false;
     if (Simulated()) {
-        s_.speeds[0][0] = 80000, s_.speeds[0][1] = 80000, s_.speeds[0][2] = 65535;
+        s_.speeds[0][0] = kSpeedMax, s_.speeds[0][1] = kSpeedMax, s_.speeds[0][2] = kRampMax;
         return true;
     }
     if (!HasPort()) return false;
@@ -316,25 +369,25 @@ bool Operations::ReadSpeeds() {
         if (ok)
             s_.speeds[0][0] = (*v)[0], s_.speeds[0][1] = (*v)[1], s_.speeds[0][2] = (*v)[2];
         else
-            s_.speeds[0][0] = 80000, s_.speeds[0][1] = 80000, s_.speeds[0][2] = 65535;
+            s_.speeds[0][0] = kSpeedMax, s_.speeds[0][1] = kSpeedMax, s_.speeds[0][2] = kRampMax;
     }
     Release();
     return ok;
 }
 
 bool Operations::ReadSlitSpeed() {
-    if (s_.Int(43) <= 0) return false;
+    if (s_.Int(SPECT_PARAM_SPEED_COUNT) <= 0) return false;
     if (Simulated()) {
-        s_.slit_speeds[0][0] = 10000;
+        s_.slit_speeds[0][0] = kSlitSpeedDefault;
         return true;
     }
     if (!HasPort()) return false;
     std::string line;
     bool ok = false;
-    if (P().Query(Format("h0,%d", s_.Int(170)), line)) {
+    if (P().Query(Format("h0,%d", s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION)), line)) {
         auto v = ParseIntegers(line, 1);
         ok = v.has_value();
-        s_.slit_speeds[0][0] = ok ? (*v)[0] : 10000;
+        s_.slit_speeds[0][0] = ok ? (*v)[0] : kSlitSpeedDefault;
     }
     Release();
     return ok;
@@ -343,43 +396,46 @@ bool Operations::ReadSlitSpeed() {
 using OperationFn = bool (Operations::*)();
 
 bool RoundValueOp(Storage& s) {
-    s.doubles[144] = RoundTo(s.Double(144), s.Int(86));
+    s.SetDouble(SPECT_PARAM_ROUND_VALUE,
+                RoundTo(s.Double(SPECT_PARAM_ROUND_VALUE), s.Int(SPECT_PARAM_WAVELENGTH_DECIMALS)));
     return true;
 }
 
 struct OperationEntry {
-    std::uint32_t number;
-    OperationFn run;  // null: handled without the port (5, 25)
+    SPECT_OPERATIONS number;
+    OperationFn run;  // null: handled without the port (rounding, no action)
 };
 
 constexpr OperationEntry kOperations[] = {
-    {0, &Operations::MoveToWavelength}, {1, &Operations::MoveSlit},
-    {2, &Operations::SetMirror},        {3, &Operations::Reinitialize},
-    {4, &Operations::Initialize},       {5, nullptr},
-    {8, &Operations::ReadPosition},     {9, &Operations::RefreshAll},
-    {10, &Operations::FindSlits},       {11, &Operations::ReadBusyStatus},
-    {12, &Operations::SelectGrating},   {18, &Operations::SendL},
-    {24, &Operations::SetSpeeds},       {25, nullptr},
-    {26, &Operations::ReadSpeeds},      {27, &Operations::ReadSlitSpeed},
+    {SPECT_OP_MOVE_TO_WAVELENGTH, &Operations::MoveToWavelength},
+    {SPECT_OP_MOVE_SLIT, &Operations::MoveSlit},
+    {SPECT_OP_SET_MIRROR, &Operations::SetMirror},
+    {SPECT_OP_REINITIALIZE, &Operations::Reinitialize},
+    {SPECT_OP_INITIALIZE, &Operations::Initialize},
+    {SPECT_OP_ROUND_VALUE, nullptr},
+    {SPECT_OP_READ_POSITION, &Operations::ReadPosition},
+    {SPECT_OP_REFRESH_ALL, &Operations::RefreshAll},
+    {SPECT_OP_FIND_SLITS, &Operations::FindSlits},
+    {SPECT_OP_READ_BUSY_STATUS, &Operations::ReadBusyStatus},
+    {SPECT_OP_SELECT_GRATING, &Operations::SelectGrating},
+    {SPECT_OP_SEND_L, &Operations::SendL},
+    {SPECT_OP_SET_SPEEDS, &Operations::SetSpeeds},
+    {SPECT_OP_NO_ACTION, nullptr},
+    {SPECT_OP_READ_SPEEDS, &Operations::ReadSpeeds},
+    {SPECT_OP_READ_SLIT_SPEED, &Operations::ReadSlitSpeed},
 };
 
 }  // namespace
 
-bool MonodrvSpectrograph::Process(std::uint32_t operation) {
+std::optional<bool> RunOperation(Storage& storage, std::uint32_t operation) {
     for (const OperationEntry& entry : kOperations) {
-        if (entry.number != operation) continue;
-        bool ok = true;
-        if (operation == 5) {
-            ok = RoundValueOp(storage_);
-        } else if (entry.run) {
-            Operations ops(storage_);
-            ok = (ops.*entry.run)();
-        }
-        storage_.SetInt(173, ok ? kNoError : kFailed);
-        return true;
+        if (static_cast<std::uint32_t>(entry.number) != operation) continue;
+        if (entry.number == SPECT_OP_ROUND_VALUE) return RoundValueOp(storage);
+        if (!entry.run) return true;
+        Operations ops(storage);
+        return (ops.*entry.run)();
     }
-    storage_.SetInt(173, kNoError);
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace monodrv

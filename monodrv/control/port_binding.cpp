@@ -3,7 +3,6 @@
 // Windows the system's search order finds a telx32.dll beside the host or the driver.
 #include <iterator>
 
-#include "monodrv/api/library.h"
 #include "monodrv/control/platform.h"
 #include "monodrv/control/port_link.h"
 #include "telx32.h"
@@ -195,13 +194,6 @@ void UnbindPortLibrary() {
 
 bool PortLibraryBound() {
     return Bound().complete;
-}
-
-void AttachPortLibrary(const char* caption) {
-    BindPortLibrary(caption);
-}
-void DetachPortLibrary() {
-    UnbindPortLibrary();
 }
 
 }  // namespace monodrv

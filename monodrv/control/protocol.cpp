@@ -10,7 +10,7 @@ namespace monodrv {
 
 bool Protocol::SendByte(std::uint8_t b) {
     std::uint32_t start = clock_.Ticks();
-    port_.FlushBuffer(2);
+    port_.FlushBuffer(kFlushSendBuffer);
     while (port_.OutputMultiple(&b, 1) == 0) {
         clock_.Sleep(kPollInterval);
         if (TimedOut(start, kIoTimeout)) return false;
@@ -57,7 +57,7 @@ bool Protocol::ReadLine(std::string& line) {
     } else if (kind == kKindBlock) {
         const std::uint32_t start = clock_.Ticks();
         for (;;) {
-            if (port_.GetUIParam(kUiStatus) & 0x80) {
+            if (port_.GetUIParam(kUiStatus) & SPECT_STATUS_REPLY_WAITING) {
                 std::uint8_t block[kMaxBlock];
                 std::int32_t n = port_.InputMultiple(block, kMaxBlock) & 0xFFFF;
                 if (n > kMaxBlock) n = kMaxBlock;
@@ -76,58 +76,58 @@ bool Protocol::ReadLine(std::string& line) {
 void Protocol::DrainInput() {
     const std::int32_t kind = port_.GetUIParam(kUiKind);
     if (kind == kKindCharacter) {
-        port_.FlushBuffer(3);
+        port_.FlushBuffer(kFlushInput);
     } else if (kind == kKindBlock) {
         std::uint8_t scratch[kMaxBlock];
-        while (port_.GetUIParam(kUiStatus) & 0x80)
+        while (port_.GetUIParam(kUiStatus) & SPECT_STATUS_REPLY_WAITING)
             if (port_.InputMultiple(scratch, kMaxBlock) == 0) break;
     }
 }
 
-int Protocol::QueryBusy() {
-    int result = 1;
+SPECT_BUSY_STATUS Protocol::QueryBusy() {
+    SPECT_BUSY_STATUS result = SPECT_BUSY_READY;
     if (port_.GetUserData() == kStateErrorSignal) {
-        result = -2;
+        result = SPECT_BUSY_ERROR;
         port_.SetUserData(kStateReleased);
     } else if (std::uint32_t word = port_.GetUserData(); word == kStateHeld) {
-        result = -3;
+        result = SPECT_BUSY_HELD;
     } else if (word == kStateCompletionPending) {
         const std::int32_t kind = port_.GetUIParam(kUiKind);
         if (kind == kKindCharacter) {
             if (port_.GetUIParam(kUiRxWaiting) != 0)
                 ReadByte();
             else
-                result = -1;
+                result = SPECT_BUSY_BUSY;
         } else if (kind == kKindBlock) {
             const std::int32_t status = port_.GetUIParam(kUiStatus);
             if (port_.GetUIParam(kUiStatusValid) != 1)
-                result = 0;
+                result = SPECT_BUSY_NOT_VALID;
             else if (status == 0)
-                result = -1;
-            else if (status & 0x01)
-                result = 1;
-            else if (status & 0x80)
-                result = 1;
-            else if (status & 0x02)
-                result = -2;
+                result = SPECT_BUSY_BUSY;
+            else if (status & SPECT_STATUS_DONE)
+                result = SPECT_BUSY_READY;
+            else if (status & SPECT_STATUS_REPLY_WAITING)
+                result = SPECT_BUSY_READY;
+            else if (status & SPECT_STATUS_ERROR)
+                result = SPECT_BUSY_ERROR;
         }
     } else if (SendByte('E') && ReadByte() == 'o') {
         const std::uint8_t c = ReadByte();
         if (c == 'q') {
-            result = -1;
+            result = SPECT_BUSY_BUSY;
         } else if (c != 0 && c != 'z') {
-            if (SendByte('l') && ReadByte() == 'o' && ReadByte() == 'q') result = -1;
+            if (SendByte('l') && ReadByte() == 'o' && ReadByte() == 'q') result = SPECT_BUSY_BUSY;
         }
     }
-    if (result != -1) port_.SetUserData(kStateReleased);
+    if (result != SPECT_BUSY_BUSY) port_.SetUserData(kStateReleased);
     return result;
 }
 
 bool Protocol::WaitNotBusy() {
     const std::uint32_t start = clock_.Ticks();
     for (;;) {
-        const int result = QueryBusy();
-        if (result != -1) return result == 1;
+        const SPECT_BUSY_STATUS result = QueryBusy();
+        if (result != SPECT_BUSY_BUSY) return result == SPECT_BUSY_READY;
         clock_.Sleep(kBusyPollInterval);
         if (TimedOut(start, kBusyTimeout)) return false;
     }

@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "monodrv.h"
 #include "monodrv/control/port_link.h"
 
 namespace monodrv {
 
 // Port state word values (the port's user-data word, shared with the host).
-inline constexpr std::uint32_t kStateReleased = 2679;
-inline constexpr std::uint32_t kStateCompletionPending = 1568;
-inline constexpr std::uint32_t kStateErrorSignal = 2680;
-inline constexpr std::uint32_t kStateHeld = 2681;
+inline constexpr std::uint32_t kStateReleased = SPECT_STATE_RELEASED;
+inline constexpr std::uint32_t kStateCompletionPending = SPECT_STATE_COMPLETION_PENDING;
+inline constexpr std::uint32_t kStateErrorSignal = SPECT_STATE_ERROR_SIGNAL;
+inline constexpr std::uint32_t kStateHeld = SPECT_STATE_HELD;
 
 // Timing, in milliseconds.
 inline constexpr std::uint32_t kIoTimeout = 2000;
@@ -26,9 +27,10 @@ inline constexpr std::uint32_t kStartPause = 1000;
 inline constexpr std::uint32_t kPollInterval = 10;
 inline constexpr std::uint32_t kBusyPollInterval = 15;
 
-// Port-library parameter codes and interface kinds.
+// Port-library parameter codes, buffer codes and interface kinds.
 inline constexpr std::int32_t kUiStatus = 9, kUiRxWaiting = 12, kUiTxPending = 19, kUiKind = 21,
                               kUiStatusValid = 26;
+inline constexpr std::int32_t kFlushSendBuffer = 2, kFlushInput = 3;
 inline constexpr std::int32_t kKindBlock = 5, kKindCharacter = 6;
 // A reply line holds at most 249 characters (with its CR) in the 251-byte buffer.
 inline constexpr std::size_t kMaxLine = 249;
@@ -44,8 +46,7 @@ class Protocol {
     std::uint8_t ReadByte();
     bool ReadLine(std::string& line);
     void DrainInput();
-    // 1 ready, -1 busy, -2 error, -3 held, 0 status not valid.
-    int QueryBusy();
+    SPECT_BUSY_STATUS QueryBusy();
     bool WaitNotBusy();
     bool Exchange(const std::string& text);
     bool Query(const std::string& text, std::string& line);

@@ -15,7 +15,8 @@ import enum
 import os
 
 __all__ = ["SPECTROMETERS", "MIRRORLOCATIONS", "MIRRORPOSITIONS", "SLITLOCATIONS",
-           "MANUFACTURERS", "OperationFailed", "Spectrograph", "open_port", "close_port", "load"]
+           "MANUFACTURERS", "SPECT_PARAMETERS", "SPECT_OPERATIONS", "SPECT_ERRORS",
+           "SPECT_BUSY_STATUS", "SPECT_PORT_STATES", "SPECT_STATUS_BITS", "SPECT_AVAIL_KINDS", "OperationFailed", "Spectrograph", "open_port", "close_port", "load"]
 
 
 class SPECTROMETERS(enum.IntEnum):
@@ -52,6 +53,167 @@ class MANUFACTURERS(enum.IntEnum):
     MNFCTR_ID_ISA = 1
     MNFCTR_ID_JY = 2
     NUM_MANUFACTURERS = 3
+
+
+class SPECT_PARAMETERS(enum.IntEnum):
+    SPECT_PARAM_SPECTROMETER = 1
+    SPECT_PARAM_MODEL = 2
+    SPECT_PARAM_REPORTED_11 = 11
+    SPECT_PARAM_REPORTED_12 = 12
+    SPECT_PARAM_AVAIL_26 = 26
+    SPECT_PARAM_GROOVE_DENSITY = 33
+    SPECT_PARAM_REPORTED_41 = 41
+    SPECT_PARAM_REPORTED_42 = 42
+    SPECT_PARAM_SPEED_COUNT = 43
+    SPECT_PARAM_SPEEDS = 44
+    SPECT_PARAM_SPEED_LOWER = 45
+    SPECT_PARAM_SPEED_UPPER = 46
+    SPECT_PARAM_STEPS_PER_NM = 48
+    SPECT_PARAM_REPORTED_61 = 61
+    SPECT_PARAM_SLIT_SPEED_COUNT = 62
+    SPECT_PARAM_SLIT_SPEEDS = 63
+    SPECT_PARAM_SLIT_SPEED_LOWER = 64
+    SPECT_PARAM_SLIT_SPEED_UPPER = 65
+    SPECT_PARAM_SLIT_STEPS_PER_MM = 66
+    SPECT_PARAM_REPORTED_76 = 76
+    SPECT_PARAM_REPORTED_77 = 77
+    SPECT_PARAM_REPORTED_78 = 78
+    SPECT_PARAM_REPORTED_79 = 79
+    SPECT_PARAM_REPORTED_80 = 80
+    SPECT_PARAM_FLAG_82 = 82
+    SPECT_PARAM_FLAG_83 = 83
+    SPECT_PARAM_REPORTED_84 = 84
+    SPECT_PARAM_REPORTED_85 = 85
+    SPECT_PARAM_WAVELENGTH_DECIMALS = 86
+    SPECT_PARAM_GRATINGS_PER_SET = 105
+    SPECT_PARAM_MODEL_CONSTANT_1 = 106
+    SPECT_PARAM_MODEL_CONSTANT_2 = 107
+    SPECT_PARAM_MODEL_CONSTANT_3 = 108
+    SPECT_PARAM_REPORTED_109 = 109
+    SPECT_PARAM_REFERENCE_GROOVES = 111
+    SPECT_PARAM_GROOVES = 112
+    SPECT_PARAM_GRATING_LABEL = 113
+    SPECT_PARAM_DEFAULT_STEPS_PER_NM = 114
+    SPECT_PARAM_REPORTED_115 = 115
+    SPECT_PARAM_REPORTED_116 = 116
+    SPECT_PARAM_REPORTED_117 = 117
+    SPECT_PARAM_REPORTED_118 = 118
+    SPECT_PARAM_WAVELENGTH_STEP_LIMIT = 119
+    SPECT_PARAM_DEFAULT_SLIT_STEPS_PER_MM = 120
+    SPECT_PARAM_REPORTED_121 = 121
+    SPECT_PARAM_REPORTED_122 = 122
+    SPECT_PARAM_REPORTED_123 = 123
+    SPECT_PARAM_REPORTED_124 = 124
+    SPECT_PARAM_SLIT_STEP_LIMIT = 125
+    SPECT_PARAM_REPORTED_126 = 126
+    SPECT_PARAM_REPORTED_127 = 127
+    SPECT_PARAM_SLIT_WIDTH_UNIT = 128
+    SPECT_PARAM_REPORTED_129 = 129
+    SPECT_PARAM_PORT_NAME = 130
+    SPECT_PARAM_REPORTED_131 = 131
+    SPECT_PARAM_REFRESHED = 132
+    SPECT_PARAM_MANUFACTURER = 143
+    SPECT_PARAM_ROUND_VALUE = 144
+    SPECT_PARAM_GRATING_VALUE = 145
+    SPECT_PARAM_PORT_HANDLE = 146
+    SPECT_PARAM_SIMULATION_ALIAS = 147
+    SPECT_PARAM_SIMULATION = 148
+    SPECT_PARAM_REPORTED_149 = 149
+    SPECT_PARAM_NAMED_GRATING_SET = 150
+    SPECT_PARAM_GROOVE_DENSITY_READ = 151
+    SPECT_PARAM_CURRENT_GRATING = 152
+    SPECT_PARAM_GRATING_NAME = 153
+    SPECT_PARAM_WAVELENGTH = 154
+    SPECT_PARAM_UNSET_155 = 155
+    SPECT_PARAM_TEXT_156 = 156
+    SPECT_PARAM_TEXT_157 = 157
+    SPECT_PARAM_SLIT_COUNT = 158
+    SPECT_PARAM_SLIT_LOCATION = 159
+    SPECT_PARAM_SLIT_WIDTH = 160
+    SPECT_PARAM_UNSET_161 = 161
+    SPECT_PARAM_MIRROR_COUNT = 162
+    SPECT_PARAM_MIRROR_LOCATION = 163
+    SPECT_PARAM_MIRROR_POSITION = 164
+    SPECT_PARAM_TARGET_MIRROR_LOCATION = 165
+    SPECT_PARAM_TARGET_MIRROR_POSITION = 166
+    SPECT_PARAM_ENUM_VALUE = 167
+    SPECT_PARAM_TARGET_WAVELENGTH = 168
+    SPECT_PARAM_GRATING = 169
+    SPECT_PARAM_TARGET_SLIT_LOCATION = 170
+    SPECT_PARAM_TARGET_SLIT_WIDTH = 171
+    SPECT_PARAM_BUSY_STATUS = 172
+    SPECT_PARAM_ERROR_CODE = 173
+    SPECT_PARAM_GRATING_SET = 174
+    SPECT_PARAM_STORED_176 = 176
+    SPECT_PARAM_UNSET_177 = 177
+    SPECT_PARAM_CONSTANT_187 = 187
+    SPECT_PARAM_CONSTANT_192 = 192
+    SPECT_PARAM_CONSTANT_193 = 193
+    SPECT_PARAM_CONSTANT_194 = 194
+    SPECT_PARAM_CONSTANT_195 = 195
+    SPECT_PARAM_SPEED_UNITS = 198
+    SPECT_PARAM_SPEED_NAMES = 199
+    SPECT_PARAM_SLIT_SPEED_UNIT = 200
+    SPECT_PARAM_SLIT_SPEED_NAME = 201
+    SPECT_PARAM_STEPS_PER_NM_UNIT = 204
+    SPECT_PARAM_STEPS_PER_MM_UNIT = 205
+    SPECT_PARAM_AVAIL_207 = 207
+    SPECT_PARAM_CONSTANT_208 = 208
+    SPECT_PARAM_STORED_210 = 210
+    SPECT_PARAM_DRIVER_VERSION = 221
+    SPECT_PARAM_DRIVER_VERSION_2 = 222
+
+
+class SPECT_OPERATIONS(enum.IntEnum):
+    SPECT_OP_MOVE_TO_WAVELENGTH = 0
+    SPECT_OP_MOVE_SLIT = 1
+    SPECT_OP_SET_MIRROR = 2
+    SPECT_OP_REINITIALIZE = 3
+    SPECT_OP_INITIALIZE = 4
+    SPECT_OP_ROUND_VALUE = 5
+    SPECT_OP_READ_POSITION = 8
+    SPECT_OP_REFRESH_ALL = 9
+    SPECT_OP_FIND_SLITS = 10
+    SPECT_OP_READ_BUSY_STATUS = 11
+    SPECT_OP_SELECT_GRATING = 12
+    SPECT_OP_SEND_L = 18
+    SPECT_OP_SET_SPEEDS = 24
+    SPECT_OP_NO_ACTION = 25
+    SPECT_OP_READ_SPEEDS = 26
+    SPECT_OP_READ_SLIT_SPEED = 27
+
+
+class SPECT_ERRORS(enum.IntEnum):
+    SPECT_ERR_NONE = 0
+    SPECT_ERR_FAILED = 11
+
+
+class SPECT_BUSY_STATUS(enum.IntEnum):
+    SPECT_BUSY_HELD = -3
+    SPECT_BUSY_ERROR = -2
+    SPECT_BUSY_BUSY = -1
+    SPECT_BUSY_NOT_VALID = 0
+    SPECT_BUSY_READY = 1
+
+
+class SPECT_PORT_STATES(enum.IntEnum):
+    SPECT_STATE_COMPLETION_PENDING = 1568
+    SPECT_STATE_RELEASED = 2679
+    SPECT_STATE_ERROR_SIGNAL = 2680
+    SPECT_STATE_HELD = 2681
+
+
+class SPECT_STATUS_BITS(enum.IntEnum):
+    SPECT_STATUS_DONE = 0x01
+    SPECT_STATUS_ERROR = 0x02
+    SPECT_STATUS_REPLY_WAITING = 0x80
+
+
+class SPECT_AVAIL_KINDS(enum.IntEnum):
+    SPECT_KIND_INTEGER = 1
+    SPECT_KIND_REAL = 4
+    SPECT_KIND_ENUMERATED = 9
+    SPECT_KIND_SPECIAL = 11
 
 
 class OperationFailed(RuntimeError):
@@ -129,8 +291,8 @@ class Spectrograph:
         self.handle = self._lib.SPECT_CreateSpectrograph(int(model))
         if not self.handle:
             raise MemoryError("the driver could not create an instance")
-        self.set_ulong(146, port)
-        self.set_ulong(148, 1 if simulate else 0)
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_PORT_HANDLE, port)
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_SIMULATION, 1 if simulate else 0)
 
     def close(self):
         if self.handle:
@@ -174,45 +336,48 @@ class Spectrograph:
         """Runs an operation; raises OperationFailed when the driver reports error code 11."""
         if not self._lib.SPECT_Process(self.handle, operation):
             raise ValueError(f"unknown operation {operation}")
-        if self.get_ulong(173) == 11:
-            raise OperationFailed(f"operation {operation} failed (error code 11)")
+        if self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_ERROR_CODE) == SPECT_ERRORS.SPECT_ERR_FAILED:
+            raise OperationFailed(f"operation {operation} failed (error code {int(SPECT_ERRORS.SPECT_ERR_FAILED)})")
 
     def initialize(self):
         """Start-up handshake, then the gratings, position and speeds, then the slits."""
-        for operation in (4, 9, 10):
+        for operation in (SPECT_OPERATIONS.SPECT_OP_INITIALIZE, SPECT_OPERATIONS.SPECT_OP_REFRESH_ALL,
+                          SPECT_OPERATIONS.SPECT_OP_FIND_SLITS):
             self.process(operation)
 
     def move_to(self, nanometres):
-        self.set_double(168, nanometres)
-        self.process(0)
+        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_WAVELENGTH, nanometres)
+        self.process(SPECT_OPERATIONS.SPECT_OP_MOVE_TO_WAVELENGTH)
 
     def select_grating(self, number):
         """Selects grating `number` (1-based)."""
-        self.set_ulong(169, number - 1)
-        self.process(12)
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_GRATING, number - 1)
+        self.process(SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING)
 
     def move_slit(self, location, millimetres):
-        self.set_ulong(170, int(location))
-        self.set_double(171, millimetres)
-        self.process(1)
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_LOCATION, int(location))
+        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_WIDTH, millimetres)
+        self.process(SPECT_OPERATIONS.SPECT_OP_MOVE_SLIT)
 
     def set_mirror(self, location, position):
-        self.set_ulong(165, int(location))
-        self.set_ulong(166, int(position))
-        self.process(2)
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_LOCATION, int(location))
+        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_POSITION, int(position))
+        self.process(SPECT_OPERATIONS.SPECT_OP_SET_MIRROR)
 
     def position(self):
         """Reads the grating, wavelength and slit widths: a dict."""
-        self.process(8)
+        self.process(SPECT_OPERATIONS.SPECT_OP_READ_POSITION)
         slits = {}
-        for i in range(self.get_ulong(158)):
-            slits[SLITLOCATIONS(self.get_ulong(159, i))] = self.get_double(160, i)
+        for i in range(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_SLIT_COUNT)):
+            location = SLITLOCATIONS(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_SLIT_LOCATION, i))
+            slits[location] = self.get_double(SPECT_PARAMETERS.SPECT_PARAM_SLIT_WIDTH, i)
         try:
-            grating = self.get_ulong(152)
+            grating = self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_CURRENT_GRATING)
         except ValueError:
             grating = None
-        return {"grating": grating, "wavelength": self.get_double(154), "slits": slits}
+        return {"grating": grating, "wavelength": self.get_double(SPECT_PARAMETERS.SPECT_PARAM_WAVELENGTH), "slits": slits}
 
     def busy(self):
-        self.process(11)
-        return self.get_ulong(172, signed=True)
+        """The busy query's result, a SPECT_BUSY_STATUS value."""
+        self.process(SPECT_OPERATIONS.SPECT_OP_READ_BUSY_STATUS)
+        return SPECT_BUSY_STATUS(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_BUSY_STATUS, signed=True))

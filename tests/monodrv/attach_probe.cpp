@@ -21,9 +21,9 @@ int main(int argc, char** argv) {
         dlsym(lib, "SPECT_DestroySpectrograph"));
     SPECT_HANDLE h = create(TRIAX_320);
     uint32_t error = 0, speeds = 0;
-    process(h, 0);
-    get(h, 173, &error, 0);
-    get(h, 43, &speeds, 0);
+    process(h, SPECT_OP_MOVE_TO_WAVELENGTH);
+    get(h, SPECT_PARAM_ERROR_CODE, &error, 0);
+    get(h, SPECT_PARAM_SPEED_COUNT, &speeds, 0);
     std::printf("process 0: error %u; parameter 43 = %u\n", error, speeds);
     destroy(h);
     dlclose(lib);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -130,6 +131,78 @@ TEST(Integration, FaultsFailWithinBounds) {
     RunResult r = RunCommand(Ctl(busy.Port(), "triax320", "goto 500"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("failed"), std::string::npos);
+}
+
+// The monodrv-ctl examples of the README's Monodrv section, each run against the emulator of
+// every model (the example's port and model replaced).
+TEST(Integration, ReadmeExamplesOnEveryModel) {
+    std::ifstream readme(README_FILE);
+    std::vector<std::string> examples;
+    bool in_section = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0) in_section = line == "## Monodrv";
+        const std::string prefix = "build/bin/monodrv-ctl --port ";
+        if (!in_section || line.rfind(prefix, 0) != 0) continue;
+        std::string ops = line.substr(line.find("--model "));
+        ops = ops.substr(ops.find(' ', 8) + 1);
+        examples.push_back(ops.substr(0, ops.find('#')));
+    }
+    ASSERT_GE(examples.size(), 4u);
+    for (const char* model : {"270m", "spex232", "triax180", "triax190", "triax320"}) {
+        for (const std::string& ops : examples) {
+            Emulator emulator(std::string("--model ") + model);
+            ASSERT_FALSE(emulator.Port().empty());
+            RunResult r = RunCommand(Ctl(emulator.Port(), model, ops));
+            EXPECT_EQ(r.status, 0) << model << " " << ops << "\n" << r.output;
+        }
+    }
+}
+
+// Bad words exit 2, naming the word, before the port is opened: the emulator sees no byte.
+TEST(Integration, BadInputExitsTwoWithoutAByteSent) {
+    const std::string received =
+        (fs::temp_directory_path() / ("received" + std::to_string(getpid()))).string();
+    const struct {
+        const char* args;
+        const char* named;
+    } cases[] = {
+        {"goto abc", "'abc'"},
+        {"goto 50O", "'50O'"},
+        {"goto inf", "'inf'"},
+        {"goto nan", "'nan'"},
+        {"goto ''", "''"},
+        {"goto 1e300", "'1e300'"},
+        {"slit 0 1,5", "'1,5'"},
+        {"slit 4 0.5", "'4'"},
+        {"grating 0", "'0'"},
+        {"grating 2x", "'2x'"},
+        {"mirror 1 3", "'3'"},
+        {"set-speeds 1,2", "'1,2'"},
+        {"set-speeds 1,2,3,4", "'1,2,3,4'"},
+        {"goto", "goto needs"},
+        {"position fly", "'fly'"},
+        {"--bogus position", "--bogus"},
+        {"--baud 0x10 position", "0x10"},
+    };
+    {
+        Emulator emulator("--model triax320 --received '" + received + "'");
+        ASSERT_FALSE(emulator.Port().empty());
+        for (const auto& c : cases) {
+            RunResult r = RunCommand(Ctl(emulator.Port(), "triax320", c.args));
+            EXPECT_EQ(r.status, 2) << c.args << "\n" << r.output;
+            EXPECT_NE(r.output.find(c.named), std::string::npos) << c.args << "\n" << r.output;
+        }
+    }
+    std::ifstream count(received);
+    std::string bytes;
+    count >> bytes;
+    EXPECT_EQ(bytes, "0");
+    fs::remove(received);
+    RunResult version = RunCommand(std::string(MONODRV_CTL) + " --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output.rfind("monodrv-ctl ", 0), 0u) << version.output;
+    RunResult emulator_usage = RunCommand(std::string(EMULATOR) + " --fault late=soon");
+    EXPECT_EQ(emulator_usage.status, 2) << emulator_usage.output;
 }
 
 // Simulation answers from built-in values without a port.

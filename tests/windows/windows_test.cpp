@@ -59,16 +59,18 @@ void TestExports(Driver& d) {
     SPECT_HANDLE h = create(TRIAX_320);
     CHECK(h != nullptr);
     SpectAvailInfo info;
-    CHECK(avail(nullptr, 1, &info) && info.count == 5 && info.kind == 9);
-    CHECK(!avail(nullptr, 2, &info) && info.count == 0);
+    CHECK(avail(nullptr, SPECT_PARAM_SPECTROMETER, &info) && info.count == 5 && info.kind == 9);
+    CHECK(!avail(nullptr, SPECT_PARAM_MODEL, &info) && info.count == 0);
     uint32_t u = 0;
-    CHECK(get_u(nullptr, 221, &u, 0) && u == 2050801);
-    CHECK(get_u(h, 86, &u, 0) && u == 3);
-    CHECK(set_u(h, 43, 70000, 0) && get_u(h, 43, &u, 0) && u == 4464);
-    CHECK(set_u(h, 148, 255, 0) && get_u(h, 148, &u, 0) && u == 0xFFFFFFFFu);
-    CHECK(enum_p(h, 112, 8, &u) && u == 3600);
+    CHECK(get_u(nullptr, SPECT_PARAM_DRIVER_VERSION, &u, 0) && u == 2050801);
+    CHECK(get_u(h, SPECT_PARAM_WAVELENGTH_DECIMALS, &u, 0) && u == 3);
+    CHECK(set_u(h, SPECT_PARAM_SPEED_COUNT, 70000, 0) && get_u(h, SPECT_PARAM_SPEED_COUNT, &u, 0) &&
+          u == 4464);
+    CHECK(set_u(h, SPECT_PARAM_SIMULATION, 255, 0) && get_u(h, SPECT_PARAM_SIMULATION, &u, 0) &&
+          u == 0xFFFFFFFFu);
+    CHECK(enum_p(h, SPECT_PARAM_GROOVES, 8, &u) && u == 3600);
     double x = 0;
-    CHECK(get_d(h, 44, &x, 1) && x == 4000);
+    CHECK(get_d(h, SPECT_PARAM_SPEEDS, &x, 1) && x == 4000);
     char text[32] = {};
     const struct {
         uint32_t id;
@@ -80,10 +82,10 @@ void TestExports(Driver& d) {
         CHECK(ok == (s.text ? 1 : 0));
         if (s.text) CHECK(std::strcmp(text, s.text) == 0);
     }
-    CHECK(enum_s(h, 1, 3, text, 20) && std::strcmp(text, "TRIAX 320") == 0);
-    CHECK(get_s(h, 199, text, 20, 2) && std::strcmp(text, "Ramp Time") == 0);
-    CHECK(!get_s(h, 200, text, 20, 1));
-    CHECK(process(h, 25) == 1 && !process(h, 7));
+    CHECK(enum_s(h, SPECT_PARAM_SPECTROMETER, 3, text, 20) && std::strcmp(text, "TRIAX 320") == 0);
+    CHECK(get_s(h, SPECT_PARAM_SPEED_NAMES, text, 20, 2) && std::strcmp(text, "Ramp Time") == 0);
+    CHECK(!get_s(h, SPECT_PARAM_SLIT_SPEED_UNIT, text, 20, 1));
+    CHECK(process(h, SPECT_OP_NO_ACTION) == 1 && !process(h, 7));
     CHECK(destroy(h) == 1 && destroy(nullptr) == 0);
 }
 
@@ -167,9 +169,11 @@ void TestHost(Driver& d) {
     auto get_u = d.Get<decltype(&SPECT_GetULongParam)>("SPECT_GetULongParam");
     SPECT_HANDLE h = create(SPEX_270M);
     uint32_t error = 0, busy = 0;
-    CHECK(process(h, 11) == 1 && get_u(h, 173, &error, 0) && error == 0);
-    CHECK(get_u(h, 172, &busy, 0) && busy == 1);
-    CHECK(process(h, 0) == 1 && get_u(h, 173, &error, 0) && error == 11);
+    CHECK(process(h, SPECT_OP_READ_BUSY_STATUS) == 1 &&
+          get_u(h, SPECT_PARAM_ERROR_CODE, &error, 0) && error == 0);
+    CHECK(get_u(h, SPECT_PARAM_BUSY_STATUS, &busy, 0) && busy == 1);
+    CHECK(process(h, SPECT_OP_MOVE_TO_WAVELENGTH) == 1 &&
+          get_u(h, SPECT_PARAM_ERROR_CODE, &error, 0) && error == 11);
     FreeLibrary(telx);
 }
 

@@ -74,10 +74,10 @@ TEST(Exports, CreateDestroyAndNullHandles) {
     SPECT_HANDLE h = Lib().Create(TRIAX_320);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(Lib().Destroy(h), 1);
-    EXPECT_EQ(Lib().Process(nullptr, 25), 0);
+    EXPECT_EQ(Lib().Process(nullptr, SPECT_OP_NO_ACTION), 0);
     uint32_t u = 0;
-    EXPECT_EQ(Lib().GetULong(nullptr, 2, &u, 0), 0);
-    EXPECT_EQ(Lib().GetULong(nullptr, 2, nullptr, 0), 0);
+    EXPECT_EQ(Lib().GetULong(nullptr, SPECT_PARAM_MODEL, &u, 0), 0);
+    EXPECT_EQ(Lib().GetULong(nullptr, SPECT_PARAM_MODEL, nullptr, 0), 0);
 }
 
 TEST(Exports, FallbackAnswersWithNullAndLiveHandles) {
@@ -89,9 +89,15 @@ TEST(Exports, FallbackAnswersWithNullAndLiveHandles) {
             int16_t index;
             unsigned char ok;
             uint32_t value;
-        } ulongs[] = {{143, 0, 1, 0}, {143, 1, 1, 1},       {143, 2, 1, 1},
-                      {143, 3, 1, 1}, {143, 4, 1, 0},       {143, 9, 1, 0},
-                      {187, 0, 1, 2}, {221, 0, 1, 2050801}, {222, 0, 1, 2050801}};
+        } ulongs[] = {{SPECT_PARAM_MANUFACTURER, 0, 1, 0},
+                      {SPECT_PARAM_MANUFACTURER, 1, 1, 1},
+                      {SPECT_PARAM_MANUFACTURER, 2, 1, 1},
+                      {SPECT_PARAM_MANUFACTURER, 3, 1, 1},
+                      {SPECT_PARAM_MANUFACTURER, 4, 1, 0},
+                      {SPECT_PARAM_MANUFACTURER, 9, 1, 0},
+                      {SPECT_PARAM_CONSTANT_187, 0, 1, 2},
+                      {SPECT_PARAM_DRIVER_VERSION, 0, 1, 2050801},
+                      {SPECT_PARAM_DRIVER_VERSION_2, 0, 1, 2050801}};
         for (const auto& c : ulongs) {
             EXPECT_EQ(Lib().GetULong(h, c.param, &u, c.index), c.ok) << c.param;
             EXPECT_EQ(u, c.value) << c.param << "/" << c.index;
@@ -100,14 +106,14 @@ TEST(Exports, FallbackAnswersWithNullAndLiveHandles) {
         EXPECT_EQ(Lib().GetULong(h, 9999, &u, 0), 0);
         EXPECT_EQ(u, 99u);  // outputs untouched
         EXPECT_EQ(Lib().SetDbl(h, 0, 1.5, 0), 1);
-        EXPECT_EQ(Lib().SetDbl(h, 1, 1.5, 0), 0);
+        EXPECT_EQ(Lib().SetDbl(h, SPECT_PARAM_SPECTROMETER, 1.5, 0), 0);
         EXPECT_EQ(Lib().SetULong(h, 0, 1, 0), 1);
         EXPECT_EQ(Lib().SetStr(h, 0, "x", 0), 1);
-        EXPECT_EQ(Lib().SetStr(h, 130, "x", 0), 0);
+        EXPECT_EQ(Lib().SetStr(h, SPECT_PARAM_PORT_NAME, "x", 0), 0);
         double d = 0;
         EXPECT_EQ(Lib().GetDbl(h, 0, &d, 0), 1);
         char text[20];
-        EXPECT_EQ(Lib().GetStr(h, 221, text, 20, 0), 1);
+        EXPECT_EQ(Lib().GetStr(h, SPECT_PARAM_DRIVER_VERSION, text, 20, 0), 1);
         EXPECT_STREQ(text, "2.5.8.1");
     }
 }
@@ -141,7 +147,7 @@ TEST(Exports, AvailabilityRecordsByteForByte) {
         expected.value2 = c.v2;
         EXPECT_EQ(Bytes(info), Bytes(expected)) << c.param;
     }
-    EXPECT_EQ(Lib().IsAvail(live.h, 1, nullptr), 0);
+    EXPECT_EQ(Lib().IsAvail(live.h, SPECT_PARAM_SPECTROMETER, nullptr), 0);
 }
 
 TEST(Exports, EnumerationListsAndTexts) {
@@ -151,8 +157,10 @@ TEST(Exports, EnumerationListsAndTexts) {
         uint32_t param, index;
         unsigned char ok;
         uint32_t value;
-    } lists[] = {{112, 8, 1, 3600}, {112, 9, 0, 3600}, {163, 0, 1, 1}, {1, 4, 1, 4},
-                 {159, 3, 1, 3},    {164, 1, 1, 2},    {143, 0, 0, 2}, {1, 5, 0, 2}};
+    } lists[] = {{SPECT_PARAM_GROOVES, 8, 1, 3600},      {SPECT_PARAM_GROOVES, 9, 0, 3600},
+                 {SPECT_PARAM_MIRROR_LOCATION, 0, 1, 1}, {SPECT_PARAM_SPECTROMETER, 4, 1, 4},
+                 {SPECT_PARAM_SLIT_LOCATION, 3, 1, 3},   {SPECT_PARAM_MIRROR_POSITION, 1, 1, 2},
+                 {SPECT_PARAM_MANUFACTURER, 0, 0, 2},    {SPECT_PARAM_SPECTROMETER, 5, 0, 2}};
     for (const auto& c : lists) {
         EXPECT_EQ(Lib().GetEnum(live.h, c.param, c.index, &v), c.ok) << c.param;
         if (c.ok) {
@@ -163,10 +171,17 @@ TEST(Exports, EnumerationListsAndTexts) {
         uint32_t param, value;
         const char* text;  // null: fails
     } texts[] = {
-        {1, 3, "TRIAX 320"},       {1, 0, "270M"},    {1, 4, "Spex232 Retrofit"},
-        {112, 1200, "1200"},       {163, 0, nullptr}, {163, 2, "Exit"},
-        {164, 1, "Front (Axial)"}, {143, 2, "JY"},    {159, 3, "Side (Lateral) Exit"},
-        {2, 0, nullptr},           {1, 5, nullptr},
+        {SPECT_PARAM_SPECTROMETER, 3, "TRIAX 320"},
+        {SPECT_PARAM_SPECTROMETER, 0, "270M"},
+        {SPECT_PARAM_SPECTROMETER, 4, "Spex232 Retrofit"},
+        {SPECT_PARAM_GROOVES, 1200, "1200"},
+        {SPECT_PARAM_MIRROR_LOCATION, 0, nullptr},
+        {SPECT_PARAM_MIRROR_LOCATION, 2, "Exit"},
+        {SPECT_PARAM_MIRROR_POSITION, 1, "Front (Axial)"},
+        {SPECT_PARAM_MANUFACTURER, 2, "JY"},
+        {SPECT_PARAM_SLIT_LOCATION, 3, "Side (Lateral) Exit"},
+        {SPECT_PARAM_MODEL, 0, nullptr},
+        {SPECT_PARAM_SPECTROMETER, 5, nullptr},
     };
     for (const auto& c : texts) {
         char buffer[30] = {};
@@ -180,9 +195,9 @@ TEST(Exports, EnumerationListsAndTexts) {
     }
     // Parameter 112 is a bounded copy: a text filling the buffer is not terminated.
     char small[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_EQ(Lib().GetEnumString(live.h, 112, 1200, small, 4), 1);
+    EXPECT_EQ(Lib().GetEnumString(live.h, SPECT_PARAM_GROOVES, 1200, small, 4), 1);
     EXPECT_EQ(std::string(small, 4), "1200");
-    EXPECT_EQ(Lib().GetEnumString(live.h, 112, 1200, small, 0), 0);
+    EXPECT_EQ(Lib().GetEnumString(live.h, SPECT_PARAM_GROOVES, 1200, small, 0), 0);
 }
 
 TEST(Exports, PerModelDefaults) {
@@ -203,27 +218,27 @@ TEST(Exports, PerModelDefaults) {
         Instance i(c.model);
         uint32_t u = 0;
         double d = 0;
-        ASSERT_EQ(Lib().GetULong(i.h, 2, &u, 0), 1);
+        ASSERT_EQ(Lib().GetULong(i.h, SPECT_PARAM_MODEL, &u, 0), 1);
         EXPECT_EQ(u, static_cast<uint32_t>(c.model));
-        Lib().GetULong(i.h, 86, &u, 0);
+        Lib().GetULong(i.h, SPECT_PARAM_WAVELENGTH_DECIMALS, &u, 0);
         EXPECT_EQ(u, c.decimals);
-        Lib().GetULong(i.h, 119, &u, 0);
+        Lib().GetULong(i.h, SPECT_PARAM_WAVELENGTH_STEP_LIMIT, &u, 0);
         EXPECT_EQ(u, c.limit);
-        Lib().GetULong(i.h, 105, &u, 0);
+        Lib().GetULong(i.h, SPECT_PARAM_GRATINGS_PER_SET, &u, 0);
         EXPECT_EQ(u, c.gratings);
-        Lib().GetDbl(i.h, 106, &d, 0);
+        Lib().GetDbl(i.h, SPECT_PARAM_MODEL_CONSTANT_1, &d, 0);
         EXPECT_EQ(d, c.c106);
-        Lib().GetDbl(i.h, 114, &d, 0);
+        Lib().GetDbl(i.h, SPECT_PARAM_DEFAULT_STEPS_PER_NM, &d, 0);
         EXPECT_EQ(d, c.steps);
         for (int16_t k = 0; k < 3; ++k) {
-            ASSERT_EQ(Lib().GetDbl(i.h, 44, &d, k), 1);
+            ASSERT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_SPEEDS, &d, k), 1);
             EXPECT_EQ(d, c.speeds[k]);
         }
-        EXPECT_EQ(Lib().GetDbl(i.h, 44, &d, 3), 0);
-        EXPECT_EQ(Lib().GetULong(i.h, 152, &u, 0), c.grating_known ? 1 : 0);
-        Lib().GetDbl(i.h, 154, &d, 0);
+        EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_SPEEDS, &d, 3), 0);
+        EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_CURRENT_GRATING, &u, 0), c.grating_known ? 1 : 0);
+        Lib().GetDbl(i.h, SPECT_PARAM_WAVELENGTH, &d, 0);
         EXPECT_EQ(d, -DBL_MAX);
-        Lib().GetULong(i.h, 158, &u, 0);
+        Lib().GetULong(i.h, SPECT_PARAM_SLIT_COUNT, &u, 0);
         EXPECT_EQ(u, 4u);
     }
 }
@@ -234,21 +249,26 @@ TEST(Exports, StorageWidthsAndSignExtension) {
     const struct {
         uint32_t param, set, read;
     } cases[] = {
-        {43, 70000, 4464},           {148, 255, 0xFFFFFFFFu},       {147, 1, 1},   {82, 0, 0},
-        {174, 0x18000, 0xFFFF8000u}, {146, 0xDEADBEEF, 0xDEADBEEF}, {173, 11, 11},
+        {SPECT_PARAM_SPEED_COUNT, 70000, 4464},
+        {SPECT_PARAM_SIMULATION, 255, 0xFFFFFFFFu},
+        {SPECT_PARAM_SIMULATION_ALIAS, 1, 1},
+        {SPECT_PARAM_FLAG_82, 0, 0},
+        {SPECT_PARAM_GRATING_SET, 0x18000, 0xFFFF8000u},
+        {SPECT_PARAM_PORT_HANDLE, 0xDEADBEEF, 0xDEADBEEF},
+        {SPECT_PARAM_ERROR_CODE, 11, 11},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(Lib().SetULong(i.h, c.param, c.set, 0), 1) << c.param;
         ASSERT_EQ(Lib().GetULong(i.h, c.param, &u, 0), 1);
         EXPECT_EQ(u, c.read) << c.param;
     }
-    Lib().GetULong(i.h, 148, &u, 0);
+    Lib().GetULong(i.h, SPECT_PARAM_SIMULATION, &u, 0);
     EXPECT_EQ(u, 1u);  // 147 and 148 share the flag
-    Lib().GetULong(i.h, 83, &u, 0);
+    Lib().GetULong(i.h, SPECT_PARAM_FLAG_83, &u, 0);
     EXPECT_EQ(u, 0u);
-    EXPECT_EQ(Lib().SetULong(i.h, 86, 5, 0), 0);  // read-only
-    EXPECT_EQ(Lib().SetULong(i.h, 192, 5, 0), 0);
-    Lib().GetULong(i.h, 208, &u, 0);
+    EXPECT_EQ(Lib().SetULong(i.h, SPECT_PARAM_WAVELENGTH_DECIMALS, 5, 0), 0);  // read-only
+    EXPECT_EQ(Lib().SetULong(i.h, SPECT_PARAM_CONSTANT_192, 5, 0), 0);
+    Lib().GetULong(i.h, SPECT_PARAM_CONSTANT_208, &u, 0);
     EXPECT_EQ(u, 150000u);
 }
 
@@ -256,29 +276,30 @@ TEST(Exports, IndexedTablesAndGratingSets) {
     Instance i(TRIAX_320);
     uint32_t u = 0;
     double d = 0;
-    EXPECT_EQ(Lib().GetULong(i.h, 145, &u, 2), 1);
-    EXPECT_EQ(Lib().GetULong(i.h, 145, &u, 3), 0);
-    EXPECT_EQ(Lib().SetDbl(i.h, 33, 600.0, 1), 1);
-    EXPECT_EQ(Lib().GetDbl(i.h, 151, &d, 1), 1);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_GRATING_VALUE, &u, 2), 1);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_GRATING_VALUE, &u, 3), 0);
+    EXPECT_EQ(Lib().SetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY, 600.0, 1), 1);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY_READ, &d, 1), 1);
     EXPECT_EQ(d, 600.0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 33, &d, 1), 0);  // 33 is set-only
-    Lib().SetULong(i.h, 174, 9, 0);              // a set beyond the table: grating calls fail
-    EXPECT_EQ(Lib().GetDbl(i.h, 151, &d, 1), 0);
-    EXPECT_EQ(Lib().SetDbl(i.h, 48, 1.0, 0), 0);
-    EXPECT_EQ(Lib().GetULong(i.h, 145, &u, 0), 0);
-    Lib().SetULong(i.h, 174, 0xFFFF, 0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 151, &d, 0), 0);
-    Lib().SetULong(i.h, 174, 8, 0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 151, &d, 0), 1);
-    EXPECT_EQ(Lib().GetULong(i.h, 159, &u, 3), 1);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY, &d, 1), 0);  // 33 is set-only
+    Lib().SetULong(i.h, SPECT_PARAM_GRATING_SET, 9,
+                   0);  // a set beyond the table: grating calls fail
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY_READ, &d, 1), 0);
+    EXPECT_EQ(Lib().SetDbl(i.h, SPECT_PARAM_STEPS_PER_NM, 1.0, 0), 0);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_GRATING_VALUE, &u, 0), 0);
+    Lib().SetULong(i.h, SPECT_PARAM_GRATING_SET, 0xFFFF, 0);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY_READ, &d, 0), 0);
+    Lib().SetULong(i.h, SPECT_PARAM_GRATING_SET, 8, 0);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_GROOVE_DENSITY_READ, &d, 0), 1);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_SLIT_LOCATION, &u, 3), 1);
     EXPECT_EQ(static_cast<int32_t>(u), -1);
-    EXPECT_EQ(Lib().GetULong(i.h, 159, &u, 4), 0);
-    EXPECT_EQ(Lib().GetULong(i.h, 163, &u, 1), 1);
-    EXPECT_EQ(Lib().GetULong(i.h, 164, &u, 2), 0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 160, &d, -1), 0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 63, &d, 0), 1);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_SLIT_LOCATION, &u, 4), 0);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_MIRROR_LOCATION, &u, 1), 1);
+    EXPECT_EQ(Lib().GetULong(i.h, SPECT_PARAM_MIRROR_POSITION, &u, 2), 0);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_SLIT_WIDTH, &d, -1), 0);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_SLIT_SPEEDS, &d, 0), 1);
     EXPECT_EQ(d, 10000.0);
-    EXPECT_EQ(Lib().GetDbl(i.h, 46, &d, 2), 1);
+    EXPECT_EQ(Lib().GetDbl(i.h, SPECT_PARAM_SPEED_UPPER, &d, 2), 1);
     EXPECT_EQ(d, 65535.0);
 }
 
@@ -306,18 +327,18 @@ TEST(Exports, TextOutputsRespectSizes) {
     // Small buffers: nothing is written past `size`.
     char small[6];
     std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(Lib().GetStr(i.h, 113, small, 4, 0), 1);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_GRATING_LABEL, small, 4, 0), 1);
     EXPECT_EQ(std::string(small, 6), "Gratxx");
     std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(Lib().GetStr(i.h, 130, small, 4, 0), 1);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_PORT_NAME, small, 4, 0), 1);
     EXPECT_EQ(std::string(small, 6), "COM2xx");  // fills the buffer: not terminated
     std::memset(small, 'x', sizeof small);
-    EXPECT_EQ(Lib().GetStr(i.h, 199, small, 4, 0), 1);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_SPEED_NAMES, small, 4, 0), 1);
     EXPECT_EQ(std::string(small, 6), std::string("Min\0xx", 6));
-    EXPECT_EQ(Lib().GetStr(i.h, 113, small, 0, 0), 0);
-    EXPECT_EQ(Lib().GetStr(i.h, 113, small, -5, 0), 0);
-    EXPECT_EQ(Lib().GetStr(i.h, 113, nullptr, 10, 0), 0);
-    EXPECT_EQ(Lib().SetStr(i.h, 130, nullptr, 0), 0);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_GRATING_LABEL, small, 0, 0), 0);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_GRATING_LABEL, small, -5, 0), 0);
+    EXPECT_EQ(Lib().GetStr(i.h, SPECT_PARAM_GRATING_LABEL, nullptr, 10, 0), 0);
+    EXPECT_EQ(Lib().SetStr(i.h, SPECT_PARAM_PORT_NAME, nullptr, 0), 0);
 }
 
 TEST(Exports, StringResources) {
@@ -343,18 +364,18 @@ TEST(Exports, ProcessOperationTable) {
     Instance i(TRIAX_320);
     uint32_t u = 0;
     EXPECT_EQ(Lib().Process(i.h, 6), 0);  // unknown operation
-    Lib().GetULong(i.h, 173, &u, 0);
+    Lib().GetULong(i.h, SPECT_PARAM_ERROR_CODE, &u, 0);
     EXPECT_EQ(u, 0u);
-    EXPECT_EQ(Lib().Process(i.h, 25), 1);
-    Lib().GetULong(i.h, 173, &u, 0);
+    EXPECT_EQ(Lib().Process(i.h, SPECT_OP_NO_ACTION), 1);
+    Lib().GetULong(i.h, SPECT_PARAM_ERROR_CODE, &u, 0);
     EXPECT_EQ(u, 0u);
     const std::pair<double, double> rounding[] = {
         {500.12345, 500.123}, {500.1235, 500.124}, {-1.0006, -1.001}, {0.0, 0.0}};
     for (const auto& [in, out] : rounding) {
-        Lib().SetDbl(i.h, 144, in, 0);
-        EXPECT_EQ(Lib().Process(i.h, 5), 1);
+        Lib().SetDbl(i.h, SPECT_PARAM_ROUND_VALUE, in, 0);
+        EXPECT_EQ(Lib().Process(i.h, SPECT_OP_ROUND_VALUE), 1);
         double d = 0;
-        Lib().GetDbl(i.h, 144, &d, 0);
+        Lib().GetDbl(i.h, SPECT_PARAM_ROUND_VALUE, &d, 0);
         EXPECT_DOUBLE_EQ(d, out) << in;
     }
 }

@@ -2,7 +2,9 @@
 // the parameters stored.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 
 #include "monodrv/api/spectrograph.h"
 #include "monodrv/control/protocol.h"
@@ -59,7 +61,7 @@ class Driver : public ::testing::Test {
     }
     std::int32_t Run(MonodrvSpectrograph& s, std::uint32_t op) {
         EXPECT_TRUE(s.Process(op));
-        return s.State().Int(173);
+        return s.State().Int(SPECT_PARAM_ERROR_CODE);
     }
     Protocol P() { return Protocol(port, clock); }
 };
@@ -98,7 +100,12 @@ TEST_F(Driver, ReadLineCharacterAndBlock) {
     port.blocks.push_back("1000,4000,250");
     EXPECT_TRUE(P().ReadLine(line));
     EXPECT_EQ(line, "1000,4000,250");
-    EXPECT_FALSE(P().ReadLine(line));
+    port.blocks.push_back(std::string(300, '9'));  // a block is read at most 250 bytes at once
+    EXPECT_TRUE(P().ReadLine(line));
+    EXPECT_EQ(line.size(), 250u);
+    const std::uint32_t start = clock.now;
+    EXPECT_FALSE(P().ReadLine(line));  // no block announced within the I/O time-out
+    EXPECT_EQ(clock.now - start, kIoTimeout + kPollInterval);
     port.kind = 3;
     EXPECT_FALSE(P().ReadLine(line));
 }
@@ -156,6 +163,7 @@ TEST_F(Driver, WaitNotBusyPollsUntilReadyOrTimesOut) {
     };
     EXPECT_TRUE(P().WaitNotBusy());
     EXPECT_EQ(queries, 5);
+    EXPECT_EQ(clock.now - 1000, 4 * kBusyPollInterval);  // one pause after each busy answer
     port.respond = [](const std::string&) -> std::string { return "oq"; };
     std::uint32_t start = clock.now;
     EXPECT_FALSE(P().WaitNotBusy());
@@ -169,15 +177,17 @@ TEST_F(Driver, HandshakePaths) {
         bool answers_star;  // "*" after O2000
         bool ok;
         std::vector<std::string> sent;
+        std::uint32_t elapsed;  // on the fake clock; replies are immediate
     } cases[] = {
-        {"F", true, true, {" "}},
-        {"B", true, true, {" ", "O2000"}},
-        {"B", false, false, {" ", "O2000"}},
-        {"*", true, true, {" ", "\xF7", "O2000"}},
-        {"?", true, false, {" ", "\xF8", "\xDE"}},
-        {"", true, false, {" ", "\xF8", "\xDE"}},
+        {"F", true, true, {" "}, 0},
+        {"B", true, true, {" ", "O2000"}, 0},
+        {"B", false, false, {" ", "O2000"}, 0},
+        {"*", true, true, {" ", "\xF7", "O2000"}, 1000},  // the start pause
+        {"?", true, false, {" ", "\xF8", "\xDE"}, 0},
+        {"", true, false, {" ", "\xF8", "\xDE"}, 2010},  // one reply byte times out
     };
     for (const auto& c : cases) {
+        const std::uint32_t start = clock.now;
         port.sent.clear();
         port.incoming.clear();
         port.respond = [c](const std::string& unit) -> std::string {
@@ -188,6 +198,11 @@ TEST_F(Driver, HandshakePaths) {
         };
         EXPECT_EQ(P().Initialize(), c.ok) << c.first;
         EXPECT_EQ(port.sent, c.sent) << c.first;
+        EXPECT_EQ(clock.now - start, c.elapsed) << c.first;
+        const bool starts = std::find(c.sent.begin(), c.sent.end(), "O2000") != c.sent.end();
+        EXPECT_EQ(port.raw_sent.find(std::string("O2000\0", 6)) != std::string::npos, starts)
+            << c.first;  // the start command ends with a zero byte
+        port.raw_sent.clear();
         EXPECT_EQ(port.user_data, kStateReleased);
     }
     port.user_data = kStateHeld;
@@ -195,9 +210,9 @@ TEST_F(Driver, HandshakePaths) {
     port.sent.clear();
     EXPECT_FALSE(P().Initialize());  // writes 2679 first, then fails
     MonodrvSpectrograph sim(TRIAX_320);
-    sim.SetULongParam(148, 1, 0);
+    sim.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);
     port.sent.clear();
-    EXPECT_EQ(Run(sim, 4), kNoError);
+    EXPECT_EQ(Run(sim, SPECT_OP_INITIALIZE), SPECT_ERR_NONE);
     EXPECT_TRUE(port.sent.empty());
 }
 
@@ -205,36 +220,40 @@ TEST_F(Driver, MoveToWavelengthCommands) {
     Answer({{"H0", "o100\r"}});
     MonodrvSpectrograph triax(TRIAX_320);
     triax.State().gratings[0][1].grooves = 600;
-    triax.SetULongParam(169, 1, 0);
-    triax.SetDblParam(168, 500, 0);
-    EXPECT_EQ(Run(triax, 0), kNoError);
+    triax.SetULongParam(SPECT_PARAM_GRATING, 1, 0);
+    triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 500, 0);
+    EXPECT_EQ(Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "Z61,0,250.000");
+    EXPECT_EQ(port.raw_sent.substr(port.raw_sent.size() - 14), "Z61,0,250.000\r");
     triax.State().gratings[0][1].grooves = 1200;
-    triax.SetDblParam(168, 50.5, 0);
-    Run(triax, 0);
+    triax.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 50.5, 0);
+    Run(triax, SPECT_OP_MOVE_TO_WAVELENGTH);
     EXPECT_EQ(port.sent.back(), "Z61,0, 50.500");  // seven characters wide
 
     MonodrvSpectrograph m270(SPEX_270M);
     m270.State().gratings[0][0].steps_per_nm = 32;
     const std::pair<double, std::string> cases[] = {{500.25, "F0,15908"}, {-20, "F0,-420"}};
     for (const auto& [nm, command] : cases) {
-        m270.SetDblParam(168, nm, 0);
-        EXPECT_EQ(Run(m270, 0), kNoError);
+        m270.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, nm, 0);
+        EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
         EXPECT_EQ(port.sent.back(), command);
     }
     Answer({{"H0", "o99999999999\r"}});  // a position that overflows 32 bits
-    EXPECT_EQ(Run(m270, 0), kFailed);
+    EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED);
     Answer({}, "oq");  // never stops being busy
-    EXPECT_EQ(Run(m270, 0), kFailed);
+    EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED);
 }
 
 TEST_F(Driver, SlitMirrorGratingSpeeds) {
     Answer({{"j0,0", "o40\r"}, {"C0", "o1000,40000,250\r"}, {"h0,0", "o9000\r"}});
     MonodrvSpectrograph s(SPEX_270M);
-    s.SetDblParam(66, 157.48, 0);
-    s.SetDblParam(171, 0.5, 0);
-    EXPECT_EQ(Run(s, 1), kNoError);
+    s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, 157.48, 0);
+    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, 0.5, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "k0,0,38");  // 78 - 40
+    s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, -1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_NONE);
+    EXPECT_EQ(port.sent.back(), "k0,0,-48");  // -157 clamped to the lowest step -8, minus 40
     const struct {
         std::int32_t location, position;
         const char* command;  // null: fails, nothing sent
@@ -242,45 +261,47 @@ TEST_F(Driver, SlitMirrorGratingSpeeds) {
                    {2, 1, "f0"}, {3, 1, nullptr}, {1, 0, nullptr}};
     for (const auto& m : mirrors) {
         port.sent.clear();
-        s.SetULongParam(165, static_cast<std::uint32_t>(m.location), 0);
-        s.SetULongParam(166, static_cast<std::uint32_t>(m.position), 0);
-        EXPECT_EQ(Run(s, 2), m.command ? kNoError : kFailed);
+        s.SetULongParam(SPECT_PARAM_TARGET_MIRROR_LOCATION, static_cast<std::uint32_t>(m.location),
+                        0);
+        s.SetULongParam(SPECT_PARAM_TARGET_MIRROR_POSITION, static_cast<std::uint32_t>(m.position),
+                        0);
+        EXPECT_EQ(Run(s, SPECT_OP_SET_MIRROR), m.command ? SPECT_ERR_NONE : SPECT_ERR_FAILED);
         if (m.command)
             EXPECT_EQ(port.sent.back(), m.command);
         else
             EXPECT_TRUE(port.sent.empty());
     }
-    s.SetULongParam(169, 2, 0);
+    s.SetULongParam(SPECT_PARAM_GRATING, 2, 0);
     port.sent.clear();
-    EXPECT_EQ(Run(s, 12), kFailed);  // no "b0"/"a0" for grating 2
+    EXPECT_EQ(Run(s, SPECT_OP_SELECT_GRATING), SPECT_ERR_FAILED);  // no "b0"/"a0" for grating 2
     EXPECT_EQ(port.sent, std::vector<std::string>{"E"});
-    s.SetULongParam(169, 1, 0);
-    EXPECT_EQ(Run(s, 12), kNoError);
+    s.SetULongParam(SPECT_PARAM_GRATING, 1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_SELECT_GRATING), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "a0");
-    s.SetDblParam(44, 50, 0);
-    s.SetDblParam(44, 90000, 1);
-    s.SetDblParam(44, 70000, 2);
-    EXPECT_EQ(Run(s, 24), kNoError);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 50, 0);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 90000, 1);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, 70000, 2);
+    EXPECT_EQ(Run(s, SPECT_OP_SET_SPEEDS), SPECT_ERR_NONE);
     EXPECT_EQ(port.sent.back(), "B0,100,80000,65535");
-    s.SetDblParam(44, -5, 0);
-    Run(s, 24);
+    s.SetDblParam(SPECT_PARAM_SPEEDS, -5, 0);
+    Run(s, SPECT_OP_SET_SPEEDS);
     EXPECT_EQ(port.sent.back(), "B0,80000,80000,65535");  // negative counts as above the bound
-    EXPECT_EQ(Run(s, 26), kNoError);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SPEEDS), SPECT_ERR_NONE);
     double d = 0;
-    s.GetDblParam(44, &d, 1);
+    s.GetDblParam(SPECT_PARAM_SPEEDS, &d, 1);
     EXPECT_EQ(d, 40000);
-    EXPECT_EQ(Run(s, 27), kNoError);
-    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SLIT_SPEED), SPECT_ERR_NONE);
+    s.GetDblParam(SPECT_PARAM_SLIT_SPEEDS, &d, 0);
     EXPECT_EQ(d, 9000);
     Answer({{"C0", "o1,2\r"}, {"h0,0", "ox\r"}});
-    EXPECT_EQ(Run(s, 26), kFailed);
-    s.GetDblParam(44, &d, 2);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SPEEDS), SPECT_ERR_FAILED);
+    s.GetDblParam(SPECT_PARAM_SPEEDS, &d, 2);
     EXPECT_EQ(d, 65535);
-    EXPECT_EQ(Run(s, 27), kFailed);
-    s.GetDblParam(63, &d, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_READ_SLIT_SPEED), SPECT_ERR_FAILED);
+    s.GetDblParam(SPECT_PARAM_SLIT_SPEEDS, &d, 0);
     EXPECT_EQ(d, 10000);
-    s.SetULongParam(148, 1, 0);
-    EXPECT_EQ(Run(s, 24), kFailed);  // fails in simulation
+    s.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);
+    EXPECT_EQ(Run(s, SPECT_OP_SET_SPEEDS), SPECT_ERR_FAILED);  // fails in simulation
 }
 
 TEST_F(Driver, SlitReadsRound) {
@@ -289,16 +310,16 @@ TEST_F(Driver, SlitReadsRound) {
     for (const auto& [reply, width] : cases) {
         Answer({{"j0,0", reply}, {"j0,1", "b"}, {"j0,2", "o157\r"}, {"j0,3", "o1,2\r"}});
         MonodrvSpectrograph s(TRIAX_320);
-        EXPECT_EQ(Run(s, 10), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_FIND_SLITS), SPECT_ERR_NONE);
         std::uint32_t count = 0, location = 0;
-        s.GetULongParam(158, &count, 0);
+        s.GetULongParam(SPECT_PARAM_SLIT_COUNT, &count, 0);
         ASSERT_EQ(count, 2u);
         double w = 0;
-        s.GetDblParam(160, &w, 0);
+        s.GetDblParam(SPECT_PARAM_SLIT_WIDTH, &w, 0);
         EXPECT_DOUBLE_EQ(w, width) << reply;
-        s.GetULongParam(159, &location, 1);
+        s.GetULongParam(SPECT_PARAM_SLIT_LOCATION, &location, 1);
         EXPECT_EQ(location, 2u);
-        s.GetDblParam(160, &w, 1);
+        s.GetDblParam(SPECT_PARAM_SLIT_WIDTH, &w, 1);
         EXPECT_DOUBLE_EQ(w, 1.0);
     }
 }
@@ -312,15 +333,15 @@ TEST_F(Driver, ReinitializeCompletesOnBothInterfaceKinds) {
         port.kind = kind;
         port.status = 0;
         MonodrvSpectrograph s(TRIAX_320);
-        EXPECT_EQ(Run(s, 3), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_REINITIALIZE), SPECT_ERR_NONE);
         EXPECT_EQ(port.user_data, kStateCompletionPending);
-        EXPECT_EQ(Run(s, 11), kNoError);
+        EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
         std::uint32_t busy = 0;
-        s.GetULongParam(172, &busy, 0);
+        s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &busy, 0);
         EXPECT_EQ(static_cast<std::int32_t>(busy), -1);
         clock.now += 400;  // the re-initialisation is done
-        EXPECT_EQ(Run(s, 11), kNoError);
-        s.GetULongParam(172, &busy, 0);
+        EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
+        s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &busy, 0);
         EXPECT_EQ(busy, 1u) << kind;
         EXPECT_EQ(port.user_data, kStateReleased);
         port.model = nullptr;
@@ -331,19 +352,146 @@ TEST_F(Driver, OperationsWithoutPortLibraryFail) {
     SetPortLinkFactory([](std::uint32_t) -> std::unique_ptr<PortLink> { return nullptr; });
     MonodrvSpectrograph s(TRIAX_320);
     for (std::uint32_t op : {0u, 1u, 2u, 3u, 4u, 8u, 11u, 12u, 18u, 24u, 26u, 27u})
-        EXPECT_EQ(Run(s, op), kFailed) << op;
-    EXPECT_EQ(Run(s, 10), kNoError);  // finds nothing, succeeds
-    EXPECT_EQ(Run(s, 5), kNoError);
-    s.SetULongParam(148, 1, 0);  // simulation answers without a port
+        EXPECT_EQ(Run(s, op), SPECT_ERR_FAILED) << op;
+    EXPECT_EQ(Run(s, SPECT_OP_FIND_SLITS), SPECT_ERR_NONE);  // finds nothing, succeeds
+    EXPECT_EQ(Run(s, SPECT_OP_ROUND_VALUE), SPECT_ERR_NONE);
+    s.SetULongParam(SPECT_PARAM_SIMULATION, 1, 0);  // simulation answers without a port
     for (std::uint32_t op : {0u, 3u, 4u, 8u, 12u, 18u, 26u, 27u})
-        EXPECT_EQ(Run(s, op), kNoError) << op;
+        EXPECT_EQ(Run(s, op), SPECT_ERR_NONE) << op;
     double d = 1;
-    s.GetDblParam(154, &d, 0);
+    s.GetDblParam(SPECT_PARAM_WAVELENGTH, &d, 0);
     EXPECT_EQ(d, 0.0);
-    EXPECT_EQ(Run(s, 1), kFailed);  // no simulation branch
-    EXPECT_EQ(Run(s, 11), kFailed);
+    EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED);  // no simulation branch
+    EXPECT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_FAILED);
     EXPECT_FALSE(s.Process(7));
-    EXPECT_EQ(s.State().Int(173), kNoError);
+    EXPECT_EQ(s.State().Int(SPECT_PARAM_ERROR_CODE), SPECT_ERR_NONE);
+}
+
+// A grating that cannot be addressed, or whose groove density or steps per nanometre is unknown,
+// and a target that is not a finite 32-bit step count: the move fails without a byte sent.
+TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
+    Answer({{"H0", "o100\r"}});
+    const struct {
+        const char* what;
+        SPECTROMETERS model;
+        std::int32_t set, grating;
+        double grooves, steps_per_nm, target;
+    } cases[] = {
+        {"fresh TRIAX, density 0", TRIAX_320, 0, 0, 0, 0, 500},
+        {"grating set 9", TRIAX_320, 9, 0, 600, 16.7, 500},
+        {"grating set -1", TRIAX_190, -1, 0, 600, 16.7, 500},
+        {"grating beyond the set", TRIAX_180, 0, 3, 600, 16.7, 500},
+        {"negative density", TRIAX_320, 0, 0, -600, 16.7, 500},
+        {"NaN target", TRIAX_320, 0, 0, 600, 16.7, std::nan("")},
+        {"value beyond 32 bits", TRIAX_320, 0, 0, 1200, 16.7, 1e9},
+        {"fresh 270M, steps 0", SPEX_270M, 0, 0, 0, 0, 500},
+        {"270M, grating set 9", SPEX_270M, 9, 0, 1200, 32, 500},
+        {"270M, infinite target", SPEX232_RETRO, 0, 0, 1200, 32, HUGE_VAL},
+        {"270M, steps beyond 32 bits", SPEX_270M, 0, 0, 1200, 32, 1e9},
+    };
+    for (const auto& c : cases) {
+        MonodrvSpectrograph s(c.model);
+        if (c.set >= 0 && c.set < kGratingSets)
+            for (Grating& g : s.State().gratings[c.set])
+                g = Grating{c.grooves, 0, {}, c.steps_per_nm};
+        s.SetULongParam(SPECT_PARAM_GRATING_SET, static_cast<std::uint32_t>(c.set), 0);
+        s.SetULongParam(SPECT_PARAM_GRATING, static_cast<std::uint32_t>(c.grating), 0);
+        s.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, c.target, 0);
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED) << c.what;
+        EXPECT_TRUE(port.sent.empty()) << c.what;
+    }
+    // The slit move likewise refuses a width that is not a number, or unknown steps per mm.
+    const std::pair<double, double> slits[] = {{157.48, std::nan("")}, {0, 0.5}, {-157.48, 0.5}};
+    for (const auto& [steps_per_mm, width] : slits) {
+        MonodrvSpectrograph s(SPEX_270M);
+        s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, steps_per_mm, 0);
+        s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, width, 0);
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED) << steps_per_mm;
+        EXPECT_TRUE(port.sent.empty()) << steps_per_mm;
+    }
+}
+
+// Reading the position: the grating read asks only controllers with the grating commands, a
+// reply must be a usable grating number, and the wavelength is not asked for with an unknown
+// groove density.
+TEST_F(Driver, ReadPositionGratingReplies) {
+    const struct {
+        const char* what;
+        SPECTROMETERS model;
+        const char* grating_reply;
+        double grooves;
+        std::int32_t error;
+        std::vector<std::string> sent;  // after the busy queries ("E") are removed
+    } cases[] = {
+        {"270M after re-initialising", SPEX_270M, "o9\r", 1200, SPECT_ERR_NONE, {"A", "H0"}},
+        {"Spex232 after re-initialising", SPEX232_RETRO, "o9\r", 1200, SPECT_ERR_NONE, {"A", "H0"}},
+        {"TRIAX", TRIAX_320, "o1\r", 1200, SPECT_ERR_NONE, {"A", "Z452,0,0,0", "Z62,0"}},
+        {"largest 32-bit reply",
+         TRIAX_320,
+         "o2147483647\r",
+         1200,
+         SPECT_ERR_FAILED,
+         {"A", "Z452,0,0,0"}},
+        {"negative reply", TRIAX_320, "o-1\r", 1200, SPECT_ERR_FAILED, {"A", "Z452,0,0,0"}},
+        {"density unknown", TRIAX_320, "o1\r", 0, SPECT_ERR_FAILED, {"A", "Z452,0,0,0"}},
+    };
+    for (const auto& c : cases) {
+        Answer({{"H0", "o3200\r"}, {"Z452,0,0,0", c.grating_reply}, {"Z62,0", "o500.000\r"}});
+        MonodrvSpectrograph s(c.model);
+        for (Grating& g : s.State().gratings[0])
+            g = Grating{c.grooves, 0, {}, 32};
+        EXPECT_EQ(Run(s, SPECT_OP_REINITIALIZE), SPECT_ERR_NONE) << c.what;
+        port.sent.clear();
+        EXPECT_EQ(Run(s, SPECT_OP_READ_POSITION), c.error) << c.what;
+        std::vector<std::string> sent;
+        for (const std::string& unit : port.sent)
+            if (unit != "E") sent.push_back(unit);
+        EXPECT_EQ(sent, std::vector<std::string>(c.sent.begin() + 1, c.sent.end())) << c.what;
+        std::uint32_t grating = 0;
+        EXPECT_TRUE(s.GetULongParam(SPECT_PARAM_CURRENT_GRATING, &grating, 0));
+        if (c.error == SPECT_ERR_FAILED && c.grooves != 0) {
+            EXPECT_EQ(grating, 1u) << c.what;  // a rejected reply changes nothing
+        }
+    }
+}
+
+// Rounding of parameter 144 to the model's decimals, and the gratings a refresh names.
+TEST_F(Driver, RoundValueAndRefreshAll) {
+    const struct {
+        SPECTROMETERS model;
+        double value, rounded;
+    } rounding[] = {{SPEX_270M, 1.23456789, 1.2346},
+                    {TRIAX_320, 1.23456789, 1.235},
+                    {TRIAX_190, -2.0005, -2.001}};
+    for (const auto& c : rounding) {
+        MonodrvSpectrograph s(c.model);
+        s.SetDblParam(SPECT_PARAM_ROUND_VALUE, c.value, 0);
+        EXPECT_EQ(Run(s, SPECT_OP_ROUND_VALUE), SPECT_ERR_NONE);
+        double d = 0;
+        s.GetDblParam(SPECT_PARAM_ROUND_VALUE, &d, 0);
+        EXPECT_DOUBLE_EQ(d, c.rounded) << c.model;
+    }
+    Answer({{"Z452,0,0,0", "o1\r"}, {"Z62,0", "o500.000\r"}, {"C0", "o1,2,3\r"}, {"h0,0", "o7\r"}});
+    MonodrvSpectrograph s(TRIAX_180);
+    EXPECT_EQ(Run(s, SPECT_OP_REFRESH_ALL), SPECT_ERR_NONE);
+    std::uint32_t refreshed = 0;
+    s.GetULongParam(SPECT_PARAM_REFRESHED, &refreshed, 0);
+    EXPECT_EQ(refreshed, 1u);
+    for (std::int16_t i = 0; i < 3; ++i) {
+        char name[51] = {};
+        double grooves = 0, steps = 0;
+        s.GetStrParam(SPECT_PARAM_GRATING_NAME, name, 50, i);
+        s.GetDblParam(SPECT_PARAM_GROOVE_DENSITY_READ, &grooves, i);
+        s.GetDblParam(SPECT_PARAM_STEPS_PER_NM, &steps, i);
+        EXPECT_EQ(std::string(name), "Grating " + std::to_string(i + 1));
+        EXPECT_EQ(grooves, 1200.0);
+        EXPECT_EQ(steps, 16.7);
+    }
+    double wavelength = 0;
+    s.GetDblParam(SPECT_PARAM_WAVELENGTH, &wavelength, 0);
+    EXPECT_EQ(wavelength, 500.0);
 }
 
 TEST(ReplyParsing, IntegersAndReals) {

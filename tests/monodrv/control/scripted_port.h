@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "emulator/controller_model.h"
-#include "monodrv/control/port_link.h"
+#include "monodrv/control/protocol.h"
 
 namespace monodrv::testing {
 
@@ -24,7 +24,7 @@ class ScriptedPort : public PortLink {
   public:
     explicit ScriptedPort(FakeClock& clock) : clock_(clock) {}
 
-    std::int32_t kind = 6;
+    std::int32_t kind = kKindCharacter;
     std::uint32_t user_data = 0;
     int refuse_output = 0;          // the next n offers of a byte are not accepted
     bool stuck_sending = false;     // bytes never leave
@@ -52,20 +52,20 @@ class ScriptedPort : public PortLink {
         return 1;
     }
     void FlushBuffer(std::int32_t code) override {
-        if (code == 3) incoming.clear();
+        if (code == kFlushInput) incoming.clear();
     }
     std::int32_t GetUIParam(std::int32_t code) override {
         Pump();
         switch (code) {
-            case 9:
-                return status | (blocks.empty() ? 0 : 0x80);
-            case 12:
+            case kUiStatus:
+                return status | (blocks.empty() ? 0 : SPECT_STATUS_REPLY_WAITING);
+            case kUiRxWaiting:
                 return static_cast<std::int32_t>(Ready());
-            case 19:
+            case kUiTxPending:
                 return stuck_sending ? 1 : 0;
-            case 21:
+            case kUiKind:
                 return kind;
-            case 26:
+            case kUiStatusValid:
                 return status_valid;
             default:
                 return 0;
@@ -134,7 +134,7 @@ class ScriptedPort : public PortLink {
             else if (out.kind == emulator::Output::Completion && kind == 6)
                 Queue("o");
             else if (out.kind == emulator::Output::Completion)
-                status = 0x01;
+                status = SPECT_STATUS_DONE;
             else
                 status = static_cast<std::uint8_t>(out.data[0]);
         }

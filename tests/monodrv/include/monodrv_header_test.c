@@ -25,18 +25,21 @@ int main(void) {
     double d = 0;
     char text[32];
     check(h != NULL, "create");
-    check(SPECT_IsAvail(h, 1, &info) && info.count == 5 && info.kind == 9, "IsAvail 1");
-    check(SPECT_SetULongParam(h, 43, 7, 0) == 1, "SetULongParam");
-    check(SPECT_GetULongParam(h, 43, &u, 0) && u == 7, "GetULongParam");
-    check(SPECT_SetDblParam(h, 168, 500.0, 0) == 1, "SetDblParam");
-    check(SPECT_GetDblParam(h, 168, &d, 0) && d == 500.0, "GetDblParam");
-    check(SPECT_SetStrParam(h, 130, "COM1", 0) == 0, "SetStrParam");
-    check(SPECT_GetStrParam(h, 130, text, sizeof text, 0) && strcmp(text, "COM2") == 0,
+    check(SPECT_IsAvail(h, SPECT_PARAM_SPECTROMETER, &info) && info.count == 5 && info.kind == 9,
+          "IsAvail 1");
+    check(SPECT_SetULongParam(h, SPECT_PARAM_SPEED_COUNT, 7, 0) == 1, "SetULongParam");
+    check(SPECT_GetULongParam(h, SPECT_PARAM_SPEED_COUNT, &u, 0) && u == 7, "GetULongParam");
+    check(SPECT_SetDblParam(h, SPECT_PARAM_TARGET_WAVELENGTH, 500.0, 0) == 1, "SetDblParam");
+    check(SPECT_GetDblParam(h, SPECT_PARAM_TARGET_WAVELENGTH, &d, 0) && d == 500.0, "GetDblParam");
+    check(SPECT_SetStrParam(h, SPECT_PARAM_PORT_NAME, "COM1", 0) == 0, "SetStrParam");
+    check(SPECT_GetStrParam(h, SPECT_PARAM_PORT_NAME, text, sizeof text, 0) &&
+              strcmp(text, "COM2") == 0,
           "GetStrParam");
-    check(SPECT_GetEnumParam(h, 112, 8, &u) && u == 3600, "GetEnumParam");
-    check(SPECT_GetEnumString(h, 1, TRIAX_320, text, sizeof text) && strcmp(text, "TRIAX 320") == 0,
+    check(SPECT_GetEnumParam(h, SPECT_PARAM_GROOVES, 8, &u) && u == 3600, "GetEnumParam");
+    check(SPECT_GetEnumString(h, SPECT_PARAM_SPECTROMETER, TRIAX_320, text, sizeof text) &&
+              strcmp(text, "TRIAX 320") == 0,
           "GetEnumString");
-    check(SPECT_Process(h, 25) == 1, "Process");
+    check(SPECT_Process(h, SPECT_OP_NO_ACTION) == 1, "Process");
     check(SPECT_GetResource(136, text, sizeof text) && strcmp(text, "Steps/nm") == 0,
           "GetResource");
     check(SPECT_DestroySpectrograph(h) == 1, "destroy");

@@ -1,11 +1,27 @@
 """The Python module driving the emulator over a pseudo-terminal."""
 import os
+import re
 import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.environ["MONODRV_PYTHON"])
 import monodrv  # noqa: E402
+
+
+class HeaderNamesTest(unittest.TestCase):
+    """Every enumeration of monodrv.h has a Python twin with the same names and values."""
+
+    def test_python_names_equal_the_header(self):
+        with open(os.environ["MONODRV_HEADER"]) as f:
+            header = f.read()
+        blocks = re.findall(r"typedef enum (\w+) \{(.*?)\} \1;", header, re.S)
+        self.assertGreaterEqual(len(blocks), 12)
+        for name, body in blocks:
+            body = re.sub(r"/\*.*?\*/", "", body, flags=re.S)
+            expected = {n: int(v, 0) for n, v in re.findall(r"(\w+) = (-?\w+)", body)}
+            python = {m.name: int(m.value) for m in getattr(monodrv, name)}
+            self.assertEqual(python, expected, name)
 
 
 class EmulatorTest(unittest.TestCase):
@@ -30,7 +46,8 @@ class EmulatorTest(unittest.TestCase):
             self.assertEqual(position["wavelength"], 500.0)
             self.assertEqual(position["grating"], 2)
             self.assertEqual(position["slits"][monodrv.SLITLOCATIONS.SLIT_LOC_FR_ENTR], 5.0)
-            self.assertEqual(s.enum_text(1, monodrv.SPECTROMETERS.TRIAX_320), "TRIAX 320")
+            self.assertEqual(s.enum_text(monodrv.SPECT_PARAMETERS.SPECT_PARAM_SPECTROMETER,
+                                         monodrv.SPECTROMETERS.TRIAX_320), "TRIAX 320")
             self.assertEqual(int(monodrv.MIRRORLOCATIONS.MIR_LOC_EXIT), 2)
             with self.assertRaises(monodrv.OperationFailed):
                 s.set_mirror(3, 1)  # not a mirror location: error code 11
