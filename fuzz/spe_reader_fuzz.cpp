@@ -1,5 +1,5 @@
-// Fuzz target: any bytes as an SPE file must open or fail cleanly, and every frame of a file
-// that opens must read without touching memory outside the frame.
+// Fuzz target: any bytes as an SPE file must open or fail cleanly, and every frame (and every
+// region of it) of a file that opens must read without touching memory outside the frame.
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (spe.ok()) {
         fits::Frame frame;
         const auto& info = spe.value()->Info();
-        for (std::int64_t k = 0; k < info.frames && k < 64; ++k)
+        for (std::int64_t k = 0; k < info.frames && k < 64; ++k) {
             (void)spe.value()->ReadFrame(k, frame);
+            for (std::size_t r = 0; r < info.regions.size() && r < 16; ++r)
+                (void)spe.value()->ReadRegion(k, r, frame);
+        }
     }
     std::remove(path.c_str());
     return 0;

@@ -44,6 +44,8 @@ class Document : public fits::DataDocument {
     Status PutFrame(std::int64_t n, const fits::Frame& frame) override;
     Status Finalize() override;
     Status Close() override;
+    fits::DocumentMetadata GetMetadata() override;
+    Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
 
     DocumentState& State() { return *state_; }
 
@@ -120,6 +122,16 @@ Status Document::Refresh() {
 Status Document::GetFrame(std::int64_t n, fits::Frame& frame) {
     if (!state_->file) return Status::Error("no data file is open");
     return state_->file->ReadFrame(n - 1, frame);
+}
+
+fits::DocumentMetadata Document::GetMetadata() {
+    return state_->file ? state_->file->Info().metadata : fits::DocumentMetadata{};
+}
+
+Status Document::GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) {
+    if (!state_->file) return Status::Error("no data file is open");
+    if (region < 1) return Status::Error("region " + std::to_string(region) + " does not exist");
+    return state_->file->ReadRegion(n - 1, static_cast<std::size_t>(region - 1), frame);
 }
 
 Status Document::PutFrame(std::int64_t n, const fits::Frame& frame) {

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "orlix/spe_metadata.h"
+
 namespace orlix {
 
 static_assert(std::endian::native == std::endian::little,
@@ -190,6 +192,7 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
     char date[10];
     std::memcpy(date, header + kDate, sizeof date);
     info.date.assign(date, strnlen(date, sizeof date));
+    info.metadata = ReadHeaderMetadata(header, info.columns, info.rows);
     return Status::Ok();
 }
 
@@ -217,7 +220,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     info.path = path;
     if (Status s = ParseHeader(path, header, info); !s) return s;
 
-    const std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
+    std::int64_t frame_bytes = info.columns * info.rows * DatatypeSize(info.datatype);
     std::int64_t data_end = size;
     info.frame_stride = frame_bytes;
     info.regions = {Region{0, info.columns, info.rows}};
@@ -232,6 +235,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
         if (!SeekTo(file, data_end) || std::fread(xml.data(), 1, xml.size(), file) != xml.size())
             return Fail(path, "cannot read the XML footer: " + SystemReason());
         if (Status s = ApplyXmlFooter(xml, info); !s) return Fail(path, s.message());
+        frame_bytes = info.FrameDataBytes();
     }
     const std::int64_t data_bytes = data_end - kHeaderSize;
     const std::int64_t whole =
@@ -326,9 +330,45 @@ Status SpeFile::CheckFrame(std::int64_t index) const {
     return Status::Ok();
 }
 
+bool SpeInfo::RegionsDiffer() const {
+    for (const Region& region : regions)
+        if (region.width != regions.front().width) return true;
+    return false;
+}
+
+std::int64_t SpeInfo::FrameDataBytes() const {
+    std::int64_t bytes = 0;
+    for (const Region& region : regions)
+        bytes =
+            std::max(bytes, region.offset + region.width * region.height * DatatypeSize(datatype));
+    return bytes;
+}
+
+Status SpeFile::ReadRegion(std::int64_t index, std::size_t region, Frame& frame) {
+    auto element = DatatypeElement(info_.datatype);
+    if (Status s = CheckFrame(index); !s) return s;
+    if (region >= info_.regions.size())
+        return Fail(info_.path, "region " + std::to_string(region + 1) + " does not exist (" +
+                                    std::to_string(info_.regions.size()) + " regions)");
+    const Region& r = info_.regions[region];
+    frame.Reshape(*element, r.width, r.height);
+    auto bytes = frame.Bytes();
+    if (!SeekTo(file_, kHeaderSize + index * info_.frame_stride + r.offset) ||
+        std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+        return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " +
+                                    (std::ferror(file_) ? SystemReason() : "file ends early"));
+    return Status::Ok();
+}
+
 Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
     auto element = DatatypeElement(info_.datatype);
     if (Status s = CheckFrame(index); !s) return s;
+    for (std::size_t k = 0; k < info_.regions.size(); ++k)
+        if (info_.regions[k].width != info_.columns)
+            return Fail(info_.path, "region " + std::to_string(k + 1) + " " +
+                                        std::to_string(info_.regions[k].width) +
+                                        " wide in a frame " + std::to_string(info_.columns) +
+                                        " wide: its regions can only be read one by one");
     frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
     auto bytes = frame.Bytes();
     const std::int64_t row_bytes = info_.columns * DatatypeSize(info_.datatype);

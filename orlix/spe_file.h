@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fits/automation/frame.h"
+#include "fits/automation/metadata.h"
 #include "fits/automation/result.h"
 
 namespace orlix {
@@ -53,8 +54,14 @@ struct SpeInfo {
     std::int64_t frame_stride = 0;   // bytes from one frame's start to the next
     std::vector<Region> regions;
     double exposure_seconds = 0;
-    bool exposure_is_float = true;  // 2.x: the f32 at offset 10; 3.0: from the XML, a double
-    std::string date;               // "DDMonYYYY" as stored, may be empty
+    bool exposure_is_float = true;    // 2.x: the f32 at offset 10; 3.0: from the XML, a double
+    std::string date;                 // "DDMonYYYY" as stored, may be empty
+    fits::DocumentMetadata metadata;  // calibration, time, detector facts, comments
+
+    // Regions of different widths cannot be read as one frame, only one by one.
+    bool RegionsDiffer() const;
+    // Bytes of one frame's samples (all regions).
+    std::int64_t FrameDataBytes() const;
 };
 
 // Application data type code for an SPE datatype (4 for unsupported ones).
@@ -84,6 +91,8 @@ class SpeFile {
     const SpeInfo& Info() const { return info_; }
     // Frame `index` (from 0) into `frame`, whose storage is reused.
     Status ReadFrame(std::int64_t index, Frame& frame);
+    // Region `region` (from 0) of frame `index` (from 0) alone, as a frame of its own size.
+    Status ReadRegion(std::int64_t index, std::size_t region, Frame& frame);
     // Stores frame `index` (from 0); elements are converted (rounded, clamped) to the
     // file's datatype when the frame's type differs.
     Status WriteFrame(std::int64_t index, const Frame& frame);

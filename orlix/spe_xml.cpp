@@ -8,30 +8,15 @@
 
 #include "fits/automation/variant.h"
 #include "orlix/spe_file.h"
+#include "orlix/spe_metadata.h"
+#include "orlix/xml_names.h"
 
 namespace orlix {
 namespace {
 
-std::string_view LocalName(const pugi::xml_node& node) {
-    std::string_view name = node.name();
-    auto colon = name.rfind(':');
-    return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
-
-pugi::xml_node Child(const pugi::xml_node& parent, std::string_view local) {
-    for (auto child : parent.children())
-        if (child.type() == pugi::node_element && LocalName(child) == local) return child;
-    return {};
-}
-
-// The first element anywhere below `root` with this local name whose parent has `parent`.
-pugi::xml_node FindBelow(const pugi::xml_node& root, std::string_view parent,
-                         std::string_view local) {
-    return root.find_node([&](const pugi::xml_node& n) {
-        return n.type() == pugi::node_element && LocalName(n) == local &&
-               LocalName(n.parent()) == parent;
-    });
-}
+using xml::Child;
+using xml::FindBelow;
+using xml::LocalName;
 
 // A non-negative whole-number attribute; none when absent or not a number.
 std::optional<std::int64_t> Whole(const pugi::xml_node& node, const char* name) {
@@ -54,6 +39,9 @@ Status Disagree(const std::string& what) {
     return Status::Error("XML footer disagrees with the header: " + what);
 }
 
+// Regions stored one after another inside a frame of `frame_size` bytes. Their heights add
+// up to the header's rows; they may differ in width from each other (then they are read one
+// by one), but regions of one width must be as wide as the header's frame.
 Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, SpeInfo& info) {
     std::vector<Region> regions;
     std::int64_t offset = 0, height = 0;
@@ -63,11 +51,8 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
             std::string_view(block.attribute("type").value()) != "Region")
             continue;
         auto width = Whole(block, "width"), rows = Whole(block, "height");
-        if (!width || !rows || *rows == 0)
+        if (!width || !rows || *rows == 0 || *width == 0 || *width > (1 << 24) || *rows > (1 << 24))
             return Status::Error("XML footer: region without a size");
-        if (*width != info.columns)
-            return Disagree("region " + std::to_string(*width) + " wide in a frame " +
-                            std::to_string(info.columns) + " wide");
         const std::int64_t size = *width * *rows * sample;
         std::int64_t stride = Whole(block, "stride").value_or(size);
         if (stride < size) stride = size;
@@ -77,6 +62,13 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
         height += *rows;
     }
     if (regions.empty()) return Status::Ok();
+    // Regions of one width form the header's frame, so that width must be the header's.
+    bool one_width = true;
+    for (const Region& region : regions)
+        one_width = one_width && region.width == regions[0].width;
+    if (one_width && regions[0].width != info.columns)
+        return Disagree("region 1 " + std::to_string(regions[0].width) + " wide in a frame " +
+                        std::to_string(info.columns) + " wide");
     if (height != info.rows)
         return Disagree("regions " + std::to_string(height) + " rows high, header " +
                         std::to_string(info.rows));
@@ -112,13 +104,18 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
                         std::to_string(info.header_frames));
     const std::int64_t frame_size = info.columns * info.rows * DatatypeSize(info.datatype);
     auto size = Whole(frame_block, "size");
-    if (!size || *size != frame_size)
+    if (!size || *size > (std::int64_t{1} << 40))
         return Disagree("frame size " + std::to_string(size.value_or(-1)) + " bytes, header " +
                         std::to_string(frame_size));
-    auto stride = Whole(frame_block, "stride").value_or(frame_size);
-    if (stride < frame_size) return Disagree("frame stride smaller than the frame");
+    if (Status s = ApplyRegions(frame_block, *size, info); !s) return s;
+    // Regions of one width fill the header's frame exactly; regions of different widths
+    // fill the footer's frame size.
+    if (info.RegionsDiffer() ? info.FrameDataBytes() > *size : *size != frame_size)
+        return Disagree("frame size " + std::to_string(*size) + " bytes, header " +
+                        std::to_string(frame_size));
+    auto stride = Whole(frame_block, "stride").value_or(*size);
+    if (stride < *size) return Disagree("frame stride smaller than the frame");
     info.frame_stride = stride;
-    if (Status s = ApplyRegions(frame_block, frame_size, info); !s) return s;
 
     if (auto exposure = FindBelow(root, "ShutterTiming", "ExposureTime")) {
         auto ms = fits::ParseNumber(exposure.text().get());
@@ -127,6 +124,7 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
             info.exposure_is_float = false;
         }
     }
+    info.metadata = ReadFooterMetadata(root, info.regions);
     return Status::Ok();
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fits/automation/frame.h"
+#include "fits/automation/metadata.h"
 #include "fits/automation/result.h"
 #include "fits/automation/variant.h"
 
@@ -49,6 +50,15 @@ class DataDocument {
     virtual Status PutFrame(std::int64_t n, const Frame& frame) = 0;
     virtual Status Finalize() = 0;
     virtual Status Close() = 0;
+    // What the open data file records beyond its frames; empty when the application keeps
+    // nothing more (or no file is open).
+    virtual DocumentMetadata GetMetadata() { return {}; }
+    // Frame n (from 1) of region `region` (from 1) alone, for files whose regions differ in
+    // width and so cannot be read as one frame.
+    virtual Status GetRegionFrame(std::int64_t n, std::int32_t region, Frame& frame) {
+        (void)n, (void)region, (void)frame;
+        return Status::Error("the document cannot read regions of interest on their own");
+    }
 };
 
 // The current acquisition set-up, which can also run an acquisition.

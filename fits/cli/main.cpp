@@ -30,6 +30,11 @@ const char kUsage[] =
     "  --save-header FILE     also write the header alone to FILE: a FITS header block when\n"
     "                         the name contains \".fit\", otherwise text; without SPE files,\n"
     "                         the Standard header comes from the current experiment settings\n"
+    "  --metadata             add what the SPE file records: wavelength axis (WCS), DATE-OBS,\n"
+    "                         detector temperature, binning, grating, comments\n"
+    "  --bzero                unsigned 16-bit data as BITPIX 16 with BZERO 32768 (half size)\n"
+    "  --regions              regions of interest of different widths as image extensions\n"
+    "                         REGION1, REGION2, ... (such files are refused without it)\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             show this help\n"
     "\n"
@@ -37,6 +42,7 @@ const char kUsage[] =
 
 struct Options {
     fits::ConvertOptions convert;
+    fits::ScienceOptions science;
     std::string custom_header;
     std::string save_header;
     bool quiet = false;
@@ -79,6 +85,12 @@ int Parse(int argc, char** argv, Options& options) {
             if (!value(options.custom_header)) return 2;
         } else if (a == "--save-header") {
             if (!value(options.save_header)) return 2;
+        } else if (a == "--metadata") {
+            options.science.metadata = true;
+        } else if (a == "--bzero") {
+            options.science.bzero = true;
+        } else if (a == "--regions") {
+            options.science.regions = true;
         } else if (a == "-q" || a == "--quiet") {
             options.quiet = true;
         } else if (a.size() > 1 && a[0] == '-') {
@@ -87,6 +99,12 @@ int Parse(int argc, char** argv, Options& options) {
         } else {
             options.inputs.push_back(a);
         }
+    }
+    const fits::ScienceOptions& science = options.science;
+    if (!options.custom_header.empty() && (science.metadata || science.bzero || science.regions)) {
+        std::cerr << "fits-convert: --metadata, --bzero and --regions add to the Standard "
+                     "header and cannot be used with --header\n";
+        return 2;
     }
     if (options.inputs.empty() && options.save_header.empty()) {
         std::cerr << kUsage;
@@ -159,11 +177,13 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> files = Expand(options.inputs, failures);
     const bool bar = !options.quiet && isatty(STDERR_FILENO) && files.size() > 1;
-    auto report = fits::ConvertFiles(context, reporter, files, options.convert,
-                                     [&](std::size_t done, std::size_t total) {
-                                         if (bar) DrawProgress(done, total);
-                                         return true;
-                                     });
+    auto report = fits::ConvertFiles(
+        context, reporter, files, options.convert,
+        [&](std::size_t done, std::size_t total) {
+            if (bar) DrawProgress(done, total);
+            return true;
+        },
+        options.science);
     failures.insert(failures.end(), report.failures.begin(), report.failures.end());
 
     if (!options.save_header.empty()) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fits/convert/fits_extensions.h"
 #include "fits/input/header_reader.h"
 
 namespace fits {
@@ -26,7 +27,7 @@ void Record(CommandReport& report, const Result<WriteOutcome>& outcome, const st
 
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const std::vector<std::string>& paths, const ConvertOptions& options,
-                           const FileProgress& progress) {
+                           const FileProgress& progress, const ScienceOptions& science) {
     CommandReport report;
     std::unique_ptr<DataDocument> document;
     for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -35,10 +36,19 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
         if (Status opened = document->Open(path, 0, 0, 0, 0, ""); !opened) {
             report.failures.push_back(opened.message());
         } else {
-            if (options.standard) BuildStandardHeader(context, document.get(), options.addFile);
             std::string fits_path = FitsPathFor(path, options.outputDir);
-            Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter),
-                   fits_path);
+            const DocumentMetadata metadata = document->GetMetadata();
+            if (metadata.RegionsDiffer() && !(options.standard && science.regions)) {
+                report.failures.push_back(RegionsDifferMessage(path, metadata) +
+                                          (options.standard ? "" : " (Standard header only)"));
+            } else if (options.standard) {
+                BuildStandardHeader(context, document.get(), options.addFile);
+                Record(report, WriteWithOptions(context, reporter, *document, fits_path, science),
+                       fits_path);
+            } else {
+                Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter),
+                       fits_path);
+            }
             document->Close();
         }
         if (progress && !progress(i + 1, paths.size()) && i + 1 < paths.size()) {
@@ -50,7 +60,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 }
 
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
-                            const std::string& addFile) {
+                            const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
     if (standard) BuildStandardHeader(context, nullptr, addFile);
     auto experiment = context.factory.NewExperiment();
@@ -68,7 +78,12 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
         return report;
     }
     std::string fits_path = ChangeExtension(data_path, "fit");
-    Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter), fits_path);
+    if (standard)
+        Record(report, WriteWithOptions(context, reporter, *document, fits_path, science),
+               fits_path);
+    else
+        Record(report, WriteFitsFile(context.store.Text(), *document, fits_path, reporter),
+               fits_path);
     return report;
 }
 

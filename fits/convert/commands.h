@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fits/convert/fits_writer.h"
+#include "fits/convert/metadata_cards.h"
 #include "fits/convert/standard_header.h"
 
 namespace fits {
@@ -32,14 +33,16 @@ using FileProgress = std::function<bool(std::size_t, std::size_t)>;
 // The FITS path for an SPE path: ChangeExtension(path, "fit"), or that name in outputDir.
 std::string FitsPathFor(const std::string& spePath, const std::string& outputDir);
 
+// `science` adds to the Standard header; a file whose regions of interest differ in width
+// converts only with its `regions` choice and the Standard header.
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const std::vector<std::string>& paths, const ConvertOptions& options,
-                           const FileProgress& progress = {});
+                           const FileProgress& progress = {}, const ScienceOptions& science = {});
 
 // Acquires with the current experiment settings and writes the data as FITS beside the data
 // file the application made.
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
-                            const std::string& addFile);
+                            const std::string& addFile, const ScienceOptions& science = {});
 
 // Writes the header text alone: as a FITS header block when the lower-case name contains
 // ".fit", otherwise as the text with its CR LF line ends. Replaces the file only when the

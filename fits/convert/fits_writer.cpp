@@ -109,6 +109,14 @@ void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::ui
     }
 }
 
+// 16-bit elements holding unsigned values, stored as value - 32768 (BZERO 32768): the
+// unsigned value with its top bit flipped, as a signed 16-bit sample.
+void EncodeOffsetUnsigned(const std::int16_t* src, std::int64_t n, std::uint8_t* out) {
+    for (std::int64_t i = 0; i < n; ++i)
+        StoreBig(out + 2 * i,
+                 static_cast<std::int16_t>(static_cast<std::uint16_t>(src[i]) ^ 0x8000u));
+}
+
 bool IsSupportedBitpix(std::int32_t bitpix) {
     return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32;
 }
@@ -121,7 +129,7 @@ std::string SystemReason() {
 
 // A temporary file beside the target, removed unless committed by renaming it over the
 // target.
-class TempOutput {
+class TempOutput : public FitsSink {
   public:
     explicit TempOutput(const std::string& target) : target_(target) {
         std::filesystem::path t(target);
@@ -138,10 +146,10 @@ class TempOutput {
     }
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
-    std::int64_t Written() const { return written_; }
+    std::int64_t Written() const override { return written_; }
 
     // Space for n more bytes in the buffer (flushing first when needed).
-    std::uint8_t* Reserve(std::size_t n) {
+    std::uint8_t* Reserve(std::size_t n) override {
         if (used_ + n > buffer_.size()) {
             Flush();
             if (n > buffer_.size()) buffer_.resize(n);
@@ -151,7 +159,6 @@ class TempOutput {
         written_ += static_cast<std::int64_t>(n);
         return at;
     }
-    void Append(const void* data, std::size_t n) { std::memcpy(Reserve(n), data, n); }
     void AppendZeros(std::int64_t n) {
         while (n > 0) {
             auto chunk = static_cast<std::size_t>(std::min<std::int64_t>(n, kWriteBuffer));
@@ -199,6 +206,23 @@ std::string Dims(std::int64_t a, std::int64_t b) {
 }
 
 }  // namespace
+
+void FitsSink::Append(std::string_view bytes) {
+    if (!bytes.empty()) std::memcpy(Reserve(bytes.size()), bytes.data(), bytes.size());
+}
+
+void FitsSink::PadBlock() {
+    const auto n = static_cast<std::size_t>((kBlock - Written() % kBlock) % kBlock);
+    if (n > 0) std::memset(Reserve(n), 0, n);
+}
+
+bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
+    constexpr std::int32_t kUnsigned16Code = 6;
+    HeaderValues v = GetHeaderValues(headerText, kBitpix);
+    auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    return v.bitpix == 16 && bzero == 32768.0 &&
+           document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16Code;
+}
 
 HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
     HeaderValues values;
@@ -270,8 +294,11 @@ void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::i
                                clamped_);
                 break;
             case ElementType::Int16:
-                EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
-                               clamped_);
+                if (unsigned_offset_ && bitpix_ == 16)
+                    EncodeOffsetUnsigned(frame.Elements<std::int16_t>().data() + at, n, out);
+                else
+                    EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
+                                   clamped_);
                 break;
             case ElementType::Int32:
                 EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
@@ -302,7 +329,8 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
 
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress) {
+                                   const FrameProgress& progress,
+                                   const ExtensionWriter& extensions) {
     HeaderValues v = GetHeaderValues(headerText, kNaxis3 | kBitpix);
     if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0) return WriteOutcome{};
     const std::int64_t frames = *v.naxis3;
@@ -319,9 +347,10 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
     std::string block = BuildHeaderBlock(headerText);
-    out.Append(block.data(), block.size());
+    out.Append(block);
 
     FrameEncoder encoder(*v.bitpix, with_data ? *size.naxis1 : 0, with_data ? *size.naxis2 : 0);
+    encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
     const std::int64_t row_bytes = with_data ? *size.naxis1 * std::abs(*v.bitpix) / 8 : 0;
     const std::int64_t rows_per_chunk =
         row_bytes > 0
@@ -350,6 +379,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         if (progress && !progress(f, frames)) return Status::Error(path + ": cancelled");
     }
     out.AppendZeros((kBlock - out.Written() % kBlock) % kBlock);
+    if (extensions && out.ok())
+        if (Status s = extensions(out); !s) return s;
     out.Commit();
     if (!out.ok()) return Status::Error(out.error());
     if (encoder.Clamped() > 0)

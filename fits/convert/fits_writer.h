@@ -49,8 +49,11 @@ class FrameEncoder {
                     std::uint8_t* out);
     // Samples that did not fit the sample type and were clamped to the nearest value.
     std::int64_t Clamped() const { return clamped_; }
+    // With BITPIX 16, 16-bit elements hold unsigned values stored minus 32768 (BZERO 32768).
+    void SetUnsignedOffset(bool on) { unsigned_offset_ = on; }
 
   private:
+    bool unsigned_offset_ = false;
     std::int32_t bitpix_;
     std::int64_t columns_, rows_, sample_bytes_;
     bool supported_;
@@ -67,6 +70,25 @@ struct WriteOutcome {
     std::int64_t clamped = 0;  // samples clamped to the sample type
 };
 
+// Where the HDUs after the primary one go: bytes appended to the FITS file being written.
+class FitsSink {
+  public:
+    virtual ~FitsSink() = default;
+    // Space for n more bytes, to be filled by the caller before the next call.
+    virtual std::uint8_t* Reserve(std::size_t n) = 0;
+    virtual std::int64_t Written() const = 0;
+    void Append(std::string_view bytes);
+    // Zero bytes up to the next multiple of 2880.
+    void PadBlock();
+};
+
+// Writes extension HDUs (whole 2880-byte blocks) after the primary HDU.
+using ExtensionWriter = std::function<Status(FitsSink&)>;
+
+// Whether a header asks for unsigned 16-bit data of the document stored with BZERO 32768:
+// BITPIX 16, BZERO 32768 and a document of data type code 6.
+bool IsUnsignedOffset(std::string_view headerText, DataDocument& document);
+
 // Called after each frame with (frames done, frames in all); returning false cancels.
 using FrameProgress = std::function<bool(std::int64_t, std::int64_t)>;
 
@@ -75,6 +97,7 @@ using FrameProgress = std::function<bool(std::int64_t, std::int64_t)>;
 // on any failure the target stays as it was and no partial file remains.
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress = {});
+                                   const FrameProgress& progress = {},
+                                   const ExtensionWriter& extensions = {});
 
 }  // namespace fits

@@ -18,6 +18,7 @@
 #include "fits/convert/standard_header.h"
 #include "fits/input/fits_display.h"
 #include "fits/input/header_reader.h"
+#include "fits/ui/science_menu.h"
 #include "fits/ui/up_down.h"
 
 namespace fits::ui {
@@ -231,6 +232,7 @@ void frmFITS::CreateControls() {
         };
     }
     connect(optStandard, &QRadioButton::clicked, this, [this] { optStandard_Click(); });
+    AttachScienceMenu(optStandard, science_);
     connect(optCustom, &QRadioButton::clicked, this, [this] { optCustom_Click(); });
     connect(txtAddFile, &QLineEdit::textChanged, this, [this] { txtAddFile_Change(); });
     connect(updHeaderLine, &UpDown::Changed, this, [this] { updHeaderLine_Change(); });
@@ -450,11 +452,13 @@ void frmFITS::cmdConvert_Click() {
     progress.setMinimumDuration(1000);
     ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), ""};
     HeaderContext context = Context();
-    CommandReport report =
-        ConvertFiles(context, *this, paths, options, [&](std::size_t done, std::size_t) {
+    CommandReport report = ConvertFiles(
+        context, *this, paths, options,
+        [&](std::size_t done, std::size_t) {
             progress.setValue(static_cast<int>(done));
             return !progress.wasCanceled();
-        });
+        },
+        science_);
     ReportCommand("Convert SPE File(s)", report);
 }
 
@@ -462,7 +466,7 @@ void frmFITS::cmdRun_Click() {
     BusyScope busy;
     HeaderContext context = Context();
     CommandReport report =
-        RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile));
+        RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile), science_);
     ReportCommand("Run Experiment", report);
 }
 

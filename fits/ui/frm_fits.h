@@ -82,6 +82,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void EnableEditor(bool enabled);
 
     FileDialog& dlgFileName() { return *dialog_; }
+    // The choices beyond the Standard header, set from the "Standard" option's context menu.
+    const ScienceOptions& Science() const { return science_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -98,6 +100,7 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::unique_ptr<FileDialog> dialog_;
     std::string text_;
     std::vector<std::string> warnings_;
+    ScienceOptions science_;
 
     QPlainTextEdit* txtHeader = nullptr;
     QGroupBox* fraFormat = nullptr;

@@ -15,6 +15,8 @@ class MemoryDocument : public DataDocument {
     std::vector<Frame> frames;
     int fail_at_frame = 0;  // GetFrame of this number fails
     int closes = 0;
+    DocumentMetadata metadata;
+    std::vector<std::vector<Frame>> region_frames;  // [frame][region], both from 0
 
     Variant GetParam(std::int32_t number) override {
         auto it = params.find(number);
@@ -40,6 +42,15 @@ class MemoryDocument : public DataDocument {
     Status Finalize() override { return Status::Ok(); }
     Status Close() override {
         ++closes;
+        return Status::Ok();
+    }
+    DocumentMetadata GetMetadata() override { return metadata; }
+    Status GetRegionFrame(std::int64_t n, std::int32_t region, Frame& frame) override {
+        if (n < 1 || n > static_cast<std::int64_t>(region_frames.size()) || region < 1 ||
+            region > static_cast<std::int32_t>(region_frames[0].size()))
+            return Status::Error("memory: region frame unreadable");
+        frame =
+            region_frames[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(region - 1)];
         return Status::Ok();
     }
 };

@@ -53,6 +53,11 @@ TEST(FitsConvert, CommandLineCases) {
          "h.txt", ""},
         {"--header '" + dir.path() + "/none.txt' x.spe", 2, "", "no such header file"},
         {"-o '" + dir.path() + "/nowhere' x.spe", 2, "", "no such folder"},
+        {"--metadata --header '" + dir.path() + "/custom.txt' x.spe", 2, "",
+         "cannot be used with --header"},
+        {"--bzero --metadata -o '" + dir.path() + "/out2' '" +
+             Sample("polystyrene_uint16_1340x1.spe") + "'",
+         0, "out2/polystyrene_uint16_1340x1.fit", "1 of 1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

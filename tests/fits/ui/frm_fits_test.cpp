@@ -1,5 +1,6 @@
 // The converter window under QTest: real widgets found by object name, real key and mouse
 // events, files chosen through the dialog seam, the embedded acquisition application.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -277,6 +278,38 @@ class FrmFitsTest : public QObject {
         }
         QCOMPARE(GetValue(GetLine(Text(), 4)), std::string("30"));  // the last file's header
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    // The choices beyond the Standard header: off at start, on from the "Standard" option's
+    // context menu, and applied to the next conversion; the layout keeps its controls.
+    void scienceChoicesFromTheStandardContextMenu() {
+        auto* standard = W<QRadioButton>("optStandard");
+        QCOMPARE(standard->contextMenuPolicy(), Qt::ActionsContextMenu);
+        for (const char* name : {"actMetadata", "actBzero", "actRegions"}) {
+            auto* action = standard->findChild<QAction*>(name);
+            QVERIFY(action && action->isCheckable() && !action->isChecked());
+        }
+        QVERIFY(!window_->Science().metadata && !window_->Science().bzero);
+        std::filesystem::copy_file(testing_support::Sample("noise_uint16_1020x1x5.spe"),
+                                   *dir_ / "n.spe");
+        dialog_->results.push_back(*dir_ / "n.spe");
+        Click("cmdConvert");
+        QVERIFY(Text().find("CTYPE1") == std::string::npos);
+        QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("32"));
+
+        standard->findChild<QAction*>("actMetadata")->trigger();
+        standard->findChild<QAction*>("actBzero")->trigger();
+        QVERIFY(window_->Science().metadata && window_->Science().bzero);
+        QVERIFY(!window_->Science().regions);
+        dialog_->results.push_back(*dir_ / "n.spe");
+        Click("cmdConvert");
+        QVERIFY(messages_.empty());
+        QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("16"));
+        QVERIFY(Text().find("CTYPE1  = 'WAVE-TAB'") != std::string::npos);
+        QVERIFY(Text().find("DATE-OBS= '2011-03-29T07:27:32'") != std::string::npos);
+        std::string cmd =
+            "fitsverify '" + (*dir_ / "n.fit") + "' | grep -q 'found 0 warning(s) and 0 error(s)'";
+        QCOMPARE(std::system(cmd.c_str()), 0);
     }
 
     void convertCustomAndReportFailures() {

@@ -1,0 +1,50 @@
+// What a data file records beyond its frames, as the converter asks the document for it:
+// the wavelength of every stored column, the observation time, detector and spectrograph
+// facts. Everything is optional: a fact the file does not record is absent, never guessed.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fits {
+
+// One region of interest as stored: its size, binning and calibration.
+struct RegionMetadata {
+    std::int64_t width = 0;   // stored columns
+    std::int64_t height = 0;  // stored rows
+    std::optional<std::int32_t> xbinning, ybinning;
+    // Wavelength in nm of each stored column (column 0 first); empty when not calibrated.
+    std::vector<double> wavelengths;
+    // Set when the calibration is exactly linear in the column: nm at column 0 and per column.
+    std::optional<double> linear_start, linear_step;
+};
+
+struct ObservationTime {
+    std::string iso;      // "YYYY-MM-DD", "YYYY-MM-DDThh:mm:ss" or with ".sss"
+    bool utc = false;     // false: local time of an unknown zone
+    std::string comment;  // what the time is, e.g. "UTC start of acquisition"
+};
+
+struct DocumentMetadata {
+    // One entry per region of interest; one for files with a single region.
+    std::vector<RegionMetadata> regions;
+    std::optional<ObservationTime> time;
+    std::optional<double> sensor_temperature;    // deg C, a reading
+    std::optional<double> temperature_setpoint;  // deg C
+    std::optional<double> grating_grooves;       // grooves per mm
+    std::optional<double> center_wavelength;     // nm
+    std::vector<std::string> comments;           // the file's own comment lines
+    // Why something recorded could not be kept (e.g. a calibration in pixels), for a warning.
+    std::vector<std::string> notes;
+
+    // True when the regions differ in width and cannot form one image.
+    bool RegionsDiffer() const {
+        for (const RegionMetadata& r : regions)
+            if (r.width != regions.front().width) return true;
+        return false;
+    }
+};
+
+}  // namespace fits

@@ -1,0 +1,202 @@
+#include "fits/convert/fits_extensions.h"
+
+#include <cstring>
+#include <set>
+
+#include "fits/header/header_text.h"
+
+namespace fits {
+namespace {
+
+std::string Keyword(const std::string& card) {
+    return std::string(
+        TrimRight(std::string_view(card).substr(0, std::min<std::size_t>(8, card.size()))));
+}
+
+void StoreBigDouble(std::uint8_t* out, double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, 8);
+    bits = __builtin_bswap64(bits);
+    std::memcpy(out, &bits, 8);
+}
+
+// The primary header of a file whose data are all in extensions: NAXIS = 0, no NAXISn,
+// BZERO or BSCALE, and EXTEND = T.
+std::vector<std::string> DatalessPrimary(std::vector<std::string> cards) {
+    std::vector<std::string> out;
+    for (std::string& card : cards) {
+        const std::string k = Keyword(card);
+        if (k == "NAXIS") {
+            out.push_back(BuildCard("naxis", "0", VT_Integer, "the data are in the extensions"));
+            out.push_back(BuildCard("extend", "t", VT_Logical, "extensions follow"));
+        } else if ((k.size() > 5 && k.compare(0, 5, "NAXIS") == 0) || k == "BZERO" ||
+                   k == "BSCALE") {
+            continue;
+        } else {
+            out.push_back(std::move(card));
+        }
+    }
+    return out;
+}
+
+void InsertExtend(std::vector<std::string>& cards) {
+    for (const std::string& card : cards)
+        if (Keyword(card) == "EXTEND") return;
+    cards.insert(cards.begin() + static_cast<std::ptrdiff_t>(AfterArrayCards(cards)),
+                 BuildCard("extend", "t", VT_Logical, "extensions follow"));
+}
+
+// Writes each region as an image extension, then the lookup tables their axes name.
+Status WriteRegions(FitsSink& sink, DataDocument& document, const DocumentMetadata& metadata,
+                    std::int32_t bitpix, bool unsigned_offset, std::int64_t frames,
+                    bool with_axes) {
+    std::vector<std::string> tables;
+    Frame frame;
+    for (std::size_t k = 0; k < metadata.regions.size(); ++k) {
+        const RegionMetadata& region = metadata.regions[k];
+        const int index = static_cast<int>(k + 1);
+        std::vector<std::string> cards =
+            RegionExtensionCards(bitpix, unsigned_offset, region, frames, index);
+        if (with_axes) {
+            if (AppendAxisCards(cards, region, index))
+                tables.push_back(WaveTableHdu(region.wavelengths, index));
+            AppendBinningCards(cards, region);
+        }
+        sink.Append(BuildHeaderBlock(JoinCards(cards)));
+        FrameEncoder encoder(bitpix, region.width, region.height);
+        encoder.SetUnsignedOffset(unsigned_offset);
+        for (std::int64_t f = 1; f <= frames; ++f) {
+            if (Status s = document.GetRegionFrame(f, index, frame); !s) return s;
+            encoder.EncodeRows(frame, 0, region.height,
+                               sink.Reserve(static_cast<std::size_t>(encoder.FrameBytes())));
+        }
+        sink.PadBlock();
+    }
+    for (const std::string& table : tables)
+        sink.Append(table);
+    return Status::Ok();
+}
+
+}  // namespace
+
+std::string WaveTableHdu(const std::vector<double>& nm, int version) {
+    const std::string n = std::to_string(nm.size());
+    std::vector<std::string> cards = {
+        BuildCard("xtension", "BINTABLE", VT_String, "lookup table of a WAVE-TAB axis"),
+        BuildCard("bitpix", "8", VT_Integer, ""),
+        BuildCard("naxis", "2", VT_Integer, ""),
+        BuildCard("naxis1", std::to_string(8 * nm.size()), VT_Integer, "bytes per row"),
+        BuildCard("naxis2", "1", VT_Integer, "rows"),
+        BuildCard("pcount", "0", VT_Integer, ""),
+        BuildCard("gcount", "1", VT_Integer, ""),
+        BuildCard("tfields", "1", VT_Integer, ""),
+        BuildCard("ttype1", std::string(kWaveTableColumn), VT_String, "wavelength of each column"),
+        BuildCard("tform1", n + "D", VT_String, ""),
+        BuildCard("tunit1", "nm", VT_String, ""),
+        BuildCard("tdim1", "(1," + n + ")", VT_String, "one coordinate, one value per column"),
+        BuildCard("extname", std::string(kWaveTableName), VT_String, ""),
+        BuildCard("extver", std::to_string(version), VT_Integer, ""),
+    };
+    std::string hdu = BuildHeaderBlock(JoinCards(cards));
+    const std::size_t start = hdu.size();
+    hdu.resize(start + 8 * nm.size());
+    for (std::size_t i = 0; i < nm.size(); ++i)
+        StoreBigDouble(reinterpret_cast<std::uint8_t*>(hdu.data() + start + 8 * i), nm[i]);
+    hdu.resize(hdu.size() + (2880 - hdu.size() % 2880) % 2880, '\0');
+    return hdu;
+}
+
+std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned_offset,
+                                              const RegionMetadata& region, std::int64_t frames,
+                                              int index) {
+    std::vector<std::string> cards = {
+        BuildCard("xtension", "IMAGE", VT_String, "region of interest"),
+        BuildCard("bitpix", std::to_string(bitpix), VT_Integer, ""),
+        BuildCard("naxis", "3", VT_Integer, "x, y, z"),
+        BuildCard("naxis1", std::to_string(region.width), VT_Integer, "number of columns"),
+        BuildCard("naxis2", std::to_string(region.height), VT_Integer, "number of rows"),
+        BuildCard("naxis3", std::to_string(frames), VT_Integer, "number of frames"),
+        BuildCard("pcount", "0", VT_Integer, ""),
+        BuildCard("gcount", "1", VT_Integer, ""),
+    };
+    if (unsigned_offset) {
+        cards.push_back(BuildCard("bzero", "32768", VT_Integer, "stored value + 32768 = count"));
+        cards.push_back(BuildCard("bscale", "1", VT_Integer, ""));
+    }
+    cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), VT_String, ""));
+    return cards;
+}
+
+std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata& metadata) {
+    std::string widths;
+    for (const RegionMetadata& region : metadata.regions)
+        widths += (widths.empty() ? "" : ", ") + std::to_string(region.width);
+    return path + ": regions of interest of different widths (" + widths +
+           " columns); convert with --regions to write each region as its own image extension";
+}
+
+Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
+                                      DataDocument& document, const std::string& path,
+                                      const ScienceOptions& options,
+                                      const FrameProgress& progress) {
+    const DocumentMetadata metadata = document.GetMetadata();
+    const bool split = metadata.RegionsDiffer();
+    if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
+    std::vector<std::string> cards = SplitCards(context.store.Text());
+    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == 6)
+        UseUnsignedOffset(cards);
+    const std::string array_text = JoinCards(cards);
+    const bool unsigned_offset = IsUnsignedOffset(array_text, document);
+    if (options.metadata)
+        for (const std::string& note : metadata.notes)
+            reporter.Warning(path + ": " + note);
+
+    ExtensionWriter extensions;
+    if (split) {
+        HeaderValues v = GetHeaderValues(array_text, kBitpix | kNaxis3);
+        if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
+            return Status::Error(path +
+                                 ": the header gives no BITPIX or frame count for the regions");
+        if (*v.bitpix != 8 && *v.bitpix != 16 && *v.bitpix != 32 && *v.bitpix != -32)
+            return Status::Error(path + ": data type not supported");
+        cards = DatalessPrimary(std::move(cards));
+        const std::int32_t bitpix = *v.bitpix;
+        const std::int64_t frames = *v.naxis3;
+        const bool axes = options.metadata;
+        extensions = [&document, &metadata, bitpix, unsigned_offset, frames, axes](FitsSink& sink) {
+            return WriteRegions(sink, document, metadata, bitpix, unsigned_offset, frames, axes);
+        };
+    }
+    // Cards the header already has (its own or the additional file's) are not repeated.
+    std::vector<std::string> added;
+    if (!split && options.metadata && !metadata.regions.empty()) {
+        const RegionMetadata& region = metadata.regions.front();
+        bool same = true;
+        for (const RegionMetadata& other : metadata.regions)
+            same = same && other.wavelengths == region.wavelengths;
+        if (!same) {
+            reporter.Warning(path +
+                             ": the regions of interest have different calibrations; "
+                             "no wavelength axis (convert with --regions)");
+        } else if (AppendAxisCards(added, region, 1)) {
+            InsertExtend(cards);
+            std::string table = WaveTableHdu(region.wavelengths, 1);
+            extensions = [table](FitsSink& sink) {
+                sink.Append(table);
+                return Status::Ok();
+            };
+        }
+        AppendBinningCards(added, region);
+    }
+    if (options.metadata) AppendFactCards(added, metadata);
+    std::set<std::string> present;
+    for (const std::string& card : cards)
+        present.insert(Keyword(card));
+    for (std::string& card : added)
+        if (Keyword(card) == "COMMENT" || !present.count(Keyword(card)))
+            cards.push_back(std::move(card));
+    SetHeaderText(context.store, JoinCards(cards));
+    return WriteFitsFile(context.store.Text(), document, path, reporter, progress, extensions);
+}
+
+}  // namespace fits

@@ -1,0 +1,36 @@
+// A FITS file with more than the primary array: the wavelength lookup table of a WAVE-TAB
+// axis as a binary-table extension, and regions of interest of different widths as image
+// extensions after a primary header without data.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fits/convert/fits_writer.h"
+#include "fits/convert/metadata_cards.h"
+#include "fits/convert/standard_header.h"
+
+namespace fits {
+
+// The binary-table HDU (header and data, whole blocks) of a one-dimensional WAVE-TAB
+// coordinate array: one row, one column of nm values, EXTNAME kWaveTableName and EXTVER
+// `version`.
+std::string WaveTableHdu(const std::vector<double>& nm, int version);
+
+// The header cards of image extension `index` (from 1, EXTNAME "REGIONn") of a region.
+std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned_offset,
+                                              const RegionMetadata& region, std::int64_t frames,
+                                              int index);
+
+// The message for a file whose regions differ in width when they cannot be written.
+std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata& metadata);
+
+// Writes the FITS file for a document whose Standard header is in the context's store,
+// adding what `options` ask (the cards go into the stored header text too). Notes about
+// what could not be kept are warnings naming the file.
+Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
+                                      DataDocument& document, const std::string& path,
+                                      const ScienceOptions& options,
+                                      const FrameProgress& progress = {});
+
+}  // namespace fits

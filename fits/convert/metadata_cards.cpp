@@ -1,0 +1,136 @@
+#include "fits/convert/metadata_cards.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "fits/header/header_text.h"
+
+namespace fits {
+namespace {
+
+constexpr std::size_t kValueWidth = 20;   // columns 11 to 30 of a fixed-format card
+constexpr std::size_t kCommentText = 72;  // columns 9 to 80 of a COMMENT card
+
+std::string Keyword(std::string_view card) {
+    return std::string(TrimRight(card.substr(0, std::min<std::size_t>(8, card.size()))));
+}
+
+void Add(std::vector<std::string>& cards, std::string_view keyword, const std::string& value,
+         int type, std::string_view comment) {
+    cards.push_back(BuildCard(keyword, value, type, comment));
+}
+
+void AddNumber(std::vector<std::string>& cards, std::string_view keyword, double value,
+               std::string_view comment) {
+    Add(cards, keyword, CardNumber(value), VT_Floating, comment);
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCards(std::string_view text) {
+    std::vector<std::string> cards;
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        auto end = line.find(kLineEnd);
+        if (end != std::string_view::npos) line = line.substr(0, end);
+        if (!line.empty()) cards.emplace_back(line);
+        return true;
+    });
+    return cards;
+}
+
+std::string JoinCards(const std::vector<std::string>& cards) {
+    std::string text;
+    for (const std::string& card : cards) {
+        text += card;
+        text += kLineEnd;
+    }
+    return text;
+}
+
+std::string CardNumber(double value) {
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    std::string text = ec == std::errc() ? std::string(buffer, end) : "0";
+    for (int digits = 16; text.size() > kValueWidth && digits > 1; --digits) {
+        std::snprintf(buffer, sizeof buffer, "%.*E", digits - 1, value);
+        text = buffer;
+    }
+    return text;
+}
+
+bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& region,
+                     int table_version) {
+    if (region.wavelengths.empty()) return false;
+    const bool linear = region.linear_start && region.linear_step && *region.linear_step != 0;
+    Add(cards, "ctype1", linear ? "WAVE" : "WAVE-TAB", VT_String, "wavelength of the column");
+    Add(cards, "cunit1", "nm", VT_String, "");
+    if (linear) {
+        AddNumber(cards, "crpix1", 1, "reference pixel: the first column");
+        AddNumber(cards, "crval1", *region.linear_start, "wavelength at the reference pixel");
+        AddNumber(cards, "cdelt1", *region.linear_step, "wavelength step per column");
+        return false;
+    }
+    // Pixel p (1-based) gives the index p into the table: CRVAL1 + CDELT1 (p - CRPIX1) = p.
+    AddNumber(cards, "crpix1", 1, "");
+    AddNumber(cards, "crval1", 1, "");
+    AddNumber(cards, "cdelt1", 1, "");
+    Add(cards, "ps1_0", std::string(kWaveTableName), VT_String, "extension of the lookup table");
+    Add(cards, "ps1_1", std::string(kWaveTableColumn), VT_String, "column of the lookup table");
+    Add(cards, "pv1_1", std::to_string(table_version), VT_Integer, "EXTVER of the table");
+    return true;
+}
+
+void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region) {
+    if (region.xbinning)
+        Add(cards, "xbinning", std::to_string(*region.xbinning), VT_Integer,
+            "detector pixels per column");
+    if (region.ybinning)
+        Add(cards, "ybinning", std::to_string(*region.ybinning), VT_Integer,
+            "detector pixels per row");
+}
+
+void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata) {
+    if (metadata.time)
+        Add(cards, "date-obs", metadata.time->iso, VT_String, metadata.time->comment);
+    if (metadata.sensor_temperature)
+        AddNumber(cards, "ccd-temp", *metadata.sensor_temperature,
+                  "detector temperature reading, deg C");
+    if (metadata.temperature_setpoint)
+        AddNumber(cards, "set-temp", *metadata.temperature_setpoint,
+                  "detector temperature set point, deg C");
+    if (metadata.grating_grooves)
+        AddNumber(cards, "grooves", *metadata.grating_grooves, "grating grooves per mm");
+    if (metadata.center_wavelength)
+        AddNumber(cards, "cenwave", *metadata.center_wavelength,
+                  "spectrograph centre wavelength, nm");
+    for (const std::string& line : metadata.comments)
+        for (std::size_t at = 0; at < line.size(); at += kCommentText)
+            cards.push_back("COMMENT " + line.substr(at, kCommentText));
+}
+
+std::size_t AfterArrayCards(const std::vector<std::string>& cards) {
+    std::size_t at = 0;
+    while (at < cards.size()) {
+        std::string k = Keyword(cards[at]);
+        const bool naxis_n = k.size() > 5 && k.compare(0, 5, "NAXIS") == 0;
+        if (k != "SIMPLE" && k != "XTENSION" && k != "BITPIX" && k != "NAXIS" && !naxis_n) break;
+        ++at;
+    }
+    return at;
+}
+
+bool UseUnsignedOffset(std::vector<std::string>& cards) {
+    for (std::string& card : cards) {
+        if (Keyword(card) != "BITPIX") continue;
+        card = BuildCard("bitpix", "16", VT_Integer, "unsigned 16-bit with BZERO");
+        const auto at = static_cast<std::ptrdiff_t>(AfterArrayCards(cards));
+        cards.insert(cards.begin() + at,
+                     {BuildCard("bzero", "32768", VT_Integer, "stored value + 32768 = count"),
+                      BuildCard("bscale", "1", VT_Integer, "")});
+        return true;
+    }
+    return false;
+}
+
+}  // namespace fits

@@ -1,0 +1,49 @@
+// Cards for what a data file records beyond its frames (added after the Standard header when
+// asked): the wavelength axis as World Coordinate System keywords on axis 1, DATE-OBS,
+// detector and spectrograph facts, the file's comments; and the unsigned 16-bit form.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fits/automation/metadata.h"
+
+namespace fits {
+
+// The opt-in choices beyond the Standard header; all off by default.
+struct ScienceOptions {
+    bool metadata = false;  // wavelength axis, observation time, detector facts, comments
+    bool bzero = false;     // unsigned 16-bit data as BITPIX 16 with BZERO 32768
+    bool regions = false;   // regions of different widths as image extensions
+};
+
+// Name and column of the binary-table extension holding a WAVE-TAB lookup table.
+inline constexpr std::string_view kWaveTableName = "WCS-TAB";
+inline constexpr std::string_view kWaveTableColumn = "WAVELENGTH";
+
+// The header text as lines without line ends, and back (CR LF after each line).
+std::vector<std::string> SplitCards(std::string_view text);
+std::string JoinCards(const std::vector<std::string>& cards);
+
+// A number as a card value of at most 20 characters: the shortest text that reads back as
+// the same double where it fits, otherwise as many significant digits as fit (at least 14).
+std::string CardNumber(double value);
+
+// Axis-1 cards of a calibrated region: a linear one as WAVE with CRPIX1, CRVAL1, CDELT1; any
+// other as WAVE-TAB naming the table extension of version `table_version`. Nothing when the
+// region has no calibration. Returns whether a table extension is needed.
+bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& region,
+                     int table_version);
+// XBINNING and YBINNING of a region, where recorded.
+void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region);
+// DATE-OBS, CCD-TEMP, SET-TEMP, GROOVES, CENWAVE and COMMENT cards, where recorded.
+void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata);
+
+// Turns the BITPIX 32 card of unsigned 16-bit data into BITPIX 16 and adds BZERO = 32768
+// and BSCALE = 1 after the last NAXISn card. False (nothing changed) without a BITPIX card.
+bool UseUnsignedOffset(std::vector<std::string>& cards);
+// Position after the last of SIMPLE/XTENSION, BITPIX, NAXIS and NAXISn at the header's start.
+std::size_t AfterArrayCards(const std::vector<std::string>& cards);
+
+}  // namespace fits

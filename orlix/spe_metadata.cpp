@@ -1,0 +1,467 @@
+#include "orlix/spe_metadata.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "fits/automation/variant.h"
+#include "orlix/spe_file.h"
+#include "orlix/xml_names.h"
+
+namespace orlix {
+namespace {
+
+// 2.x header offsets (bytes from the file's start).
+constexpr std::size_t kDate = 20, kSetPoint = 36, kSpectrographUsed = 70, kCenter = 72;
+constexpr std::size_t kLocalTime = 172, kUtcTime = 179, kComments = 200, kGrooves = 650;
+constexpr std::size_t kRegionCount = 1510, kRegions = 1512;
+constexpr std::size_t kCommentCount = 5, kCommentLength = 80;
+// x-calibration block: its start and the offsets within it.
+constexpr std::size_t kXCal = 3000, kCalValid = 98, kCalPolyUnit = 100, kCalOrder = 101;
+constexpr std::size_t kCalCoefficients = 263, kCalLaser = 311, kMaxCoefficients = 6;
+// Calibration unit codes.
+constexpr std::uint8_t kUnitNone = 0, kUnitNm = 4, kUnitWavenumber = 5, kUnitRamanShift = 6;
+constexpr double kNmPerCm = 1e7;
+
+template <class T>
+T Get(const std::uint8_t* header, std::size_t offset) {
+    T value;
+    std::memcpy(&value, header + offset, sizeof value);
+    return value;
+}
+
+// A recorded number: finite and not 0 (writers leave 0 where they record nothing).
+std::optional<double> Recorded(double value) {
+    return std::isfinite(value) && value != 0 ? std::optional<double>(value) : std::nullopt;
+}
+
+std::string Text(const std::uint8_t* header, std::size_t offset, std::size_t length) {
+    const char* p = reinterpret_cast<const char*>(header + offset);
+    return std::string(p, strnlen(p, length));
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+struct Civil {
+    std::int64_t year;
+    unsigned month, day;
+};
+
+Civil CivilFromDays(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
+}
+
+bool ValidDate(int y, int m, int d) {
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return d <= (m == 2 && !leap ? 28 : kDays[m - 1]);
+}
+
+// Fixed-width digits; none when any character is not a digit.
+std::optional<int> Digits(std::string_view text) {
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return text.empty() ? std::nullopt : std::optional<int>(value);
+}
+
+// "hhmmss" as seconds of the day.
+std::optional<std::int64_t> SecondsOfDay(std::string_view text) {
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    if (text.size() != 6) return std::nullopt;
+    auto h = Digits(text.substr(0, 2)), m = Digits(text.substr(2, 2)), s = Digits(text.substr(4));
+    if (!h || !m || !s || *h > 23 || *m > 59 || *s > 60) return std::nullopt;
+    return *h * 3600 + *m * 60 + *s;
+}
+
+// ISO text of a moment given as days since 1970 and milliseconds of the day.
+std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool with_ms) {
+    Civil c = CivilFromDays(days);
+    char text[40];
+    if (!with_time) {
+        std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(c.year),
+                      c.month, c.day);
+    } else {
+        const std::int64_t s = ms / 1000;
+        int n = std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02d",
+                              static_cast<long long>(c.year), c.month, c.day,
+                              static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60),
+                              static_cast<int>(s % 60));
+        if (with_ms && n > 0)
+            std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ".%03d",
+                          static_cast<int>(ms % 1000));
+    }
+    return text;
+}
+
+constexpr std::int64_t kDayMs = 86400000;
+
+// Days and milliseconds normalised so that 0 <= ms < one day.
+void Normalise(std::int64_t& days, std::int64_t& ms) {
+    days += ms >= 0 ? ms / kDayMs : -((-ms + kDayMs - 1) / kDayMs);
+    ms = ((ms % kDayMs) + kDayMs) % kDayMs;
+}
+
+std::optional<double> Number(const pugi::xml_node& node) {
+    if (!node) return std::nullopt;
+    auto value = fits::ParseNumber(node.text().get());
+    return value && std::isfinite(*value) ? value : std::nullopt;
+}
+
+// Comma- or blank-separated numbers; none when any piece is not a number.
+std::optional<std::vector<double>> NumberList(std::string_view text) {
+    std::vector<double> values;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find_first_of(", \t\r\n", at);
+        if (end == std::string_view::npos) end = text.size();
+        if (end > at) {
+            auto value = fits::ParseNumber(text.substr(at, end - at));
+            if (!value || !std::isfinite(*value)) return std::nullopt;
+            values.push_back(*value);
+        }
+        at = end + 1;
+    }
+    return values;
+}
+
+std::optional<std::int64_t> WholeAttribute(const pugi::xml_node& node, const char* name) {
+    auto value = fits::ParseNumber(node.attribute(name).value());
+    if (!value || *value < 0 || *value != std::floor(*value) || *value > 1e12) return std::nullopt;
+    return static_cast<std::int64_t>(*value);
+}
+
+// Keeps the wavelengths when every one is a positive finite number.
+void SetWavelengths(std::vector<double> nm, fits::RegionMetadata& region,
+                    std::vector<std::string>& notes) {
+    for (double w : nm)
+        if (!std::isfinite(w) || w <= 0) {
+            notes.push_back(
+                "the x calibration gives no valid wavelength for every column; no "
+                "wavelength axis");
+            return;
+        }
+    region.wavelengths = std::move(nm);
+}
+
+// Grooves per mm from a grating description such as "[500nm,1200][0][0]".
+std::optional<double> GroovesFromSelected(std::string_view text) {
+    auto comma = text.find(','), close = text.find(']');
+    if (comma == std::string_view::npos || close == std::string_view::npos || close < comma)
+        return std::nullopt;
+    auto value = fits::ParseNumber(text.substr(comma + 1, close - comma - 1));
+    return value && *value > 0 ? value : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<double> ToWavelength(double value, std::uint8_t unit, double laser_nm) {
+    std::optional<double> nm;
+    switch (unit) {
+        case kUnitNone:
+        case kUnitNm:
+            nm = value;
+            break;
+        case kUnitWavenumber:
+            if (value > 0) nm = kNmPerCm / value;
+            break;
+        case kUnitRamanShift:
+            if (laser_nm > 0 && kNmPerCm / laser_nm - value > 0)
+                nm = kNmPerCm / (kNmPerCm / laser_nm - value);
+            break;
+        default:
+            break;
+    }
+    return nm && std::isfinite(*nm) && *nm > 0 ? nm : std::nullopt;
+}
+
+void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
+                     std::int64_t binning, fits::RegionMetadata& region,
+                     std::vector<std::string>& notes) {
+    const std::vector<double>& c = calibration.coefficients;
+    if (!calibration.valid || c.empty()) return;
+    if (calibration.unit != kUnitNone && calibration.unit != kUnitNm &&
+        calibration.unit != kUnitWavenumber && calibration.unit != kUnitRamanShift) {
+        notes.push_back("the x calibration is in unit " + std::to_string(calibration.unit) +
+                        " (pixels or user units), not a wavelength; no wavelength axis");
+        return;
+    }
+    if (calibration.unit == kUnitRamanShift && !(calibration.laser_nm > 0)) {
+        notes.push_back(
+            "the x calibration is a Raman shift without a laser line; no "
+            "wavelength axis");
+        return;
+    }
+    if (calibration.unit == kUnitNone)
+        notes.push_back("the x calibration does not record its unit; taken as nm");
+    auto polynomial = [&](double x) {
+        double sum = 0;
+        for (std::size_t i = c.size(); i-- > 0;)
+            sum = sum * x + c[i];
+        return sum;
+    };
+    std::vector<double> nm(static_cast<std::size_t>(region.width));
+    for (std::int64_t j = 0; j < region.width; ++j) {
+        const double x =
+            static_cast<double>(first_pixel + j * binning) + static_cast<double>(binning - 1) / 2.0;
+        nm[static_cast<std::size_t>(j)] =
+            ToWavelength(polynomial(x), calibration.unit, calibration.laser_nm).value_or(-1);
+    }
+    SetWavelengths(std::move(nm), region, notes);
+    const bool linear = std::all_of(c.begin() + std::min<std::ptrdiff_t>(2, std::ssize(c)), c.end(),
+                                    [](double v) { return v == 0; });
+    if (!region.wavelengths.empty() && linear &&
+        (calibration.unit == kUnitNone || calibration.unit == kUnitNm)) {
+        region.linear_start = region.wavelengths.front();
+        region.linear_step = (c.size() > 1 ? c[1] : 0.0) * static_cast<double>(binning);
+    }
+}
+
+std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
+                                                 std::string_view utc) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (date.size() != 9) return std::nullopt;
+    auto day = Digits(date.substr(0, 2)), year = Digits(date.substr(5, 4));
+    int month = 0;
+    for (int m = 0; m < 12; ++m)
+        if (date.substr(2, 3) == kMonths[m]) month = m + 1;
+    if (!day || !year || !ValidDate(*year, month, *day)) return std::nullopt;
+    std::int64_t days =
+        DaysFromCivil(*year, static_cast<unsigned>(month), static_cast<unsigned>(*day));
+    auto local_s = SecondsOfDay(local), utc_s = SecondsOfDay(utc);
+    fits::ObservationTime time;
+    if (local_s && utc_s) {
+        // The date is the local one; the zone offset is local minus UTC, within a day.
+        std::int64_t offset = *local_s - *utc_s;
+        if (offset > 14 * 3600) offset -= 86400;
+        if (offset <= -12 * 3600) offset += 86400;
+        std::int64_t ms = (*local_s - offset) * 1000;
+        Normalise(days, ms);
+        time = {IsoText(days, ms, true, false), true, "UTC start of acquisition"};
+    } else if (utc_s) {
+        time = {IsoText(days, *utc_s * 1000, true, false), true, "UTC start of acquisition"};
+    } else if (local_s) {
+        time = {IsoText(days, *local_s * 1000, true, false), false,
+                "local start of acquisition, zone not recorded"};
+    } else {
+        time = {IsoText(days, 0, false, false), false, "local date of acquisition"};
+    }
+    return time;
+}
+
+std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
+    // YYYY-MM-DDThh:mm:ss[.f...][Z|+hh:mm|-hh:mm]
+    if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
+        (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    auto y = Digits(text.substr(0, 4)), mo = Digits(text.substr(5, 2)),
+         d = Digits(text.substr(8, 2));
+    auto h = Digits(text.substr(11, 2)), mi = Digits(text.substr(14, 2)),
+         s = Digits(text.substr(17, 2));
+    if (!y || !mo || !d || !h || !mi || !s || !ValidDate(*y, *mo, *d) || *h > 23 || *mi > 59 ||
+        *s > 60)
+        return std::nullopt;
+    std::size_t at = 19;
+    std::int64_t ms = 0;
+    bool fraction = false;
+    if (at < text.size() && text[at] == '.') {
+        std::size_t end = ++at;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9')
+            ++end;
+        if (end == at) return std::nullopt;
+        std::string digits(text.substr(at, std::min<std::size_t>(end - at, 3)));
+        digits.resize(3, '0');
+        ms = *Digits(digits);
+        fraction = true;
+        at = end;
+    }
+    std::int64_t days = DaysFromCivil(*y, static_cast<unsigned>(*mo), static_cast<unsigned>(*d));
+    ms += (*h * 3600LL + *mi * 60LL + *s) * 1000;
+    std::string_view zone = text.substr(at);
+    if (zone.empty()) {
+        return fits::ObservationTime{IsoText(days, ms, true, fraction), false,
+                                     "local time the file was created, zone not recorded"};
+    }
+    if (zone != "Z") {
+        if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':')
+            return std::nullopt;
+        auto oh = Digits(zone.substr(1, 2)), om = Digits(zone.substr(4, 2));
+        if (!oh || !om || *oh > 14 || *om > 59) return std::nullopt;
+        const std::int64_t offset = (*oh * 60LL + *om) * 60000 * (zone[0] == '-' ? -1 : 1);
+        ms -= offset;
+    }
+    Normalise(days, ms);
+    return fits::ObservationTime{IsoText(days, ms, true, fraction), true,
+                                 "UTC time the file was created"};
+}
+
+fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
+                                          std::int64_t rows) {
+    fits::DocumentMetadata meta;
+    fits::RegionMetadata region;
+    region.width = columns;
+    region.height = rows;
+    // The first region of interest places the stored columns on the chip; one that does not
+    // match the stored width is not trusted (0-based chip pixel = column).
+    std::int64_t first_pixel = 0, binning = 1;
+    const std::uint16_t* roi = nullptr;
+    std::uint16_t r[6];
+    std::memcpy(r, header + kRegions, sizeof r);
+    if (Get<std::int16_t>(header, kRegionCount) <= 1) roi = r;
+    if (roi && roi[0] >= 1 && roi[1] >= roi[0] && roi[2] >= 1 &&
+        (roi[1] - roi[0] + 1) / roi[2] == columns) {
+        first_pixel = roi[0] - 1;
+        binning = roi[2];
+        region.xbinning = roi[2];
+    }
+    if (roi && roi[3] >= 1 && roi[4] >= roi[3] && roi[5] >= 1 &&
+        (roi[4] - roi[3] + 1) / roi[5] == rows)
+        region.ybinning = roi[5];
+
+    XCalibration cal;
+    cal.valid = header[kXCal + kCalValid] != 0;
+    cal.unit = header[kXCal + kCalPolyUnit];
+    const std::size_t order =
+        std::min<std::size_t>(header[kXCal + kCalOrder], kMaxCoefficients - 1);
+    for (std::size_t i = 0; i <= order; ++i)
+        cal.coefficients.push_back(Get<double>(header, kXCal + kCalCoefficients + 8 * i));
+    cal.laser_nm = Get<double>(header, kXCal + kCalLaser);
+    const bool any = std::any_of(cal.coefficients.begin(), cal.coefficients.end(),
+                                 [](double v) { return v != 0; });
+    const bool finite = std::all_of(cal.coefficients.begin(), cal.coefficients.end(),
+                                    [](double v) { return std::isfinite(v); });
+    if (cal.valid && any && finite) ApplyPolynomial(cal, first_pixel, binning, region, meta.notes);
+    meta.regions.push_back(std::move(region));
+
+    meta.time = SpeDateTime(Text(header, kDate, 10), Text(header, kLocalTime, 7),
+                            Text(header, kUtcTime, 7));
+    if (auto t = Recorded(Get<float>(header, kSetPoint)); t && std::abs(*t) < 300)
+        meta.temperature_setpoint = t;
+    if (auto g = Recorded(Get<float>(header, kGrooves)); g && *g > 0) meta.grating_grooves = g;
+    if (auto c = Recorded(Get<float>(header, kCenter));
+        c && *c > 0 && Get<std::int16_t>(header, kSpectrographUsed) != 0)
+        meta.center_wavelength = c;
+    for (std::size_t i = 0; i < kCommentCount; ++i) {
+        std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
+        for (char& ch : line)
+            if (static_cast<unsigned char>(ch) < 32 || static_cast<unsigned char>(ch) > 126)
+                ch = '?';
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        if (!line.empty()) meta.comments.push_back(line);
+    }
+    return meta;
+}
+
+namespace {
+
+// The wavelength of each stored column of a region from a 3.0 list of sensor pixels (or of
+// stored columns), binned columns taking the mean of their pixels.
+void ApplyList(const std::vector<double>& list, std::int64_t x, std::int64_t binning,
+               fits::RegionMetadata& region, std::vector<std::string>& notes) {
+    const auto n = static_cast<std::int64_t>(list.size());
+    std::vector<double> nm(static_cast<std::size_t>(region.width));
+    if (n == region.width && (x + region.width * binning > n || binning == 1)) {
+        nm = list;  // already one value per stored column
+    } else if (x + region.width * binning <= n) {
+        for (std::int64_t j = 0; j < region.width; ++j) {
+            double sum = 0;
+            for (std::int64_t k = 0; k < binning; ++k)
+                sum += list[static_cast<std::size_t>(x + j * binning + k)];
+            nm[static_cast<std::size_t>(j)] = sum / static_cast<double>(binning);
+        }
+    } else {
+        notes.push_back("the wavelength list holds " + std::to_string(n) +
+                        " values, too few for a region of " + std::to_string(region.width) +
+                        " columns; no wavelength axis");
+        return;
+    }
+    SetWavelengths(std::move(nm), region, notes);
+}
+
+}  // namespace
+
+fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
+                                          const std::vector<Region>& regions) {
+    fits::DocumentMetadata meta;
+    auto calibrations = xml::FindBelow(root, "", "Calibrations");
+    std::vector<pugi::xml_node> mappings;
+    for (auto child : calibrations.children())
+        if (xml::LocalName(child) == "SensorMapping") mappings.push_back(child);
+    auto wavelength = xml::Child(calibrations, "WavelengthMapping");
+    std::optional<std::vector<double>> list, coefficients;
+    if (auto node = xml::Child(wavelength, "Wavelength")) list = NumberList(node.text().get());
+    if (auto node = xml::Child(wavelength, "Polynomial"))
+        coefficients = NumberList(node.text().get());
+    if ((xml::Child(wavelength, "Wavelength") && !list) ||
+        (xml::Child(wavelength, "Polynomial") && !coefficients))
+        meta.notes.push_back(
+            "the wavelength mapping holds text that is not numbers; no "
+            "wavelength axis");
+
+    for (std::size_t k = 0; k < regions.size(); ++k) {
+        fits::RegionMetadata region;
+        region.width = regions[k].width;
+        region.height = regions[k].height;
+        std::int64_t x = 0, binning = 1;
+        if (k < mappings.size()) {
+            x = WholeAttribute(mappings[k], "x").value_or(0);
+            auto xb = WholeAttribute(mappings[k], "xBinning");
+            auto yb = WholeAttribute(mappings[k], "yBinning");
+            if (xb && *xb >= 1 && *xb <= INT32_MAX) {
+                binning = *xb;
+                region.xbinning = static_cast<std::int32_t>(*xb);
+            }
+            if (yb && *yb >= 1 && *yb <= INT32_MAX)
+                region.ybinning = static_cast<std::int32_t>(*yb);
+        }
+        if (coefficients && !coefficients->empty()) {
+            XCalibration cal{true, kUnitNm, *coefficients, 0};
+            ApplyPolynomial(cal, x, binning, region, meta.notes);
+        } else if (list && !list->empty()) {
+            ApplyList(*list, x, binning, region, meta.notes);
+        }
+        meta.regions.push_back(std::move(region));
+    }
+
+    auto info = xml::FindBelow(root, "GeneralInformation", "FileInformation");
+    if (info) meta.time = IsoCreated(info.attribute("created").value());
+    auto reading = xml::FindBelow(root, "", "SensorTemperatureReading");
+    if (!reading) reading = xml::FindBelow(root, "Temperature", "Reading");
+    meta.sensor_temperature = Number(reading);
+    auto setpoint = xml::FindBelow(root, "", "SensorTemperatureSetPoint");
+    if (!setpoint) setpoint = xml::FindBelow(root, "Temperature", "SetPoint");
+    meta.temperature_setpoint = Number(setpoint);
+    if (auto grating = xml::FindBelow(root, "", "Grating")) {
+        meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
+        if (auto c = Number(xml::Child(grating, "CenterWavelength")); c && *c > 0)
+            meta.center_wavelength = c;
+    }
+    return meta;
+}
+
+}  // namespace orlix

@@ -1,0 +1,60 @@
+// What an SPE file records beyond its frames: the x calibration as the wavelength of every
+// stored column, the acquisition date and time, detector and spectrograph facts, comments.
+//
+// The 2.x calibration polynomial takes the 0-based pixel number of the chip: evaluated there,
+// the neon lines of the sample hene_int32_1340x1.spe land within 0.06 nm of their laboratory
+// wavelengths, while 1-based numbers put every line one pixel (0.23 nm) too red. A region of
+// interest starting at chip pixel s (1-based) binned by g makes stored column j the centre of
+// chip pixels s - 1 + j g ... s - 1 + j g + g - 1.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fits/automation/metadata.h"
+
+namespace pugi {
+class xml_node;
+}
+
+namespace orlix {
+
+struct Region;
+
+// The 2.x x-calibration block (offsets from 3000).
+struct XCalibration {
+    bool valid = false;
+    std::uint8_t unit = 0;  // polynomial unit: 0 not recorded, 1 pixel, 4 nm, 5 cm-1, 6 Raman
+    std::vector<double> coefficients;  // c0 first; the variable is the 0-based chip pixel
+    double laser_nm = 0;
+};
+
+// Wavelength in nm of a calibration value in `unit`; none when it cannot be one.
+std::optional<double> ToWavelength(double value, std::uint8_t unit, double laser_nm);
+
+// Wavelengths of `columns` stored columns: the polynomial at the centre of each column's chip
+// pixels (first chip pixel `first_pixel`, 0-based, `binning` pixels per column). Fills a
+// region's calibration, or adds a note saying why it is left out.
+void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
+                     std::int64_t binning, fits::RegionMetadata& region,
+                     std::vector<std::string>& notes);
+
+// "DDMonYYYY" and "hhmmss" local and UTC times of a 2.x header as an observation time;
+// none without a readable date.
+std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
+                                                 std::string_view utc);
+// An ISO 8601 time with an optional fraction and offset ("2024-03-05T10:11:12.5-06:00") in
+// UTC with at most milliseconds; local (utc false) without an offset. None when unreadable.
+std::optional<fits::ObservationTime> IsoCreated(std::string_view text);
+
+// Everything a 2.x header records (`header` holds the 4100 header bytes).
+fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
+                                          std::int64_t rows);
+// Everything a 3.0 footer records, for the regions already read from it.
+fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
+                                          const std::vector<Region>& regions);
+
+}  // namespace orlix

@@ -1,0 +1,350 @@
+#include "orlix/spe_metadata.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "orlix/application.h"
+#include "orlix/spe_file.h"
+#include "test_support.h"
+
+namespace orlix {
+namespace {
+
+using testing_support::Sample;
+using testing_support::TempDir;
+
+TEST(SpeMetadata, DateAndTimesOfA2xHeader) {
+    struct Case {
+        const char *date, *local, *utc;
+        const char* iso;  // nullptr: no time
+        bool utc_flag;
+    };
+    const Case cases[] = {
+        {"14Jul2015", "172717", "152717", "2015-07-14T15:27:17", true},
+        // Local 00:20 is UTC 23:00 of the day before (zone +01:20).
+        {"29Mar2011", "002000", "230000", "2011-03-28T23:00:00", true},
+        // Local 20:00 is UTC 02:00 of the next day, also across the year.
+        {"31Dec2020", "200000", "020000", "2021-01-01T02:00:00", true},
+        {"29Feb2024", "", "101112", "2024-02-29T10:11:12", true},
+        {"02Jul2018", "094615 ", "", "2018-07-02T09:46:15", false},
+        {"01Mar2024", "0930", "", "2024-03-01", false},
+        {"", "101112", "101112", nullptr, false},
+        {"30Feb2020", "101112", "", nullptr, false},
+        {"14Jux2015", "101112", "", nullptr, false},
+        {"14Jul2015", "256000", "9a0000", "2015-07-14", false},
+    };
+    for (const Case& c : cases) {
+        auto time = SpeDateTime(c.date, c.local, c.utc);
+        SCOPED_TRACE(std::string(c.date) + " " + c.local + " " + c.utc);
+        ASSERT_EQ(time.has_value(), c.iso != nullptr);
+        if (!time) continue;
+        EXPECT_EQ(time->iso, c.iso);
+        EXPECT_EQ(time->utc, c.utc_flag);
+        EXPECT_FALSE(time->comment.empty());
+    }
+}
+
+TEST(SpeMetadata, CreatedTimeWithOffsetBecomesUtc) {
+    struct Case {
+        const char* text;
+        const char* iso;
+        bool utc;
+    };
+    const Case cases[] = {
+        {"2024-03-05T23:30:00.1234567-06:00", "2024-03-06T05:30:00.123", true},
+        {"2023-12-31T23:59:59Z", "2023-12-31T23:59:59", true},
+        {"2024-03-01T01:00:00.5+05:30", "2024-02-29T19:30:00.500", true},
+        {"2024-01-01T00:00:00", "2024-01-01T00:00:00", false},
+        {"2024-13-01T00:00:00Z", nullptr, false},
+        {"2024-01-01T00:00:00+5", nullptr, false},
+        {"2024-01-01T00:00:00.Z", nullptr, false},
+        {"yesterday", nullptr, false},
+        {"", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        auto time = IsoCreated(c.text);
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(time.has_value(), c.iso != nullptr);
+        if (!time) continue;
+        EXPECT_EQ(time->iso, c.iso);
+        EXPECT_EQ(time->utc, c.utc);
+    }
+}
+
+TEST(SpeMetadata, CalibrationUnitsBecomeWavelengths) {
+    struct Case {
+        double value;
+        std::uint8_t unit;
+        double laser;
+        double nm;  // < 0: none
+    };
+    const Case cases[] = {
+        {532.1, 4, 0, 532.1}, {532.1, 0, 0, 532.1}, {10000, 5, 0, 1000},
+        {-5, 5, 0, -1},       {0, 6, 785, 785},     {1001.4, 6, 785, 851.9736},
+        {1001.4, 6, 0, -1},   {20000, 6, 785, -1},  {3, 1, 785, -1},
+        {3, 3, 785, -1},
+    };
+    for (const Case& c : cases) {
+        auto nm = ToWavelength(c.value, c.unit, c.laser);
+        SCOPED_TRACE(std::to_string(c.value) + " unit " + std::to_string(c.unit));
+        ASSERT_EQ(nm.has_value(), c.nm > 0);
+        if (nm) {
+            EXPECT_NEAR(*nm, c.nm, 1e-4);
+        }
+    }
+}
+
+TEST(SpeMetadata, PolynomialOverARegionOfInterestWithBinning) {
+    struct Case {
+        std::vector<double> coefficients;
+        std::uint8_t unit;
+        std::int64_t first_pixel, binning;
+        std::vector<double> nm;  // empty: left out with a note
+        bool linear;
+    };
+    const Case cases[] = {
+        {{100, 2}, 4, 0, 1, {100, 102, 104}, true},
+        // Columns of two pixels from chip pixel 10: centres 10.5, 12.5, 14.5.
+        {{100, 2}, 4, 10, 2, {121, 125, 129}, true},
+        {{0, 0, 1}, 4, 1, 1, {1, 4, 9}, false},
+        {{100, 1}, 1, 0, 1, {}, false},
+        {{-5, 1}, 4, 0, 1, {}, false},
+        {{0, 1}, 6, 0, 1, {785, 785.0616, 785.1232}, false},
+    };
+    for (const Case& c : cases) {
+        fits::RegionMetadata region;
+        region.width = 3;
+        std::vector<std::string> notes;
+        ApplyPolynomial(XCalibration{true, c.unit, c.coefficients, 785}, c.first_pixel, c.binning,
+                        region, notes);
+        SCOPED_TRACE(::testing::Message() << "unit " << int(c.unit) << " c0 " << c.coefficients[0]);
+        ASSERT_EQ(region.wavelengths.size(), c.nm.size());
+        EXPECT_EQ(notes.empty(), !c.nm.empty());
+        for (std::size_t i = 0; i < c.nm.size(); ++i)
+            EXPECT_NEAR(region.wavelengths[i], c.nm[i], 1e-4);
+        EXPECT_EQ(region.linear_step.has_value(), c.linear);
+        if (c.linear) {
+            EXPECT_DOUBLE_EQ(*region.linear_start, c.nm[0]);
+            EXPECT_DOUBLE_EQ(*region.linear_step, c.nm[1] - c.nm[0]);
+        }
+    }
+}
+
+// The evidence for the 2.x pixel numbering: neon lines in the HeNe sample, their laboratory
+// wavelengths (nm, in air) against the wavelength of the line's centroid column.
+TEST(SpeMetadata, NeonLinesSitAtTheirWavelengthsWithZeroBasedPixels) {
+    auto file = SpeFile::Open(Sample("hene_int32_1340x1.spe"));
+    ASSERT_TRUE(file.ok()) << file.message();
+    const auto& nm = (*file)->Info().metadata.regions.at(0).wavelengths;
+    ASSERT_EQ(nm.size(), 1340u);
+    fits::Frame frame;
+    ASSERT_TRUE(file.value()->ReadFrame(0, frame).ok());
+    auto at = [&](double column) {  // wavelength between columns, linearly
+        auto j = static_cast<std::size_t>(column);
+        return nm[j] + (column - static_cast<double>(j)) * (nm[j + 1] - nm[j]);
+    };
+    const double kNeon[] = {808.246, 837.761, 849.536, 878.062, 885.387, 914.867, 953.416};
+    double worst = 0;
+    for (double line : kNeon) {
+        // The brightest column within 3 pixels of the line, then the centroid of 5 columns.
+        auto near =
+            static_cast<std::int64_t>(std::lower_bound(nm.begin(), nm.end(), line) - nm.begin());
+        std::int64_t peak = near;
+        for (std::int64_t c = near - 3; c <= near + 3; ++c)
+            if (frame.At(c, 0) > frame.At(peak, 0)) peak = c;
+        double base = std::min(frame.At(peak - 4, 0), frame.At(peak + 4, 0)), sum = 0, moment = 0;
+        for (std::int64_t c = peak - 2; c <= peak + 2; ++c) {
+            sum += frame.At(c, 0) - base;
+            moment += static_cast<double>(c) * (frame.At(c, 0) - base);
+        }
+        const double centroid = moment / sum;
+        worst = std::max(worst, std::abs(at(centroid) - line));
+        // 1-based numbering would put the line one column (0.23 nm) further.
+        EXPECT_GT(std::abs(at(centroid + 1) - line), 0.15) << line;
+    }
+    EXPECT_LT(worst, 0.1);
+}
+
+TEST(SpeMetadata, SampleFilesRecordWhatTheyHold) {
+    struct Case {
+        const char* name;
+        bool calibrated, linear;
+        const char* date;
+        std::optional<double> setpoint, grooves, center;
+        std::optional<std::int32_t> xbin, ybin;
+        std::size_t comments;
+    };
+    const Case cases[] = {
+        {"hene_int32_1340x1.spe", true, false, "2015-07-14T15:27:17", -70, {}, {}, 1, 10, 0},
+        {"noise_uint16_1020x1x5.spe", true, false, "2011-03-29T07:27:32", -75, 150, 550, 1, 30, 0},
+        {"glue_float32_4711x1_v25.spe", true, true, "2024-11-21T17:29:32", -15, {}, {}, 1, {}, 0},
+        {"image_uint16_30x20x2.spe", false, false, "2023-05-03T15:13:16", {}, {}, {}, 1, 1, 4},
+        {"frames01_uint16_32x32x2.spe", false, false, "2018-07-02T09:46:15", {}, {}, {}, 1, 1, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto file = SpeFile::Open(Sample(c.name));
+        ASSERT_TRUE(file.ok()) << file.message();
+        const fits::DocumentMetadata& m = (*file)->Info().metadata;
+        ASSERT_EQ(m.regions.size(), 1u);
+        EXPECT_EQ(m.regions[0].wavelengths.empty(), !c.calibrated);
+        EXPECT_EQ(m.regions[0].linear_step.has_value(), c.linear);
+        ASSERT_TRUE(m.time.has_value());
+        EXPECT_EQ(m.time->iso, c.date);
+        EXPECT_EQ(m.temperature_setpoint, c.setpoint);
+        EXPECT_FALSE(m.sensor_temperature.has_value());
+        EXPECT_EQ(m.grating_grooves, c.grooves);
+        EXPECT_EQ(m.center_wavelength, c.center);
+        EXPECT_EQ(m.regions[0].xbinning, c.xbin);
+        EXPECT_EQ(m.regions[0].ybinning, c.ybin);
+        EXPECT_EQ(m.comments.size(), c.comments);
+        for (const std::string& line : m.comments) {
+            EXPECT_NE(line.back(), ' ');
+            for (char ch : line)
+                EXPECT_TRUE(ch >= 32 && ch <= 126);
+        }
+    }
+}
+
+// ---- SPE 3.0 files written here ----------------------------------------------------------
+
+struct Spe3 {
+    std::vector<std::pair<int, int>> regions;  // width, height
+    int frames = 1;
+    std::string footer_inside;  // elements after DataFormat
+};
+
+// Writes a 3.0 file of unsigned 16-bit regions whose sample k of frame f is f * 1000 + k.
+std::string WriteSpe3(const std::string& path, const Spe3& layout) {
+    int samples = 0, rows = 0;
+    std::string blocks;
+    for (auto [w, h] : layout.regions) {
+        samples += w * h;
+        rows += h;
+        blocks += "<DataBlock type=\"Region\" width=\"" + std::to_string(w) + "\" height=\"" +
+                  std::to_string(h) + "\" size=\"" + std::to_string(2 * w * h) + "\"/>";
+    }
+    const int stride = 2 * samples + 32;
+    std::vector<std::uint8_t> bytes(4100 + static_cast<std::size_t>(stride * layout.frames));
+    auto put = [&](std::size_t off, auto value) { std::memcpy(&bytes[off], &value, sizeof value); };
+    put(42, static_cast<std::uint16_t>(layout.regions[0].first));
+    put(656, static_cast<std::uint16_t>(rows));
+    put(108, std::int16_t{3});
+    put(1446, static_cast<std::int32_t>(layout.frames));
+    put(1992, 3.0f);
+    put(678, static_cast<std::uint64_t>(bytes.size()));
+    put(2996, std::uint32_t{0x01234567});
+    for (int f = 0; f < layout.frames; ++f)
+        for (int k = 0; k < samples; ++k)
+            put(4100 + static_cast<std::size_t>(f * stride + 2 * k),
+                static_cast<std::uint16_t>(f * 1000 + k));
+    std::string xml =
+        "<?xml version=\"1.0\"?><SpeFormat version=\"3.0\" xmlns=\"http://example.org/spe\">"
+        "<DataFormat><DataBlock type=\"Frame\" count=\"" +
+        std::to_string(layout.frames) + "\" pixelFormat=\"MonochromeUnsigned16\" size=\"" +
+        std::to_string(2 * samples) + "\" stride=\"" + std::to_string(stride) + "\">" + blocks +
+        "</DataBlock></DataFormat>" + layout.footer_inside + "</SpeFormat>";
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out << xml;
+    return path;
+}
+
+TEST(SpeMetadata, Footer30CalibrationTimeTemperatureAndGrating) {
+    TempDir dir;
+    const std::string footer =
+        "<DataHistories><Camera><Sensor><Temperature>"
+        "<SensorTemperatureSetPoint>-70</SensorTemperatureSetPoint>"
+        "<SensorTemperatureReading>-69.5</SensorTemperatureReading></Temperature></Sensor>"
+        "</Camera><Spectrometers><Spectrometer><Grating><Selected>[500nm,1200][1][0]</Selected>"
+        "<CenterWavelength>600.5</CenterWavelength></Grating></Spectrometer></Spectrometers>"
+        "</DataHistories><GeneralInformation><FileInformation "
+        "created=\"2021-05-06T07:08:09.25+02:00\"/></GeneralInformation>"
+        "<Calibrations><WavelengthMapping><Wavelength>10,20,30,40,50,60,70,80</Wavelength>"
+        "</WavelengthMapping><SensorMapping x=\"2\" width=\"6\" xBinning=\"2\" yBinning=\"4\"/>"
+        "</Calibrations>";
+    auto file = SpeFile::Open(WriteSpe3(dir / "a.spe", {{{3, 2}}, 2, footer}));
+    ASSERT_TRUE(file.ok()) << file.message();
+    const fits::DocumentMetadata& m = (*file)->Info().metadata;
+    ASSERT_EQ(m.regions.size(), 1u);
+    // Columns of two sensor pixels from pixel 2: (30+40)/2, (50+60)/2, (70+80)/2.
+    EXPECT_EQ(m.regions[0].wavelengths, (std::vector<double>{35, 55, 75}));
+    EXPECT_EQ(m.regions[0].xbinning, 2);
+    EXPECT_EQ(m.regions[0].ybinning, 4);
+    ASSERT_TRUE(m.time.has_value());
+    EXPECT_EQ(m.time->iso, "2021-05-06T05:08:09.250");
+    EXPECT_TRUE(m.time->utc);
+    EXPECT_EQ(m.sensor_temperature, -69.5);
+    EXPECT_EQ(m.temperature_setpoint, -70);
+    EXPECT_EQ(m.grating_grooves, 1200);
+    EXPECT_EQ(m.center_wavelength, 600.5);
+}
+
+TEST(SpeMetadata, Footer30CalibrationForms) {
+    struct Case {
+        const char* calibrations;
+        std::vector<double> nm;  // of the 4 stored columns; empty: none
+        bool note;
+    };
+    const Case cases[] = {
+        {"<WavelengthMapping><Wavelength>1,2,4,8</Wavelength></WavelengthMapping>",
+         {1, 2, 4, 8},
+         false},
+        {"<WavelengthMapping><Polynomial>100,0.5,0.25</Polynomial></WavelengthMapping>"
+         "<SensorMapping x=\"1\" width=\"4\" xBinning=\"1\"/>",
+         {100.75, 102, 103.75, 106},
+         false},
+        {"<WavelengthMapping><Wavelength>1,2,3</Wavelength></WavelengthMapping>", {}, true},
+        {"<WavelengthMapping><Wavelength>1,2,x,4</Wavelength></WavelengthMapping>", {}, true},
+        {"<WavelengthMapping><Wavelength>1,-2,3,4</Wavelength></WavelengthMapping>", {}, true},
+        {"", {}, false},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.calibrations);
+        auto file = SpeFile::Open(WriteSpe3(
+            dir / "c.spe",
+            {{{4, 1}}, 1, std::string("<Calibrations>") + c.calibrations + "</Calibrations>"}));
+        ASSERT_TRUE(file.ok()) << file.message();
+        const fits::DocumentMetadata& m = (*file)->Info().metadata;
+        EXPECT_EQ(m.regions.at(0).wavelengths, c.nm);
+        EXPECT_EQ(!m.notes.empty(), c.note);
+        EXPECT_FALSE(m.time.has_value());
+    }
+}
+
+TEST(SpeMetadata, RegionsOfDifferentWidthsReadOneByOne) {
+    TempDir dir;
+    const std::string path = WriteSpe3(dir / "r.spe", {{{5, 2}, {3, 1}, {4, 2}}, 2, ""});
+    orlix::Application app;
+    auto document = app.NewDataDocument();
+    ASSERT_TRUE(document->Open(path, 0, 0, 0, 0, "").ok());
+    fits::DocumentMetadata m = document->GetMetadata();
+    ASSERT_EQ(m.regions.size(), 3u);
+    EXPECT_TRUE(m.RegionsDiffer());
+    fits::Frame frame;
+    auto whole = document->GetFrame(1, frame);
+    EXPECT_FALSE(whole.ok());
+    EXPECT_NE(whole.message().find("region 2 3 wide in a frame 5 wide"), std::string::npos)
+        << whole.message();
+    // Sample k of frame f is f * 1000 + k, the regions one after another.
+    const int widths[] = {5, 3, 4}, heights[] = {2, 1, 2}, first[] = {0, 10, 13};
+    for (int f = 1; f <= 2; ++f)
+        for (int r = 0; r < 3; ++r) {
+            ASSERT_TRUE(document->GetRegionFrame(f, r + 1, frame).ok());
+            ASSERT_EQ(frame.Columns(), widths[r]);
+            ASSERT_EQ(frame.Rows(), heights[r]);
+            for (int k = 0; k < widths[r] * heights[r]; ++k)
+                EXPECT_EQ(frame.At(k % widths[r], k / widths[r]), (f - 1) * 1000 + first[r] + k);
+        }
+    EXPECT_FALSE(document->GetRegionFrame(1, 4, frame).ok());
+    EXPECT_FALSE(document->GetRegionFrame(3, 1, frame).ok());
+    EXPECT_FALSE(document->GetRegionFrame(1, 0, frame).ok());
+}
+
+}  // namespace
+}  // namespace orlix
