@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file) return 0;
     if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
-    std::string text = fits::ReadFileHeader(path);
+    auto read = fits::ReadFileHeader(path);
+    std::string text = read ? *read : read.message();
     std::remove(path.c_str());
 
     std::string raw(reinterpret_cast<const char*>(data), size);

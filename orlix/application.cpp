@@ -18,6 +18,14 @@ std::optional<std::int16_t> AcquisitionDatatype(const ExperimentSettings& settin
     return CodeToDatatype(settings.type_code);
 }
 
+// The path made absolute (the folder is the one of the moment the document is opened);
+// the path as given when the current folder is unknown.
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    fs::path full = fs::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
 // A fresh file name in the data folder: acquisition-YYYYMMDD-HHMMSS[-n].spe.
 std::string NewAcquisitionPath() {
     std::time_t t = std::time(nullptr);
@@ -44,6 +52,7 @@ class Document : public fits::DataDocument {
     Status PutFrame(std::int64_t n, const fits::Frame& frame) override;
     Status Finalize() override;
     Status Close() override;
+    std::string Notice() override;
     fits::DocumentMetadata GetMetadata() override;
     Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
 
@@ -83,7 +92,7 @@ Variant Document::GetParam(std::int32_t number) {
         case fits::doc_param::kFrames:
             return static_cast<std::int32_t>(info.frames);
         case fits::doc_param::kPath:
-            return info.path;
+            return state_->full_path.empty() ? info.path : state_->full_path;
         default:
             return {};
     }
@@ -96,6 +105,7 @@ Status Document::Open(const std::string& name, std::int32_t columns, std::int32_
         auto file = SpeFile::Open(name);
         if (!file) return file.status();
         state_->file = std::move(file.value());
+        state_->full_path = FullPath(name);
         return Status::Ok();
     }
     if (newName.empty()) return Status::Error("a new document needs a file name");
@@ -106,8 +116,8 @@ Status Document::Open(const std::string& name, std::int32_t columns, std::int32_
     auto file = SpeFile::Create(newName, columns, rows, frames, *datatype);
     if (!file) return file.status();
     state_->file = std::move(file.value());
+    state_->full_path = FullPath(newName);
     app_.Keep(state_);
-    app_.Show(state_);
     return Status::Ok();
 }
 
@@ -167,6 +177,15 @@ Status Document::Acquire(const PendingAcquisition& pending) {
     state_->file = std::move(file.value());
     app_.Keep(state_);
     return Status::Ok();
+}
+
+std::string Document::Notice() {
+    if (!state_->file) return {};
+    const SpeInfo& info = state_->file->Info();
+    if (info.frames >= info.header_frames) return {};
+    return fits::ShownName(info.path) +
+           ": the file is shorter than its header says: " + std::to_string(info.frames) + " of " +
+           std::to_string(info.header_frames) + " frames present; the frames present are read";
 }
 
 // Lets go of the file; a document the application keeps stays open there.

@@ -27,6 +27,7 @@ struct PendingAcquisition {
 // keeps documents that it shows after the converter has let go of them.
 struct DocumentState {
     std::unique_ptr<SpeFile> file;
+    std::string full_path;  // the file's path made absolute when opened
     std::optional<PendingAcquisition> pending;
 };
 

@@ -1,5 +1,6 @@
 #include "orlix/spe_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,7 +47,11 @@ void Put(std::uint8_t* header, std::size_t offset, T value) {
 }
 
 Status Fail(const std::string& path, const std::string& reason) {
-    return Status::Error(path + ": " + reason);
+    return Status::Error(fits::ShownName(path) + ": " + reason);
+}
+
+Status NotSpe(const std::string& path, const std::string& why) {
+    return Fail(path, "not an SPE file: " + why);
 }
 
 std::string SystemReason() {
@@ -173,16 +178,15 @@ namespace {
 // Reads and checks the 4100-byte header; fills everything but the frame layout.
 Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo& info) {
     if (Get<std::uint32_t>(header, kIdentity) != kIdentityWord)
-        return Fail(path, "not an SPE file (no identity word)");
+        return NotSpe(path, "the header lacks the SPE format's identity mark");
     info.datatype = Get<std::int16_t>(header, kDatatype);
     if (DatatypeSize(info.datatype) == 0)
-        return Fail(path,
-                    "not an SPE file (unknown datatype " + std::to_string(info.datatype) + ")");
+        return NotSpe(path, "unknown sample type " + std::to_string(info.datatype));
     info.columns = Get<std::uint16_t>(header, kXdim);
     info.rows = Get<std::uint16_t>(header, kYdim);
     if (info.columns == 0 || info.rows == 0)
-        return Fail(path, "not an SPE file (dimensions " + std::to_string(info.columns) + " x " +
-                              std::to_string(info.rows) + ")");
+        return NotSpe(path, "its frames are " + std::to_string(info.columns) + " x " +
+                                std::to_string(info.rows) + " samples");
     info.header_frames = Get<std::int32_t>(header, kNumFrames);
     if (info.header_frames < 1)
         return Fail(path, "header says " + std::to_string(info.header_frames) + " frames");
@@ -199,19 +203,26 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
 }  // namespace
 
 Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
-        return Fail(path,
-                    std::filesystem::exists(path, ec) ? "not a regular file" : "no such file");
-    std::FILE* file = std::fopen(path.c_str(), writable ? "r+b" : "rb");
-    if (!file) return Fail(path, "cannot open: " + SystemReason());
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
-
+    // Opened without blocking: a pipe or a device named like a data file must be refused,
+    // not waited for.
+    const int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(path, "cannot open: " + SystemReason());
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0) return Fail(path, "cannot read: " + SystemReason());
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const bool folder = S_ISDIR(st.st_mode);
+        close(fd);
+        return Fail(path, folder ? "is a folder" : "not a regular file");
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, writable ? "r+b" : "rb");
+    if (!file) {
+        std::string reason = SystemReason();
+        close(fd);
+        return Fail(path, "cannot open: " + reason);
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
     const std::int64_t size = st.st_size;
-    if (size < kHeaderSize)
-        return Fail(path, "not an SPE file (shorter than its 4100-byte header)");
+    if (size < kHeaderSize) return NotSpe(path, "shorter than the 4100-byte SPE header");
     std::uint8_t header[kHeaderSize];
     if (std::fread(header, 1, sizeof header, file) != sizeof header)
         return Fail(path, "cannot read the header: " + SystemReason());
@@ -261,8 +272,16 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     if (!DatatypeElement(datatype))
         return Fail(path, "data type " + std::to_string(datatype) + " (" + DatatypeName(datatype) +
                               ") cannot be created");
-    std::FILE* file = std::fopen(path.c_str(), "w+b");
-    if (!file) return Fail(path, "cannot create: " + SystemReason());
+    // Never over an existing file: a new document must not replace anyone's data.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(path, "cannot create: " + SystemReason());
+    std::FILE* file = fdopen(fd, "w+b");
+    if (!file) {
+        std::string reason = SystemReason();
+        close(fd);
+        unlink(path.c_str());
+        return Fail(path, "cannot create: " + reason);
+    }
 
     std::uint8_t header[kHeaderSize] = {};
     const auto w = static_cast<std::uint16_t>(columns), h = static_cast<std::uint16_t>(rows);

@@ -79,7 +79,8 @@ class SpeFile {
   public:
     // Opens an existing SPE file for reading (and writing frames when `writable`).
     static Result<std::unique_ptr<SpeFile>> Open(const std::string& path, bool writable = false);
-    // Creates a new SPE 2.5 file with zero frames of the given size and datatype.
+    // Creates a new SPE 2.5 file with zero frames of the given size and datatype; fails when
+    // a file of that name exists.
     static Result<std::unique_ptr<SpeFile>> Create(const std::string& path, std::int64_t columns,
                                                    std::int64_t rows, std::int64_t frames,
                                                    std::int16_t datatype,

@@ -53,13 +53,18 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
         auto width = Whole(block, "width"), rows = Whole(block, "height");
         if (!width || !rows || *rows == 0 || *width == 0 || *width > (1 << 24) || *rows > (1 << 24))
             return Status::Error("XML footer: region without a size");
+        // Width and height are capped above: their product with the sample size fits.
         const std::int64_t size = *width * *rows * sample;
         std::int64_t stride = Whole(block, "stride").value_or(size);
         if (stride < size) stride = size;
-        if (offset + size > frame_size) return Disagree("regions larger than the frame");
+        // Offsets are sums of the file's strides: checked, never trusted.
+        std::int64_t end = 0;
+        if (__builtin_add_overflow(offset, size, &end) || end > frame_size)
+            return Disagree("regions larger than the frame");
         regions.push_back(Region{offset, *width, *rows});
-        offset += stride;
-        height += *rows;
+        if (__builtin_add_overflow(offset, stride, &offset) ||
+            __builtin_add_overflow(height, *rows, &height))
+            return Disagree("regions larger than the frame");
     }
     if (regions.empty()) return Status::Ok();
     // Regions of one width form the header's frame, so that width must be the header's.

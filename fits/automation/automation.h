@@ -50,6 +50,9 @@ class DataDocument {
     virtual Status PutFrame(std::int64_t n, const Frame& frame) = 0;
     virtual Status Finalize() = 0;
     virtual Status Close() = 0;
+    // What opening the data file found that the user should know though the file is still
+    // read (a file holding fewer frames than its header says), naming the file; else empty.
+    virtual std::string Notice() { return {}; }
     // What the open data file records beyond its frames; empty when the application keeps
     // nothing more (or no file is open).
     virtual DocumentMetadata GetMetadata() { return {}; }

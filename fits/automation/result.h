@@ -7,6 +7,24 @@
 
 namespace fits {
 
+// A file name as a message shows it: control characters and DEL escaped as \xNN, so that a
+// message is one line and shows the name as typed. Other bytes (UTF-8 too) pass unchanged.
+inline std::string ShownName(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 // Success, or a failure with a readable message (which names the file where one is involved).
 class Status {
   public:

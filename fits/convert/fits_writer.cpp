@@ -1,8 +1,6 @@
 #include "fits/convert/fits_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +10,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "fits/convert/safe_file.h"
 #include "fits/header/header_text.h"
 #include "fits/input/header_reader.h"
 
@@ -20,6 +19,8 @@ namespace {
 
 constexpr std::int64_t kBlock = 2880;
 constexpr std::size_t kWriteBuffer = 4 << 20;  // one reused buffer; a few MiB is fastest
+// The acquisition application's data type code of unsigned 16-bit data.
+constexpr std::int32_t kUnsigned16TypeCode = 6;
 
 // ---- Sample conversion -------------------------------------------------------------------
 
@@ -68,41 +69,46 @@ inline void StoreBig(std::uint8_t* out, float v) {
     std::memcpy(out, &u, 4);
 }
 
-// Encodes n elements as big-endian Dst. `unsigned16` applies the rule that 16-bit elements
-// written as 32-bit samples hold unsigned values (below 0 means plus 65,536).
+// Encodes n elements as big-endian Dst. `unsigned16`: the 16-bit elements hold unsigned
+// values (below 0 means plus 65,536); those that do not fit Dst are clamped and counted.
 template <class Dst, class Src>
 void EncodeRun(const Src* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
                bool unsigned16) {
-    if constexpr (std::is_same_v<Src, std::int16_t> && std::is_same_v<Dst, std::int32_t>) {
+    constexpr auto kSize = static_cast<std::int64_t>(sizeof(Dst));
+    std::int64_t local = 0;
+    if constexpr (std::is_same_v<Src, std::int16_t>) {
         if (unsigned16) {
             for (std::int64_t i = 0; i < n; ++i)
-                StoreBig(out + 4 * i,
-                         static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])));
+                StoreBig(out + kSize * i,
+                         Convert<Dst>(static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])),
+                                      local));
+            clamped += local;
             return;
         }
     }
-    std::int64_t local = 0;
     for (std::int64_t i = 0; i < n; ++i)
-        StoreBig(out + static_cast<std::int64_t>(sizeof(Dst)) * i, Convert<Dst>(src[i], local));
+        StoreBig(out + kSize * i, Convert<Dst>(src[i], local));
     clamped += local;
 }
 
+// `unsigned16`: the document's 16-bit data are unsigned. 16-bit elements written as 32-bit
+// samples are read as unsigned whatever the document says.
 template <class Src>
 void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::uint8_t* out,
-                    std::int64_t& clamped) {
-    const bool unsigned16 = std::is_same_v<Src, std::int16_t>;
+                    std::int64_t& clamped, bool unsigned16) {
+    const bool as_unsigned = std::is_same_v<Src, std::int16_t> && (unsigned16 || bitpix == 32);
     switch (bitpix) {
         case 8:
-            EncodeRun<std::uint8_t>(src, n, out, clamped, false);
+            EncodeRun<std::uint8_t>(src, n, out, clamped, as_unsigned);
             break;
         case 16:
-            EncodeRun<std::int16_t>(src, n, out, clamped, false);
+            EncodeRun<std::int16_t>(src, n, out, clamped, as_unsigned);
             break;
         case 32:
-            EncodeRun<std::int32_t>(src, n, out, clamped, unsigned16);
+            EncodeRun<std::int32_t>(src, n, out, clamped, as_unsigned);
             break;
         case -32:
-            EncodeRun<float>(src, n, out, clamped, false);
+            EncodeRun<float>(src, n, out, clamped, as_unsigned);
             break;
         default:
             break;
@@ -123,29 +129,14 @@ bool IsSupportedBitpix(std::int32_t bitpix) {
 
 // ---- Output --------------------------------------------------------------------------------
 
-std::string SystemReason() {
-    return std::strerror(errno);
-}
-
-// A temporary file beside the target, removed unless committed by renaming it over the
-// target.
+// The file being written, through one reused buffer.
 class TempOutput : public FitsSink {
   public:
-    explicit TempOutput(const std::string& target) : target_(target) {
-        std::filesystem::path t(target);
-        std::string dir = t.has_parent_path() ? t.parent_path().string() : ".";
-        temp_ = dir + "/." + t.filename().string() + ".XXXXXX";
-        fd_ = mkstemp(temp_.data());
-        created_ = fd_ >= 0;
-        if (!created_) error_ = target_ + ": cannot create: " + SystemReason();
-        buffer_.resize(kWriteBuffer);
+    explicit TempOutput(const std::string& target) : file_(target) {
+        if (ok()) buffer_.resize(kWriteBuffer);
     }
-    ~TempOutput() {
-        if (fd_ >= 0) close(fd_);
-        if (created_ && !committed_) unlink(temp_.c_str());
-    }
-    bool ok() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
+    bool ok() const { return file_.ok(); }
+    const std::string& error() const { return file_.error(); }
     std::int64_t Written() const override { return written_; }
 
     // Space for n more bytes in the buffer (flushing first when needed).
@@ -167,35 +158,17 @@ class TempOutput : public FitsSink {
         }
     }
     void Flush() {
-        for (std::size_t done = 0; ok() && done < used_;) {
-            ssize_t n = write(fd_, buffer_.data() + done, used_ - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                error_ = target_ + ": cannot write: " + SystemReason();
-            else
-                done += static_cast<std::size_t>(n);
-        }
+        file_.Write(buffer_.data(), used_);
         used_ = 0;
     }
     // Completes the file and renames it over the target.
     void Commit() {
         Flush();
-        if (!ok()) return;
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd_, 0666 & ~mask);
-        if (close(fd_) != 0) error_ = target_ + ": cannot write: " + SystemReason();
-        fd_ = -1;
-        if (ok() && std::rename(temp_.c_str(), target_.c_str()) != 0)
-            error_ = target_ + ": cannot replace: " + SystemReason();
-        committed_ = ok();
+        file_.Commit();
     }
 
   private:
-    std::string target_, temp_, error_;
-    int fd_ = -1;
-    bool created_ = false;
-    bool committed_ = false;
+    SafeFile file_;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
@@ -271,12 +244,14 @@ std::string BuildHeaderBlock(std::string_view headerText) {
     return block;
 }
 
-FrameEncoder::FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows)
+FrameEncoder::FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows,
+                           bool unsigned16)
     : bitpix_(bitpix),
       columns_(std::max<std::int64_t>(columns, 0)),
       rows_(std::max<std::int64_t>(rows, 0)),
-      sample_bytes_(std::abs(static_cast<std::int64_t>(bitpix)) / 8),
-      supported_(IsSupportedBitpix(bitpix)) {}
+      sample_bytes_(IsSupportedBitpix(bitpix) ? std::abs(bitpix) / 8 : 0),
+      supported_(IsSupportedBitpix(bitpix)),
+      unsigned16_(unsigned16) {}
 
 void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::int64_t count,
                               std::uint8_t* out) {
@@ -291,21 +266,22 @@ void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::i
         switch (frame.Type()) {
             case ElementType::UInt8:
                 EncodeElements(bitpix_, frame.Elements<std::uint8_t>().data() + at, n, out,
-                               clamped_);
+                               clamped_, unsigned16_);
                 break;
             case ElementType::Int16:
                 if (unsigned_offset_ && bitpix_ == 16)
                     EncodeOffsetUnsigned(frame.Elements<std::int16_t>().data() + at, n, out);
                 else
                     EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
-                                   clamped_);
+                                   clamped_, unsigned16_);
                 break;
             case ElementType::Int32:
                 EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
-                               clamped_);
+                               clamped_, unsigned16_);
                 break;
             case ElementType::Float32:
-                EncodeElements(bitpix_, frame.Elements<float>().data() + at, n, out, clamped_);
+                EncodeElements(bitpix_, frame.Elements<float>().data() + at, n, out, clamped_,
+                               unsigned16_);
                 break;
         }
         if (n < columns_)
@@ -319,7 +295,11 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
     HeaderValues v = GetHeaderValues(headerText, kNaxis1 | kNaxis2 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0) return {};
     FrameEncoder encoder(*v.bitpix, *v.naxis1, *v.naxis2);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(encoder.FrameBytes()), 0);
+    std::int64_t frame_bytes = 0;
+    if (__builtin_mul_overflow(static_cast<std::int64_t>(*v.naxis1) * *v.naxis2,
+                               std::abs(static_cast<std::int64_t>(*v.bitpix)) / 8, &frame_bytes))
+        return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frame_bytes), 0);
     if (!encoder.Supported())
         reporter.MessageBox("Data type not supported.", "FITS");
     else
@@ -327,56 +307,128 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
     return bytes;
 }
 
+Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path) {
+    const std::string name = ShownName(path);
+    auto fail = [&](const std::string& why) {
+        return Status::Error(name + ": " + why + "; nothing written");
+    };
+    bool any_card = false;
+    ForEachLine(headerText, [&](Pos, std::string_view line) {
+        any_card = line.find_first_not_of(" \r\n") != std::string_view::npos;
+        return !any_card;
+    });
+    if (!any_card) return fail("the header is empty");
+    struct Need {
+        unsigned mask;
+        const char* keyword;
+    };
+    static constexpr Need kNeeds[] = {
+        {kBitpix, "BITPIX"}, {kNaxis1, "NAXIS1"}, {kNaxis2, "NAXIS2"}, {kNaxis3, "NAXIS3"}};
+    std::int64_t values[4] = {};
+    for (std::size_t i = 0; i < std::size(kNeeds); ++i) {
+        if (i == 1 && ParseNumber(GetHeaderValue(headerText, "NAXIS")) == 0.0) {
+            // NAXIS = 0: a primary HDU without data (extensions may follow).
+            DataLayout empty;
+            empty.bitpix = static_cast<std::int32_t>(values[0]);
+            if (!IsSupportedBitpix(empty.bitpix))
+                return fail("BITPIX " + std::to_string(empty.bitpix) +
+                            " is not supported (8, 16, 32 and -32 are)");
+            return empty;
+        }
+        HeaderValues v = GetHeaderValues(headerText, kNeeds[i].mask);
+        const auto& value = i == 0 ? v.bitpix : i == 1 ? v.naxis1 : i == 2 ? v.naxis2 : v.naxis3;
+        if (!value) return fail(std::string("the header has no readable ") + kNeeds[i].keyword);
+        values[i] = *value;
+    }
+    DataLayout layout;
+    layout.bitpix = static_cast<std::int32_t>(values[0]);
+    if (!IsSupportedBitpix(layout.bitpix))
+        return fail("BITPIX " + std::to_string(layout.bitpix) +
+                    " is not supported (8, 16, 32 and -32 are)");
+    layout.columns = values[1];
+    layout.rows = values[2];
+    layout.frames = values[3];
+    for (std::size_t i = 1; i < 4; ++i)
+        if (values[i] <= 0)
+            return fail(std::string(kNeeds[i].keyword) + " is " + std::to_string(values[i]));
+    const std::int64_t sample = std::abs(layout.bitpix) / 8;
+    if (__builtin_mul_overflow(layout.columns, sample, &layout.row_bytes) ||
+        __builtin_mul_overflow(layout.row_bytes, layout.rows, &layout.frame_bytes) ||
+        __builtin_mul_overflow(layout.frame_bytes, layout.frames, &layout.data_bytes) ||
+        layout.data_bytes > kMaxDataBytes)
+        return fail("the header asks for more data than a file can hold (" +
+                    std::to_string(layout.columns) + " x " + std::to_string(layout.rows) + " x " +
+                    std::to_string(layout.frames) + " samples)");
+    if (layout.row_bytes > kMaxRowBytes)
+        return fail("the header asks for rows of " + std::to_string(layout.row_bytes) +
+                    " bytes (at most " + std::to_string(kMaxRowBytes) + ")");
+    return layout;
+}
+
+namespace {
+
+// Refuses data larger than the free space of the target's file system, before anything is
+// written (a header typo must not fill the disk). No answer from the file system: no check.
+Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
+    auto slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct statvfs fs {};
+    if (statvfs(dir.c_str(), &fs) != 0) return Status::Ok();
+    const unsigned __int128 free_bytes = static_cast<unsigned __int128>(fs.f_bavail) * fs.f_frsize;
+    if (static_cast<unsigned __int128>(bytes) <= free_bytes) return Status::Ok();
+    return Status::Error(ShownName(path) + ": the header asks for " + std::to_string(bytes) +
+                         " bytes of data, the folder's file system has " +
+                         std::to_string(static_cast<std::uint64_t>(free_bytes)) +
+                         " free; nothing written");
+}
+
+}  // namespace
+
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
                                    const FrameProgress& progress,
                                    const ExtensionWriter& extensions) {
-    HeaderValues v = GetHeaderValues(headerText, kNaxis3 | kBitpix);
-    if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0) return WriteOutcome{};
-    const std::int64_t frames = *v.naxis3;
-    HeaderValues size = GetHeaderValues(headerText, kNaxis1 | kNaxis2 | kBitpix);
-    const bool with_data =
-        size.naxis1 && size.naxis2 && size.bitpix && *size.naxis1 > 0 && *size.naxis2 > 0;
-    if (with_data) {
-        auto held = document.GetParam(doc_param::kFrames).ToInt32();
-        if (held && frames > *held)
-            return Status::Error(path + ": header asks for " + std::to_string(frames) +
-                                 " frames, the data file holds " + std::to_string(*held));
-    }
+    auto checked = CheckDataLayout(headerText, path);
+    if (!checked) return checked.status();
+    const DataLayout& layout = *checked;
+    auto held = document.GetParam(doc_param::kFrames).ToInt32();
+    if (held && layout.frames > *held)
+        return Status::Error(ShownName(path) + ": header asks for " +
+                             std::to_string(layout.frames) + " frames, the data file holds " +
+                             std::to_string(*held));
+    if (Status s = CheckFreeSpace(path, layout.data_bytes); !s) return s;
 
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
     std::string block = BuildHeaderBlock(headerText);
     out.Append(block);
 
-    FrameEncoder encoder(*v.bitpix, with_data ? *size.naxis1 : 0, with_data ? *size.naxis2 : 0);
+    const bool unsigned16 =
+        document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16TypeCode;
+    FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
     encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
-    const std::int64_t row_bytes = with_data ? *size.naxis1 * std::abs(*v.bitpix) / 8 : 0;
-    const std::int64_t rows_per_chunk =
-        row_bytes > 0
-            ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes)
-            : 1;
+    const std::int64_t row_bytes = layout.row_bytes;
+    const std::int64_t rows_per_chunk = std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(kWriteBuffer) / std::max<std::int64_t>(row_bytes, 1));
     Frame frame;
     bool warned_size = false;
-    for (std::int64_t f = 1; f <= frames && with_data && out.ok(); ++f) {
+    for (std::int64_t f = 1; f <= layout.frames && out.ok(); ++f) {
         if (Status s = document.GetFrame(f, frame); !s) return s;
-        if (!warned_size && (frame.Columns() != *size.naxis1 || frame.Rows() != *size.naxis2)) {
-            reporter.Warning(path + ": the header asks for frames of " +
-                             Dims(*size.naxis1, *size.naxis2) + ", the data file's are " +
+        if (!warned_size && (frame.Columns() != layout.columns || frame.Rows() != layout.rows)) {
+            reporter.Warning(ShownName(path) + ": the header asks for frames of " +
+                             Dims(layout.columns, layout.rows) + ", the data file's are " +
                              Dims(frame.Columns(), frame.Rows()) + "; samples beyond them are 0");
             warned_size = true;
         }
-        if (!encoder.Supported()) {
-            reporter.MessageBox("Data type not supported.", "FITS");
-            out.AppendZeros(encoder.FrameBytes());
-        } else {
-            for (std::int64_t r = 0; r < *size.naxis2; r += rows_per_chunk) {
-                std::int64_t count = std::min(rows_per_chunk, *size.naxis2 - r);
-                encoder.EncodeRows(frame, r, count,
-                                   out.Reserve(static_cast<std::size_t>(count * row_bytes)));
-            }
+        for (std::int64_t r = 0; r < layout.rows; r += rows_per_chunk) {
+            std::int64_t count = std::min(rows_per_chunk, layout.rows - r);
+            encoder.EncodeRows(frame, r, count,
+                               out.Reserve(static_cast<std::size_t>(count * row_bytes)));
         }
-        if (progress && !progress(f, frames)) return Status::Error(path + ": cancelled");
+        if (progress && !progress(f, layout.frames))
+            return Status::Error(ShownName(path) + ": cancelled");
     }
     out.AppendZeros((kBlock - out.Written() % kBlock) % kBlock);
     if (extensions && out.ok())
@@ -384,8 +436,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     out.Commit();
     if (!out.ok()) return Status::Error(out.error());
     if (encoder.Clamped() > 0)
-        reporter.Warning(path + ": " + std::to_string(encoder.Clamped()) +
-                         " samples did not fit BITPIX " + std::to_string(*v.bitpix) +
+        reporter.Warning(ShownName(path) + ": " + std::to_string(encoder.Clamped()) +
+                         " samples did not fit BITPIX " + std::to_string(layout.bitpix) +
                          " and were clamped to the nearest value");
     return WriteOutcome{true, encoder.Clamped()};
 }

@@ -39,7 +39,9 @@ std::string BuildHeaderBlock(std::string_view headerText);
 // Converts frames to FITS samples for one BITPIX and size, counting clamped samples.
 class FrameEncoder {
   public:
-    FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows);
+    // `unsigned16`: 16-bit elements hold unsigned values (an unsigned 16-bit document).
+    FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows,
+                 bool unsigned16 = false);
     // Bytes of one frame: columns x rows x |BITPIX| / 8.
     std::int64_t FrameBytes() const { return columns_ * rows_ * sample_bytes_; }
     bool Supported() const { return supported_; }
@@ -57,6 +59,7 @@ class FrameEncoder {
     std::int32_t bitpix_;
     std::int64_t columns_, rows_, sample_bytes_;
     bool supported_;
+    bool unsigned16_;
     std::int64_t clamped_ = 0;
 };
 
@@ -65,8 +68,27 @@ class FrameEncoder {
 std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame& frame,
                                        Reporter& reporter);
 
+// The data a header asks for, every size checked to fit 64 bits.
+struct DataLayout {
+    std::int32_t bitpix = 0;
+    std::int64_t columns = 0, rows = 0, frames = 0;
+    std::int64_t row_bytes = 0, frame_bytes = 0, data_bytes = 0;
+};
+
+// The largest data part and row a header may ask for. A FITS file's data beyond 2^62 bytes
+// is no file system's; a row beyond 256 MiB (67 million 32-bit samples) is a typo, and the
+// writer holds a whole row in memory.
+inline constexpr std::int64_t kMaxDataBytes = std::int64_t{1} << 62;
+inline constexpr std::int64_t kMaxRowBytes = std::int64_t{256} << 20;
+
+// The sizes the header asks for, or the reason (naming `path`) why it cannot be written:
+// an empty header, no readable BITPIX / NAXIS1 / NAXIS2 / NAXIS3 (missing NAXIS2 and NAXIS3
+// count as 1), an unsupported BITPIX, a size of 0 or less, or more data than can be written.
+// A header whose NAXIS is 0 asks for no data (all sizes 0).
+Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path);
+
 struct WriteOutcome {
-    bool written = false;      // false: the header's BITPIX or NAXIS3 said write nothing
+    bool written = false;
     std::int64_t clamped = 0;  // samples clamped to the sample type
 };
 
@@ -92,9 +114,11 @@ bool IsUnsignedOffset(std::string_view headerText, DataDocument& document);
 // Called after each frame with (frames done, frames in all); returning false cancels.
 using FrameProgress = std::function<bool(std::int64_t, std::int64_t)>;
 
-// Writes the FITS file `path` from the header text and the document's frames. The file is
-// written beside the target under a temporary name and renamed over it only when complete:
-// on any failure the target stays as it was and no partial file remains.
+// Writes the FITS file `path` from the header text and the document's frames. A header that
+// CheckDataLayout refuses, or that asks for more frames than the document holds or more data
+// than the file system has room for, fails before anything is written. The file is written
+// beside the target as a temporary file and renamed over it only when complete: on any
+// failure the target stays as it was and no partial file remains.
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
                                    const FrameProgress& progress = {},

@@ -56,12 +56,13 @@ void AddOrlixData(HeaderContext& context, DataDocument* document) {
     SetHeaderText(context.store, text);
 }
 
-void BuildStandardHeader(HeaderContext& context, DataDocument* document,
-                         const std::string& addFile) {
+Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                                                     const std::string& addFile) {
     context.store.ReplaceText("");
     AddPrimaryData(context, document);
     AddOrlixData(context, document);
-    AppendFileHeader(context.store, addFile);
+    if (addFile.empty()) return std::vector<std::string>{};
+    return AppendFileHeader(context.store, addFile);
 }
 
 }  // namespace fits

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fits/automation/automation.h"
 #include "fits/header/header_text.h"
@@ -26,8 +27,10 @@ void AddPrimaryData(HeaderContext& context, DataDocument* document);
 // Appends DATE-OBS and DATE (only without a document) and EXPTIME; document may be null.
 void AddOrlixData(HeaderContext& context, DataDocument* document);
 // Replaces the header with the primary and acquisition cards and appends the header of the
-// file named by `addFile` (nothing when it is empty or names no file).
-void BuildStandardHeader(HeaderContext& context, DataDocument* document,
-                         const std::string& addFile);
+// file named by `addFile` (nothing when it is empty), leaving out its structural cards.
+// Returns the keywords left out, or why `addFile` cannot be used (a missing or unreadable
+// file, or one a FITS header cannot hold).
+Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                                                     const std::string& addFile);
 
 }  // namespace fits

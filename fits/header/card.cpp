@@ -1,6 +1,9 @@
 #include "fits/header/card.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 
 namespace fits {
 namespace {
@@ -142,7 +145,11 @@ bool IsUpperLetter(std::string_view ch) {
 }
 
 std::string ChangeExtension(std::string_view fileName, std::string_view extension) {
+    // Only the last path component's extension counts; a leading dot names a hidden file.
+    auto slash = fileName.rfind('/');
+    const std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
     auto dot = fileName.rfind('.');
+    if (dot != std::string_view::npos && dot <= name_start) dot = std::string_view::npos;
     std::string out(dot == std::string_view::npos ? fileName : fileName.substr(0, dot));
     out += '.';
     out += extension;
@@ -208,6 +215,36 @@ std::string FormatString(std::string_view value, bool quoted) {
     return text;
 }
 
+namespace {
+
+// A floating value too long for its 20 columns, written with as many significant digits as
+// fit (15 at most, exponent kept): cutting its text could leave "3.3333333333333335E-",
+// which no FITS reader takes.
+std::string FitFloating(const std::string& text) {
+    std::string_view digits_text = text;
+    if (!digits_text.empty() && digits_text.front() == '+') digits_text.remove_prefix(1);
+    double number = 0;
+    auto [stop, error] =
+        std::from_chars(digits_text.data(), digits_text.data() + digits_text.size(), number);
+    if (error != std::errc() || stop != digits_text.data() + digits_text.size() ||
+        !std::isfinite(number))
+        return text.substr(0, kNumberWidth);
+    for (int digits = 15; digits >= 1; --digits) {
+        char buffer[48];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number,
+                                       std::chars_format::scientific, digits - 1);
+        if (ec != std::errc()) break;
+        std::string out(buffer, end);
+        for (char& c : out)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (out.find('.') == std::string::npos) out.insert(out.find('E'), 1, '.');
+        if (Len(out) <= kNumberWidth) return out;
+    }
+    return text.substr(0, kNumberWidth);
+}
+
+}  // namespace
+
 std::string FormatNumber(std::string_view value, bool floating) {
     std::string text;
     if (IsNumeric(value)) {
@@ -230,7 +267,8 @@ std::string FormatNumber(std::string_view value, bool floating) {
     } else {
         text = floating ? "0." : "0";
     }
-    if (Len(text) > kNumberWidth) text.resize(static_cast<std::size_t>(kNumberWidth));
+    if (Len(text) > kNumberWidth)
+        text = floating ? FitFloating(text) : text.substr(0, kNumberWidth);
     return "= " + std::string(static_cast<std::size_t>(kNumberWidth - Len(text)), ' ') + text;
 }
 

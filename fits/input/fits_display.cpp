@@ -1,5 +1,8 @@
 #include "fits/input/fits_display.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -102,37 +105,71 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
     return frame;
 }
 
-Status DisplayFitsFile(AutomationFactory& factory, const std::string& path) {
-    const std::string text = ReadFileHeader(path);
-    HeaderValues v = GetHeaderValues(text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
+std::string FreeDisplayName(const std::string& fitsPath) {
+    const std::string first = ChangeExtension(fitsPath, "spe");
+    const std::string base = first.substr(0, first.size() - 4);
+    std::string name = first;
+    struct stat st {};
+    for (int n = 2; lstat(name.c_str(), &st) == 0 || errno != ENOENT; ++n) {
+        if (n > 10000) return {};
+        name = base + "-" + std::to_string(n) + ".spe";
+    }
+    return name;
+}
+
+Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs) {
+    const std::string shown = ShownName(path);
+    auto text = ReadFileHeader(path);
+    if (!text) return text.status();
+    HeaderValues v = GetHeaderValues(*text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
         *v.naxis3 <= 0)
-        return Status::Ok();
+        return Status::Error(shown +
+                             ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
+                             "BITPIX; nothing to show");
     const std::int32_t code = BitpixToType(*v.bitpix);
     if (code == 0)
-        return Status::Error(path + ": BITPIX " + std::to_string(*v.bitpix) +
+        return Status::Error(shown + ": BITPIX " + std::to_string(*v.bitpix) +
                              " cannot be shown (8, 16, 32 and -32 can)");
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                          std::fclose);
-    if (!file) return Status::Error(path + ": cannot open");
+    if (!file) return Status::Error(shown + ": cannot open: " + std::strerror(errno));
     const std::int64_t offset = DataOffset(file.get());
-    if (offset < 0) return Status::Error(path + ": no END card in the header");
+    if (offset < 0) return Status::Error(shown + ": no END card in the header");
+    // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 4; checked all the same.
+    std::int64_t frame_bytes = 0, data_bytes = 0;
+    struct stat st {};
+    if (__builtin_mul_overflow(static_cast<std::int64_t>(*v.naxis1) * *v.naxis2,
+                               std::abs(*v.bitpix) / 8, &frame_bytes) ||
+        __builtin_mul_overflow(frame_bytes, static_cast<std::int64_t>(*v.naxis3), &data_bytes) ||
+        fstat(fileno(file.get()), &st) != 0 || st.st_size - offset < data_bytes)
+        return Status::Error(shown + ": the file is shorter than its header's " +
+                             std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
+                             " x " + std::to_string(*v.naxis2) + " samples");
+    if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
+        return Status::Error(shown + ": cannot read: " + std::strerror(errno));
 
+    // Never over an existing file: the round trip run1.spe -> run1.fit -> display must not
+    // replace the raw data in run1.spe.
+    const std::string spe = FreeDisplayName(path);
+    if (spe.empty()) return Status::Error(shown + ": no free name for the display document");
     auto document = factory.NewDataDocument();
-    if (Status s =
-            document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, ChangeExtension(path, "spe"));
-        !s)
-        return s;
-    const std::int64_t frame_bytes =
-        static_cast<std::int64_t>(*v.naxis1) * *v.naxis2 * (std::abs(*v.bitpix) / 8);
+    if (Status s = document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, spe); !s) return s;
+    if (shownAs) *shownAs = spe;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(frame_bytes));
     for (std::int64_t f = 1; f <= *v.naxis3; ++f) {
+        Status s;
         if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size())
-            return Status::Error(path + ": the file ends before frame " + std::to_string(f) +
-                                 " of " + std::to_string(*v.naxis3));
-        Frame frame = BytesToFrame(*document, buffer, *v.bitpix);
-        if (Status s = document->PutFrame(f, frame); !s) return s;
-        if (Status s = document->Refresh(); !s) return s;
+            s = Status::Error(shown + ": the file ends before frame " + std::to_string(f) + " of " +
+                              std::to_string(*v.naxis3));
+        if (s) s = document->PutFrame(f, BytesToFrame(*document, buffer, *v.bitpix));
+        if (s) s = document->Refresh();
+        if (!s) {
+            // A display that fails leaves no document file behind.
+            document->Close();
+            std::remove(spe.c_str());
+            return s;
+        }
     }
     return Status::Ok();
 }

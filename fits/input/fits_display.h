@@ -1,4 +1,4 @@
-// Showing a FITS file in the acquisition application: the application creates an SPE
+// Showing a FITS file in the acquisition application: the application creates a new SPE
 // document of the same size and data type beside the FITS file and receives the data frame
 // by frame.
 #pragma once
@@ -19,9 +19,15 @@ std::int32_t BitpixToType(std::int32_t bitpix);
 Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
                    std::int32_t bitpix);
 
-// Creates the SPE document for the FITS file at `path` (its name with the extension "spe")
-// and stores every frame in it. Silently does nothing when the header has no usable size or
-// BITPIX; fails with a readable message for what cannot be shown.
-Status DisplayFitsFile(AutomationFactory& factory, const std::string& path);
+// A name for the display document of the FITS file at `path` that names no existing file:
+// NAME.spe beside it, else NAME-2.spe, NAME-3.spe, ...; empty when none is free.
+std::string FreeDisplayName(const std::string& fitsPath);
+
+// Creates an SPE document for the FITS file at `path` under FreeDisplayName (never over an
+// existing file; the name used goes to `shownAs` when given) and stores every frame in it.
+// Fails with a readable message for what cannot be shown, before anything is created when
+// the header or the file's length says so; a failure later removes the document's file.
+Status DisplayFitsFile(AutomationFactory& factory, const std::string& path,
+                       std::string* shownAs = nullptr);
 
 }  // namespace fits

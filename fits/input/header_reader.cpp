@@ -1,6 +1,10 @@
 #include "fits/input/header_reader.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace fits {
@@ -32,25 +36,81 @@ bool HoldsEndCard(std::string_view block) {
     return false;
 }
 
-std::string ReadFitsHeader(std::FILE* file) {
+std::string SystemReason() {
+    return std::strerror(errno);
+}
+
+// Why a card or text line cannot stand in a FITS header; empty when it can.
+std::string LineProblem(std::string_view line) {
+    for (unsigned char c : line) {
+        if (c >= 0x20 && c < 0x7F) continue;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", c);
+        const char* what = c == '\t'   ? " (tab)"
+                           : c == 0    ? " (NUL)"
+                           : c >= 0x80 ? " (not ASCII)"
+                                       : "";
+        return std::string("holds the byte ") + hex + what +
+               "; a FITS header holds printable ASCII only";
+    }
+    if (line.size() > kCard)
+        return "is " + std::to_string(line.size()) + " characters long; a card holds 80";
+    return {};
+}
+
+Status LineError(const std::string& path, std::size_t number, const std::string& problem) {
+    return Status::Error(ShownName(path) + ": line " + std::to_string(number) + " " + problem);
+}
+
+Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
     std::string result;
     std::string block(kBlock, ' ');
+    std::size_t card_number = 0;
     for (std::size_t total = 0; total < kMaxHeaderBytes; total += kBlock) {
         std::size_t got = std::fread(block.data(), 1, kBlock, file);
+        if (got < kBlock && std::ferror(file))
+            return Status::Error(ShownName(path) + ": cannot read: " + SystemReason());
         std::string_view piece(block.data(), got);
+        const bool last = got < kBlock || HoldsEndCard(piece);
+        for (std::size_t at = 0; at < piece.size(); at += kCard) {
+            ++card_number;
+            std::string_view card = piece.substr(at, kCard);
+            if (GetKeyword(card) == "END") break;
+            if (std::string problem = LineProblem(card); !problem.empty())
+                return LineError(path, card_number, problem);
+        }
         AppendCards(piece, result);
-        if (got < kBlock || HoldsEndCard(piece)) break;
+        if (last) break;
     }
     return result;
 }
 
-std::string ReadText(std::FILE* file) {
+// Reads a text header: lines ended by CR LF, LF or CR come out ended by CR LF.
+Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path) {
     std::string content;
     char buffer[65536];
     for (std::size_t got; content.size() < kMaxHeaderBytes &&
                           (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
         content.append(buffer, got);
-    return std::string(Trim(content));
+    if (std::ferror(file))
+        return Status::Error(ShownName(path) + ": cannot read: " + SystemReason());
+    std::string_view text = Trim(content);
+    std::string out;
+    out.reserve(text.size() + text.size() / 40);
+    std::size_t number = 1;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (std::string problem = LineProblem(line); !problem.empty())
+            return LineError(path, number, problem);
+        out += line;
+        if (end == text.size()) break;
+        out += kLineEnd;
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+        ++number;
+    }
+    return out;
 }
 
 }  // namespace
@@ -59,18 +119,63 @@ bool IsFitsName(std::string_view path) {
     return ToLower(path).find(".fit") != std::string::npos;
 }
 
-std::string ReadFileHeader(const std::string& path) {
+Result<std::string> ReadFileHeader(const std::string& path) {
     File file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) return {};
-    return IsFitsName(path) ? ReadFitsHeader(file.get()) : ReadText(file.get());
+    if (!file) return Status::Error(ShownName(path) + ": cannot open: " + SystemReason());
+    struct stat st {};
+    if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
+        return Status::Error(ShownName(path) + ": is a folder, not a header file");
+    return IsFitsName(path) ? ReadFitsHeader(file.get(), path) : ReadTextHeader(file.get(), path);
 }
 
-void AppendFileHeader(HeaderStore& store, const std::string& path) {
-    std::string text = store.Text();
-    std::string added = ReadFileHeader(path);
+bool IsStructuralKeyword(std::string_view keyword) {
+    if (keyword == "SIMPLE" || keyword == "BITPIX" || keyword == "NAXIS" || keyword == "EXTEND")
+        return true;
+    if (keyword.size() <= 5 || keyword.substr(0, 5) != "NAXIS") return false;
+    return keyword.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added) {
+    std::vector<std::string> left_out;
+    if (added.empty()) return left_out;
+    bool holds_simple = false;
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        holds_simple = GetKeyword(line) == "SIMPLE";
+        return !holds_simple;
+    });
     // A text-file header may end without a line end; the cards must not join its last line.
-    if (!text.empty() && !added.empty() && !text.ends_with(kLineEnd)) text += kLineEnd;
-    SetHeaderText(store, text + added);
+    if (!text.empty() && !text.ends_with(kLineEnd)) text += kLineEnd;
+    if (!holds_simple) {
+        text += added;
+        return left_out;
+    }
+    ForEachLine(added, [&](Pos, std::string_view line) {
+        std::string keyword = GetKeyword(line);
+        if (IsStructuralKeyword(keyword))
+            left_out.push_back(keyword);
+        else
+            text += line;
+        return true;
+    });
+    return left_out;
+}
+
+Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path) {
+    auto added = ReadFileHeader(path);
+    if (!added) return added.status();
+    std::string text = store.Text();
+    std::vector<std::string> left_out = AppendHeaderText(text, *added);
+    SetHeaderText(store, text);
+    return left_out;
+}
+
+std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords) {
+    if (keywords.empty()) return {};
+    std::string list;
+    for (const std::string& k : keywords)
+        list += (list.empty() ? "" : ", ") + k;
+    return ShownName(path) + ": left out " + list +
+           " (the header already describes its data with these cards)";
 }
 
 std::string GetHeaderValue(std::string_view text, std::string_view keyword) {

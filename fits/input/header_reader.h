@@ -4,7 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "fits/automation/result.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
@@ -12,14 +14,27 @@ namespace fits {
 // True when the path is read as FITS: its lower-case form contains ".fit" anywhere.
 bool IsFitsName(std::string_view path);
 
-// The header of the file as header text; the empty text when there is no such file (or it
-// cannot be read). FITS: the cards up to the block holding END, each right-trimmed with a
-// line end, blank cards and END dropped; the data are not read. Text: the whole file with
-// blanks removed at both ends.
-std::string ReadFileHeader(const std::string& path);
+// The header of the file as header text, or why it cannot be used: the system's reason when
+// it cannot be opened or read, or the line (card) that a FITS header cannot hold — one longer
+// than 80 characters, or with bytes outside printable ASCII (tab, NUL, UTF-8, binary).
+// FITS: the cards up to the block holding END, each right-trimmed with a line end, blank
+// cards and END dropped; the data are not read. Text: the whole file with blanks removed at
+// both ends, its lines ended by CR LF, LF or CR, stored with CR LF.
+Result<std::string> ReadFileHeader(const std::string& path);
 
-// Stores the store's text followed by the file's header.
-void AppendFileHeader(HeaderStore& store, const std::string& path);
+// The cards that describe the data's structure; a header already holding SIMPLE has them.
+bool IsStructuralKeyword(std::string_view keyword);
+
+// Appends `added` behind `text` (starting a new line when needed). When `text` already holds
+// a SIMPLE card, the structural cards of `added` are left out; their keywords are returned.
+std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added);
+
+// Stores the store's text followed by the file's header (see AppendHeaderText); the
+// keywords left out, or why the file cannot be used (the store is then unchanged).
+Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path);
+
+// The warning for structural cards left out of `path`'s header; empty when none were.
+std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords);
 
 // The value of the first line whose keyword equals `keyword` exactly (with case), or "".
 std::string GetHeaderValue(std::string_view text, std::string_view keyword);

@@ -1,5 +1,6 @@
 #include "fits/ui/file_dialog.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QStringList>
 
@@ -34,10 +35,15 @@ QFileDialog::Options Options(std::uint32_t flags) {
 
 namespace {
 
+// A chosen path as the file system's bytes.
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
 // Runs a Qt file dialog; the chosen paths, or none when cancelled.
 QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std::string& folder,
                       bool save) {
-    QFileDialog dialog(nullptr, {}, QString::fromStdString(folder),
+    QFileDialog dialog(nullptr, {}, QFile::decodeName(QByteArray::fromStdString(folder)),
                        QString::fromStdString(TranslateFilter(filter)));
     dialog.setObjectName("dlgFileName");
     dialog.setOptions(Options(flags));
@@ -57,14 +63,14 @@ QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std:
 bool QtFileDialog::ShowOpen(const std::string& filter, std::uint32_t flags) {
     const QStringList files = RunDialog(filter, flags, initial_folder_, false);
     if (files.size() <= 1) {
-        file_name_ = files.isEmpty() ? std::string() : files.front().toStdString();
+        file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
         return true;
     }
     // The multiple-selection form: folder, NUL, names separated by NULs.
-    std::string result = QFileInfo(files.front()).absolutePath().toStdString();
+    std::string result = PathBytes(QFileInfo(files.front()).absolutePath());
     for (const QString& f : files) {
         result += '\0';
-        result += QFileInfo(f).fileName().toStdString();
+        result += PathBytes(QFileInfo(f).fileName());
     }
     file_name_ = result;
     return true;
@@ -72,7 +78,7 @@ bool QtFileDialog::ShowOpen(const std::string& filter, std::uint32_t flags) {
 
 bool QtFileDialog::ShowSave(const std::string& filter, std::uint32_t flags) {
     const QStringList files = RunDialog(filter, flags, initial_folder_, true);
-    file_name_ = files.isEmpty() ? std::string() : files.front().toStdString();
+    file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
     return true;
 }
 

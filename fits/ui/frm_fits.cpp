@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -69,9 +70,18 @@ std::string Latin1(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+// A path as the file system's bytes, and back: never through Latin-1, so that any name
+// (UTF-8 on this system) reaches the file and is shown as typed.
+std::string PathBytes(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+QString PathText(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
 // The header source file as the format label shows it: the path without surrounding blanks.
 std::string SourcePath(const QLineEdit* box) {
-    return std::string(Trim(Latin1(box->text())));
+    return PathBytes(box->text().trimmed());
 }
 
 }  // namespace
@@ -325,20 +335,20 @@ void frmFITS::SetInputColour(QWidget* widget, bool enabled) {
 }
 
 void frmFITS::ShowHeaderFormat(bool standard) {
-    std::string caption;
+    QString caption;
     if (standard) {
         txtAddFile->setEnabled(true);
         SetInputColour(txtAddFile, true);
         caption = "Primary Data + Orlix/32 Data";
-        std::string path = SourcePath(txtAddFile);
-        if (!path.empty()) caption += " + " + path;
+        const QString path = txtAddFile->text().trimmed();
+        if (!path.isEmpty()) caption += " + " + path;
     } else {
         txtAddFile->setEnabled(false);
         SetInputColour(txtAddFile, false);
         caption = "Use header shown above";
     }
     EnableEditor(!standard);
-    lblFormat->setText(QString::fromLatin1(caption.c_str()));
+    lblFormat->setText(caption);
 }
 
 void frmFITS::optStandard_Click() {
@@ -487,8 +497,16 @@ void frmFITS::cmdAddFile_Click() {
     if (!dialog_->ShowOpen(kHeaderFileFilter, kOpenOneFlags)) return;
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
-    if (optCustom->isChecked()) AppendFileHeader(*this, name);
-    txtAddFile->setText(QString::fromLatin1(name.c_str()));
+    if (optCustom->isChecked()) {
+        CommandReport report;
+        auto left_out = AppendFileHeader(*this, name);
+        if (!left_out)
+            report.failures.push_back(left_out.message());
+        else if (!left_out->empty())
+            warnings_.push_back(LeftOutWarning(name, *left_out));
+        ReportCommand("Add FITS File Header", report);
+    }
+    txtAddFile->setText(PathText(name));
     ShowHeaderFormat(!optCustom->isChecked());
 }
 
@@ -498,9 +516,11 @@ void frmFITS::cmdDisplay_Click() {
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
     ReplaceText("");
-    AppendFileHeader(*this, name);
     CommandReport report;
-    if (Status s = DisplayFitsFile(factory_, name); !s) report.failures.push_back(s.message());
+    if (auto shown = AppendFileHeader(*this, name); !shown)
+        report.failures.push_back(shown.message());
+    else if (Status s = DisplayFitsFile(factory_, name); !s)
+        report.failures.push_back(s.message());
     ReportCommand("Display FITS File", report);
 }
 

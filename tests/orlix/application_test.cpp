@@ -100,11 +100,39 @@ TEST(Display, NewDocumentIsKeptAndShown) {
     {
         auto doc = app.NewDataDocument();
         ASSERT_TRUE(doc->Open("", 4, 4, 1, 1, dir / "d.spe").ok());
+        EXPECT_EQ(shows, 0);  // no viewer before there is data to show
         ASSERT_TRUE(doc->Refresh().ok());
     }
-    EXPECT_EQ(shows, 2);
+    EXPECT_EQ(shows, 1);
     ASSERT_EQ(app.KeptDocuments().size(), 1u);
     EXPECT_EQ(app.KeptDocuments()[0]->file->Info().columns, 4);
+    // A new document never replaces an existing file.
+    auto again = app.NewDataDocument();
+    auto refused = again->Open("", 4, 4, 1, 1, dir / "d.spe");
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.message().find("File exists"), std::string::npos) << refused.message();
+}
+
+// Parameter 104 is the full path, also for a document opened by a relative one; a file
+// holding fewer frames than its header says opens with a notice that gives the counts.
+TEST(Document, FullPathAndTruncationNotice) {
+    TempDir dir;
+    Application app;
+    {
+        auto created = app.NewDataDocument();
+        ASSERT_TRUE(created->Open("", 4, 2, 3, 1, dir / "t.spe"));
+    }
+    std::filesystem::resize_file(dir / "t.spe", 4100 + 16 + 5);  // one frame and a piece
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    auto doc = app.NewDataDocument();
+    auto opened = doc->Open("t.spe", 0, 0, 0, 0, "");
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(opened) << opened.message();
+    EXPECT_EQ(doc->GetParam(fits::doc_param::kPath).ToText(), dir / "t.spe");
+    EXPECT_EQ(doc->Notice(),
+              "t.spe: the file is shorter than its header says: 1 of 3 frames present; the "
+              "frames present are read");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "../../orlix/test_support.h"
 
@@ -51,8 +52,10 @@ TEST(FitsConvert, CommandLineCases) {
         {"--save-header '" + dir.path() + "/h.fits'", 0, "h.fits", ""},
         {"--header '" + dir.path() + "/custom.txt' --save-header '" + dir.path() + "/h.txt'", 0,
          "h.txt", ""},
-        {"--header '" + dir.path() + "/none.txt' x.spe", 2, "", "no such header file"},
-        {"-o '" + dir.path() + "/nowhere' x.spe", 2, "", "no such folder"},
+        {"--header '" + dir.path() + "/none.txt' x.spe", 2, "",
+         "none.txt: cannot open: No such file or directory"},
+        {"-o '" + dir.path() + "/nowhere' x.spe", 2, "",
+         "nowhere: cannot use as output folder: No such file"},
         {"--metadata --header '" + dir.path() + "/custom.txt' x.spe", 2, "",
          "cannot be used with --header"},
         {"--bzero --metadata -o '" + dir.path() + "/out2' '" +
@@ -72,6 +75,118 @@ TEST(FitsConvert, CommandLineCases) {
     EXPECT_EQ(std::filesystem::file_size(dir / "out/hene_int32_1340x1.fit"), 5760u);
     EXPECT_EQ(std::filesystem::file_size(dir / "h.fits"), 2880u);
     EXPECT_EQ(ReadAll(dir / "h.txt"), ReadAll(dir / "custom.txt"));
+}
+
+std::string Q(const std::string& path) {
+    return "'" + path + "'";
+}
+
+// Runs in a folder laid out for the cases below; each row is a kind of hostile input.
+struct EdgeCase {
+    std::string args;
+    int status;
+    std::vector<std::string> log_holds;
+    std::vector<std::string> made;  // files that must exist afterwards
+};
+
+// Nothing lost, nothing falsely reported: an output never replaces an input or an earlier
+// output, every file that yields nothing has a reason and exit status 1, file-system errors
+// are one line each and the batch goes on.
+TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string spe = Sample("hene_int32_1340x1.spe");
+    const std::string d = dir.path();
+    for (const char* sub : {"a", "b", "c", "my.data", "out", "loop", "lf"})
+        fs::create_directory(dir / sub);
+    fs::copy_file(spe, dir / "a/x.spe");
+    fs::copy_file(spe, dir / "b/x.spe");
+    fs::copy_file(spe, dir / "c/y.spe");
+    fs::copy_file(spe, dir / "c/y.SPE");
+    fs::copy_file(spe, dir / "data.fit");
+    fs::copy_file(spe, dir / "my.data/run");
+    fs::copy_file(spe, dir / "loop/good.spe");
+    fs::create_symlink("self.spe", dir / "loop/self.spe");
+    fs::copy_file(spe, dir / "lf/z.spe");
+    std::ofstream(dir / "lf.txt") << "OBSERVER= 'me'\nTELESCOP= 'big'\n";
+    std::ofstream(dir / "cr.txt") << "OBSERVER= 'me'\rTELESCOP= 'big'\r";
+    std::ofstream(dir / "tab.txt") << "OBSERVER= 'me'\tx\n";
+    std::ofstream(dir / "empty.txt") << "";
+    std::ofstream(dir / "bitpix64.txt") << "SIMPLE  = T\nBITPIX  = 64\nNAXIS   = 1\nNAXIS1  = 4\n";
+    std::ofstream(dir / "naxis3.txt") << "SIMPLE  = T\nBITPIX  = 16\nNAXIS1  = 4\nNAXIS3  = 0\n";
+    std::ofstream(dir / "out/x.fit") << "keep";
+    const std::string long_name(300, 'L');
+    const EdgeCase cases[] = {
+        // An SPE file named .fit is an input: its conversion must not replace it.
+        {Q(d + "/data.fit"), 1, {"data.fit: not converted", "is an input"}, {}},
+        // Two inputs, one output: the later fails, the earlier stays.
+        {"-o " + Q(d + "/out") + " " + Q(d + "/a/x.spe") + " " + Q(d + "/b/x.spe"),
+         1,
+         {"b/x.spe: not converted", "already written from", "1 of 2"},
+         {"out/x.fit"}},
+        {Q(d + "/c/y.spe") + " " + Q(d + "/c/y.SPE"),
+         1,
+         {"y.SPE: not converted", "1 of 2"},
+         {"c/y.fit"}},
+        // Only the file name's extension counts.
+        {Q(d + "/my.data/run"), 0, {"1 of 1"}, {"my.data/run.fit"}},
+        // A self-looping link in a folder is one line; the batch goes on.
+        {Q(d + "/loop"), 1, {"self.spe: ", "1 of 1"}, {"loop/good.fit"}},
+        {"-o " + Q(d + "/" + long_name) + " " + Q(spe), 2, {"File name too long"}, {}},
+        {"--add-header " + Q(d + "/" + long_name) + " " + Q(spe),
+         1,
+         {"File name too long", "0 of 1"},
+         {}},
+        {"--add-header " + Q(d + "/none.txt") + " " + Q(d + "/lf/z.spe"),
+         1,
+         {"none.txt: cannot open: No such file", "0 of 1"},
+         {}},
+        // Header text files: LF and CR line ends are lines; what a header cannot hold fails.
+        {"-o " + Q(d + "/lf") + " --add-header " + Q(d + "/lf.txt") + " " + Q(d + "/lf/z.spe"),
+         0,
+         {"1 of 1"},
+         {"lf/z.fit"}},
+        {"--add-header " + Q(d + "/tab.txt") + " " + Q(spe), 1, {"tab.txt: line 1", "0 of 1"}, {}},
+        {"--header " + Q(d + "/cr.txt") + " --save-header " + Q(d + "/cr.fits"),
+         0,
+         {},
+         {"cr.fits"}},
+        // Headers that write nothing say so and exit 1.
+        {"-o " + Q(d + "/out") + " --header " + Q(d + "/bitpix64.txt") + " " + Q(d + "/a/x.spe"),
+         1,
+         {"BITPIX 64 is not supported", "0 of 1"},
+         {}},
+        {"-o " + Q(d + "/out") + " --header " + Q(d + "/naxis3.txt") + " " + Q(spe),
+         1,
+         {"NAXIS3 is 0", "0 of 1"},
+         {}},
+        {"-o " + Q(d + "/out") + " --header " + Q(d + "/empty.txt") + " " + Q(spe),
+         1,
+         {"header is empty", "0 of 1"},
+         {}},
+        // A name with a control character is shown escaped, on one line.
+        {Q(d + "/bad\nname.spe"), 1, {"bad\\x0Aname.spe: cannot open: No such file"}, {}},
+        {"--version", 0, {"fits-convert "}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string log = dir / "log.txt";
+        EXPECT_EQ(RunCli(c.args, log), c.status) << ReadAll(log);
+        for (const std::string& text : c.log_holds)
+            EXPECT_NE(ReadAll(log).find(text), std::string::npos) << text << "\n" << ReadAll(log);
+        for (const std::string& made : c.made)
+            EXPECT_TRUE(fs::exists(dir / made)) << made;
+    }
+    // Inputs and files a refused run would have replaced are untouched.
+    EXPECT_EQ(ReadAll(dir / "data.fit"), ReadAll(spe));
+    EXPECT_EQ(ReadAll(dir / "out/x.fit").substr(0, 6), "SIMPLE");
+    EXPECT_FALSE(fs::exists(dir / "my.fit"));
+    EXPECT_FALSE(fs::exists(dir / "z.fit"));
+    // LF line ends gave two cards, not one card holding LF bytes.
+    const std::string lf = ReadAll(dir / "lf/z.fit");
+    EXPECT_EQ(lf.substr(0, 2880).find('\n'), std::string::npos);
+    EXPECT_NE(lf.find("TELESCOP= 'big'"), std::string::npos);
+    EXPECT_EQ(ReadAll(dir / "cr.fits").substr(80, 15), "TELESCOP= 'big'");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -148,54 +149,67 @@ TEST(FrameToBytes, OrderIsRowByRowColumnFastest) {
 struct WriteCase {
     std::string header;
     std::int64_t columns, rows, frames;
-    std::int64_t expected_size;  // -1: no file
-    int boxes;
+    std::int64_t expected_size;  // -1: refused, nothing written
+    std::string reason;          // part of the refusal
 };
 
-TEST(WriteFitsFile, SizesPaddingAndSilentSkips) {
+// Every header either gives a complete file or a reason, and a refused header leaves the
+// existing target as it was: no zero-filled or header-only file replaces good data.
+TEST(WriteFitsFile, SizesPaddingAndRefusals) {
     TempDir dir;
     const WriteCase cases[] = {
-        {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, 0},
-        {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, 0},
-        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, 0},  // no NAXIS3: one frame
-        {Header("8", "4", "1", "0"), 4, 1, 1, -1, 0},         // NAXIS3 0: nothing at all
-        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, 0},
-        {Header("", "4", "1", "1"), 4, 1, 1, -1, 0},    // no BITPIX
-        {Header("8", "", "1", "1"), 4, 1, 1, 2880, 0},  // no NAXIS1: header only
-        {Header("64", "360", "1", "2"), 360, 1, 2, 2880 + 5760, 2},
-        {Header("0", "360", "1", "2"), 360, 1, 2, 2880, 2},
+        {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, ""},
+        {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, ""},
+        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, ""},  // no NAXIS3: one frame
+        {Header("8", "4", "1", "0"), 4, 1, 1, -1, "NAXIS3 is 0"},
+        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, "NAXIS3 is -2"},
+        {Header("", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
+        {Header("x", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
+        {Header("8", "", "1", "1"), 4, 1, 1, -1, "no readable NAXIS1"},
+        {Header("8", "4", "0", "1"), 4, 1, 1, -1, "NAXIS2 is 0"},
+        {Header("64", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 64 is not supported"},
+        {Header("0", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 0 is not supported"},
+        {Header("-2147483648", "4", "1", "1"), 4, 1, 1, -1, "BITPIX -2147483648 is not"},
+        {"", 4, 1, 1, -1, "the header is empty"},
+        {"SIMPLE  = T\r\nBITPIX  = 8\r\nNAXIS   = 0\r\n", 0, 0, 0, 2880, ""},  // no data
+        {"\r\n  \r\n", 4, 1, 1, -1, "the header is empty"},
+        // Sizes beyond 32 bits: refused before anything is written, never a crash.
+        {Header("32", "2147483647", "1", "1"), 4, 1, 1, -1, "rows of 8589934588 bytes"},
+        {Header("-32", "600000000", "1", "1"), 4, 1, 1, -1, "rows of 2400000000 bytes"},
+        {Header("16", "60000", "2147483647", "2147483647"), 4, 1, 1, -1, "more data than"},
+        {Header("8", "65536", "65536", "100000"), 4, 1, 1, -1, "free"},
     };
     int i = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.header);
         MemoryDocument doc;
-        doc.params[doc_param::kFrames] = static_cast<std::int32_t>(c.frames);
+        doc.params[doc_param::kFrames] = std::numeric_limits<std::int32_t>::max();
         for (std::int64_t f = 0; f < c.frames; ++f) {
             doc.frames.emplace_back(ElementType::UInt8, c.columns, c.rows);
             doc.frames.back().Set(0, 0, 7 + static_cast<double>(f));
         }
         RecordingReporter reporter;
         std::string path = dir / ("out" + std::to_string(i++) + ".fit");
+        std::ofstream(path) << "old";
         auto outcome = WriteFitsFile(c.header, doc, path, reporter);
-        ASSERT_TRUE(outcome.ok()) << outcome.message();
-        EXPECT_EQ(static_cast<int>(reporter.boxes.size()), c.boxes);
+        EXPECT_TRUE(reporter.boxes.empty());
         if (c.expected_size < 0) {
-            EXPECT_FALSE(outcome->written);
-            EXPECT_FALSE(std::filesystem::exists(path));
+            ASSERT_FALSE(outcome.ok());
+            EXPECT_NE(outcome.message().find(c.reason), std::string::npos) << outcome.message();
+            EXPECT_EQ(outcome.message().rfind(path + ": ", 0), 0u) << outcome.message();
+            EXPECT_EQ(ReadAll(path), "old");
             continue;
         }
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
         std::string bytes = ReadAll(path);
         ASSERT_EQ(static_cast<std::int64_t>(bytes.size()), c.expected_size);
         const std::size_t data = BuildHeaderBlock(c.header).size();
-        if (bytes.size() > data && c.boxes == 0) {
+        if (c.frames > 0) {
             EXPECT_NE(bytes.substr(data, 4).find('\x07'), std::string::npos);
-        }
-        if (c.boxes) {
-            EXPECT_EQ(bytes.find_first_not_of('\0', data), std::string::npos);
         }
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
-              6);  // no temp files
+              static_cast<std::ptrdiff_t>(std::size(cases)));  // no temp files
 }
 
 TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
@@ -249,6 +263,58 @@ TEST(WriteFitsFile, ClampedSamplesReportedOncePerFile) {
     EXPECT_EQ(outcome->clamped, 4);
     ASSERT_EQ(reporter.warnings.size(), 1u);
     EXPECT_NE(reporter.warnings[0].find("4 samples"), std::string::npos);
+}
+
+// Samples that do not fit BITPIX are clamped and counted at both ends, for every source
+// type: unsigned 16-bit data under BITPIX 16 included (65535 must not wrap to -1).
+TEST(WriteFitsFile, ClampsAndCountsAtBothEnds) {
+    constexpr std::int32_t kUnsigned16 = 6, kSigned16 = 1;
+    const struct {
+        ElementType type;
+        std::int32_t type_code;
+        double value;
+        const char* bitpix;
+        std::string bytes;
+        std::int64_t clamped;
+    } cases[] = {
+        {ElementType::Float32, 3, 1e10, "16", "7F FF", 1},
+        {ElementType::Float32, 3, -1e10, "16", "80 00", 1},
+        {ElementType::Float32, 3, 3e9, "32", "7F FF FF FF", 1},
+        {ElementType::Float32, 3, 256, "8", "FF", 1},
+        {ElementType::Float32, 3, 255.4, "8", "FF", 0},
+        {ElementType::Int16, kUnsigned16, 65535, "16", "7F FF", 1},
+        {ElementType::Int16, kUnsigned16, 32768, "16", "7F FF", 1},
+        {ElementType::Int16, kUnsigned16, 32767, "16", "7F FF", 0},
+        {ElementType::Int16, kUnsigned16, 65535, "8", "FF", 1},
+        {ElementType::Int16, kUnsigned16, 65535, "32", "00 00 FF FF", 0},
+        {ElementType::Int16, kSigned16, -1, "16", "FF FF", 0},
+        {ElementType::Int32, 2, 40000, "16", "7F FF", 1},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.value) + " to BITPIX " + c.bitpix);
+        MemoryDocument doc;
+        doc.params[doc_param::kFrames] = 1;
+        doc.params[doc_param::kDataType] = c.type_code;
+        doc.frames.emplace_back(c.type, 1, 1);
+        if (c.type == ElementType::Int16 && c.value > 32767)
+            doc.frames.back().Elements<std::int16_t>()[0] =
+                static_cast<std::int16_t>(static_cast<std::int32_t>(c.value) - 65536);
+        else
+            doc.frames.back().Set(0, 0, c.value);
+        RecordingReporter reporter;
+        const std::string header = Header(c.bitpix, "1", "1", "1");
+        auto outcome = WriteFitsFile(header, doc, dir / "c.fit", reporter);
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
+        EXPECT_EQ(outcome->clamped, c.clamped);
+        EXPECT_EQ(reporter.warnings.size(), c.clamped ? 1u : 0u);
+        const std::string bytes = ReadAll(dir / "c.fit");
+        const std::size_t data = BuildHeaderBlock(header).size();
+        std::vector<std::uint8_t> sample(bytes.begin() + static_cast<std::ptrdiff_t>(data),
+                                         bytes.begin() + static_cast<std::ptrdiff_t>(data) +
+                                             static_cast<std::ptrdiff_t>((c.bytes.size() + 1) / 3));
+        EXPECT_EQ(Hex(sample), c.bytes);
+    }
 }
 
 // More than 32,767 columns and frames, and more than 373 cards.

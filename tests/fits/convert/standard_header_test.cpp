@@ -58,9 +58,9 @@ TEST(StandardHeader, WithoutDataFileUsesExperimentAndDate) {
               "EXPTIME =                   5. / exposure time - seconds\r\n"
               "OBSERVER= 'me'");
     factory.experiment_params[exp_param::kFloatFlag] = false;
-    BuildStandardHeader(context, nullptr, dir / "missing.txt");
-    EXPECT_EQ(GetLine(store.Text(), 2), "BITPIX  =                   32 / long\r\n");
-    EXPECT_EQ(CountRealLines(store.Text()), 9);
+    auto missing = BuildStandardHeader(context, nullptr, dir / "missing.txt");
+    EXPECT_FALSE(missing);
+    EXPECT_NE(missing.message().find("missing.txt: cannot open"), std::string::npos);
 }
 
 TEST(StandardHeader, EditorButtonsAppendEachTime) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "../../orlix/test_support.h"
@@ -48,17 +49,48 @@ TEST(ReadFileHeader, FitsAndTextFiles) {
         {"noend.fit", Card("A") + "B", "A\r\nB\r\n"},
         {"empty.fit", "", ""},
         {"empty.txt", "", ""},
-        {"plain.txt", "  A = 1\r\nB\tx\r\n  ", "A = 1\r\nB\tx\r\n"},
+        {"plain.txt", "  A = 1\r\nB x\r\n  ", "A = 1\r\nB x\r\n"},
+        {"lf.txt", "A = 1\nB = 2\n", "A = 1\r\nB = 2\r\n"},
+        {"cr.txt", "A = 1\rB = 2\r\rC", "A = 1\r\nB = 2\r\n\r\nC"},
+        {"mixed.txt", "A\r\nB\nC\rD", "A\r\nB\r\nC\r\nD"},
+        {"eighty.txt", std::string(80, 'k'), std::string(80, 'k')},
         {"sample.fts", "  X  ", "X"},
     };
     for (int i = 1; i <= 8; ++i)
         cases[0].expected += "KEY" + std::to_string(i) + "    = " + std::to_string(i) + "\r\n";
     for (const auto& c : cases) {
         Write(dir / c.name, c.content);
-        EXPECT_EQ(ReadFileHeader(dir / c.name), c.expected) << c.name;
+        auto read = ReadFileHeader(dir / c.name);
+        ASSERT_TRUE(read) << c.name << ": " << read.message();
+        EXPECT_EQ(*read, c.expected) << c.name;
     }
-    EXPECT_EQ(ReadFileHeader(dir / "missing.fit"), "");
-    EXPECT_EQ(ReadFileHeader(dir.path()), "");
+}
+
+// A header file that cannot be used fails with the file, the line and the reason: a FITS
+// header must never receive tabs, control bytes, UTF-8 or lines beyond 80 characters.
+TEST(ReadFileHeader, RefusesWhatAHeaderCannotHold) {
+    TempDir dir;
+    std::filesystem::create_directory(dir / "folder.txt");
+    const struct {
+        const char* name;
+        std::string content;  // nothing written when empty
+        std::string message;
+    } cases[] = {
+        {"missing.fit", "", "missing.fit: cannot open: No such file or directory"},
+        {"folder.txt", "", "folder.txt: is a folder"},
+        {"tab.txt", "A = 1\nB\tx", "tab.txt: line 2 holds the byte 0x09 (tab)"},
+        {"nul.txt", std::string("A\0B", 3), "nul.txt: line 1 holds the byte 0x00 (NUL)"},
+        {"utf8.txt", "A\r\nOBSERVER= 'J\xC3\xBCrgen'", "utf8.txt: line 2 holds the byte 0xC3"},
+        {"long.txt", "A\n\n" + std::string(81, 'x'), "long.txt: line 3 is 81 characters"},
+        {"binary.fit", Card("A = 1") + Card("B = \x01") + Card("END"),
+         "binary.fit: line 2 holds the byte 0x01"},
+    };
+    for (const auto& c : cases) {
+        if (!c.content.empty()) Write(dir / c.name, c.content);
+        auto read = ReadFileHeader(dir / c.name);
+        ASSERT_FALSE(read) << c.name;
+        EXPECT_NE(read.message().find(c.message), std::string::npos) << read.message();
+    }
 }
 
 // Reading stops at the block holding END: a data block behind it is never read.
@@ -69,7 +101,7 @@ TEST(ReadFileHeader, StopsAtBlockHoldingEnd) {
         std::string name = std::string("h").append(std::to_string(cards)).append(".fit");
         std::string path = dir / name;
         Write(path, FitsHeader(cards, data_block));
-        std::string text = ReadFileHeader(path);
+        std::string text = *ReadFileHeader(path);
         EXPECT_EQ(CountRealLines(text), cards);
         EXPECT_EQ(text.find("DATA"), std::string::npos);
     }
@@ -85,7 +117,7 @@ TEST(ReadFileHeader, LargeFileWithoutEndIsBounded) {
         for (int i = 0; i < 8000; ++i)
             out << block;  // 23 MB
     }
-    std::string text = ReadFileHeader(path);
+    std::string text = *ReadFileHeader(path);
     EXPECT_GT(text.size(), 8u << 20);
     EXPECT_LE(text.size(), 17u << 20);
 }
@@ -113,8 +145,34 @@ TEST(AppendFileHeader, AppendsBehindCurrentText) {
     AppendFileHeader(store, dir / "h.fit");  // the text file left no line end
     EXPECT_EQ(store.Text(),
               "A = 0\r\nKEY1    = 1\r\nKEY2    = 2\r\nC = 3\r\nKEY1    = 1\r\nKEY2    = 2\r\n");
-    AppendFileHeader(store, dir / "missing.txt");
+    EXPECT_FALSE(AppendFileHeader(store, dir / "missing.txt"));
     EXPECT_EQ(CountRealLines(store.Text()), 6);
+}
+
+// Behind cards that already describe the data, a whole FITS file's structural cards would
+// repeat SIMPLE, BITPIX, NAXIS... (an invalid file): they are left out and named.
+TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
+    const std::string file =
+        "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS   = 2\r\nNAXIS1  = 4\r\nNAXIS2  = 4\r\n"
+        "EXTEND  = T\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\n";
+    const struct {
+        std::string before, after;
+        std::vector<std::string> left_out;
+    } cases[] = {
+        {"SIMPLE  = T\r\nBITPIX  = 8\r\n",
+         "SIMPLE  = T\r\nBITPIX  = 8\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\n",
+         {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND"}},
+        {"A = 1", "A = 1\r\n" + file, {}},
+        {"", file, {}},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.before;
+        EXPECT_EQ(AppendHeaderText(text, file), c.left_out);
+        EXPECT_EQ(text, c.after);
+    }
+    EXPECT_EQ(LeftOutWarning("a\nb.fit", {"SIMPLE", "NAXIS"}),
+              "a\\x0Ab.fit: left out SIMPLE, NAXIS (the header already describes its data with "
+              "these cards)");
 }
 
 TEST(IsFitsName, LowerCaseContainsDotFit) {

@@ -400,6 +400,38 @@ class FrmFitsTest : public QObject {
         QCOMPARE(frame.At(3, 0), 2002.0);
     }
 
+    // Any UTF-8 name works in every command and shows as typed; the display of a converted
+    // file never replaces the SPE file beside it.
+    void utf8PathsAndDisplayBesideItsSource() {
+        const std::string folder = *dir_ / "j\xC3\xBCrgen \xE6\x98\x9F";
+        std::filesystem::create_directory(folder);
+        const std::string site = folder + "/s\xC3\xAEte.txt";
+        std::ofstream(site) << "OBSERVER= 'me'\n";
+        const std::string spe = folder + "/r\xC3\xBCn.spe";
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"), spe);
+        const std::string raw = ReadAll(spe);
+        W<QLineEdit>("txtAddFile")->setText(QString::fromUtf8(site.c_str()));
+        QCOMPARE(W<QLabel>("lblFormat")->text(),
+                 QString::fromUtf8(("Primary Data + Orlix/32 Data + " + site).c_str()));
+        dialog_->results.push_back(spe);
+        Click("cmdConvert");
+        QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+        const std::string fit = folder + "/r\xC3\xBCn.fit";
+        QVERIFY(ReadAll(fit).find("OBSERVER= 'me'") != std::string::npos);
+
+        dialog_->results.push_back(fit);
+        Click("cmdDisplay");
+        QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+        QCOMPARE(ReadAll(spe), raw);
+        QVERIFY(std::filesystem::exists(folder + "/r\xC3\xBCn-2.spe"));
+
+        W<QLineEdit>("txtAddFile")->setText(QString::fromUtf8((folder + "/none.txt").c_str()));
+        dialog_->results.push_back(spe);
+        Click("cmdConvert");
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY(messages_[0].find("none.txt: cannot open: No such file") != std::string::npos);
+    }
+
     void busyCursorDuringCommand() {
         // A factory that notes whether the busy pointer is on when a command asks for objects.
         struct ProbeFactory : AutomationFactory {

@@ -1,0 +1,223 @@
+#include "fits/convert/safe_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace fits {
+namespace {
+
+// ---- Names a signal must remove ------------------------------------------------------------
+// A fixed table of heap copies; the handler only reads it and calls unlink, both
+// async-signal-safe. A batch writes one file at a time, so a few slots are plenty; a file that
+// finds no free slot is still written, only without clean-up on a signal.
+
+constexpr int kSlots = 16;
+std::atomic<char*> g_pending[kSlots];
+constexpr int kCleanSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemovePendingAndRaise(int sig) {
+    for (auto& slot : g_pending)
+        if (char* name = slot.load()) unlink(name);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+// Installs the clean-up handler for each signal still at its default action (a program that
+// handles or ignores a signal itself keeps its choice).
+void InstallHandlersOnce() {
+    static const bool installed = [] {
+        for (int sig : kCleanSignals) {
+            struct sigaction old {};
+            if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+            struct sigaction act {};
+            act.sa_handler = RemovePendingAndRaise;
+            sigemptyset(&act.sa_mask);
+            sigaction(sig, &act, nullptr);
+        }
+        return true;
+    }();
+    (void)installed;
+}
+
+void Register(const std::string& name) {
+    InstallHandlersOnce();
+    char* copy = strdup(name.c_str());
+    if (!copy) return;
+    for (auto& slot : g_pending) {
+        char* expected = nullptr;
+        if (slot.compare_exchange_strong(expected, copy)) return;
+    }
+    std::free(copy);
+}
+
+void Unregister(const std::string& name) {
+    for (auto& slot : g_pending) {
+        char* held = slot.load();
+        if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
+            std::free(held);
+            return;
+        }
+    }
+}
+
+// ---- Names ---------------------------------------------------------------------------------
+
+std::string FolderOf(const std::string& target) {
+    auto slash = target.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+std::string NameOf(const std::string& target) {
+    auto slash = target.rfind('/');
+    return slash == std::string::npos ? target : target.substr(slash + 1);
+}
+
+std::size_t NameLimit(const std::string& dir) {
+    long limit = pathconf(dir.c_str(), _PC_NAME_MAX);
+    return limit > 16 ? static_cast<std::size_t>(limit) : 255;
+}
+
+// Six characters that differ between calls and processes.
+std::string RandomSuffix() {
+    static std::atomic<unsigned long> counter{0};
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long x = static_cast<unsigned long long>(now.tv_nsec) ^
+                           (static_cast<unsigned long long>(getpid()) << 32) ^
+                           (++counter * 0x9E3779B97F4A7C15ull);
+    std::string out(6, 'a');
+    for (char& c : out) {
+        x ^= x >> 29;
+        x *= 0xBF58476D1CE4E5B9ull;
+        c = kChars[(x >> 33) % (sizeof kChars - 1)];
+    }
+    return out;
+}
+
+std::string WithSuffix(std::string name) {
+    name.replace(name.size() - 6, 6, RandomSuffix());
+    return name;
+}
+
+bool ProcFdWorks() {
+    return access("/proc/self/fd", F_OK) == 0;
+}
+
+mode_t CurrentUmask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+std::string TemporaryName(const std::string& target_name, std::size_t limit) {
+    constexpr std::size_t kExtra = 8;  // the leading dot and ".XXXXXX"
+    std::string name = target_name;
+    const std::size_t room = limit > kExtra ? limit - kExtra : 0;
+    if (name.size() > room) {
+        std::size_t cut = room;
+        // Do not leave half a UTF-8 sequence at the end.
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return "." + name + ".XXXXXX";
+}
+
+SafeFile::SafeFile(std::string target, Temporary temporary)
+    : target_(std::move(target)), dir_(FolderOf(target_)) {
+    // A device, a pipe or a folder under the target's name is never replaced by a file.
+    struct stat st {};
+    if (lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        error_ = ShownName(target_) + ": not a regular file; not replaced";
+        return;
+    }
+#ifdef O_TMPFILE
+    if (temporary == Temporary::kUnnamedWhereSupported && ProcFdWorks()) {
+        fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        unnamed_ = fd_ >= 0;
+    }
+#else
+    (void)temporary;
+#endif
+    if (fd_ < 0) {
+        temp_ = dir_ + "/" + TemporaryName(NameOf(target_), NameLimit(dir_));
+        fd_ = mkostemp(temp_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            temp_.clear();
+            Fail("cannot create", errno);
+            return;
+        }
+        Register(temp_);
+    }
+}
+
+SafeFile::~SafeFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!temp_.empty() && !committed_) {
+        unlink(temp_.c_str());
+        Unregister(temp_);
+    }
+}
+
+bool SafeFile::Fail(const std::string& what, int error) {
+    if (error_.empty()) error_ = ShownName(target_) + ": " + what + ": " + std::strerror(error);
+    return false;
+}
+
+bool SafeFile::Write(const void* data, std::size_t n) {
+    if (fd_ < 0) return false;
+    const auto* bytes = static_cast<const char*>(data);
+    while (ok() && n > 0) {
+        ssize_t done = write(fd_, bytes, n);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return Fail("cannot write", done < 0 ? errno : ENOSPC);
+        bytes += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return ok();
+}
+
+// Gives the unnamed file a hidden name beside the target (renamed over it next).
+bool SafeFile::LinkUnnamed() {
+    const std::string pattern = dir_ + "/" + TemporaryName(NameOf(target_), NameLimit(dir_));
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = WithSuffix(pattern);
+        Register(name);
+        if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temp_ = name;
+            return true;
+        }
+        const int error = errno;
+        Unregister(name);
+        if (error != EEXIST) return Fail("cannot create", error);
+    }
+    return Fail("cannot create", EEXIST);
+}
+
+bool SafeFile::Commit() {
+    if (!ok() || fd_ < 0) return false;
+    if (!unnamed_ && fchmod(fd_, 0666 & ~CurrentUmask()) != 0) return Fail("cannot write", errno);
+    if (unnamed_ && !LinkUnnamed()) return false;
+    const int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0) return Fail("cannot write", errno);
+    if (std::rename(temp_.c_str(), target_.c_str()) != 0) return Fail("cannot replace", errno);
+    committed_ = true;
+    Unregister(temp_);
+    return true;
+}
+
+}  // namespace fits

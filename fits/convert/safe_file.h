@@ -1,0 +1,52 @@
+// Writing a file so that nothing is ever half-replaced: the bytes go to a temporary file in
+// the target's folder, which becomes the target only when complete. Serves FITS files and
+// saved headers alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "fits/automation/result.h"
+
+namespace fits {
+
+// One file being written. Where the file system supports it, the temporary file has no name
+// at all (O_TMPFILE) until Commit links it in, so that even SIGKILL leaves nothing behind;
+// elsewhere it is a hidden name beside the target, kept within the file system's name limit
+// and removed on failure, on destruction and on SIGINT, SIGTERM and SIGHUP.
+// A target that exists as anything but a regular file or a symbolic link is refused.
+class SafeFile {
+  public:
+    enum class Temporary { kUnnamedWhereSupported, kNamed };
+    // `temporary`: kNamed forces the named scheme (for tests of the fallback).
+    explicit SafeFile(std::string target, Temporary temporary = Temporary::kUnnamedWhereSupported);
+    ~SafeFile();
+    SafeFile(const SafeFile&) = delete;
+    SafeFile& operator=(const SafeFile&) = delete;
+
+    // Empty while everything went well; else the first failure, naming the target.
+    const std::string& error() const { return error_; }
+    bool ok() const { return error_.empty(); }
+
+    // Writes all n bytes (retrying short writes); records a failure.
+    bool Write(const void* data, std::size_t n);
+    // Makes the complete file the target, replacing an existing one; permissions as a new
+    // file's (0666 less the umask).
+    bool Commit();
+
+  private:
+    bool Fail(const std::string& what, int error);
+    bool LinkUnnamed();
+
+    std::string target_, dir_, temp_;  // temp_: the hidden name, when one exists
+    std::string error_;
+    int fd_ = -1;
+    bool unnamed_ = false;
+    bool committed_ = false;
+};
+
+// A name for a temporary file beside `target`: ".NAME.XXXXXX" with NAME shortened so that the
+// whole stays within `limit` bytes (the folder's longest file name).
+std::string TemporaryName(const std::string& target_name, std::size_t limit);
+
+}  // namespace fits
