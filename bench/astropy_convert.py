@@ -14,7 +14,7 @@ xdim, = struct.unpack_from("<H", header, 42)
 ydim, = struct.unpack_from("<H", header, 656)
 datatype, = struct.unpack_from("<h", header, 108)
 frames, = struct.unpack_from("<i", header, 1446)
-dtype = {2: "<i2", 3: "<u2"}[datatype]
+dtype = {0: "<f4", 1: "<i4", 2: "<i2", 3: "<u2", 6: "u1"}[datatype]
 data = np.fromfile(src, dtype=dtype, offset=4100, count=xdim * ydim * frames)
 data = data.reshape(frames, ydim, xdim)
 if datatype == 3:

@@ -1,9 +1,34 @@
 // Writes a large SPE file for the benchmark: make-spe PATH COLUMNS ROWS FRAMES DATATYPE
-// (datatype 2 = int16, 3 = uint16). Samples are a cheap deterministic pattern.
+// (SPE datatype: 0 float32, 1 int32, 2 int16, 3 uint16, 6 uint8). Samples are a cheap
+// deterministic pattern of the file's own element type.
 #include <cstdio>
 #include <cstdlib>
 
 #include "orlix/spe_file.h"
+
+namespace {
+
+template <class T>
+void Fill(fits::Frame& frame, long k) {
+    auto samples = frame.Elements<T>();
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<T>((i * 7 + static_cast<std::size_t>(k) * 13) & 0xFFFF);
+}
+
+void Fill(fits::Frame& frame, long k) {
+    switch (frame.Type()) {
+        case fits::ElementType::UInt8:
+            return Fill<std::uint8_t>(frame, k);
+        case fits::ElementType::Int16:
+            return Fill<std::int16_t>(frame, k);
+        case fits::ElementType::Int32:
+            return Fill<std::int32_t>(frame, k);
+        case fits::ElementType::Float32:
+            return Fill<float>(frame, k);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 6) {
@@ -12,17 +37,15 @@ int main(int argc, char** argv) {
     }
     const long columns = std::atol(argv[2]), rows = std::atol(argv[3]), frames = std::atol(argv[4]);
     const auto datatype = static_cast<std::int16_t>(std::atoi(argv[5]));
+    auto element = orlix::DatatypeElement(datatype);
     auto file = orlix::SpeFile::Create(argv[1], columns, rows, frames, datatype);
-    if (!file) {
-        std::fprintf(stderr, "%s\n", file.message().c_str());
+    if (!file || !element) {
+        std::fprintf(stderr, "%s\n", file ? "unsupported datatype" : file.message().c_str());
         return 1;
     }
-    fits::Frame frame(fits::ElementType::Int16, columns, rows);
-    auto samples = frame.Elements<std::int16_t>();
+    fits::Frame frame(*element, columns, rows);
     for (long k = 0; k < frames; ++k) {
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] =
-                static_cast<std::int16_t>((i * 7 + static_cast<std::size_t>(k) * 13) & 0xFFFF);
+        Fill(frame, k);
         if (auto s = file.value()->WriteFrame(k, frame); !s) {
             std::fprintf(stderr, "%s\n", s.message().c_str());
             return 1;

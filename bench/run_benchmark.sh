@@ -1,62 +1,138 @@
 #!/usr/bin/env bash
-# Benchmark of fits-convert on a 1 GiB SPE file against cp and astropy.
-# Usage: bench/run_benchmark.sh [work-folder]   (needs about 6 GiB free there)
+# Benchmark of fits-convert against the plain read-swap-write loop (bench/copy_loop.c) and
+# astropy, with the peak memory of each, for every sample type; plus peak memory for a
+# 256 MiB frame and a 100,000-frame spectrum file, header reading and a batch of small files.
+#
+# Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
+# Environment: ROUNDS (A B B A rounds against the loop, default 5), ASTROPY_ROUNDS (default
+# 3), CASES (the sample types to time, default "int16 uint16 float32 int32 uint8"),
+# SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding fits-convert, make-spe and
+# copy-loop already built, instead of building them in build-bench, Release).
+#
+# Timing on a shared or virtual disk is dominated by write-back and by run order. Each run
+# writes a new file after `sync` has written back the page cache, and the two commands of a
+# comparison run in A B B A order, so that order effects cancel within a round; the ratio of
+# a round is (A1 + A2) / (B1 + B2). Printed: the median ratio and the spread (least-most).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-ensure_packages "${RUN_PACKAGES[@]}" "${CONFIGURE_PACKAGES[@]}" python3-astropy time bc
-BUILD=build-bench
-configure_and_build "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=OFF >/dev/null
+ROUNDS=${ROUNDS:-5}
+ASTROPY_ROUNDS=${ASTROPY_ROUNDS:-3}
+SPECTRUM_FRAMES=${SPECTRUM_FRAMES:-100000}
+CASES=${CASES:-int16 uint16 float32 int32 uint8}
+if [ -n "${BENCH_BIN:-}" ]; then
+    BIN=$BENCH_BIN
+else
+    source scripts/deps.sh
+    ensure_packages cmake ninja-build g++ pkg-config libpugixml-dev python3-astropy time
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=OFF >/dev/null
+    cmake --build build-bench -j2 --target fits-convert make-spe copy-loop >/dev/null
+    BIN=build-bench/bin
+fi
 WORK=${1:-$(mktemp -d /tmp/fits-bench.XXXXXX)}
 mkdir -p "$WORK"
-RUNS=4  # the first run of each is dropped: first touch of fresh memory is slow and noisy
 
-# Median of the timed runs after the first, in seconds: time_runs OUTPUT COMMAND...
-# Before each run (untimed) the output is removed and dirty pages are written back, so that
-# every command writes a new file from the same starting point.
-time_runs() {
-    local output=$1 times=() t
+# Seconds one command takes, after its output is removed and the page cache written back.
+timed() {
+    local output=$1 start end
     shift
-    for i in $(seq 1 $RUNS); do
-        rm -f "$output"
-        sync
-        local start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
-        local end=$(date +%s.%N)
-        [ "$i" -gt 1 ] && times+=("$(echo "$end - $start" | bc)")
+    rm -f "$output"
+    sync
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
+    end=$(date +%s%N)
+    echo $(((end - start) / 1000))e-6
+}
+
+# Prints the median and the least-most spread of the numbers on standard input.
+median_spread() {
+    sort -g | awk '{a[NR] = $1} END {
+        m = NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2
+        printf "%.2f (%.2f-%.2f)", m, a[1], a[NR]}'
+}
+
+# A B B A rounds: abba ROUNDS -- OUT_A CMD_A... -- OUT_B CMD_B...
+# Prints one ratio per round: (A1 + A2) / (B1 + B2).
+abba() {
+    local rounds=$1 a=() b=()
+    shift 2
+    while [ "$1" != "--" ]; do a+=("$1"); shift; done
+    shift
+    b=("$@")
+    for _ in $(seq 1 "$rounds"); do
+        local a1 b1 b2 a2
+        a1=$(timed "${a[@]}"); b1=$(timed "${b[@]}"); b2=$(timed "${b[@]}"); a2=$(timed "${a[@]}")
+        awk -v a1="$a1" -v a2="$a2" -v b1="$b1" -v b2="$b2" \
+            'BEGIN {printf "%.4f\n", (a1 + a2) / (b1 + b2)}'
     done
-    printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
 }
 
-peak_kib() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident/ {gsub(/ /,"",$2); print $2}'; }
-
-header_time() { # reading the header of a FITS file, as fits-convert --header does it
-    local f=$1 start end
-    start=$(date +%s.%N)
-    for i in $(seq 1 20); do "$BUILD"/bin/fits-convert -q --header "$f" --save-header "$WORK/h.txt"; done
-    end=$(date +%s.%N)
-    echo "($end - $start) / 20" | bc -l
+peak_mib() {
+    /usr/bin/time -v "$@" 2>&1 >/dev/null |
+        awk -F: '/Maximum resident/ {printf "%.1f", $2 / 1024}'
 }
 
-for kind in int16:2 uint16:3; do
-    name=${kind%%:*}; datatype=${kind##*:}
+echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
+    "$(uname -sr), load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "A B B A rounds: $ROUNDS against the loop, $ASTROPY_ROUNDS against astropy"
+echo "case | in MiB | out MiB | fits-convert / loop | per byte written / loop | astropy / fits-convert | peak MiB fits-convert | peak MiB astropy"
+# name datatype columns rows frames loop-sample-bytes
+while read -r name datatype columns rows frames sample; do
+    [[ " $CASES " == *" $name "* ]] || continue
     spe="$WORK/bench_$name.spe"
-    [ -f "$spe" ] || "$BUILD"/bin/make-spe "$spe" 2048 2048 128 "$datatype"
-    rm -f "$WORK/bench_$name.fit"
-    "$BUILD"/bin/fits-convert -q "$spe"
-    out="$WORK/bench_$name.fit"
-    cp --sparse=never "$out" "$WORK/same_size.bin"  # real content: cp cannot skip holes
-    t_conv=$(time_runs "$out" "$BUILD"/bin/fits-convert -q "$spe")
-    t_cp=$(time_runs "$WORK/copy.bin" cp --sparse=never --reflink=never "$WORK/same_size.bin" "$WORK/copy.bin")
-    t_py=$(time_runs "$WORK/astropy.fit" /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
-    mem=$(peak_kib "$BUILD"/bin/fits-convert -q "$spe")
-    mem_py=$(peak_kib /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
-    echo "== $name: $(stat -c %s "$spe") bytes in, $(stat -c %s "$out") bytes out"
-    printf 'fits-convert %.2fs | cp %.2fs | astropy %.2fs\n' "$t_conv" "$t_cp" "$t_py"
-    printf 'fits-convert / cp = %.2f (target <= 1.4); astropy / fits-convert = %.2f (target >= 2)\n' \
-        "$(echo "$t_conv / $t_cp" | bc -l)" "$(echo "$t_py / $t_conv" | bc -l)"
-    printf 'peak memory: fits-convert %d KiB (target < 32768); astropy %d KiB\n' "$mem" "$mem_py"
-    rm -f "$WORK/copy.bin" "$WORK/astropy.fit" "$WORK/same_size.bin"
+    fit="$WORK/bench_$name.fit"
+    [ -f "$spe" ] || "$BIN"/make-spe "$spe" "$columns" "$rows" "$frames" "$datatype"
+    "$BIN"/fits-convert -q "$spe"
+    out_bytes=$(stat -c %s "$fit")
+    "$BIN"/copy-loop "$spe" "$WORK/loop.bin" "$sample"
+    loop_bytes=$(stat -c %s "$WORK/loop.bin")
+    conv=(-- "$fit" "$BIN"/fits-convert -q "$spe")
+    loop=(-- "$WORK/loop.bin" "$BIN"/copy-loop "$spe" "$WORK/loop.bin" "$sample")
+    py=(-- "$WORK/astropy.fit" /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
+    ratios=$(abba "$ROUNDS" "${conv[@]}" "${loop[@]}")
+    per_byte=$(awk -v f="$loop_bytes" -v o="$out_bytes" '{printf "%.4f\n", $1 * f / o}' <<<"$ratios")
+    vs_astropy=$(abba "$ASTROPY_ROUNDS" "${py[@]}" "${conv[@]}")
+    mem=$(peak_mib "$BIN"/fits-convert -q "$spe")
+    mem_py=$(peak_mib /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
+    echo "$name | $(($(stat -c %s "$spe") >> 20)) | $((out_bytes >> 20)) |" \
+        "$(median_spread <<<"$ratios") | $(median_spread <<<"$per_byte") |" \
+        "$(median_spread <<<"$vs_astropy") | $mem | $mem_py"
+    rm -f "$WORK/loop.bin" "$WORK/astropy.fit"
+    [ "$name" = int16 ] || rm -f "$fit"
+done <<'EOF'
+int16 2 2048 2048 128 2
+uint16 3 2048 2048 128 2
+float32 0 2048 2048 64 4
+int32 1 2048 2048 64 4
+uint8 6 2048 2048 256 1
+EOF
+
+# Peak memory must not follow the frame: one 256 MiB frame, and a long file of spectra.
+frame="$WORK/frame_8192x8192_int32.spe"
+[ -f "$frame" ] || "$BIN"/make-spe "$frame" 8192 8192 1 1
+echo "peak MiB, one 8192 x 8192 int32 frame (256 MiB): $(peak_mib "$BIN"/fits-convert -q "$frame")"
+rm -f "${frame%.spe}.fit"
+spectra="$WORK/spectra_65535x1x${SPECTRUM_FRAMES}_uint8.spe"
+[ -f "$spectra" ] || "$BIN"/make-spe "$spectra" 65535 1 "$SPECTRUM_FRAMES" 6
+echo "peak MiB, $SPECTRUM_FRAMES spectra of 65535 uint8 samples: $(peak_mib "$BIN"/fits-convert -q "$spectra")"
+rm -f "${spectra%.spe}.fit"
+
+# Header reading must not depend on the file's size; small files convert by the thousand.
+header_ms() {
+    local start end
+    start=$(date +%s%N)
+    for _ in $(seq 1 20); do "$BIN"/fits-convert -q --header "$1" --save-header "$WORK/h.txt"; done
+    end=$(date +%s%N)
+    echo $(((end - start) / 20000000))
+}
+echo "header read, whole fits-convert run: 1 GiB FITS $(header_ms "$WORK/bench_int16.fit") ms," \
+    "small FITS $(header_ms tests/data/fits/hene_int32_1340x1.fit) ms"
+small="$WORK/small"
+mkdir -p "$small/in" "$small/out"
+[ -f "$small/in/s499.spe" ] || for i in $(seq 0 499); do
+    "$BIN"/make-spe "$small/in/s$i.spe" 64 64 1 2
 done
-printf 'header read: 1 GiB FITS %.4fs, small FITS %.4fs\n' \
-    "$(header_time "$WORK/bench_int16.fit")" "$(header_time tests/data/fits/hene_int32_1340x1.fit)"
+start=$(date +%s%N)
+"$BIN"/fits-convert -q -o "$small/out" "$small/in"
+end=$(date +%s%N)
+echo "500 small files (64 x 64 int16): $((500 * 1000000000 / (end - start))) files/s"
+echo "load average at end $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -40,7 +40,7 @@ std::string NewAcquisitionPath() {
     return path;
 }
 
-class Document : public fits::DataDocument {
+class Document : public fits::DataDocument, public fits::RowRangeReader {
   public:
     explicit Document(Application& app) : app_(app) {}
 
@@ -50,6 +50,10 @@ class Document : public fits::DataDocument {
     Status Refresh() override;
     Status GetFrame(std::int64_t n, fits::Frame& frame) override;
     Status PutFrame(std::int64_t n, const fits::Frame& frame) override;
+    fits::RowRangeReader* RowReader() override { return state_->file ? this : nullptr; }
+    fits::Result<fits::FrameLayout> Layout(std::int64_t n) override;
+    Status ReadRows(std::int64_t n, std::int64_t first_row, std::int64_t count,
+                    std::span<std::uint8_t> out) override;
     Status Finalize() override;
     Status Close() override;
     std::string Notice() override;
@@ -132,6 +136,20 @@ Status Document::Refresh() {
 Status Document::GetFrame(std::int64_t n, fits::Frame& frame) {
     if (!state_->file) return Status::Error("no data file is open");
     return state_->file->ReadFrame(n - 1, frame);
+}
+
+fits::Result<fits::FrameLayout> Document::Layout(std::int64_t n) {
+    if (!state_->file) return Status::Error("no data file is open");
+    const SpeInfo& info = state_->file->Info();
+    if (Status s = state_->file->CheckFrame(n - 1); !s) return s;
+    if (Status s = state_->file->CheckWholeFrames(); !s) return s;
+    return fits::FrameLayout{*DatatypeElement(info.datatype), info.columns, info.rows};
+}
+
+Status Document::ReadRows(std::int64_t n, std::int64_t first_row, std::int64_t count,
+                          std::span<std::uint8_t> out) {
+    if (!state_->file) return Status::Error("no data file is open");
+    return state_->file->ReadRows(n - 1, first_row, count, out);
 }
 
 fits::DocumentMetadata Document::GetMetadata() {

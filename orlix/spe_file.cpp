@@ -62,6 +62,40 @@ bool SeekTo(std::FILE* file, std::int64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+// Reads exactly `length` bytes at `offset` of the file: the data path bypasses the stream's
+// buffer (one copy, from the page cache into the caller's memory). An empty reason means the
+// file ended early.
+bool PreadAll(int fd, std::uint8_t* out, std::size_t length, std::int64_t offset,
+              std::string& reason) {
+    while (length > 0) {
+        ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            reason = n < 0 ? SystemReason() : "file ends early";
+            return false;
+        }
+        out += n;
+        length -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool PwriteAll(int fd, const std::uint8_t* data, std::size_t length, std::int64_t offset) {
+    while (length > 0) {
+        ssize_t n = pwrite(fd, data, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data += n;
+        length -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
 // Today's date as the SPE header keeps it, "DDMonYYYY", with English month names.
 std::string SpeDate(const std::tm& now) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -372,34 +406,58 @@ Status SpeFile::ReadRegion(std::int64_t index, std::size_t region, Frame& frame)
     const Region& r = info_.regions[region];
     frame.Reshape(*element, r.width, r.height);
     auto bytes = frame.Bytes();
-    if (!SeekTo(file_, kHeaderSize + index * info_.frame_stride + r.offset) ||
-        std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-        return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " +
-                                    (std::ferror(file_) ? SystemReason() : "file ends early"));
+    std::string reason;
+    if (!PreadAll(fd_, bytes.data(), bytes.size(),
+                  kHeaderSize + index * info_.frame_stride + r.offset, reason))
+        return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " + reason);
     return Status::Ok();
 }
 
 Status SpeFile::ReadFrame(std::int64_t index, Frame& frame) {
     auto element = DatatypeElement(info_.datatype);
     if (Status s = CheckFrame(index); !s) return s;
+    if (Status s = CheckWholeFrames(); !s) return s;
+    frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
+    return ReadRows(index, 0, info_.rows, frame.Bytes());
+}
+
+Status SpeFile::CheckWholeFrames() const {
     for (std::size_t k = 0; k < info_.regions.size(); ++k)
         if (info_.regions[k].width != info_.columns)
             return Fail(info_.path, "region " + std::to_string(k + 1) + " " +
                                         std::to_string(info_.regions[k].width) +
                                         " wide in a frame " + std::to_string(info_.columns) +
                                         " wide: its regions can only be read one by one");
-    frame.Reshape(*element, info_.columns, info_.rows);  // every element is read below
-    auto bytes = frame.Bytes();
+    return Status::Ok();
+}
+
+Status SpeFile::ReadRows(std::int64_t index, std::int64_t first_row, std::int64_t count,
+                         std::span<std::uint8_t> out) {
+    if (Status s = CheckFrame(index); !s) return s;
+    if (Status s = CheckWholeFrames(); !s) return s;
+    const std::string which = "frame " + std::to_string(index + 1);
+    if (first_row < 0 || count < 0 || first_row > info_.rows - count)
+        return Fail(info_.path, "rows " + std::to_string(first_row + 1) + " to " +
+                                    std::to_string(first_row + count) + " of " + which +
+                                    " do not exist (" + std::to_string(info_.rows) + " rows)");
     const std::int64_t row_bytes = info_.columns * DatatypeSize(info_.datatype);
-    std::int64_t row = 0;
+    if (static_cast<std::int64_t>(out.size()) != count * row_bytes)
+        return Fail(info_.path, "buffer of " + std::to_string(out.size()) + " bytes for " +
+                                    std::to_string(count) + " rows of " + which);
+    const std::int64_t end_row = first_row + count;
+    std::int64_t region_row = 0;  // the region's first row within the frame
     for (const Region& region : info_.regions) {
-        const std::int64_t offset = kHeaderSize + index * info_.frame_stride + region.offset;
-        const auto length = static_cast<std::size_t>(region.height * row_bytes);
-        if (!SeekTo(file_, offset) ||
-            std::fread(bytes.data() + row * row_bytes, 1, length, file_) != length)
-            return Fail(info_.path, "cannot read frame " + std::to_string(index + 1) + ": " +
-                                        (std::ferror(file_) ? SystemReason() : "file ends early"));
-        row += region.height;
+        const std::int64_t lo = std::max(first_row, region_row);
+        const std::int64_t hi = std::min(end_row, region_row + region.height);
+        if (lo < hi) {
+            const std::int64_t offset = kHeaderSize + index * info_.frame_stride + region.offset +
+                                        (lo - region_row) * row_bytes;
+            std::string reason;
+            if (!PreadAll(fd_, out.data() + (lo - first_row) * row_bytes,
+                          static_cast<std::size_t>((hi - lo) * row_bytes), offset, reason))
+                return Fail(info_.path, "cannot read " + which + ": " + reason);
+        }
+        region_row += region.height;
     }
     return Status::Ok();
 }
@@ -421,8 +479,7 @@ Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
         source = &converted;
     }
     auto bytes = source->Bytes();
-    if (!SeekTo(file_, kHeaderSize + index * info_.frame_stride) ||
-        std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+    if (!PwriteAll(fd_, bytes.data(), bytes.size(), kHeaderSize + index * info_.frame_stride))
         return Fail(info_.path,
                     "cannot write frame " + std::to_string(index + 1) + ": " + SystemReason());
     return Status::Ok();

@@ -3,13 +3,15 @@
 // Little-endian, a 4100-byte header, then the frames (and for 3.0 an XML footer). A file is
 // SPE when it is at least 4100 bytes long, holds the identity word and a known datatype, and
 // its dimensions are not 0. Every size taken from a header is checked against the file's
-// size before anything is allocated; frames are read one at a time.
+// size before anything is allocated; frames (or ranges of their rows) are read one at a time,
+// with positioned reads straight into the caller's memory.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -90,8 +92,18 @@ class SpeFile {
     SpeFile& operator=(const SpeFile&) = delete;
 
     const SpeInfo& Info() const { return info_; }
+    // The datatype can be read and frame `index` (from 0) exists.
+    Status CheckFrame(std::int64_t index) const;
+    // Whole frames can be read: every region is as wide as the frame (otherwise only
+    // region by region).
+    Status CheckWholeFrames() const;
     // Frame `index` (from 0) into `frame`, whose storage is reused.
     Status ReadFrame(std::int64_t index, Frame& frame);
+    // Rows [first_row, first_row + count) of frame `index` (from 0) into `out`, which holds
+    // exactly count x columns samples in host order; the rows may span several regions, which
+    // must all be as wide as the frame.
+    Status ReadRows(std::int64_t index, std::int64_t first_row, std::int64_t count,
+                    std::span<std::uint8_t> out);
     // Region `region` (from 0) of frame `index` (from 0) alone, as a frame of its own size.
     Status ReadRegion(std::int64_t index, std::size_t region, Frame& frame);
     // Stores frame `index` (from 0); elements are converted (rounded, clamped) to the
@@ -100,10 +112,10 @@ class SpeFile {
     Status Flush();
 
   private:
-    SpeFile(std::FILE* file, SpeInfo info) : file_(file), info_(std::move(info)) {}
-    // The datatype can be read and frame `index` exists.
-    Status CheckFrame(std::int64_t index) const;
-    std::FILE* file_;
+    SpeFile(std::FILE* file, SpeInfo info)
+        : file_(file), fd_(fileno(file)), info_(std::move(info)) {}
+    std::FILE* file_;  // the header and footer; samples go through fd_ with pread / pwrite
+    int fd_;
     SpeInfo info_;
 };
 

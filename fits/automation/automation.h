@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "fits/automation/frame.h"
@@ -34,6 +35,28 @@ inline constexpr std::int32_t kRows = 804;
 inline constexpr std::int32_t kFloatFlag = 829;
 }  // namespace exp_param
 
+// The element type and size of a document's frames.
+struct FrameLayout {
+    ElementType type = ElementType::Int16;
+    std::int64_t columns = 0;
+    std::int64_t rows = 0;
+};
+
+// Reading a range of rows of a frame straight into a caller's buffer, so that a writer can
+// stream frames of any size through one small buffer. Optional: a document that offers it
+// returns it from DataDocument::RowReader; GetFrame stays for every caller.
+class RowRangeReader {
+  public:
+    virtual ~RowRangeReader() = default;
+    // The layout of frame n (from 1); fails where GetFrame(n) would.
+    virtual Result<FrameLayout> Layout(std::int64_t n) = 0;
+    // Rows [first_row, first_row + count) of frame n (from 1), count x columns elements of the
+    // layout's type in host order, into `out`, which holds exactly that many bytes. Rows
+    // outside the frame are an error, not zeros.
+    virtual Status ReadRows(std::int64_t n, std::int64_t first_row, std::int64_t count,
+                            std::span<std::uint8_t> out) = 0;
+};
+
 // One SPE data file, opened or created in the acquisition application.
 class DataDocument {
   public:
@@ -48,6 +71,8 @@ class DataDocument {
     // Frame n (from 1) into `frame`, whose storage is reused.
     virtual Status GetFrame(std::int64_t n, Frame& frame) = 0;
     virtual Status PutFrame(std::int64_t n, const Frame& frame) = 0;
+    // The document's row-range reading, or null when it offers none (or has no file open).
+    virtual RowRangeReader* RowReader() { return nullptr; }
     virtual Status Finalize() = 0;
     virtual Status Close() = 0;
     // What opening the data file found that the user should know though the file is still

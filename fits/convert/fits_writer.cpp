@@ -69,46 +69,84 @@ inline void StoreBig(std::uint8_t* out, float v) {
     std::memcpy(out, &u, 4);
 }
 
-// Encodes n elements as big-endian Dst. `unsigned16`: the 16-bit elements hold unsigned
-// values (below 0 means plus 65,536); those that do not fit Dst are clamped and counted.
-template <class Dst, class Src>
-void EncodeRun(const Src* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
-               bool unsigned16) {
-    constexpr auto kSize = static_cast<std::int64_t>(sizeof(Dst));
-    std::int64_t local = 0;
-    if constexpr (std::is_same_v<Src, std::int16_t>) {
-        if (unsigned16) {
-            for (std::int64_t i = 0; i < n; ++i)
-                StoreBig(out + kSize * i,
-                         Convert<Dst>(static_cast<std::int32_t>(static_cast<std::uint16_t>(src[i])),
-                                      local));
-            clamped += local;
-            return;
+// Elements converted per step: the step's source is first copied into a small local block,
+// which lets the output overlap the source (see FrameEncoder::EncodeElements) and keeps the
+// conversion loop free of aliasing, so the compiler vectorises it.
+constexpr std::size_t kStepBytes = 8192;
+
+// Reverses the bytes of each of n values of Size bytes at p, in place: the whole conversion
+// when element and sample have the same type.
+template <std::size_t Size>
+void SwapInPlace(std::uint8_t* p, std::int64_t n) {
+    if constexpr (Size == 2) {
+        for (std::int64_t i = 0; i < n; ++i, p += 2) {
+            std::uint16_t v;
+            std::memcpy(&v, p, 2);
+            v = __builtin_bswap16(v);
+            std::memcpy(p, &v, 2);
+        }
+    } else if constexpr (Size == 4) {
+        for (std::int64_t i = 0; i < n; ++i, p += 4) {
+            std::uint32_t v;
+            std::memcpy(&v, p, 4);
+            v = __builtin_bswap32(v);
+            std::memcpy(p, &v, 4);
         }
     }
-    for (std::int64_t i = 0; i < n; ++i)
-        StoreBig(out + kSize * i, Convert<Dst>(src[i], local));
+}
+
+// Encodes n elements at `src` (host order) as big-endian Dst at `out`. `unsigned16`: the
+// 16-bit elements hold unsigned values (below 0 means plus 65,536); those that do not fit Dst
+// are clamped and counted.
+template <class Dst, class Src>
+void EncodeRun(const std::uint8_t* src, std::int64_t n, std::uint8_t* out, std::int64_t& clamped,
+               bool unsigned16) {
+    constexpr bool kSixteen = std::is_same_v<Src, std::int16_t>;
+    if constexpr (std::is_same_v<Dst, Src>) {
+        if (src == out && !(kSixteen && unsigned16)) return SwapInPlace<sizeof(Src)>(out, n);
+    }
+    constexpr auto kStep = static_cast<std::int64_t>(kStepBytes / sizeof(Src));
+    constexpr auto kDst = static_cast<std::int64_t>(sizeof(Dst));
+    Src block[kStep];
+    std::int64_t local = 0;
+    for (std::int64_t at = 0; at < n; at += kStep) {
+        const std::int64_t m = std::min(kStep, n - at);
+        std::memcpy(block, src + at * static_cast<std::int64_t>(sizeof(Src)),
+                    static_cast<std::size_t>(m) * sizeof(Src));
+        std::uint8_t* o = out + at * kDst;
+        if constexpr (kSixteen) {
+            if (unsigned16) {
+                for (std::int64_t i = 0; i < m; ++i)
+                    StoreBig(o + kDst * i, Convert<Dst>(static_cast<std::int32_t>(
+                                                            static_cast<std::uint16_t>(block[i])),
+                                                        local));
+                continue;
+            }
+        }
+        for (std::int64_t i = 0; i < m; ++i)
+            StoreBig(o + kDst * i, Convert<Dst>(block[i], local));
+    }
     clamped += local;
 }
 
 // `unsigned16`: the document's 16-bit data are unsigned. 16-bit elements written as 32-bit
 // samples are read as unsigned whatever the document says.
 template <class Src>
-void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::uint8_t* out,
-                    std::int64_t& clamped, bool unsigned16) {
+void EncodeAs(std::int32_t bitpix, const std::uint8_t* src, std::int64_t n, std::uint8_t* out,
+              std::int64_t& clamped, bool unsigned16) {
     const bool as_unsigned = std::is_same_v<Src, std::int16_t> && (unsigned16 || bitpix == 32);
     switch (bitpix) {
         case 8:
-            EncodeRun<std::uint8_t>(src, n, out, clamped, as_unsigned);
+            EncodeRun<std::uint8_t, Src>(src, n, out, clamped, as_unsigned);
             break;
         case 16:
-            EncodeRun<std::int16_t>(src, n, out, clamped, as_unsigned);
+            EncodeRun<std::int16_t, Src>(src, n, out, clamped, as_unsigned);
             break;
         case 32:
-            EncodeRun<std::int32_t>(src, n, out, clamped, as_unsigned);
+            EncodeRun<std::int32_t, Src>(src, n, out, clamped, as_unsigned);
             break;
         case -32:
-            EncodeRun<float>(src, n, out, clamped, as_unsigned);
+            EncodeRun<float, Src>(src, n, out, clamped, as_unsigned);
             break;
         default:
             break;
@@ -116,11 +154,13 @@ void EncodeElements(std::int32_t bitpix, const Src* src, std::int64_t n, std::ui
 }
 
 // 16-bit elements holding unsigned values, stored as value - 32768 (BZERO 32768): the
-// unsigned value with its top bit flipped, as a signed 16-bit sample.
-void EncodeOffsetUnsigned(const std::int16_t* src, std::int64_t n, std::uint8_t* out) {
-    for (std::int64_t i = 0; i < n; ++i)
-        StoreBig(out + 2 * i,
-                 static_cast<std::int16_t>(static_cast<std::uint16_t>(src[i]) ^ 0x8000u));
+// unsigned value with its top bit flipped, as a signed 16-bit sample. `src` may be `out`.
+void EncodeOffsetUnsigned(const std::uint8_t* src, std::int64_t n, std::uint8_t* out) {
+    for (std::int64_t i = 0; i < n; ++i) {
+        std::uint16_t v;
+        std::memcpy(&v, src + 2 * i, 2);
+        StoreBig(out + 2 * i, static_cast<std::int16_t>(v ^ 0x8000u));
+    }
 }
 
 bool IsSupportedBitpix(std::int32_t bitpix) {
@@ -139,15 +179,23 @@ class TempOutput : public FitsSink {
     const std::string& error() const { return file_.error(); }
     std::int64_t Written() const override { return written_; }
 
-    // Space for n more bytes in the buffer (flushing first when needed).
-    std::uint8_t* Reserve(std::size_t n) override {
+    // Room for n more bytes in the buffer (flushing first when needed), not yet counted as
+    // written: the caller fills some of it and then Advance()s over what it filled.
+    std::uint8_t* Room(std::size_t n) {
         if (used_ + n > buffer_.size()) {
             Flush();
             if (n > buffer_.size()) buffer_.resize(n);
         }
-        std::uint8_t* at = buffer_.data() + used_;
+        return buffer_.data() + used_;
+    }
+    void Advance(std::size_t n) {
         used_ += n;
         written_ += static_cast<std::int64_t>(n);
+    }
+    // Space for n more bytes, counted as written.
+    std::uint8_t* Reserve(std::size_t n) override {
+        std::uint8_t* at = Room(n);
+        Advance(n);
         return at;
     }
     void AppendZeros(std::int64_t n) {
@@ -173,6 +221,52 @@ class TempOutput : public FitsSink {
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
 };
+
+// Appends a whole frame held in memory, converted in pieces of about one write buffer.
+void AppendFrame(const Frame& frame, FrameEncoder& encoder, TempOutput& out) {
+    const std::int64_t row_bytes = encoder.Columns() * encoder.SampleBytes();
+    const std::int64_t rows_per_chunk =
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes);
+    for (std::int64_t r = 0; r < encoder.Rows(); r += rows_per_chunk) {
+        std::int64_t count = std::min(rows_per_chunk, encoder.Rows() - r);
+        encoder.EncodeRows(frame, r, count,
+                           out.Reserve(static_cast<std::size_t>(count * row_bytes)));
+    }
+}
+
+// Streams frame f from the document's row reader: rows are read straight into the write
+// buffer and converted there, so memory stays one buffer (about one row when rows are wider
+// than it) whatever the frame's size. Columns and rows the header asks for beyond the frame's
+// are zeros; columns of the frame beyond the header's are read and left out.
+Status StreamFrame(RowRangeReader& reader, std::int64_t f, const FrameLayout& layout,
+                   FrameEncoder& encoder, TempOutput& out) {
+    const std::int64_t element = ElementSize(layout.type), sample = encoder.SampleBytes();
+    const std::int64_t n = std::min(encoder.Columns(), layout.columns);  // columns with data
+    const std::int64_t data_rows = n > 0 ? std::min(encoder.Rows(), layout.rows) : 0;
+    const std::int64_t pad = (encoder.Columns() - n) * sample;  // zero bytes after each row
+    const std::int64_t src_row = layout.columns * element, dst_row = n * sample;
+    // In-place conversion needs the source's first n elements to end where their samples
+    // end: wider samples need that much more room before the source.
+    const std::int64_t widen = n * std::max<std::int64_t>(0, sample - element);
+    const std::int64_t room_row = src_row + widen;
+    const bool whole_rows = pad == 0 && n == layout.columns;  // rows follow as in the file
+    const std::int64_t rows_per_chunk =
+        whole_rows && room_row > 0
+            ? std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / room_row)
+            : 1;
+    for (std::int64_t r = 0; r < data_rows && out.ok(); r += rows_per_chunk) {
+        const std::int64_t k = std::min(rows_per_chunk, data_rows - r);
+        std::uint8_t* room = out.Room(static_cast<std::size_t>(k * room_row));
+        std::uint8_t* src = room + k * widen;
+        if (Status s = reader.ReadRows(f, r, k, {src, static_cast<std::size_t>(k * src_row)}); !s)
+            return s;
+        encoder.EncodeElements(layout.type, src, k * n, room);
+        out.Advance(static_cast<std::size_t>(k * dst_row));
+        if (pad > 0) out.AppendZeros(pad);
+    }
+    out.AppendZeros((encoder.Rows() - data_rows) * encoder.Columns() * sample);
+    return Status::Ok();
+}
 
 std::string Dims(std::int64_t a, std::int64_t b) {
     return std::to_string(a) + " x " + std::to_string(b);
@@ -253,37 +347,40 @@ FrameEncoder::FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64
       supported_(IsSupportedBitpix(bitpix)),
       unsigned16_(unsigned16) {}
 
+void FrameEncoder::EncodeElements(ElementType type, const std::uint8_t* src, std::int64_t count,
+                                  std::uint8_t* out) {
+    if (!supported_) return;
+    switch (type) {
+        case ElementType::UInt8:
+            EncodeAs<std::uint8_t>(bitpix_, src, count, out, clamped_, unsigned16_);
+            break;
+        case ElementType::Int16:
+            if (unsigned_offset_ && bitpix_ == 16)
+                EncodeOffsetUnsigned(src, count, out);
+            else
+                EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_, unsigned16_);
+            break;
+        case ElementType::Int32:
+            EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_, unsigned16_);
+            break;
+        case ElementType::Float32:
+            EncodeAs<float>(bitpix_, src, count, out, clamped_, unsigned16_);
+            break;
+    }
+}
+
 void FrameEncoder::EncodeRows(const Frame& frame, std::int64_t first_row, std::int64_t count,
                               std::uint8_t* out) {
     const std::int64_t row_bytes = columns_ * sample_bytes_;
     const std::int64_t n = supported_ ? std::min(columns_, frame.Columns()) : 0;
+    const std::int64_t element = ElementSize(frame.Type());
+    const std::uint8_t* elements = frame.Bytes().data();
     for (std::int64_t r = first_row; r < first_row + count; ++r, out += row_bytes) {
         if (r >= frame.Rows() || n == 0) {
             std::memset(out, 0, static_cast<std::size_t>(row_bytes));
             continue;
         }
-        const std::int64_t at = r * frame.Columns();
-        switch (frame.Type()) {
-            case ElementType::UInt8:
-                EncodeElements(bitpix_, frame.Elements<std::uint8_t>().data() + at, n, out,
-                               clamped_, unsigned16_);
-                break;
-            case ElementType::Int16:
-                if (unsigned_offset_ && bitpix_ == 16)
-                    EncodeOffsetUnsigned(frame.Elements<std::int16_t>().data() + at, n, out);
-                else
-                    EncodeElements(bitpix_, frame.Elements<std::int16_t>().data() + at, n, out,
-                                   clamped_, unsigned16_);
-                break;
-            case ElementType::Int32:
-                EncodeElements(bitpix_, frame.Elements<std::int32_t>().data() + at, n, out,
-                               clamped_, unsigned16_);
-                break;
-            case ElementType::Float32:
-                EncodeElements(bitpix_, frame.Elements<float>().data() + at, n, out, clamped_,
-                               unsigned16_);
-                break;
-        }
+        EncodeElements(frame.Type(), elements + r * frame.Columns() * element, n, out);
         if (n < columns_)
             std::memset(out + n * sample_bytes_, 0,
                         static_cast<std::size_t>((columns_ - n) * sample_bytes_));
@@ -409,23 +506,29 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16TypeCode;
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
     encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
-    const std::int64_t row_bytes = layout.row_bytes;
-    const std::int64_t rows_per_chunk = std::max<std::int64_t>(
-        1, static_cast<std::int64_t>(kWriteBuffer) / std::max<std::int64_t>(row_bytes, 1));
+    RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;
     for (std::int64_t f = 1; f <= layout.frames && out.ok(); ++f) {
-        if (Status s = document.GetFrame(f, frame); !s) return s;
-        if (!warned_size && (frame.Columns() != layout.columns || frame.Rows() != layout.rows)) {
+        FrameLayout shape;
+        if (rows) {
+            auto got = rows->Layout(f);
+            if (!got) return got.status();
+            shape = *got;
+        } else {
+            if (Status s = document.GetFrame(f, frame); !s) return s;
+            shape = {frame.Type(), frame.Columns(), frame.Rows()};
+        }
+        if (!warned_size && (shape.columns != layout.columns || shape.rows != layout.rows)) {
             reporter.Warning(ShownName(path) + ": the header asks for frames of " +
                              Dims(layout.columns, layout.rows) + ", the data file's are " +
-                             Dims(frame.Columns(), frame.Rows()) + "; samples beyond them are 0");
+                             Dims(shape.columns, shape.rows) + "; samples beyond them are 0");
             warned_size = true;
         }
-        for (std::int64_t r = 0; r < layout.rows; r += rows_per_chunk) {
-            std::int64_t count = std::min(rows_per_chunk, layout.rows - r);
-            encoder.EncodeRows(frame, r, count,
-                               out.Reserve(static_cast<std::size_t>(count * row_bytes)));
+        if (rows) {
+            if (Status s = StreamFrame(*rows, f, shape, encoder, out); !s) return s;
+        } else {
+            AppendFrame(frame, encoder, out);
         }
         if (progress && !progress(f, layout.frames))
             return Status::Error(ShownName(path) + ": cancelled");

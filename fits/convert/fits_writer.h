@@ -45,6 +45,16 @@ class FrameEncoder {
     // Bytes of one frame: columns x rows x |BITPIX| / 8.
     std::int64_t FrameBytes() const { return columns_ * rows_ * sample_bytes_; }
     bool Supported() const { return supported_; }
+    std::int64_t Columns() const { return columns_; }
+    std::int64_t Rows() const { return rows_; }
+    // Bytes of one sample: |BITPIX| / 8.
+    std::int64_t SampleBytes() const { return sample_bytes_; }
+    // Encodes `count` elements of `type` at `src` (host order) into samples at `out`. The two
+    // may overlap when the output never overtakes the source: src == out when samples are no
+    // wider than elements, or the source ending where the `count` samples end when they are
+    // wider. So a writer can read elements into its output buffer and convert them there.
+    void EncodeElements(ElementType type, const std::uint8_t* src, std::int64_t count,
+                        std::uint8_t* out);
     // Encodes rows [first_row, first_row + count) of the frame into `out`, which holds
     // count x columns x |BITPIX| / 8 bytes. Samples outside the frame are written as 0.
     void EncodeRows(const Frame& frame, std::int64_t first_row, std::int64_t count,

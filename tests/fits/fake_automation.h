@@ -1,6 +1,8 @@
 // In-memory stand-ins for the acquisition application's objects, for core tests.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -51,6 +53,38 @@ class MemoryDocument : public DataDocument {
             return Status::Error("memory: region frame unreadable");
         frame =
             region_frames[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(region - 1)];
+        return Status::Ok();
+    }
+};
+
+// A memory document that also offers row-range reads, and records how it was asked.
+class RangeDocument : public MemoryDocument, public RowRangeReader {
+  public:
+    std::int64_t reads = 0;
+    std::int64_t largest_read = 0;  // bytes
+    std::int64_t fail_at_row = -1;  // a read covering this row fails
+
+    RowRangeReader* RowReader() override { return this; }
+    Result<FrameLayout> Layout(std::int64_t n) override {
+        if (n < 1 || n > static_cast<std::int64_t>(frames.size()))
+            return Status::Error("memory: frame " + std::to_string(n) + " unreadable");
+        const Frame& f = frames[static_cast<std::size_t>(n - 1)];
+        return FrameLayout{f.Type(), f.Columns(), f.Rows()};
+    }
+    Status ReadRows(std::int64_t n, std::int64_t first, std::int64_t count,
+                    std::span<std::uint8_t> out) override {
+        ++reads;
+        largest_read = std::max(largest_read, static_cast<std::int64_t>(out.size()));
+        auto layout = Layout(n);
+        if (!layout) return layout.status();
+        const Frame& f = frames[static_cast<std::size_t>(n - 1)];
+        const std::int64_t row = f.Columns() * ElementSize(f.Type());
+        if (first < 0 || count < 0 || first + count > f.Rows() ||
+            static_cast<std::int64_t>(out.size()) != count * row)
+            return Status::Error("memory: rows asked for do not fit the frame or the buffer");
+        if (fail_at_row >= first && fail_at_row < first + count)
+            return Status::Error("memory: row " + std::to_string(fail_at_row) + " unreadable");
+        std::memcpy(out.data(), f.Bytes().data() + first * row, out.size());
         return Status::Ok();
     }
 };

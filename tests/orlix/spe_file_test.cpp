@@ -282,11 +282,14 @@ TEST(SpeCreate, PutFrameReadsBackForEachCreatableType) {
     EXPECT_FALSE(doc->Open("", 3, 2, 1, 1, dir / "no/such/folder/x.spe").ok());
 }
 
-// An SPE 3.0 file: per-frame metadata behind each frame, two regions stacked in a frame.
-TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
-    TempDir dir;
-    const std::uint16_t xdim = 3, ydim = 3;  // region 1: 3 x 1, region 2: 3 x 2
-    const std::int32_t frames = 2;
+constexpr std::uint16_t kV3Columns = 3, kV3Rows = 3;  // region 1: 3 x 1, region 2: 3 x 2
+constexpr std::int32_t kV3Frames = 2;
+
+// An SPE 3.0 file: per-frame metadata behind each frame, two regions stacked in a frame;
+// sample (c, r) of frame f (from 0) is 1000 * (f + 1) + r * 3 + c + 40000.
+std::string WriteV3File(const TempDir& dir) {
+    const std::uint16_t xdim = kV3Columns, ydim = kV3Rows;
+    const std::int32_t frames = kV3Frames;
     const int frame_size = xdim * ydim * 2, stride = frame_size + 32;
     std::string bytes(4100, '\0');
     auto put = [&](std::size_t offset, const void* v, std::size_t n) {
@@ -323,9 +326,16 @@ TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
         "<ShutterTiming><ExposureTime>250</ExposureTime></ShutterTiming>"
         "</Camera></Cameras></Devices></Experiment></Origin></DataHistory></DataHistories>"
         "</SpeFormat>";
-    ASSERT_EQ(stride, 50);
+    EXPECT_EQ(stride, 50);
     std::string path = dir / "v3.spe";
     std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
+    TempDir dir;
+    const std::string path = WriteV3File(dir);
+    const int xdim = kV3Columns, ydim = kV3Rows, frames = kV3Frames;
 
     Application app;
     auto doc = app.NewDataDocument();
@@ -342,6 +352,88 @@ TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {
                 EXPECT_EQ(static_cast<std::uint16_t>(frame.At(c, r)),
                           1000 * (f + 1) + r * xdim + c + 40000);
     }
+}
+
+// Every row range of every frame, read through the document's row reader, is the same slice
+// of the frame GetFrame gives: in a 2.5 file, and across the regions and per-frame metadata
+// of a 3.0 file.
+TEST(SpeRowRanges, EveryRangeIsTheSliceOfTheWholeFrame) {
+    TempDir dir;
+    const std::string v25 = dir / "v25.spe";
+    {
+        auto file = SpeFile::Create(v25, 5, 4, 3, SPE_INT32);
+        ASSERT_TRUE(file.ok()) << file.message();
+        fits::Frame frame(fits::ElementType::Int32, 5, 4);
+        for (int f = 0; f < 3; ++f) {
+            for (int i = 0; i < 20; ++i)
+                frame.Elements<std::int32_t>()[static_cast<std::size_t>(i)] = 100 * f - i;
+            ASSERT_TRUE(file.value()->WriteFrame(f, frame).ok());
+        }
+    }
+    for (const std::string& path : {v25, WriteV3File(dir)}) {
+        SCOPED_TRACE(path);
+        Application app;
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(path, 0, 0, 0, 0, "").ok());
+        fits::RowRangeReader* rows = doc->RowReader();
+        ASSERT_NE(rows, nullptr);
+        const std::int64_t frames = *doc->GetParam(fits::doc_param::kFrames).ToInt32();
+        fits::Frame frame;
+        for (std::int64_t f = 1; f <= frames; ++f) {
+            ASSERT_TRUE(doc->GetFrame(f, frame).ok());
+            auto layout = rows->Layout(f);
+            ASSERT_TRUE(layout.ok());
+            ASSERT_EQ(layout->rows, frame.Rows());
+            ASSERT_EQ(layout->type, frame.Type());
+            const auto row = static_cast<std::size_t>(frame.Columns() * ElementSize(frame.Type()));
+            for (std::int64_t first = 0; first <= frame.Rows(); ++first) {
+                for (std::int64_t count = 0; first + count <= frame.Rows(); ++count) {
+                    std::vector<std::uint8_t> got(static_cast<std::size_t>(count) * row, 0xAB);
+                    ASSERT_TRUE(rows->ReadRows(f, first, count, got).ok());
+                    auto whole =
+                        frame.Bytes().subspan(static_cast<std::size_t>(first) * row, got.size());
+                    EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin()))
+                        << "frame " << f << " rows " << first << "+" << count;
+                }
+            }
+        }
+    }
+}
+
+// Ranges outside the frame, frames that do not exist and buffers of the wrong size are
+// refused with the file named; a file cut short after it was opened fails where the data
+// end.
+TEST(SpeRowRanges, BadRangesAndTruncatedFilesFailCleanly) {
+    TempDir dir;
+    const std::string path = dir / "cut.spe";
+    ASSERT_TRUE(SpeFile::Create(path, 4, 3, 2, SPE_INT16).ok());
+    auto file = SpeFile::Open(path);
+    ASSERT_TRUE(file.ok());
+    SpeFile& spe = *file.value();
+    const struct {
+        std::int64_t frame, first, count;
+        std::size_t bytes;
+        const char* says;
+    } cases[] = {
+        {0, -1, 1, 8, "do not exist"},          {0, 3, 1, 8, "do not exist"},
+        {0, 2, 2, 16, "do not exist"},          {0, 0, -1, 0, "do not exist"},
+        {2, 0, 1, 8, "frame 3 does not exist"}, {-1, 0, 1, 8, "frame 0 does not exist"},
+        {0, 0, 2, 8, "buffer of 8 bytes"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> out(c.bytes);
+        Status s = spe.ReadRows(c.frame, c.first, c.count, out);
+        ASSERT_FALSE(s.ok()) << c.frame << " " << c.first << "+" << c.count;
+        EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
+        EXPECT_EQ(s.message().rfind(path, 0), 0u) << s.message();
+    }
+
+    std::filesystem::resize_file(path, 4100 + 24 + 12);  // frame 2 ends after its first row + 4
+    std::vector<std::uint8_t> row(8);
+    EXPECT_TRUE(spe.ReadRows(1, 0, 1, row).ok());
+    Status cut = spe.ReadRows(1, 1, 1, row);
+    ASSERT_FALSE(cut.ok());
+    EXPECT_NE(cut.message().find("frame 2: file ends early"), std::string::npos) << cut.message();
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
 #include "fits/convert/commands.h"
+#include "fits/convert/fits_writer.h"
 #include "orlix/application.h"
+#include "orlix/spe_file.h"
 
 namespace fits {
 namespace {
@@ -73,6 +75,28 @@ TEST(FitsRoundTrip, SamplesVerifyAndReadBackWithCfitsio) {
             }
         }
     }
+}
+
+// A data file cut short while it is converted (after it was opened and checked) fails the
+// conversion with the reason; no FITS file appears.
+TEST(FitsRoundTrip, DataFileCutWhileConvertingFailsAndLeavesNoFile) {
+    TempDir dir;
+    const std::string spe = dir / "cut.spe";
+    ASSERT_TRUE(orlix::SpeFile::Create(spe, 2048, 1100, 2, orlix::SPE_INT16).ok());
+    orlix::Application app;
+    auto doc = app.NewDataDocument();
+    ASSERT_TRUE(doc->Open(spe, 0, 0, 0, 0, "").ok());
+    std::filesystem::resize_file(spe, 4100 + 2048 * 1100 * 2 + 2048 * 1050 * 2);
+    testing_fakes::RecordingReporter reporter;
+    const std::string fit = dir / "cut.fit";
+    auto written = WriteFitsFile(
+        "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS1  = 2048\r\nNAXIS2  = 1100\r\nNAXIS3  = 2\r\n", *doc,
+        fit, reporter);
+    ASSERT_FALSE(written.ok());
+    EXPECT_NE(written.message().find("cut.spe: cannot read frame 2: file ends early"),
+              std::string::npos)
+        << written.message();
+    EXPECT_FALSE(std::filesystem::exists(fit));
 }
 
 // A whole FITS file's header appended to the Standard header (--add-header x.fit) gives a

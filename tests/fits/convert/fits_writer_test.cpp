@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sstream>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -15,6 +16,7 @@ namespace fits {
 namespace {
 
 using testing_fakes::MemoryDocument;
+using testing_fakes::RangeDocument;
 using testing_fakes::RecordingReporter;
 using testing_support::TempDir;
 
@@ -32,7 +34,9 @@ std::string Header(const std::string& bitpix, const std::string& n1, const std::
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return std::move(bytes).str();
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -340,6 +344,154 @@ TEST(WriteFitsFile, NoOld16BitLimits) {
     std::string many = Header("8", "1", "1", std::to_string(frames));
     ASSERT_TRUE(WriteFitsFile(many, doc, dir / "many.fit", reporter).ok());
     EXPECT_EQ(ReadAll(dir / "many.fit").size(), 2880u + 34560u);
+}
+
+// Element values that exercise every conversion: both signs, values beyond each narrower
+// type, halves and non-finite floats.
+template <class T, class Make>
+void Fill(Frame& frame, Make make) {
+    auto elements = frame.Elements<T>();
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        elements[i] = make(i, static_cast<std::uint32_t>(i) * 2654435761u);
+}
+
+void FillPattern(Frame& frame) {
+    switch (frame.Type()) {
+        case ElementType::UInt8:
+            return Fill<std::uint8_t>(frame, [](std::size_t, std::uint32_t v) {
+                return static_cast<std::uint8_t>(v >> 24);
+            });
+        case ElementType::Int16:
+            return Fill<std::int16_t>(frame, [](std::size_t, std::uint32_t v) {
+                return static_cast<std::int16_t>(v >> 16);
+            });
+        case ElementType::Int32:
+            return Fill<std::int32_t>(
+                frame, [](std::size_t, std::uint32_t v) { return static_cast<std::int32_t>(v); });
+        case ElementType::Float32:
+            return Fill<float>(frame, [](std::size_t i, std::uint32_t v) {
+                return i % 97 == 5   ? std::numeric_limits<float>::quiet_NaN()
+                       : i % 89 == 7 ? -std::numeric_limits<float>::infinity()
+                                     : static_cast<float>(static_cast<std::int32_t>(v)) / 8192.0f;
+            });
+    }
+}
+
+// Streaming rows through the write buffer gives the very bytes (and clamp count) of the
+// whole-frame path, for every element type and BITPIX, for headers asking for more or fewer
+// columns and rows than the frames have, and for frames larger than the write buffer; and it
+// never reads more than about one write buffer at a time.
+TEST(WriteFitsFile, RowRangeReadsGiveTheWholeFramePathsBytes) {
+    TempDir dir;
+    const ElementType kTypes[] = {ElementType::UInt8, ElementType::Int16, ElementType::Int32,
+                                  ElementType::Float32};
+    const int kBitpix[] = {8, 16, 32, -32};
+    const struct {
+        std::int64_t columns, rows;  // of the frames
+        std::int64_t naxis1, naxis2;
+    } kShapes[] = {
+        {5, 3, 5, 3},              // as the header says
+        {5, 3, 7, 4},              // header wider and taller: zeros
+        {5, 3, 3, 2},              // header narrower and shorter: the rest left out
+        {1, 9, 1, 9},              // one column
+        {1100, 1000, 1100, 1000},  // frames of 1 to 4.4 MB: several chunks
+        {1100, 1000, 1101, 999},
+    };
+    // Large frames: samples as wide as, wider than and narrower than the elements.
+    auto large_case = [](ElementType type, int bitpix) {
+        return (type == ElementType::Int16 && (bitpix == 16 || bitpix == 32)) ||
+               (type == ElementType::UInt8 && bitpix == -32) ||
+               (type == ElementType::Float32 && bitpix == 16);
+    };
+    int i = 0;
+    for (const auto& shape : kShapes) {
+        for (ElementType type : kTypes) {
+            for (int bitpix : kBitpix) {
+                if (shape.columns > 1000 && !large_case(type, bitpix)) continue;
+                SCOPED_TRACE(testing::Message() << shape.columns << "x" << shape.rows << " as "
+                                                << shape.naxis1 << "x" << shape.naxis2 << " type "
+                                                << static_cast<int>(type) << " BITPIX " << bitpix);
+                MemoryDocument whole;
+                RangeDocument ranged;
+                for (auto* doc : {static_cast<MemoryDocument*>(&whole),
+                                  static_cast<MemoryDocument*>(&ranged)}) {
+                    doc->params[doc_param::kFrames] = 2;
+                    for (int f = 0; f < 2; ++f) {
+                        doc->frames.emplace_back(type, shape.columns, shape.rows);
+                        FillPattern(doc->frames.back());
+                    }
+                    doc->frames[1].Set(0, 0, 1);  // frames differ
+                }
+                const std::string header =
+                    Header(std::to_string(bitpix), std::to_string(shape.naxis1),
+                           std::to_string(shape.naxis2), "2");
+                RecordingReporter reporter;
+                const std::string a = dir / ("whole" + std::to_string(i) + ".fit");
+                const std::string b = dir / ("ranged" + std::to_string(i++) + ".fit");
+                auto by_frame = WriteFitsFile(header, whole, a, reporter);
+                auto by_rows = WriteFitsFile(header, ranged, b, reporter);
+                ASSERT_TRUE(by_frame.ok() && by_rows.ok()) << by_rows.message();
+                EXPECT_EQ(by_rows->clamped, by_frame->clamped);
+                EXPECT_GT(ranged.reads, 0);
+                EXPECT_LE(ranged.largest_read, 4 << 20);
+                EXPECT_TRUE(ReadAll(a) == ReadAll(b));
+                std::filesystem::remove(a);
+                std::filesystem::remove(b);
+            }
+        }
+    }
+}
+
+// Unsigned 16-bit data come out the same streamed as whole: offset by BZERO 32768, or clamped
+// to BITPIX 16 without it.
+TEST(WriteFitsFile, RowRangeReadsKeepTheUnsignedOffset) {
+    TempDir dir;
+    MemoryDocument whole;
+    RangeDocument ranged;
+    for (auto* doc :
+         {static_cast<MemoryDocument*>(&whole), static_cast<MemoryDocument*>(&ranged)}) {
+        doc->params[doc_param::kFrames] = 1;
+        doc->params[doc_param::kDataType] = 6;
+        doc->frames.emplace_back(ElementType::Int16, 1100, 1000);
+        FillPattern(doc->frames.back());
+    }
+    const std::string header = Header("16", "1100", "1000", "1") + "BZERO   = 32768\r\n";
+    RecordingReporter reporter;
+    ASSERT_TRUE(WriteFitsFile(header, whole, dir / "a.fit", reporter).ok());
+    ASSERT_TRUE(WriteFitsFile(header, ranged, dir / "b.fit", reporter).ok());
+    ASSERT_TRUE(
+        WriteFitsFile(Header("16", "1100", "1000", "1"), ranged, dir / "c.fit", reporter).ok());
+    EXPECT_GT(ranged.reads, 0);
+    EXPECT_TRUE(ReadAll(dir / "a.fit") == ReadAll(dir / "b.fit"));
+    EXPECT_FALSE(ReadAll(dir / "c.fit").substr(2880) == ReadAll(dir / "b.fit").substr(2880));
+
+    // Without BZERO, unsigned values above 32767 are clamped, streamed or not.
+    auto by_frame =
+        WriteFitsFile(Header("16", "1100", "1000", "1"), whole, dir / "d.fit", reporter);
+    ASSERT_TRUE(by_frame.ok());
+    EXPECT_GT(by_frame->clamped, 0);
+    auto by_rows =
+        WriteFitsFile(Header("16", "1100", "1000", "1"), ranged, dir / "e.fit", reporter);
+    ASSERT_TRUE(by_rows.ok());
+    EXPECT_EQ(by_rows->clamped, by_frame->clamped);
+    EXPECT_TRUE(ReadAll(dir / "d.fit") == ReadAll(dir / "e.fit"));
+}
+
+// A row that cannot be read fails the file: the old target stays, no partial file remains.
+TEST(WriteFitsFile, FailedRowReadKeepsTheOldFile) {
+    TempDir dir;
+    const std::string path = dir / "run.fit";
+    std::ofstream(path) << "old";
+    RangeDocument doc;
+    doc.params[doc_param::kFrames] = 2;
+    doc.frames.assign(2, Frame(ElementType::Int16, 2048, 1500));
+    doc.fail_at_row = 1400;  // in the second chunk of the first frame
+    RecordingReporter reporter;
+    auto failed = WriteFitsFile(Header("16", "2048", "1500", "2"), doc, path, reporter);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_NE(failed.message().find("row 1400 unreadable"), std::string::npos);
+    EXPECT_EQ(ReadAll(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace
