@@ -543,7 +543,7 @@ class FrmFitsTest : public QObject {
         window.show();
         std::string pick = dir_->path();
         for (int i = 0; i < 20; ++i) {
-            std::string name = "f" + std::to_string(i + 10) + ".spe";
+            std::string name = std::string("f").append(std::to_string(i + 10)).append(".spe");
             std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
                                        *dir_ / name);
             pick += '\0' + name;
