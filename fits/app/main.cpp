@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
     orlix::Application app;
     orlix::ViewerHost viewers(app);
     fits::ui::frmFITS window(app, std::make_unique<fits::ui::QtFileDialog>());
+    // The viewers belong to the application embedded in this process: they close with the
+    // window, and the program ends.
+    viewers.CloseWith(&window);
     window.show();
     return QApplication::exec();
 }
