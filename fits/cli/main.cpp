@@ -228,8 +228,12 @@ int Run(Options& options) {
     if (!options.save_header.empty()) {
         fits::Status built;
         if (files.empty() && options.convert.standard) {
-            auto left_out = fits::BuildStandardHeader(context, nullptr, options.convert.addFile);
+            std::vector<std::string> warnings;
+            auto left_out =
+                fits::BuildStandardHeader(context, nullptr, options.convert.addFile, &warnings);
             built = left_out.status();
+            for (const std::string& warning : warnings)
+                reporter.Warning(warning);
             if (left_out && !left_out->empty())
                 reporter.Warning(fits::LeftOutWarning(options.convert.addFile, *left_out));
         }

@@ -176,11 +176,14 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
                             const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
     if (standard) {
-        auto left_out = BuildStandardHeader(context, nullptr, addFile);
+        std::vector<std::string> warnings;
+        auto left_out = BuildStandardHeader(context, nullptr, addFile, &warnings);
         if (!left_out) {
             report.failures.push_back(left_out.message() + " (header file; nothing acquired)");
             return report;
         }
+        for (const std::string& warning : warnings)
+            reporter.Warning(warning);
         if (!left_out->empty()) reporter.Warning(LeftOutWarning(addFile, *left_out));
     }
     auto experiment = context.factory.NewExperiment();

@@ -207,6 +207,10 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          0,
          {"end.txt: line 2 is END", "1 of 1"},
          {"end/ok.fit"}},
+        {"--add-header " + Q(d + "/end.txt") + " --save-header " + Q(d + "/end/h.txt"),
+         0,
+         {"end.txt: line 2 is END"},
+         {"end/h.txt"}},
         // Every axis from the third on counts frames: 5 x 3 asked of a file holding 5.
         {"--header " + Q(d + "/naxis4.txt") + " " + Q(d + "/n4/f.spe"),
          1,
