@@ -8,24 +8,13 @@
 #include <memory>
 #include <vector>
 
-#include "fits/convert/fits_writer.h"
 #include "fits/header/card.h"
+#include "fits/header/fits_format.h"
+#include "fits/header/header_values.h"
 #include "fits/input/header_reader.h"
 
 namespace fits {
 namespace {
-
-constexpr std::int64_t kBlock = 2880;
-
-template <class T>
-T LoadBig(const std::uint8_t* p) {
-    std::uint8_t bytes[sizeof(T)];
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        bytes[i] = p[sizeof(T) - 1 - i];
-    T value;
-    std::memcpy(&value, bytes, sizeof(T));
-    return value;
-}
 
 template <class T>
 void Decode(std::span<const std::uint8_t> buffer, Frame& frame) {
@@ -37,12 +26,14 @@ void Decode(std::span<const std::uint8_t> buffer, Frame& frame) {
 // Offset of the first data byte: the end of the header block that holds END. Blank cards
 // can make the header longer than its cards alone, so the file is measured, not the text.
 std::int64_t DataOffset(std::FILE* file) {
+    constexpr auto kBlock = static_cast<std::size_t>(kBlockBytes);
+    constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
     std::vector<char> block(kBlock);
-    for (std::int64_t offset = 0;; offset += kBlock) {
+    for (std::int64_t offset = 0;; offset += kBlockBytes) {
         if (std::fread(block.data(), 1, kBlock, file) != kBlock) return -1;
-        for (std::int64_t at = 0; at < kBlock; at += 80)
-            if (GetKeyword(std::string_view(block.data() + at, 80)) == "END")
-                return offset + kBlock;
+        for (std::size_t at = 0; at < kBlock; at += kCard)
+            if (GetKeyword(std::string_view(block.data() + at, kCard)) == "END")
+                return offset + kBlockBytes;
     }
 }
 

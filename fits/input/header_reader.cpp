@@ -7,11 +7,13 @@
 #include <cstring>
 #include <memory>
 
+#include "fits/header/fits_format.h"
+
 namespace fits {
 namespace {
 
-constexpr std::size_t kBlock = 2880;
-constexpr std::size_t kCard = 80;
+constexpr auto kBlock = static_cast<std::size_t>(kBlockBytes);
+constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
 // A header source is read up to this size: a large file that is no header (a data file named
 // .fit without END, a binary file picked by mistake) must not fill the memory. 16 MiB holds
 // more than 200,000 cards.
@@ -176,16 +178,6 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
         list += (list.empty() ? "" : ", ") + k;
     return ShownName(path) + ": left out " + list +
            " (the header already describes its data with these cards)";
-}
-
-std::string GetHeaderValue(std::string_view text, std::string_view keyword) {
-    std::string value;
-    ForEachLine(text, [&](Pos, std::string_view line) {
-        if (GetKeyword(line) != keyword) return true;
-        value = GetValue(line);
-        return false;
-    });
-    return value;
 }
 
 }  // namespace fits

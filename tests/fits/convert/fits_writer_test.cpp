@@ -50,30 +50,6 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-TEST(GetHeaderValues, OrderAndStopRule) {
-    const struct {
-        std::string text;
-        std::optional<std::int32_t> n1, n2, n3, bp;
-    } cases[] = {
-        {Header("16", "3", "2", "4"), 3, 2, 4, 16},
-        {Header("16", "3", "", ""), 3, 1, 1, 16},
-        {Header("x", "3", "2", "4"), 3, std::nullopt, std::nullopt, std::nullopt},
-        {Header("16", "", "2", "4"), std::nullopt, std::nullopt, std::nullopt, std::nullopt},
-        {"NAXIS1  = 2.5\r\nBITPIX  = 8\r\nNAXIS2  = abc\r\n", 2, std::nullopt, std::nullopt, 8},
-        {"NAXIS1  = 3.5\r\nBITPIX  = -32\r\nNAXIS3  = 1E2\r\n", 4, 1, 100, -32},
-    };
-    for (const auto& c : cases) {
-        HeaderValues v = GetHeaderValues(c.text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
-        EXPECT_EQ(v.naxis1, c.n1) << c.text;
-        EXPECT_EQ(v.naxis2, c.n2) << c.text;
-        EXPECT_EQ(v.naxis3, c.n3) << c.text;
-        EXPECT_EQ(v.bitpix, c.bp) << c.text;
-    }
-    HeaderValues only = GetHeaderValues(Header("x", "3", "2", "4"), kNaxis3);
-    EXPECT_EQ(only.naxis3, 4);  // BITPIX not asked: it does not stop the reading
-    EXPECT_FALSE(only.naxis1);
-}
-
 TEST(BuildHeaderBlock, SizesAndEndOffsets) {
     const struct {
         int cards;
