@@ -10,6 +10,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "fits/automation/data_types.h"
 #include "fits/convert/safe_file.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
@@ -19,8 +20,6 @@ namespace fits {
 namespace {
 
 constexpr std::size_t kWriteBuffer = 4 << 20;  // one reused buffer; a few MiB is fastest
-// The acquisition application's data type code of unsigned 16-bit data.
-constexpr std::int32_t kUnsigned16TypeCode = 6;
 
 // ---- Sample conversion -------------------------------------------------------------------
 
@@ -256,11 +255,10 @@ void FitsSink::PadBlock() {
 }
 
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
-    constexpr std::int32_t kUnsigned16Code = 6;
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
     auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
     return v.bitpix == 16 && bzero == 32768.0 &&
-           document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16Code;
+           document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
@@ -445,8 +443,7 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     std::string block = BuildHeaderBlock(headerText);
     out.Append(block);
 
-    const bool unsigned16 =
-        document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16TypeCode;
+    const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
     encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
     RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;

@@ -13,10 +13,6 @@ constexpr Pos kLastValueColumn = 30;
 // Numbers and logicals end in column 30: 30 - 8 - len("= ") = 20 characters of field.
 constexpr Pos kNumberWidth = kLastValueColumn - kKeywordWidth - 2;
 
-Pos Len(std::string_view text) {
-    return static_cast<Pos>(text.size());
-}
-
 // 1-based position of the first occurrence of `what` at or after `from`, or 0.
 Pos FindFrom(std::string_view text, std::string_view what, Pos from) {
     if (from < 1 || from > Len(text)) return 0;

@@ -48,6 +48,10 @@ std::pair<Pos, Pos> FindQuotes(std::string_view text);
 Pos FindComment(std::string_view text);
 
 // Text helpers.
+// The length of the text in characters, as a position.
+inline Pos Len(std::string_view text) {
+    return static_cast<Pos>(text.size());
+}
 void FitWidth(std::string& text, Pos width);
 std::string CharAt(std::string_view text, Pos position);
 void InsertChar(std::string& text, Pos position, std::string_view ch);

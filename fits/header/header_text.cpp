@@ -5,10 +5,6 @@
 namespace fits {
 namespace {
 
-Pos Len(std::string_view text) {
-    return static_cast<Pos>(text.size());
-}
-
 // 1-based start of the line after the one starting at `start`, or 0 when no line end follows.
 Pos NextLineStart(std::string_view text, Pos start) {
     auto found = text.find(kLineEnd, static_cast<std::size_t>(start - 1));

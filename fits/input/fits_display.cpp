@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "fits/automation/c_file.h"
+#include "fits/automation/data_types.h"
 #include "fits/header/card.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_values.h"
@@ -39,21 +41,6 @@ std::int64_t DataOffset(std::FILE* file) {
 
 }  // namespace
 
-std::int32_t BitpixToType(std::int32_t bitpix) {
-    switch (bitpix) {
-        case 8:
-            return 5;
-        case 16:
-            return 1;
-        case 32:
-            return 2;
-        case -32:
-            return 3;
-        default:
-            return 0;
-    }
-}
-
 Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
                    std::int32_t bitpix) {
     auto columns = document.GetParam(doc_param::kColumns).ToInt32().value_or(0);
@@ -61,22 +48,9 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
     Frame frame;
     if (columns <= 0 || rows <= 0) return frame;
     const std::int64_t count = static_cast<std::int64_t>(columns) * rows;
-    switch (bitpix) {
-        case 8:
-            frame.Reset(ElementType::UInt8, columns, rows);
-            break;
-        case 16:
-            frame.Reset(ElementType::Int16, columns, rows);
-            break;
-        case 32:
-            frame.Reset(ElementType::Int32, columns, rows);
-            break;
-        case -32:
-            frame.Reset(ElementType::Float32, columns, rows);
-            break;
-        default:
-            return frame;
-    }
+    const DataTypeRow* row = FindDataType(BitpixToTypeCode(bitpix));
+    if (!row || !row->element) return frame;
+    frame.Reset(*row->element, columns, rows);
     if (static_cast<std::int64_t>(buffer.size()) < count * ElementSize(frame.Type()))
         return Frame();
     switch (frame.Type()) {
@@ -118,13 +92,12 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
         return Status::Error(shown +
                              ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
                              "BITPIX; nothing to show");
-    const std::int32_t code = BitpixToType(*v.bitpix);
+    const std::int32_t code = BitpixToTypeCode(*v.bitpix);
     if (code == 0)
         return Status::Error(shown + ": BITPIX " + std::to_string(*v.bitpix) +
                              " cannot be shown (8, 16, 32 and -32 can)");
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         std::fclose);
-    if (!file) return Status::Error(shown + ": cannot open: " + std::strerror(errno));
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return Status::Error(shown + ": cannot open: " + SystemReason());
     const std::int64_t offset = DataOffset(file.get());
     if (offset < 0) return Status::Error(shown + ": no END card in the header");
     // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 4; checked all the same.
@@ -138,7 +111,7 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
                              std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
                              " x " + std::to_string(*v.naxis2) + " samples");
     if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
-        return Status::Error(shown + ": cannot read: " + std::strerror(errno));
+        return Status::Error(shown + ": cannot read: " + SystemReason());
 
     // Never over an existing file: the round trip run1.spe -> run1.fit -> display must not
     // replace the raw data in run1.spe.

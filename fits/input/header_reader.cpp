@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fits/automation/c_file.h"
 #include "fits/header/fits_format.h"
 
 namespace fits {
@@ -18,8 +19,6 @@ constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
 // .fit without END, a binary file picked by mistake) must not fill the memory. 16 MiB holds
 // more than 200,000 cards.
 constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // Appends the cards of one piece of a FITS header: each right-trimmed with a line end,
 // pieces that are empty or exactly "END" dropped.
@@ -36,10 +35,6 @@ bool HoldsEndCard(std::string_view block) {
     for (std::size_t at = 0; at < block.size(); at += kCard)
         if (GetKeyword(block.substr(at, kCard)) == "END") return true;
     return false;
-}
-
-std::string SystemReason() {
-    return std::strerror(errno);
 }
 
 // Why a card or text line cannot stand in a FITS header; empty when it can.
@@ -122,7 +117,7 @@ bool IsFitsName(std::string_view path) {
 }
 
 Result<std::string> ReadFileHeader(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"), std::fclose);
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) return Status::Error(ShownName(path) + ": cannot open: " + SystemReason());
     struct stat st {};
     if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
