@@ -192,6 +192,51 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
               static_cast<std::ptrdiff_t>(std::size(cases)));  // no temp files
 }
 
+// The largest row is allowed to the byte; one byte more is refused.
+TEST(CheckDataLayout, RowLimitIsInclusive) {
+    const std::int64_t limit = kMaxRowBytes;
+    const struct {
+        std::string bitpix;
+        std::int64_t columns;
+        bool ok;
+    } cases[] = {
+        {"8", limit, true},
+        {"8", limit + 1, false},
+        {"32", limit / 4, true},
+        {"32", limit / 4 + 1, false},
+    };
+    for (const auto& c : cases) {
+        auto layout = CheckDataLayout(Header(c.bitpix, std::to_string(c.columns), "1", "1"), "x");
+        EXPECT_EQ(layout.ok(), c.ok) << c.bitpix << " " << c.columns << " " << layout.message();
+        if (layout.ok()) {
+            EXPECT_EQ(layout->row_bytes, limit);
+        }
+    }
+}
+
+// Unsigned 16-bit data are written with the offset only for exactly BITPIX 16, BZERO 32768
+// and a document of unsigned 16-bit data.
+TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
+    const struct {
+        std::string header;
+        std::int32_t code;
+        bool offset;
+    } cases[] = {
+        {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 6, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 32768.0\r\n", 6, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 32767\r\n", 6, false},
+        {Header("16", "1", "1", "1") + "BZERO   = 32769\r\n", 6, false},
+        {Header("16", "1", "1", "1"), 6, false},
+        {Header("32", "1", "1", "1") + "BZERO   = 32768\r\n", 6, false},
+        {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 1, false},
+    };
+    for (const auto& c : cases) {
+        MemoryDocument doc;
+        doc.params[doc_param::kDataType] = c.code;
+        EXPECT_EQ(IsUnsignedOffset(c.header, doc), c.offset) << c.header << c.code;
+    }
+}
+
 TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
     TempDir dir;
     const std::string path = dir / "run1.fit";
