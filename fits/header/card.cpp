@@ -176,7 +176,7 @@ std::string FormatKeyword(std::string_view keyword) {
     return k;
 }
 
-std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField) {
+std::string FormatValue(std::string_view value, ValueType valueType, std::string_view keywordField) {
     std::string_view kw = Trim(keywordField);
     if (kw == "HISTORY" || kw == "COMMENT" || kw.empty()) return FormatString(value, false);
     switch (valueType) {
@@ -273,7 +273,7 @@ std::string FormatComment(std::string_view comment) {
     return " / " + std::string(comment);
 }
 
-std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+std::string BuildCard(std::string_view keyword, std::string_view value, ValueType valueType,
                       std::string_view comment) {
     std::string field = FormatKeyword(keyword);
     return field + FormatValue(value, valueType, field) + FormatComment(comment);

@@ -30,12 +30,12 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 
 // Building a card.
 std::string FormatKeyword(std::string_view keyword);
-std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField);
+std::string FormatValue(std::string_view value, ValueType valueType, std::string_view keywordField);
 std::string FormatLogical(std::string_view value);
 std::string FormatString(std::string_view value, bool quoted);
 std::string FormatNumber(std::string_view value, bool floating);
 std::string FormatComment(std::string_view comment);
-std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+std::string BuildCard(std::string_view keyword, std::string_view value, ValueType valueType,
                       std::string_view comment);
 
 // Taking a card apart; the line may still end in a line end.

@@ -410,7 +410,7 @@ void frmFITS::cmdAddLine_Click() {
     std::string text = text_;
     if (SelectionStart() == static_cast<Pos>(text.size())) n = -1;
     InsertCard(text, Latin1(txtKeywordAdd->text()), Latin1(txtValueAdd->text()),
-               cboType->currentIndex(), Latin1(txtCommentAdd->text()), n);
+               static_cast<ValueType>(cboType->currentIndex()), Latin1(txtCommentAdd->text()), n);
     SetHeaderText(*this, text);
 }
 
