@@ -23,7 +23,8 @@ if [ -n "${BENCH_BIN:-}" ]; then
     BIN=$BENCH_BIN
 else
     source scripts/deps.sh
-    ensure_packages cmake ninja-build g++ pkg-config libpugixml-dev python3-astropy time
+    ensure_packages cmake ninja-build g++ pkg-config libpugixml-dev libcli11-dev \
+        "${CONFIGURE_PACKAGES[@]}" python3-astropy time
     cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=OFF >/dev/null
     cmake --build build-bench -j2 --target fits-convert make-spe copy-loop >/dev/null
     BIN=build-bench/bin

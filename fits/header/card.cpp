@@ -254,11 +254,11 @@ std::string FormatNumber(std::string_view value, bool floating) {
                     text += '.';
             }
         } else {
-            text = std::string(Trim(value));
-            text = text.substr(0, text.find('.'));
-            text = text.substr(0, text.find_first_of("Ee"));
+            std::string_view whole = Trim(value);
+            whole = whole.substr(0, whole.find_first_of(".Ee"));
             // ".5" or "-.5" leave no digit at all: write 0, not an empty (invalid) value.
-            if (text.find_first_of("0123456789") == std::string::npos) text = "0";
+            if (whole.find_first_of("0123456789") == std::string_view::npos) whole = "0";
+            text = std::string(whole);
         }
     } else {
         text = floating ? "0." : "0";

@@ -13,12 +13,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <algorithm>
+#include <filesystem>
 
 #include "fits/convert/standard_header.h"
 #include "fits/input/fits_display.h"
 #include "fits/input/header_reader.h"
+#include "fits/ui/acquisition_progress.h"
 #include "fits/ui/science_menu.h"
 #include "fits/ui/up_down.h"
 
@@ -29,11 +33,20 @@ constexpr int kClientWidth = 9615, kClientHeight = 5685;  // twips
 const char kConvertFilter[] = "Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*";
 const char kHeaderFileFilter[] =
     "FITS Files (*.fit)|*.fit|Text Files (*.txt)|*.txt|All Files (*.*)|*.*";
-const char kDisplayFilter[] = "FITS Files (*.fit)|*.fit|";
+// The first entry is the one the dialog starts with.
+const char kDisplayFilter[] =
+    "FITS Files (*.fit)|*.fit|FITS Files (*.fit *.fits *.fts)|*.fit;*.fits;*.fts|"
+    "All Files (*.*)|*.*";
 constexpr std::uint32_t kConvertFlags = 0x281204, kSaveFlags = 0x200806;
 constexpr std::uint32_t kOpenOneFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
 // The system scroll-bar colour, the background of the read-only boxes.
 const QColor kScrollBarGrey(0xC8, 0xC8, 0xC8);
+// The line the navigator names, marked in the header box.
+const QColor kChosenLine(0xFF, 0xF0, 0xA0);
+// The caption font: the largest size from kCaptionPoints down to kSmallestCaptionPoints at
+// which every caption fits the box the layout gives it.
+const char kCaptionFamily[] = "Liberation Sans";
+constexpr double kCaptionPoints = 8.0, kSmallestCaptionPoints = 6.0, kCaptionStep = 0.25;
 
 // A text box that selects its whole text whenever it gets the focus, by keyboard or mouse.
 class SelectAllLineEdit : public QLineEdit {
@@ -70,6 +83,12 @@ std::string Latin1(const QString& text) {
     return text.toLatin1().toStdString();
 }
 
+// Shows a text in a read-only box from its start, so that a long value shows its beginning.
+void ShowFromStart(QLineEdit* box, const std::string& text) {
+    box->setText(QString::fromLatin1(text.c_str()));
+    box->setCursorPosition(0);
+}
+
 // A path as the file system's bytes, and back: never through Latin-1, so that any name
 // (UTF-8 on this system) reaches the file and is shown as typed.
 std::string PathBytes(const QString& path) {
@@ -104,13 +123,14 @@ frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
     : QWidget(parent), factory_(factory), dialog_(std::move(dialog)) {
     setObjectName("frmFITS");
     setWindowTitle("Orlix/32 - FITS File Converter");
-    // The layout's twips sizes were made for a small 8-point sans-serif dialog font.
-    setFont(QFont("Liberation Sans", 8));
     show_message = [this](const std::string& caption, const std::string& text) {
-        QMessageBox::information(this, QString::fromStdString(caption),
-                                 QString::fromStdString(text));
+        QMessageBox box(message_icon_, QString::fromStdString(caption),
+                        QString::fromStdString(text), QMessageBox::Ok, this);
+        box.setObjectName("messageBox");
+        box.exec();
     };
     CreateControls();
+    FitCaptionFont();
     Form_Load();
 }
 
@@ -121,6 +141,35 @@ void frmFITS::Place(QWidget* widget, int left, int top, int width, int height) {
     auto px = [dpi](int twips) { return static_cast<int>(std::lround(twips * dpi / 1440.0)); };
     // Each edge converts on its own, so that neighbours that touch in twips touch in pixels.
     widget->setGeometry(px(left), px(top), px(left + width) - px(left), px(top + height) - px(top));
+}
+
+namespace {
+
+// Whether a control's caption, in its current font, fits the box the layout gave it.
+bool CaptionFits(const QWidget* widget) {
+    const QFontMetrics fm = widget->fontMetrics();
+    if (const auto* label = qobject_cast<const QLabel*>(widget))
+        return fm.horizontalAdvance(label->text()) <= label->contentsRect().width() &&
+               fm.height() <= label->contentsRect().height();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text().isEmpty() || button->sizeHint().width() <= button->width();
+    if (const auto* frame = qobject_cast<const QGroupBox*>(widget))
+        return fm.horizontalAdvance(frame->title()) + 2 * fm.averageCharWidth() <= frame->width();
+    return true;
+}
+
+}  // namespace
+
+// The twips sizes were made for a narrower dialog font than Liberation Sans, which at 8
+// points cuts "Keyword" and "Comment" off; the captions take the largest size that fits.
+void frmFITS::FitCaptionFont() {
+    QFont font(kCaptionFamily);
+    for (double points = kCaptionPoints; points >= kSmallestCaptionPoints; points -= kCaptionStep) {
+        font.setPointSizeF(points);
+        setFont(font);
+        const QList<QWidget*> controls = findChildren<QWidget*>();
+        if (std::all_of(controls.begin(), controls.end(), CaptionFits)) return;
+    }
 }
 
 void frmFITS::CreateControls() {
@@ -392,10 +441,11 @@ void frmFITS::txtHeader_KeyUp() {
 void frmFITS::updHeaderLine_Change() {
     const int n = updHeaderLine->Value();
     const std::string line = GetLine(text_, n);
-    txtKeywordRemove->setText(QString::fromLatin1(GetKeyword(line).c_str()));
-    txtValueRemove->setText(QString::fromLatin1(GetValue(line).c_str()));
-    txtCommentRemove->setText(QString::fromLatin1(GetComment(line).c_str()));
+    ShowFromStart(txtKeywordRemove, GetKeyword(line));
+    ShowFromStart(txtValueRemove, GetValue(line));
+    ShowFromStart(txtCommentRemove, GetComment(line));
     txtHeaderLine->setText(line.empty() ? QString() : QString("Line %1").arg(n));
+    MarkChosenLine(line.empty() ? 0 : n);
     if (text_.empty()) {
         cmdRemoveLine->setEnabled(false);
         cmdClear->setEnabled(false);
@@ -403,6 +453,26 @@ void frmFITS::updHeaderLine_Change() {
         cmdRemoveLine->setEnabled(true);
         cmdClear->setEnabled(true);
     }
+}
+
+void frmFITS::MarkChosenLine(int n) {
+    QList<QTextEdit::ExtraSelection> marks;
+    const QTextBlock block = txtHeader->document()->findBlockByNumber(n - 1);
+    if (n > 0 && block.isValid()) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(block);
+        mark.format.setBackground(kChosenLine);
+        mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+        marks.append(mark);
+        // Scroll the line into view without moving the caret, which Add Line relies on.
+        QScrollBar* bar = txtHeader->verticalScrollBar();
+        const int first = bar->value(), shown = std::max(1, bar->pageStep());
+        if (n - 1 < first)
+            bar->setValue(n - 1);
+        else if (n - 1 >= first + shown)
+            bar->setValue(n - shown);
+    }
+    txtHeader->setExtraSelections(marks);
 }
 
 void frmFITS::cmdAddLine_Click() {
@@ -436,7 +506,8 @@ void frmFITS::cmdAddOrlix_Click() {
 
 // ---- Commands ---------------------------------------------------------------------------
 
-void frmFITS::ReportCommand(const std::string& command, const CommandReport& report) {
+void frmFITS::ReportCommand(const std::string& command, const CommandReport& report,
+                            std::size_t files) {
     std::string text;
     for (const auto& f : report.failures)
         text += f + "\n";
@@ -445,7 +516,17 @@ void frmFITS::ReportCommand(const std::string& command, const CommandReport& rep
     if (report.cancelled) text += "Stopped: the remaining files were not converted.\n";
     warnings_.clear();
     if (text.empty()) return;
-    show_message("FITS", command + ":\n\n" + text);
+    if (files > 1)
+        text += "\nConverted " + std::to_string(report.written.size()) + " of " +
+                std::to_string(files) + " files.\n";
+    const bool failed = !report.failures.empty() || report.cancelled;
+    ShowMessage(failed ? QMessageBox::Warning : QMessageBox::Information, command + ":\n\n" + text);
+}
+
+void frmFITS::ShowMessage(QMessageBox::Icon icon, const std::string& text) {
+    message_icon_ = icon;
+    show_message("FITS", text);
+    message_icon_ = QMessageBox::Information;
 }
 
 void frmFITS::cmdConvert_Click() {
@@ -469,15 +550,32 @@ void frmFITS::cmdConvert_Click() {
             return !progress.wasCanceled();
         },
         science_);
-    ReportCommand("Convert SPE File(s)", report);
+    ReportCommand("Convert SPE File(s)", report, paths.size());
 }
 
 void frmFITS::cmdRun_Click() {
     BusyScope busy;
-    HeaderContext context = Context();
+    WatchedFactory watched(factory_, this);
+    HeaderContext context{*this, watched};
     CommandReport report =
         RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile), science_);
-    ReportCommand("Run Experiment", report);
+    if (watched.Cancelled()) {
+        warnings_.clear();
+        ShowMessage(QMessageBox::Information,
+                    "Run Experiment:\n\nCancelled: nothing was acquired or written.");
+        return;
+    }
+    if (!report.failures.empty() || report.written.empty()) {
+        ReportCommand("Run Experiment", report);
+        return;
+    }
+    std::string text = "Run Experiment:\n\nThe FITS file was written to\n";
+    for (const auto& path : report.written)
+        text += path + "\n";
+    for (const auto& w : warnings_)
+        text += w + "\n";
+    warnings_.clear();
+    ShowMessage(QMessageBox::Information, text);
 }
 
 void frmFITS::cmdSaveFile_Click() {
@@ -510,6 +608,29 @@ void frmFITS::cmdAddFile_Click() {
     ShowHeaderFormat(!optCustom->isChecked());
 }
 
+namespace {
+
+std::filesystem::file_time_type ModifiedTime(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::last_write_time(path, ec);
+}
+
+}  // namespace
+
+// A FITS file shown before and unchanged since: the application shows its document again,
+// which brings that document's viewer forward instead of creating another copy.
+bool frmFITS::ShowAgain(const std::string& fitsPath) {
+    auto it = displayed_.find(fitsPath);
+    if (it == displayed_.end()) return false;
+    const auto& [document_path, modified] = it->second;
+    if (ModifiedTime(fitsPath) != modified || !std::filesystem::exists(document_path)) {
+        displayed_.erase(it);
+        return false;
+    }
+    auto document = factory_.NewDataDocument();
+    return document->Open(document_path, 0, 0, 0, 0, "") && document->Refresh();
+}
+
 void frmFITS::cmdDisplay_Click() {
     if (!dialog_->ShowOpen(kDisplayFilter, kOpenOneFlags)) return;
     BusyScope busy;
@@ -517,10 +638,15 @@ void frmFITS::cmdDisplay_Click() {
     if (name.empty()) return;
     ReplaceText("");
     CommandReport report;
-    if (auto shown = AppendFileHeader(*this, name); !shown)
+    if (auto shown = AppendFileHeader(*this, name); !shown) {
         report.failures.push_back(shown.message());
-    else if (Status s = DisplayFitsFile(factory_, name); !s)
-        report.failures.push_back(s.message());
+    } else if (!ShowAgain(name)) {
+        std::string document;
+        if (Status s = DisplayFitsFile(factory_, name, &document); !s)
+            report.failures.push_back(s.message());
+        else
+            displayed_[name] = {document, ModifiedTime(name)};
+    }
     ReportCommand("Display FITS File", report);
 }
 

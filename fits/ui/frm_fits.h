@@ -3,8 +3,11 @@
 // the header store: the header text is the text of txtHeader.
 #pragma once
 
+#include <QMessageBox>
 #include <QWidget>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -90,17 +93,28 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
 
   private:
     void CreateControls();
+    void FitCaptionFont();
+    // Highlights line n (from 1; 0 for none) in the header box and scrolls it into view.
+    void MarkChosenLine(int n);
+    bool ShowAgain(const std::string& fitsPath);
     void Place(QWidget* widget, int left, int top, int width, int height);
     void SetInputColour(QWidget* widget, bool enabled);
-    // Shows one message box listing what the command met, then forgets it.
-    void ReportCommand(const std::string& command, const CommandReport& report);
+    // Shows one message box listing what the command met, then forgets it; a batch of
+    // `files` also says how many were converted. Failures carry the warning icon.
+    void ReportCommand(const std::string& command, const CommandReport& report,
+                       std::size_t files = 0);
+    void ShowMessage(QMessageBox::Icon icon, const std::string& text);
     HeaderContext Context();
 
     AutomationFactory& factory_;
     std::unique_ptr<FileDialog> dialog_;
     std::string text_;
     std::vector<std::string> warnings_;
+    // The icon of the next message box: a warning when something failed.
+    QMessageBox::Icon message_icon_ = QMessageBox::Information;
     ScienceOptions science_;
+    // FITS files shown this session: the document made for each, and the FITS file's time.
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> displayed_;
 
     QPlainTextEdit* txtHeader = nullptr;
     QGroupBox* fraFormat = nullptr;

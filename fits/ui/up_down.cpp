@@ -1,6 +1,7 @@
 #include "fits/ui/up_down.h"
 
 #include <QKeyEvent>
+#include <QPainter>
 #include <QToolButton>
 #include <algorithm>
 
@@ -50,9 +51,29 @@ void UpDown::keyPressEvent(QKeyEvent* event) {
 }
 
 void UpDown::resizeEvent(QResizeEvent*) {
-    const int half = height() / 2;
-    up_->setGeometry(0, 0, width(), half);
-    down_->setGeometry(0, half, width(), height() - half);
+    // The buttons leave a margin where the focus mark is drawn.
+    const QRect inner = rect().adjusted(kFocusMargin, kFocusMargin, -kFocusMargin, -kFocusMargin);
+    const int half = inner.height() / 2;
+    up_->setGeometry(inner.left(), inner.top(), inner.width(), half);
+    down_->setGeometry(inner.left(), inner.top() + half, inner.width(), inner.height() - half);
+}
+
+void UpDown::paintEvent(QPaintEvent*) {
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::Highlight), kFocusMargin));
+    const int half_pen = kFocusMargin / 2;
+    painter.drawRect(rect().adjusted(half_pen, half_pen, -half_pen - 1, -half_pen - 1));
+}
+
+void UpDown::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void UpDown::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 }  // namespace fits::ui

@@ -26,8 +26,13 @@ class UpDown : public QWidget {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // A frame in the highlight colour around the arrows while the control has the focus.
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    static constexpr int kFocusMargin = 2;  // pixels
     QToolButton* up_;
     QToolButton* down_;
     int value_ = 1, minimum_ = 1, maximum_ = 1;

@@ -233,14 +233,16 @@ _U8, _U32, _I16, _I32 = ctypes.c_ubyte, ctypes.c_uint32, ctypes.c_int16, ctypes.
 
 
 def load(folder=None):
-    """Loads libmonodrv.so and libtelx32.so (from `folder`, $MONODRV_LIB or the default
-    search path) and declares the exports' argument types."""
+    """Loads libmonodrv.so.1 and libtelx32.so (from `folder`, $MONODRV_LIB or the default
+    search path, where an installed driver lies) and declares the exports' argument types.
+    The driver is loaded by its SONAME: the unversioned name exists only with the
+    development files."""
     global _lib, _telx
     if _lib is not None:
         return _lib
     folder = folder or os.environ.get("MONODRV_LIB", "")
     path = lambda name: os.path.join(folder, name) if folder else name
-    lib = ctypes.CDLL(path("libmonodrv.so"))
+    lib = ctypes.CDLL(path("libmonodrv.so.1"))
     signatures = {
         "SPECT_CreateSpectrograph": (_H, [_I16]),
         "SPECT_DestroySpectrograph": (_U8, [_H]),

@@ -1,5 +1,6 @@
 #include "orlix/viewer/document_viewer.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -7,54 +8,147 @@
 #include <QPainterPath>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 namespace orlix {
+namespace {
+
+constexpr double kLowPercentile = 0.5, kHighPercentile = 99.5;
+constexpr int kMargin = 4;                    // pixels around the data
+constexpr std::int64_t kFewestShown = 8;      // samples a zoomed plot still shows
+constexpr double kZoomStep = 0.8;             // share of the range one wheel notch keeps
+constexpr int kTicks = 6;                     // about this many labelled ticks per axis
+const QColor kBesideImage(0x50, 0x50, 0x50);  // the bands beside an image, set off from black
+
+// The value at percentile p (0-100) of sorted-on-demand values (nearest rank).
+double Percentile(std::vector<double>& values, double p) {
+    const auto last = static_cast<double>(values.size() - 1);
+    const auto k = static_cast<std::ptrdiff_t>(std::lround(last * p / 100));
+    std::nth_element(values.begin(), values.begin() + k, values.end());
+    return values[static_cast<std::size_t>(k)];
+}
+
+// A tick spacing of 1, 2 or 5 times a power of ten giving about kTicks ticks over span.
+double TickStep(double span) {
+    if (!(span > 0) || !std::isfinite(span)) return 1;
+    const double raw = span / kTicks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (raw <= m * power) return m * power;
+    return 10 * power;
+}
+
+// The multiples of step from low to high; a bounded count, also where step is below the
+// numbers' precision (1e20 + 1e4 == 1e20).
+std::vector<double> Ticks(double low, double high, double step) {
+    std::vector<double> ticks;
+    const double first = std::ceil(low / step);
+    for (int k = 0; k <= 4 * kTicks; ++k) {
+        const double v = (first + k) * step;
+        if (!(v <= high) || (!ticks.empty() && v == ticks.back())) break;
+        ticks.push_back(v);
+    }
+    return ticks;
+}
+
+QString Number(double v) {
+    return QString::number(v, 'g', 6);
+}
+
+}  // namespace
+
+std::pair<double, double> GreyRange(const fits::Frame& frame) {
+    std::vector<double> values;
+    values.reserve(static_cast<std::size_t>(frame.Count()));
+    for (std::int64_t r = 0; r < frame.Rows(); ++r)
+        for (std::int64_t c = 0; c < frame.Columns(); ++c)
+            if (double v = frame.At(c, r); std::isfinite(v)) values.push_back(v);
+    if (values.empty()) return {0, 0};
+    const double low = Percentile(values, kLowPercentile);
+    return {low, Percentile(values, kHighPercentile)};
+}
 
 FrameView::FrameView(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setMinimumSize(320, 240);
 }
 
-void FrameView::SetFrame(const fits::Frame& frame) {
+void FrameView::SetFrame(const fits::Frame& frame, std::vector<double> wavelengths) {
+    const bool same_shape =
+        frame.Columns() == frame_.Columns() && frame.Rows() == frame_.Rows() && !frame.Empty();
     frame_ = frame;
-    minimum_ = maximum_ = 0;
-    if (frame_.Empty()) {
-        image_ = QImage();
-        update();
-        return;
-    }
-    minimum_ = maximum_ = frame_.At(0, 0);
-    for (std::int64_t r = 0; r < frame_.Rows(); ++r)
-        for (std::int64_t c = 0; c < frame_.Columns(); ++c) {
-            double v = frame_.At(c, r);
-            minimum_ = std::min(minimum_, v), maximum_ = std::max(maximum_, v);
+    wavelengths_ = std::move(wavelengths);
+    if (static_cast<std::int64_t>(wavelengths_.size()) != frame_.Columns()) wavelengths_.clear();
+    if (!same_shape) first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
+    image_ = QImage();
+    if (!frame_.Empty() && !IsPlot()) {
+        const auto [low, high] = GreyRange(frame_);
+        const double span = high > low ? high - low : 1;
+        image_ = QImage(static_cast<int>(frame_.Columns()), static_cast<int>(frame_.Rows()),
+                        QImage::Format_Grayscale8);
+        for (std::int64_t r = 0; r < frame_.Rows(); ++r) {
+            uchar* line = image_.scanLine(static_cast<int>(r));
+            for (std::int64_t c = 0; c < frame_.Columns(); ++c) {
+                const double v = frame_.At(c, r);
+                const double level = std::isfinite(v) ? 255 * (v - low) / span : 0;
+                line[c] = static_cast<uchar>(std::lround(std::clamp(level, 0.0, 255.0)));
+            }
         }
-    image_ = QImage(static_cast<int>(frame_.Columns()), static_cast<int>(frame_.Rows()),
-                    QImage::Format_Grayscale8);
-    const double span = maximum_ > minimum_ ? maximum_ - minimum_ : 1;
-    for (std::int64_t r = 0; r < frame_.Rows(); ++r) {
-        uchar* line = image_.scanLine(static_cast<int>(r));
-        for (std::int64_t c = 0; c < frame_.Columns(); ++c)
-            line[c] = static_cast<uchar>(std::lround(255 * (frame_.At(c, r) - minimum_) / span));
     }
     update();
 }
 
-QRect FrameView::ImageRect() const {
-    return rect().adjusted(4, 4, -4, -4);
+int FrameView::GreyAt(std::int64_t c, std::int64_t r) const {
+    if (image_.isNull()) return 0;
+    return qGray(image_.pixel(static_cast<int>(c), static_cast<int>(r)));
+}
+
+QRect FrameView::DataRect() const {
+    const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    if (IsPlot()) {
+        const QFontMetrics fm = fontMetrics();
+        const int left = fm.horizontalAdvance("-8.88888e+88") + kMargin;
+        const int bottom = 2 * fm.height() + kMargin;
+        return area.adjusted(left, fm.height() / 2, -fm.horizontalAdvance("8888") / 2, -bottom);
+    }
+    if (frame_.Empty()) return area;
+    // Square pixels: one scale for both directions, the image centred in the area.
+    const auto columns = static_cast<double>(frame_.Columns());
+    const auto rows = static_cast<double>(frame_.Rows());
+    const double scale = std::min(area.width() / columns, area.height() / rows);
+    const int w = std::max(1, static_cast<int>(std::lround(scale * columns)));
+    const int h = std::max(1, static_cast<int>(std::lround(scale * rows)));
+    return {area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2, w, h};
+}
+
+double FrameView::AxisValue(std::int64_t column) const {
+    if (wavelengths_.empty()) return static_cast<double>(column + 1);
+    return wavelengths_[static_cast<std::size_t>(column)];
+}
+
+std::int64_t FrameView::SampleAtX(int x) const {
+    const QRect area = DataRect();
+    const double shown = static_cast<double>(last_ - first_ + 1);
+    const auto s = first_ + static_cast<std::int64_t>(
+                                std::floor((x - area.left()) * shown / std::max(1, area.width())));
+    return std::clamp(s, first_, last_);
 }
 
 QString FrameView::ValueAt(QPoint position) const {
-    QRect area = ImageRect();
+    const QRect area = DataRect();
     if (frame_.Empty() || !area.contains(position)) return {};
+    if (IsPlot()) {
+        const std::int64_t c = SampleAtX(position.x());
+        QString text = QString("(%1, 0) = %2").arg(c).arg(frame_.At(c, 0), 0, 'g', 8);
+        if (!wavelengths_.empty()) text += QString(" at %1 nm").arg(AxisValue(c), 0, 'f', 2);
+        return text;
+    }
     auto c =
         static_cast<std::int64_t>((position.x() - area.left()) * frame_.Columns() / area.width());
-    auto r = frame_.Rows() == 1 ? 0
-                                : static_cast<std::int64_t>((position.y() - area.top()) *
-                                                            frame_.Rows() / area.height());
+    auto r = static_cast<std::int64_t>((position.y() - area.top()) * frame_.Rows() / area.height());
     c = std::clamp<std::int64_t>(c, 0, frame_.Columns() - 1);
     r = std::clamp<std::int64_t>(r, 0, frame_.Rows() - 1);
     return QString("(%1, %2) = %3").arg(c).arg(r).arg(frame_.At(c, r), 0, 'g', 8);
@@ -62,31 +156,96 @@ QString FrameView::ValueAt(QPoint position) const {
 
 void FrameView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (frame_.Empty()) return;
-    QRect area = ImageRect();
-    if (frame_.Rows() > 1) {
-        painter.drawImage(area, image_);
+    if (IsPlot()) {
+        painter.fillRect(rect(), palette().color(QPalette::Base));
+        if (!frame_.Empty()) PaintPlot(painter);
         return;
     }
-    // One row: a plot of the samples between the minimum and the maximum.
-    const double span = maximum_ > minimum_ ? maximum_ - minimum_ : 1;
-    QPainterPath path;
-    for (std::int64_t c = 0; c < frame_.Columns(); ++c) {
-        double x = area.left() + area.width() * (static_cast<double>(c) + 0.5) /
-                                     static_cast<double>(frame_.Columns());
-        double y = area.bottom() - area.height() * (frame_.At(c, 0) - minimum_) / span;
-        if (c == 0)
-            path.moveTo(x, y);
-        else
-            path.lineTo(x, y);
+    painter.fillRect(rect(), kBesideImage);
+    if (!image_.isNull()) painter.drawImage(DataRect(), image_);
+}
+
+// The visible samples as a line between their minimum and maximum, in an axes box with
+// labelled ticks: the value upwards, the pixel number or the wavelength across.
+void FrameView::PaintPlot(QPainter& painter) const {
+    const QRect area = DataRect();
+    double low = INFINITY, high = -INFINITY;
+    for (std::int64_t c = first_; c <= last_; ++c)
+        if (double v = frame_.At(c, 0); std::isfinite(v))
+            low = std::min(low, v), high = std::max(high, v);
+    if (!(low <= high)) low = 0, high = 1;
+    if (high == low) low -= 1, high += 1;
+    const double shown = static_cast<double>(last_ - first_ + 1);
+    auto x_of = [&](double c) {
+        return area.left() + area.width() * (c - static_cast<double>(first_) + 0.5) / shown;
+    };
+    auto y_of = [&](double v) { return area.bottom() - area.height() * (v - low) / (high - low); };
+
+    const QFontMetrics fm = fontMetrics();
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawRect(area);
+    const double y_step = TickStep(high - low);
+    for (double v : Ticks(low, high, y_step)) {
+        const int y = static_cast<int>(std::lround(y_of(v)));
+        painter.drawLine(area.left() - 4, y, area.left(), y);
+        const QString label = Number(v);
+        painter.drawText(area.left() - 6 - fm.horizontalAdvance(label), y + fm.ascent() / 2, label);
     }
-    painter.setPen(QPen(Qt::green, 1));
+    // Ticks across in axis units; the axis is monotonic over the shown samples.
+    const double a0 = AxisValue(first_), a1 = AxisValue(last_);
+    const double x_step = TickStep(std::abs(a1 - a0));
+    const double lo = std::min(a0, a1), hi = std::max(a0, a1);
+    for (double a : Ticks(lo, hi, x_step)) {
+        const double fraction = a1 != a0 ? (a - a0) / (a1 - a0) : 0;
+        const int x = static_cast<int>(
+            std::lround(x_of(static_cast<double>(first_) + fraction * (shown - 1))));
+        painter.drawLine(x, area.bottom(), x, area.bottom() + 4);
+        const QString label = Number(a);
+        painter.drawText(x - fm.horizontalAdvance(label) / 2, area.bottom() + 4 + fm.ascent(),
+                         label);
+    }
+    const QString title = wavelengths_.empty() ? "Pixel" : "Wavelength (nm)";
+    painter.drawText(area.center().x() - fm.horizontalAdvance(title) / 2,
+                     area.bottom() + 6 + fm.height() + fm.ascent(), title);
+
+    QPainterPath path;
+    for (std::int64_t c = first_; c <= last_; ++c) {
+        const QPointF p(x_of(static_cast<double>(c)), y_of(frame_.At(c, 0)));
+        if (c == first_)
+            path.moveTo(p);
+        else
+            path.lineTo(p);
+    }
+    painter.setClipRect(area);
+    painter.setPen(QPen(QColor(0, 110, 0), 1));
     painter.drawPath(path);
 }
 
 void FrameView::mouseMoveEvent(QMouseEvent* event) {
-    emit Hovered(ValueAt(event->pos()));
+    emit Hovered(ValueAt(event->position().toPoint()));
+}
+
+// The wheel zooms a plot about the sample under the mouse; a double click shows it whole.
+void FrameView::wheelEvent(QWheelEvent* event) {
+    if (!IsPlot() || frame_.Empty() || event->angleDelta().y() == 0) return;
+    const std::int64_t columns = frame_.Columns();
+    const std::int64_t at = SampleAtX(static_cast<int>(event->position().x()));
+    const double keep = event->angleDelta().y() > 0 ? kZoomStep : 1 / kZoomStep;
+    const double shown = static_cast<double>(last_ - first_ + 1);
+    auto width = static_cast<std::int64_t>(std::lround(shown * keep));
+    width = std::clamp<std::int64_t>(width, std::min(kFewestShown, columns), columns);
+    const double share = static_cast<double>(at - first_) / shown;
+    std::int64_t first =
+        at - static_cast<std::int64_t>(std::lround(share * static_cast<double>(width)));
+    first = std::clamp<std::int64_t>(first, 0, columns - width);
+    first_ = first, last_ = first + width - 1;
+    update();
+    emit Hovered(ValueAt(event->position().toPoint()));
+}
+
+void FrameView::mouseDoubleClickEvent(QMouseEvent*) {
+    first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
+    update();
 }
 
 DocumentViewer::DocumentViewer(std::shared_ptr<DocumentState> document, QWidget* parent)
@@ -103,12 +262,18 @@ DocumentViewer::DocumentViewer(std::shared_ptr<DocumentState> document, QWidget*
     bar->addStretch();
     bar->addWidget(value_label_);
     view_ = new FrameView(this);
+    view_->setObjectName("frameView");
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
     connect(frame_selector_, &QSpinBox::valueChanged, this, [this] { Reload(); });
     connect(view_, &FrameView::Hovered, value_label_, &QLabel::setText);
     Reload();
     resize(640, 480);
+}
+
+void DocumentViewer::SetDocument(std::shared_ptr<DocumentState> document) {
+    document_ = std::move(document);
+    Reload();
 }
 
 void DocumentViewer::Reload() {
@@ -119,18 +284,58 @@ void DocumentViewer::Reload() {
     frame_selector_->setRange(1, static_cast<int>(std::min<std::int64_t>(info.frames, INT32_MAX)));
     frame_selector_->blockSignals(false);
     fits::Frame frame;
-    if (document_->file->ReadFrame(frame_selector_->value() - 1, frame)) view_->SetFrame(frame);
+    // A wavelength axis needs one calibrated region covering the row.
+    std::vector<double> wavelengths;
+    if (info.metadata.regions.size() == 1) wavelengths = info.metadata.regions.front().wavelengths;
+    if (document_->file->ReadFrame(frame_selector_->value() - 1, frame))
+        view_->SetFrame(frame, std::move(wavelengths));
 }
 
 ViewerHost::ViewerHost(Application& app) {
-    app.SetShowHook([this](std::shared_ptr<DocumentState> state) {
-        auto& viewer = viewers_[state.get()];
-        if (!viewer) viewer = std::make_unique<DocumentViewer>(state);
-        viewer->Reload();
-        viewer->show();
-    });
+    app.SetShowHook([this](std::shared_ptr<DocumentState> state) { Show(state); });
 }
 
-ViewerHost::~ViewerHost() = default;
+ViewerHost::~ViewerHost() {
+    if (owner_) owner_->removeEventFilter(this);
+}
+
+void ViewerHost::Show(const std::shared_ptr<DocumentState>& state) {
+    const std::string path = state->file ? state->file->Info().path : std::string();
+    auto same = [&](const std::unique_ptr<DocumentViewer>& v) {
+        const auto& shown = v->Document();
+        return shown == state || (!path.empty() && shown->file && shown->file->Info().path == path);
+    };
+    auto it = std::find_if(viewers_.begin(), viewers_.end(), same);
+    DocumentViewer* viewer = nullptr;
+    if (it == viewers_.end()) {
+        viewers_.push_back(std::make_unique<DocumentViewer>(state));
+        viewer = viewers_.back().get();
+    } else {
+        viewer = it->get();
+        if (viewer->Document() != state)
+            viewer->SetDocument(state);
+        else
+            viewer->Reload();
+    }
+    viewer->show();
+    viewer->raise();
+    viewer->activateWindow();
+}
+
+void ViewerHost::CloseWith(QWidget* owner) {
+    if (owner_) owner_->removeEventFilter(this);
+    owner_ = owner;
+    if (owner_) owner_->installEventFilter(this);
+}
+
+void ViewerHost::CloseAll() {
+    for (auto& v : viewers_)
+        v->close();
+}
+
+bool ViewerHost::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == owner_ && event->type() == QEvent::Close) CloseAll();
+    return QObject::eventFilter(watched, event);
+}
 
 }  // namespace orlix

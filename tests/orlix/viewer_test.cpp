@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QSpinBox>
+#include <QWheelEvent>
 #include <QtTest>
+#include <cmath>
+#include <limits>
 
 #include "orlix/viewer/document_viewer.h"
 #include "test_support.h"
@@ -35,6 +38,7 @@ class ViewerTest : public QObject {
         QCOMPARE(viewer->findChild<QSpinBox*>("frameSelector")->maximum(), 2);
         orlix::FrameView* view = viewer->View();
         view->resize(408, 308);  // 400 x 300 of data inside a 4-pixel margin
+        QCOMPARE(view->DataRect(), QRect(4, 4, 400, 300));
         QCOMPARE(view->ValueAt(QPoint(4 + 350, 4 + 250)), QString("(3, 2) = 203"));
         QCOMPARE(view->ValueAt(QPoint(4 + 10, 4 + 10)), QString("(0, 0) = 0"));
         QVERIFY(view->ValueAt(QPoint(0, 0)).isEmpty());
@@ -45,6 +49,130 @@ class ViewerTest : public QObject {
         QCOMPARE(shown, view->ValueAt(inside));
         viewer->findChild<QSpinBox*>("frameSelector")->setValue(2);
         QCOMPARE(view->CurrentFrame().At(3, 2), 0.0);  // frame 2 was never stored
+    }
+    void imagesKeepSquarePixels() {
+        const struct {
+            int columns, rows, width, height;
+        } cases[] = {{512, 512, 618, 428}, {30, 20, 700, 300}, {8, 64, 300, 300}};
+        for (const auto& c : cases) {
+            orlix::FrameView view;
+            fits::Frame frame(fits::ElementType::Int16, c.columns, c.rows);
+            frame.Set(c.columns - 1, c.rows - 1, 7);
+            view.SetFrame(frame);
+            view.resize(c.width, c.height);
+            const QRect data = view.DataRect();
+            const double sx = data.width() / double(c.columns), sy = data.height() / double(c.rows);
+            QVERIFY2(std::abs(sx - sy) < 1.0 / std::min(c.columns, c.rows),
+                     qPrintable(QString("%1 x %2").arg(sx).arg(sy)));
+            QVERIFY(view.rect().contains(data));
+            // Samples are found where the image is drawn; the bands beside it hold none.
+            QCOMPARE(view.ValueAt(data.topLeft()), QString("(0, 0) = 0"));
+            QCOMPARE(view.ValueAt(data.bottomRight())
+                         .startsWith(QString("(%1, %2)").arg(c.columns - 1).arg(c.rows - 1)),
+                     data.width() >= c.columns);
+            const QPoint band = data.left() > 8 ? QPoint(data.left() - 3, data.center().y())
+                                                : QPoint(data.center().x(), data.top() - 3);
+            QVERIFY(view.ValueAt(band).isEmpty());
+        }
+    }
+
+    void greyScaleIgnoresOutliers() {
+        // 100 x 100 samples 0..999 (each ten times) and one hot pixel.
+        fits::Frame frame(fits::ElementType::Int32, 100, 100);
+        for (int r = 0; r < 100; ++r)
+            for (int c = 0; c < 100; ++c)
+                frame.Set(c, r, (r * 100 + c) / 10);
+        frame.Set(99, 99, 1000000);
+        const auto [low, high] = orlix::GreyRange(frame);
+        QVERIFY(low >= 0 && low <= 10);
+        QVERIFY(high >= 990 && high <= 999);
+        orlix::FrameView view;
+        view.resize(408, 408);
+        view.SetFrame(frame);
+        QVERIFY(std::abs(view.GreyAt(0, 50) - 128) <= 3);  // 500: mid grey, not washed out
+        QCOMPARE(view.GreyAt(99, 99), 255);
+        QCOMPARE(view.GreyAt(0, 0), 0);
+        const QRect data = view.DataRect();
+        QTest::mouseMove(&view, data.bottomRight());
+        QCOMPARE(view.ValueAt(data.bottomRight()), QString("(99, 99) = 1000000"));  // raw value
+    }
+
+    void oneRowPlotsAgainstPixelOrWavelength() {
+        testing_support::TempDir dir;
+        const struct {
+            std::string file;       // a sample, or a created file without calibration
+            QString axis_at_first;  // the hover text at the plot's left edge
+        } cases[] = {
+            {testing_support::Sample("hene_int32_1340x1.spe"), "(0, 0) = 5651 at 780.88 nm"},
+            {dir / "row.spe", "(0, 0) = 0"},
+        };
+        QVERIFY(orlix::SpeFile::Create(dir / "row.spe", 700, 1, 1, orlix::SPE_UINT16).ok());
+        for (const auto& c : cases) {
+            auto state = std::make_shared<orlix::DocumentState>();
+            auto file = orlix::SpeFile::Open(c.file);
+            QVERIFY(file.ok());
+            state->file = std::move(file.value());
+            orlix::DocumentViewer viewer(state);
+            viewer.show();
+            orlix::FrameView* view = viewer.View();
+            const QRect plot = view->DataRect();
+            QVERIFY(plot.left() > 20 && view->height() - plot.bottom() > 20);  // room for axes
+            QTest::mouseMove(view, QPoint(plot.left(), plot.center().y()));
+            QCOMPARE(viewer.findChild<QLabel*>("valueLabel")->text(), c.axis_at_first);
+            // The wheel zooms about the mouse; a double click shows the whole row again.
+            const auto whole = view->PlotRange();
+            const QPointF at = plot.center();
+            for (int i = 0; i < 5; ++i) {
+                QWheelEvent wheel(at, view->mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton,
+                                  Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(view, &wheel);
+            }
+            const auto zoomed = view->PlotRange();
+            QVERIFY(zoomed.second - zoomed.first < (whole.second - whole.first) / 2);
+            QVERIFY(zoomed.first > whole.first && zoomed.second < whole.second);
+            QTest::mouseDClick(view, Qt::LeftButton, {}, plot.center());
+            QCOMPARE(view->PlotRange(), whole);
+        }
+    }
+
+    void framesWithoutFiniteSpreadStillPaint() {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        const std::vector<std::vector<float>> rows = {{nan, inf, -inf, 1, 2},
+                                                      {nan, nan, nan, nan, nan},
+                                                      {5, 5, 5, 5, 5},
+                                                      {3.4e38f, -3.4e38f, 0, 1, 2}};
+        for (const auto& values : rows)
+            for (int height : {1, 2}) {
+                fits::Frame frame(fits::ElementType::Float32, 5, height);
+                for (int r = 0; r < height; ++r)
+                    for (int c = 0; c < 5; ++c)
+                        frame.Set(c, r, values[static_cast<std::size_t>(c)]);
+                orlix::FrameView view;
+                view.resize(400, 300);
+                view.SetFrame(frame);
+                QVERIFY(!view.grab().isNull());  // painting ends
+                if (height == 2 && std::isnan(values[0]))
+                    QCOMPARE(view.GreyAt(0, 0), 0);  // not a number: black
+            }
+    }
+
+    void showingTheSameFileAgainReusesItsViewer() {
+        testing_support::TempDir dir;
+        orlix::Application app;
+        orlix::ViewerHost host(app);
+        auto created = app.NewDataDocument();
+        QVERIFY(created->Open("", 4, 3, 1, 1, dir / "same.spe").ok());
+        QVERIFY(created->Refresh().ok());
+        // The same file opened by another document and shown again: the one viewer.
+        auto again = app.NewDataDocument();
+        QVERIFY(again->Open(dir / "same.spe", 0, 0, 0, 0, "").ok());
+        QVERIFY(again->Refresh().ok());
+        QCOMPARE(host.Count(), std::size_t(1));
+        auto doc = app.NewDataDocument();
+        QVERIFY(doc->Open("", 4, 3, 1, 1, dir / "other.spe").ok());
+        QVERIFY(doc->Refresh().ok());
+        QCOMPARE(host.Count(), std::size_t(2));
     }
 };
 

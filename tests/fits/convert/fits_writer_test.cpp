@@ -62,7 +62,7 @@ TEST(BuildHeaderBlock, SizesAndEndOffsets) {
     for (const auto& c : cases) {
         std::string text;
         for (int i = 0; i < c.cards; ++i)
-            text += "C" + std::to_string(i) + "\r\n";
+            text.append("C").append(std::to_string(i)).append("\r\n");
         std::string block = BuildHeaderBlock(text);
         EXPECT_EQ(block.size(), c.cards == 400 ? 34560u : c.size) << c.cards;
         EXPECT_EQ(block.substr(static_cast<std::size_t>(c.cards) * 80, 3), "END");

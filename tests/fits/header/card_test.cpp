@@ -103,7 +103,8 @@ TEST(FormatNumber, IntegerAndFloating) {
 TEST(FormatNumber, IndependentOfLocale) {
     const char* old = std::setlocale(LC_ALL, nullptr);
     std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_ALL, "C.UTF-8");
+    // A comma-decimal locale; scripts/deps.sh generates it.
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "locale de_DE.UTF-8 missing";
     EXPECT_EQ(std::string(Trim(FormatNumber("0.1", true).substr(2))), "0.1");
     EXPECT_EQ(std::string(Trim(FormatNumber("0,1", true).substr(2))), "0.");
     EXPECT_EQ(FormatLogical("0,5").back(), 'F');

@@ -125,7 +125,7 @@ TEST(HeaderStore, SelectCaretLine) {
 TEST(HeaderText, BeyondOld16BitLimits) {
     std::string text;
     for (int i = 0; i < 40000; ++i)
-        text += "C" + std::to_string(i) + "\r\n";
+        text.append("C").append(std::to_string(i)).append("\r\n");
     EXPECT_EQ(CountLines(text), 40001);
     EXPECT_EQ(GetLine(text, 39000), "C38999\r\n");
     InsertCard(text, "last", "1", VT_Integer, "", 40000);

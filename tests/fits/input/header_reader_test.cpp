@@ -98,8 +98,7 @@ TEST(ReadFileHeader, StopsAtBlockHoldingEnd) {
     TempDir dir;
     const std::string data_block = Card("DATA    = 1") + std::string(2800, 'x');
     for (int cards : {35, 36, 37, 71, 400}) {
-        std::string name = std::to_string(cards);
-        name.insert(0, "h").append(".fit");
+        std::string name = std::string("h").append(std::to_string(cards)).append(".fit");
         std::string path = dir / name;
         Write(path, FitsHeader(cards, data_block));
         std::string text = *ReadFileHeader(path);

@@ -6,16 +6,20 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "../../orlix/test_support.h"
 #include "fits/header/card.h"
@@ -23,6 +27,7 @@
 #include "fits/ui/frm_fits.h"
 #include "fits/ui/up_down.h"
 #include "orlix/application.h"
+#include "orlix/viewer/document_viewer.h"
 
 using namespace fits;
 using namespace fits::ui;
@@ -54,6 +59,28 @@ class ScriptedDialog : public FileDialog {
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A message box the window showed, as the user saw it, answered by clicking OK.
+struct SeenBox {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString text;
+};
+
+// Polls for the window's message boxes while `action` runs and clicks their OK button.
+std::vector<SeenBox> AnswerBoxes(const std::function<void()>& action) {
+    std::vector<SeenBox> seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                seen.push_back({box->icon(), box->text()});
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+    });
+    poll.start(20);
+    action();
+    return seen;
 }
 
 }  // namespace
@@ -333,11 +360,12 @@ class FrmFitsTest : public QObject {
     void runExperiment() {
         QVERIFY(orlix::SaveSettings({0.01, 2, 1, 16, 8, false}).ok());
         Click("cmdRun");
-        QVERIFY(messages_.empty());
         auto kept = app_->KeptDocuments();
         QCOMPARE(kept.size(), std::size_t(1));
         std::string fit = ChangeExtension(kept[0]->file->Info().path, "fit");
         QCOMPARE(std::filesystem::file_size(fit), std::uintmax_t(2880 * 2));
+        QCOMPARE(messages_.size(), std::size_t(1));  // says where the FITS file went
+        QVERIFY(messages_[0].find("written to\n" + fit) != std::string::npos);
         QCOMPARE(GetValue(GetLine(Text(), 5)), std::string("8"));
     }
 
@@ -515,7 +543,7 @@ class FrmFitsTest : public QObject {
         window.show();
         std::string pick = dir_->path();
         for (int i = 0; i < 20; ++i) {
-            std::string name = "f" + std::to_string(i + 10) + ".spe";
+            std::string name = std::string("f").append(std::to_string(i + 10)).append(".spe");
             std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
                                        *dir_ / name);
             pick += '\0' + name;
@@ -575,15 +603,252 @@ class FrmFitsTest : public QObject {
                  std::string("Orlix Files (*.spe);;All Files (*)"));
     }
 
-    void screenshotForDocs() {
-        const char* out = std::getenv("FITS_SCREENSHOT");
-        if (!out) QSKIP("set FITS_SCREENSHOT to write the screenshot");
-        dialog_->results.push_back(testing_support::Sample("polystyrene_uint16_1340x1.spe"));
-        std::filesystem::path target = *dir_ / "p.spe";
-        std::filesystem::copy_file(dialog_->results.back(), target);
-        dialog_->results.back() = target.string();
+    void captionsFitTheirBoxes() {
+        // Every caption in the window's font, against the box the layout gives the control.
+        int checked = 0;
+        for (QWidget* w : window_->findChildren<QWidget*>()) {
+            const QFontMetrics fm = w->fontMetrics();
+            QString text;
+            int needed = 0, room = 0;
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                text = label->text();
+                needed = fm.horizontalAdvance(text);
+                room = label->contentsRect().width();
+                QVERIFY2(text.isEmpty() || fm.height() <= label->contentsRect().height(),
+                         qPrintable(w->objectName()));
+            } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+                text = radio->text();
+                needed = fm.horizontalAdvance(text) +
+                         w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
+                         w->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+                room = radio->width();
+            } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+                text = button->text();
+                needed = fm.horizontalAdvance(text) +
+                         2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin);
+                room = button->width();
+            }
+            if (text.isEmpty()) continue;
+            ++checked;
+            QVERIFY2(needed <= room, qPrintable(QString("%1 \"%2\": %3 > %4")
+                                                    .arg(w->objectName(), text)
+                                                    .arg(needed)
+                                                    .arg(room)));
+        }
+        QCOMPARE(checked, 5 + 2 + 10);  // five labels, two options, ten buttons
+        QVERIFY(W<QLabel>("lblKeyword")->font().pointSizeF() >= 6);
+        QCOMPARE(Header()->font().pointSize(), 9);  // the header box keeps its own font
+    }
+
+    void navigatorMarksAndShowsTheChosenLine() {
+        Custom();
+        std::string text;
+        for (int i = 1; i <= 60; ++i)
+            text += BuildCard("K" + std::to_string(i), std::to_string(i), VT_Integer,
+                              i == 45 ? std::string(60, 'c') + " the end" : "c") +
+                    "\r\n";
+        fits::SetHeaderText(*window_, text);
+        auto* nav = W<UpDown>("updHeaderLine");
+        const QImage unfocused = nav->grab().toImage();
+        nav->setFocus();
+        QVERIFY(nav->hasFocus());
+        QVERIFY(nav->grab().toImage() != unfocused);  // the focus mark shows
+        for (int i = 1; i < 45; ++i)
+            QTest::keyClick(nav, Qt::Key_Up);
+        QCOMPARE(nav->Value(), 45);
+        const QList<QTextEdit::ExtraSelection> marks = Header()->extraSelections();
+        QCOMPARE(marks.size(), 1);
+        QCOMPARE(marks[0].cursor.block().blockNumber(), 44);
+        const QRect line = Header()->cursorRect(QTextCursor(marks[0].cursor.block()));
+        QVERIFY(Header()->viewport()->rect().contains(line));  // scrolled into view
+        auto* comment = W<QLineEdit>("txtCommentRemove");
+        QVERIFY(comment->text().endsWith("the end"));
+        QCOMPARE(comment->cursorPosition(), 0);  // a long text shows its start
+        Click("cmdRemoveLine");                  // acts on the line the user sees
+        QCOMPARE(GetKeyword(GetLine(Text(), 45)), std::string("K46"));
+        QCOMPARE(Header()->extraSelections()[0].cursor.block().text().left(3), QString("K46"));
+        Click("cmdClear");
+        QVERIFY(Header()->extraSelections().isEmpty());
+    }
+
+    void messagesTellFailuresAndCounts() {
+        std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                   *dir_ / "good.spe");
+        std::ofstream(*dir_ / "bad.spe") << "x";
+        QVERIFY(SaveHeader("SIMPLE  = T\r\nBITPIX  = 64\r\nNAXIS1  = 2\r\nNAXIS2  = 1\r\n"
+                           "NAXIS3  = 1\r\n",
+                           *dir_ / "wide.fit")
+                    .ok());
+        QVERIFY(orlix::SaveSettings({0.01, 1, 1, 8, 8, false}).ok());
+        auto dialog = std::make_unique<ScriptedDialog>();
+        ScriptedDialog* scripted = dialog.get();
+        frmFITS window(*app_, std::move(dialog));  // the real message boxes
+        window.show();
+        const struct {
+            const char* button;
+            std::string pick;
+            QMessageBox::Icon icon;
+            std::vector<std::string> shown;
+        } cases[] = {
+            {"cmdConvert",
+             dir_->path() + '\0' + "bad.spe" + '\0' + "good.spe",
+             QMessageBox::Warning,
+             {"bad.spe", "Converted 1 of 2 files."}},
+            {"cmdSaveFile", *dir_ / "missing/h.txt", QMessageBox::Warning, {"missing/h.txt"}},
+            {"cmdDisplay", *dir_ / "wide.fit", QMessageBox::Warning, {"wide.fit: BITPIX 64"}},
+            {"cmdRun", "", QMessageBox::Information, {"The FITS file was written to", ".fit"}},
+        };
+        for (const auto& c : cases) {
+            if (!c.pick.empty()) scripted->results.push_back(c.pick);
+            auto* button = window.findChild<QPushButton*>(c.button);
+            auto seen = AnswerBoxes([&] { QTest::mouseClick(button, Qt::LeftButton); });
+            QVERIFY2(seen.size() == 1, c.button);
+            QCOMPARE(seen[0].icon, c.icon);
+            for (const auto& part : c.shown)
+                QVERIFY2(seen[0].text.contains(QString::fromStdString(part)),
+                         qPrintable(seen[0].text));
+            // Every line of a failure names a file.
+            if (c.icon == QMessageBox::Warning)
+                for (const QString& line : seen[0].text.split('\n', Qt::SkipEmptyParts))
+                    QVERIFY2(line.endsWith(':') || line.startsWith("Converted") ||
+                                 line.contains(QString::fromStdString(dir_->path())),
+                             qPrintable(line));
+        }
+    }
+
+    void runExperimentKeepsPaintingAndCancels() {
+        QVERIFY(orlix::SaveSettings({0.5, 4, 1, 16, 8, false}).ok());  // a 2 s acquisition
+        int ticks = 0, paints = 0;
+        bool cancelled = false;
+        struct PaintCounter : QObject {
+            int& count;
+            explicit PaintCounter(int& c) : count(c) {}
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++count;
+                return false;
+            }
+        } counter(paints);
+        W<QLabel>("lblFormat")->installEventFilter(&counter);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            ++ticks;
+            W<QLabel>("lblFormat")->update();
+            auto* progress = window_->findChild<QProgressDialog*>("acquisitionProgress");
+            if (!cancelled && progress && progress->isVisible() && ticks > 20) {
+                cancelled = true;
+                QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+            }
+        });
+        poll.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        Click("cmdRun");
+        poll.stop();
+        QVERIFY(cancelled);
+        QVERIFY2(clock.elapsed() < 1900, "Cancel ends the wait");
+        QVERIFY2(paints > 5, std::to_string(paints).c_str());  // blocked, it would be 0
+        QVERIFY(app_->KeptDocuments().empty());                // nothing acquired
+        QVERIFY(!std::filesystem::exists(orlix::DataFolder()) ||
+                std::filesystem::is_empty(orlix::DataFolder()));
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY(messages_[0].find("Cancelled") != std::string::npos);
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    void displayDialogOffersFitsExtensions() {
+        std::string seen_default;
+        QStringList seen_filters;
+        frmFITS window(*app_, std::make_unique<QtFileDialog>());
+        window.show();
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) {
+                    seen_filters = d->nameFilters();
+                    seen_default = d->selectedNameFilter().toStdString();
+                    d->reject();
+                }
+        });
+        poll.start(20);
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdDisplay"), Qt::LeftButton);
+        poll.stop();
+        QCOMPARE(seen_filters, QStringList({"FITS Files (*.fit)", "FITS Files (*.fit *.fits *.fts)",
+                                            "All Files (*)"}));
+        QCOMPARE(seen_default, std::string("FITS Files (*.fit)"));
+    }
+
+    void viewersCloseWithTheWindowAndOpenOncePerFile() {
+        orlix::ViewerHost host(*app_);
+        host.CloseWith(window_.get());
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
+                                   *dir_ / "im.spe");
+        dialog_->results.push_back(*dir_ / "im.spe");
         Click("cmdConvert");
-        QVERIFY(window_->grab().save(out));
+        for (int i = 0; i < 2; ++i) {
+            dialog_->results.push_back(*dir_ / "im.fit");
+            Click("cmdDisplay");
+        }
+        QCOMPARE(host.Count(), std::size_t(1));  // the second display reused the viewer
+        QWidget* viewer = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<orlix::DocumentViewer*>(w) && w->isVisible()) viewer = w;
+        QVERIFY(viewer);
+        QVERIFY(QTest::qWaitForWindowActive(viewer));
+        std::filesystem::last_write_time(
+            *dir_ / "im.fit",
+            std::filesystem::last_write_time(*dir_ / "im.fit") + std::chrono::seconds(5));
+        dialog_->results.push_back(*dir_ / "im.fit");
+        Click("cmdDisplay");
+        QCOMPARE(host.Count(), std::size_t(2));  // a changed file is shown anew
+        window_->close();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));  // the program can end
+    }
+
+    // Under a real X server: FITS_SCREENSHOTS=folder writes the window and both kinds of viewer.
+    void screenshotsForDocs() {
+        const char* out = std::getenv("FITS_SCREENSHOTS");
+        if (!out) QSKIP("set FITS_SCREENSHOTS to a folder to write the screenshots");
+        const std::string folder = out;
+        orlix::ViewerHost host(*app_);
+        // The window: a Standard header built from a sample, then Custom with a line chosen.
+        std::filesystem::copy_file(testing_support::Sample("polystyrene_uint16_1340x1.spe"),
+                                   *dir_ / "p.spe");
+        dialog_->results.push_back(*dir_ / "p.spe");
+        Click("cmdConvert");
+        Custom();
+        auto* nav = W<UpDown>("updHeaderLine");
+        nav->setFocus();
+        for (int i = 1; i < 6; ++i)
+            QTest::keyClick(nav, Qt::Key_Up);
+        QTest::qWait(50);
+        QVERIFY(window_->grab().save(QString::fromStdString(folder + "/frmFITS.png")));
+
+        // An acquired image shown through Display FITS File.
+        QVERIFY(orlix::SaveSettings({0.01, 1, 6, 512, 512, false}).ok());
+        Standard();
+        Click("cmdRun");
+        const std::string fit =
+            ChangeExtension(app_->KeptDocuments().back()->file->Info().path, "fit");
+        dialog_->results.push_back(fit);
+        Click("cmdDisplay");
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) {
+                v->resize(700, 500);
+                QTest::qWait(50);
+                QVERIFY(v->grab().save(QString::fromStdString(folder + "/viewer-image.png")));
+            }
+
+        // A spectrum with a wavelength calibration.
+        auto state = std::make_shared<orlix::DocumentState>();
+        auto file = orlix::SpeFile::Open(testing_support::Sample("hene_int32_1340x1.spe"));
+        QVERIFY(file.ok());
+        state->file = std::move(file.value());
+        orlix::DocumentViewer plot(state);
+        plot.resize(700, 450);
+        plot.show();
+        QTest::qWait(50);
+        QVERIFY(plot.grab().save(QString::fromStdString(folder + "/viewer-plot.png")));
     }
 };
 

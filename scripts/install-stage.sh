@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The staged-install stage: installs the normal build (build/) into a staging prefix, builds a
+# small C host against the installed driver with pkg-config and with find_package, runs the
+# installed programs from the prefix, validates the desktop entry, and makes the Debian
+# packages with cpack and checks their contents, their Depends fields and lintian's verdict.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+ensure_packages "${PACKAGE_TEST_PACKAGES[@]}"
+
+fail() { echo "install stage: $*" >&2; exit 1; }
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" build/CMakeCache.txt; }
+
+version=$(sed -n 's/^#define PROJECT_VERSION_TEXT "\(.*\)"$/\1/p' build/generated/project_version.h)
+[ -n "$version" ] || fail "no project version in build/generated/project_version.h"
+major=${version%%.*}
+libdir=$(cache_value CMAKE_INSTALL_LIBDIR)
+stage=$PWD/build/stage
+work=$(mktemp -d)
+emulator_pid=""
+cleanup() {
+    [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== Install into $stage"
+rm -rf "$stage"
+cmake --install build --prefix "$stage" >/dev/null
+python_module=$(find "$stage/lib" -path '*/dist-packages/monodrv.py')
+for file in bin/FITS bin/fits-convert bin/monodrv-ctl bin/spectrograph-emulator \
+    "$libdir/libmonodrv.so.$version" "$libdir/libmonodrv.so.$major" "$libdir/libmonodrv.so" \
+    "$libdir/libtelx32.so" include/monodrv.h "$libdir/pkgconfig/monodrv.pc" \
+    "$libdir/cmake/monodrv/monodrvConfig.cmake" "$libdir/cmake/monodrv/monodrvTargets.cmake" \
+    share/man/man1/FITS.1.gz share/man/man1/fits-convert.1.gz share/man/man1/monodrv-ctl.1.gz \
+    share/man/man1/spectrograph-emulator.1.gz share/applications/orlix-fits.desktop \
+    share/icons/hicolor/scalable/apps/orlix-fits.svg share/bash-completion/completions/fits-convert; do
+    [ -e "$stage/$file" ] || fail "not installed: $file"
+done
+[ -n "$python_module" ] || fail "the Python module is not installed"
+soname=$(objdump -p "$stage/$libdir/libmonodrv.so.$version" | awk '/SONAME/ {print $2}')
+[ "$soname" = "libmonodrv.so.$major" ] || fail "SONAME is '$soname'"
+# The driver finds libtelx32.so through its run path: its own folder.
+driver_runpath() { objdump -p "$1" | awk '/RUNPATH/ {print $2}'; }
+[ "$(driver_runpath "$stage/$libdir/libmonodrv.so.$major")" = '$ORIGIN' ] ||
+    fail "the installed driver's run path is not its own folder"
+
+echo "== A C host built against the installed driver"
+export LD_LIBRARY_PATH="$stage/$libdir"
+pc_version=$(PKG_CONFIG_PATH="$stage/$libdir/pkgconfig" pkg-config --modversion monodrv)
+[ "$pc_version" = "$version" ] || fail "monodrv.pc gives version '$pc_version'"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror tests/packaging/host/host.c -o "$work/host-pc" \
+    $(PKG_CONFIG_PATH="$stage/$libdir/pkgconfig" pkg-config --cflags --libs monodrv)
+[ "$("$work/host-pc" 2>&1)" = "ok" ] || fail "host built with pkg-config: $("$work/host-pc" 2>&1)"
+cmake -S tests/packaging/host -B "$work/host-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+cmake --build "$work/host-cmake" >/dev/null
+[ "$("$work/host-cmake/host" 2>&1)" = "ok" ] ||
+    fail "host built with find_package: $("$work/host-cmake/host" 2>&1)"
+unset LD_LIBRARY_PATH
+
+echo "== The installed programs, run from the prefix"
+# Every program answers --help and --version (the one project version).
+for program in FITS fits-convert monodrv-ctl spectrograph-emulator; do
+    help=$("$stage/bin/$program" --help) || fail "$program --help failed"
+    grep -q "$program" <<<"$help" || fail "$program --help does not name the program"
+    [ "$("$stage/bin/$program" --version)" = "$program $version" ] ||
+        fail "$program --version does not print '$program $version'"
+done
+no_display=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$stage/bin/FITS" 2>&1) &&
+    fail "FITS without a display exited with status 0"
+[ "$(wc -l <<<"$no_display")" -eq 1 ] && grep -q "fits-convert" <<<"$no_display" ||
+    fail "FITS without a display printed: $no_display"
+mkdir "$work/fits"
+"$stage/bin/fits-convert" -q -o "$work/fits" tests/data/spe/image_uint16_30x20x2.spe
+fitsverify -q "$work/fits/image_uint16_30x20x2.fit" >/dev/null ||
+    fail "fitsverify rejects the installed fits-convert's output"
+"$stage/bin/spectrograph-emulator" --model triax320 >"$work/emulator.out" &
+emulator_pid=$!
+for _ in $(seq 50); do
+    grep -q '^PORT ' "$work/emulator.out" && break
+    sleep 0.1
+done
+port=$(sed -n 's/^PORT //p' "$work/emulator.out")
+[ -n "$port" ] || fail "the installed emulator printed no port"
+"$stage/bin/monodrv-ctl" --port "$port" --model triax320 goto 500 position >"$work/ctl.out" ||
+    fail "monodrv-ctl against the emulator failed: $(cat "$work/ctl.out")"
+grep -q "500" "$work/ctl.out" || fail "monodrv-ctl did not report 500 nm: $(cat "$work/ctl.out")"
+PYTHONPATH=$(dirname "$python_module") MONODRV_LIB="$stage/$libdir" /usr/bin/python3 -c '
+import ctypes, monodrv
+text = ctypes.create_string_buffer(32)
+assert monodrv.load().SPECT_GetResource(136, text, 32) and text.value == b"Steps/nm"' ||
+    fail "the installed Python module does not load the installed driver"
+desktop-file-validate "$stage/share/applications/orlix-fits.desktop"
+
+echo "== Debian packages"
+rm -rf build/packages
+(cd build && cpack -G DEB -B "$PWD/packages" >/dev/null)
+arch=$(dpkg --print-architecture)
+runtime=build/packages/orlix-fits-monodrv_${version}_$arch.deb
+dev=build/packages/orlix-fits-monodrv-dev_${version}_$arch.deb
+[ -f "$runtime" ] && [ -f "$dev" ] || fail "cpack made: $(ls build/packages)"
+contents() { dpkg-deb -c "$1" | awk '{print $6}' | sed 's|^\./|/|'; }
+runtime_files=$(contents "$runtime")
+dev_files=$(contents "$dev")
+for file in /usr/bin/FITS /usr/bin/fits-convert /usr/bin/monodrv-ctl /usr/bin/spectrograph-emulator \
+    "/usr/$libdir/libmonodrv.so.$major" "/usr/$libdir/libtelx32.so" \
+    /usr/lib/python3/dist-packages/monodrv.py /usr/share/applications/orlix-fits.desktop \
+    /usr/share/man/man1/fits-convert.1.gz /usr/share/doc/orlix-fits-monodrv/copyright; do
+    grep -qx "$file" <<<"$runtime_files" || fail "$runtime lacks $file"
+done
+for file in /usr/include/monodrv.h "/usr/$libdir/libmonodrv.so" \
+    "/usr/$libdir/pkgconfig/monodrv.pc" "/usr/$libdir/cmake/monodrv/monodrvConfig.cmake"; do
+    grep -qx "$file" <<<"$dev_files" || fail "$dev lacks $file"
+done
+grep -q include <<<"$runtime_files" && fail "$runtime holds development files"
+depends=$(dpkg-deb -f "$runtime" Depends)
+for dependency in libc6 libstdc++6 libqt6widgets6 libpugixml1v5; do
+    grep -q "\b$dependency\b" <<<"$depends" || fail "$runtime Depends lacks $dependency: $depends"
+done
+[ "$(dpkg-deb -f "$dev" Depends)" = "orlix-fits-monodrv (= $version)" ] ||
+    fail "$dev Depends: $(dpkg-deb -f "$dev" Depends)"
+[ "$(dpkg-deb -f "$runtime" Version)" = "$version" ] || fail "$runtime has another version"
+apt-get install -s -qq "./$runtime" "./$dev" >/dev/null || fail "apt cannot install the packages"
+# The packages' files, unpacked side by side, work together: a host built with find_package
+# and the programs with their run paths.
+dpkg-deb -x "$runtime" "$work/root"
+dpkg-deb -x "$dev" "$work/root"
+cmake -S tests/packaging/host -B "$work/host-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
+cmake --build "$work/host-deb" >/dev/null
+[ "$("$work/host-deb/host" 2>&1)" = "ok" ] || fail "host built against the packages failed"
+[ "$(driver_runpath "$work/root/usr/$libdir/libmonodrv.so.$major")" = '$ORIGIN' ] ||
+    fail "the packaged driver's run path is not its own folder"
+"$work/root/usr/bin/monodrv-ctl" --simulate --model triax320 position >/dev/null ||
+    fail "the packaged monodrv-ctl does not run"
+lintian --fail-on error "$runtime" "$dev"
+echo "== Staged install passed"
