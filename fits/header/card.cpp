@@ -176,7 +176,8 @@ std::string FormatKeyword(std::string_view keyword) {
     return k;
 }
 
-std::string FormatValue(std::string_view value, ValueType valueType, std::string_view keywordField) {
+std::string FormatValue(std::string_view value, ValueType valueType,
+                        std::string_view keywordField) {
     std::string_view kw = Trim(keywordField);
     if (kw == "HISTORY" || kw == "COMMENT" || kw.empty()) return FormatString(value, false);
     switch (valueType) {

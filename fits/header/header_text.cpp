@@ -60,8 +60,8 @@ void ForEachLine(std::string_view text, const std::function<bool(Pos, std::strin
     }
 }
 
-void InsertCard(std::string& text, std::string_view keyword, std::string_view value, ValueType valueType,
-                std::string_view comment, Pos n) {
+void InsertCard(std::string& text, std::string_view keyword, std::string_view value,
+                ValueType valueType, std::string_view comment, Pos n) {
     std::string line = BuildCard(keyword, value, valueType, comment);
     line += kLineEnd;
     Pos s = LineStart(text, n);
