@@ -3,6 +3,7 @@
 #include <cstring>
 #include <set>
 
+#include "fits/automation/data_types.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
 #include "fits/header/header_values.h"
@@ -140,7 +141,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     const bool split = metadata.RegionsDiffer();
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
     std::vector<std::string> cards = SplitCards(context.store.Text());
-    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == 6)
+    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16)
         UseUnsignedOffset(cards);
     const std::string array_text = JoinCards(cards);
     const bool unsigned_offset = IsUnsignedOffset(array_text, document);
