@@ -1,5 +1,6 @@
 // The operations behind SPECT_Process: each computes its numbers from the parameters, sends
 // its commands through the protocol and stores its results.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,22 @@ bool Usable(double factor) {
     return std::isfinite(factor) && factor > 0;
 }
 
+// Whether a commanded value stands for `target`: `back` is the command converted back to the
+// target's unit and `unit` one step of the command in that unit (the controller's resolution).
+// A target that shows as 0 with `decimals` decimals is always represented; any other target
+// must not become a zero command, and the command must land within one step of it. A factor
+// so small that a real target scales to nothing thus fails instead of moving to 0.
+bool Represents(double target, double command, double back, double unit, int decimals) {
+    if (RoundTo(target, decimals) == 0) return true;
+    return command != 0 && std::isfinite(back) && std::isfinite(unit) &&
+           std::fabs(back - target) <= unit;
+}
+
+// A slit location the controller's slit commands address.
+bool SlitLocationValid(std::int32_t location) {
+    return location >= SLIT_LOC_FR_ENTR && location < NUM_SLIT_LOCATION;
+}
+
 template <class... Args>
 std::string Format(const char* format, Args... args) {
     char text[64];
@@ -53,12 +70,18 @@ class Operations {
         if (protocol_) link_->SetUserData(kStateReleased);
     }
     int D() const { return s_.Int(SPECT_PARAM_WAVELENGTH_DECIMALS); }
+    // Whether `g` numbers one of the model's gratings (0-based, fewer than
+    // SPECT_PARAM_GRATINGS_PER_SET, within the table).
+    bool GratingValid(std::int32_t g) const {
+        return g >= 0 &&
+               g < std::min<std::int32_t>(s_.Int(SPECT_PARAM_GRATINGS_PER_SET), kGratingsPerSet);
+    }
     // The current grating (SPECT_PARAM_GRATING of SPECT_PARAM_GRATING_SET), or null when the
-    // set or the number addresses no entry of the table.
+    // set or the number addresses none of the model's gratings.
     const Grating* Current() {
         Grating* set = s_.GratingSet();
         const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
-        return set && g >= 0 && g < kGratingsPerSet ? &set[g] : nullptr;
+        return set && GratingValid(g) ? &set[g] : nullptr;
     }
     // G / R of the current grating; none when either is unknown, 0 or not finite.
     std::optional<double> Scale() {
@@ -114,26 +137,33 @@ bool Operations::QueryIntegers(const std::string& command, std::size_t count,
 }
 
 // Every number is checked before anything is sent: an unknown grating, a target that is not
-// finite or a step count beyond 32 bits fails the move without a byte on the wire.
+// finite, a step count beyond 32 bits or a command that does not stand for the target fails
+// the move without a byte on the wire.
 bool Operations::MoveToWavelength() {
     if (Simulated()) return true;
     const double target = s_.Double(SPECT_PARAM_TARGET_WAVELENGTH);
     if (!std::isfinite(target) || !HasPort()) return false;
     if (s_.wavelength_command) {
         double v = target;
+        double scale = 1.0;
         if (s_.grating_command) {
-            const std::optional<double> scale = Scale();
-            if (!scale) return false;
-            v = *scale * v;
+            const std::optional<double> usable = Scale();
+            if (!usable) return false;
+            scale = *usable;
+            v = scale * v;
         }
         if (!Steps(v * std::pow(10.0, std::max(D(), 0)))) return false;  // fits the rounding
         if (s_.grating_command) v = RoundTo(v, D());
+        const double unit = std::pow(10.0, -std::max(D(), 0)) / scale;
+        if (!Represents(target, v, v / scale, unit, D())) return false;
         return P().WaitNotBusy() && P().Exchange(Format("Z61,0,%7.*f", D(), v));
     }
     const std::optional<double> steps_per_nm = StepsPerNm();
     if (!steps_per_nm) return false;
     const std::optional<std::int32_t> target_steps = Steps(*steps_per_nm * target);
-    if (!target_steps) return false;
+    if (!target_steps ||
+        !Represents(target, *target_steps, *target_steps / *steps_per_nm, 1.0 / *steps_per_nm, D()))
+        return false;
     if (!P().WaitNotBusy()) return false;
     std::string line;
     if (!P().Query("H0", line)) return false;
@@ -150,13 +180,18 @@ bool Operations::MoveToWavelength() {
     return P().Exchange(Format("F0,%" PRId32, static_cast<std::int32_t>(move)));
 }
 
-// An unknown (0) slit steps-per-millimetre fails the move without a byte sent.
+// An unknown (0) slit steps-per-millimetre, a width no step count stands for or a location
+// outside the four slit locations fails the move without a byte sent.
 bool Operations::MoveSlit() {
     const double steps_per_mm = s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
-    const std::optional<std::int32_t> target_steps =
-        Steps(steps_per_mm * s_.Double(SPECT_PARAM_TARGET_SLIT_WIDTH));
-    if (!Usable(steps_per_mm) || !target_steps || !HasPort() || !P().WaitNotBusy()) return false;
+    const double width = s_.Double(SPECT_PARAM_TARGET_SLIT_WIDTH);
+    const std::optional<std::int32_t> target_steps = Steps(steps_per_mm * width);
     const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION);
+    if (!Usable(steps_per_mm) || !target_steps ||
+        !Represents(width, *target_steps, *target_steps / steps_per_mm, 1.0 / steps_per_mm,
+                    kSlitWidthDecimals) ||
+        !SlitLocationValid(location) || !HasPort() || !P().WaitNotBusy())
+        return false;
     std::string line;
     if (!P().Query(Format("j0,%d", location), line)) return false;
     auto position = ParseIntegers(line, 1);
@@ -250,7 +285,7 @@ bool Operations::ReadSlit(int location, double& width) {
         width = 10 / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM);
         return true;
     }
-    if (location < SLIT_LOC_FR_ENTR || location > SLIT_LOC_SD_EXIT || !HasPort() ||
+    if (!SlitLocationValid(location) || !HasPort() ||
         !Usable(s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM)))
         return false;
     static const char* const kReads[] = {"j0,0", "j0,1", "j0,2", "j0,3"};
@@ -319,10 +354,13 @@ bool Operations::ReadBusyStatus() {
     return true;
 }
 
+// A grating number outside the model's gratings is refused before anything is sent; for
+// "b0"/"a0" the busy query runs first and only numbers 0 and 1 have a command.
 bool Operations::SelectGrating() {
     if (Simulated()) return true;
-    if (!HasPort() || !P().WaitNotBusy()) return false;
     const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
+    if (s_.grating_command && !GratingValid(g)) return false;
+    if (!HasPort() || !P().WaitNotBusy()) return false;
     if (s_.grating_command) return P().Exchange(Format("Z451,0,0,0,%d", g));
     if (g != 0 && g != 1) return false;
     if (!P().Exchange(g == 0 ? "b0" : "a0")) return false;
@@ -382,9 +420,10 @@ bool Operations::ReadSlitSpeed() {
         return true;
     }
     if (!HasPort()) return false;
+    const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION);
     std::string line;
     bool ok = false;
-    if (P().Query(Format("h0,%d", s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION)), line)) {
+    if (SlitLocationValid(location) && P().Query(Format("h0,%d", location), line)) {
         auto v = ParseIntegers(line, 1);
         ok = v.has_value();
         s_.slit_speeds[0][0] = ok ? (*v)[0] : kSlitSpeedDefault;

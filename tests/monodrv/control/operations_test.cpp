@@ -232,7 +232,8 @@ TEST_F(Driver, MoveToWavelengthCommands) {
 
     MonodrvSpectrograph m270(SPEX_270M);
     m270.State().gratings[0][0].steps_per_nm = 32;
-    const std::pair<double, std::string> cases[] = {{500.25, "F0,15908"}, {-20, "F0,-420"}};
+    const std::pair<double, std::string> cases[] = {
+        {500.25, "F0,15908"}, {-20, "F0,-420"}, {0.00001, "F0,-100"}};  // below D decimals: 0
     for (const auto& [nm, command] : cases) {
         m270.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, nm, 0);
         EXPECT_EQ(Run(m270, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
@@ -367,8 +368,9 @@ TEST_F(Driver, OperationsWithoutPortLibraryFail) {
     EXPECT_EQ(s.State().Int(SPECT_PARAM_ERROR_CODE), SPECT_ERR_NONE);
 }
 
-// A grating that cannot be addressed, or whose groove density or steps per nanometre is unknown,
-// and a target that is not a finite 32-bit step count: the move fails without a byte sent.
+// A grating that cannot be addressed, or whose groove density or steps per nanometre is unknown
+// or too small to stand for the target, and a target that is not a finite 32-bit step count:
+// the move fails without a byte sent. Selections outside the model are refused the same way.
 TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
     Answer({{"H0", "o100\r"}});
     const struct {
@@ -388,6 +390,10 @@ TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
         {"270M, grating set 9", SPEX_270M, 9, 0, 1200, 32, 500},
         {"270M, infinite target", SPEX232_RETRO, 0, 0, 1200, 32, HUGE_VAL},
         {"270M, steps beyond 32 bits", SPEX_270M, 0, 0, 1200, 32, 1e9},
+        {"density scales the target to 0", TRIAX_320, 0, 0, 1e-300, 16.7, 500},
+        {"density scales the target to 0.000", TRIAX_190, 0, 0, 1e-3, 16.7, 500},
+        {"270M, steps per nm truncate the target to 0", SPEX_270M, 0, 0, 1200, 1e-300, 500},
+        {"270M, grating beyond the model's two", SPEX_270M, 0, 2, 1200, 32, 500},
     };
     for (const auto& c : cases) {
         MonodrvSpectrograph s(c.model);
@@ -401,15 +407,56 @@ TEST_F(Driver, NoMotionOnUnusableGratingOrTarget) {
         EXPECT_EQ(Run(s, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_FAILED) << c.what;
         EXPECT_TRUE(port.sent.empty()) << c.what;
     }
-    // The slit move likewise refuses a width that is not a number, or unknown steps per mm.
-    const std::pair<double, double> slits[] = {{157.48, std::nan("")}, {0, 0.5}, {-157.48, 0.5}};
-    for (const auto& [steps_per_mm, width] : slits) {
-        MonodrvSpectrograph s(SPEX_270M);
-        s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, steps_per_mm, 0);
-        s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, width, 0);
+    // The slit move likewise refuses a width that is not a number, unknown steps per mm, steps
+    // per mm that truncate the width to no step, and a location that is no slit location.
+    const struct {
+        SPECTROMETERS model;
+        double steps_per_mm, width;
+        std::uint32_t location;
+    } slits[] = {
+        {SPEX_270M, 157.48, std::nan(""), SLIT_LOC_FR_ENTR},
+        {SPEX_270M, 0, 0.5, SLIT_LOC_FR_ENTR},
+        {SPEX_270M, -157.48, 0.5, SLIT_LOC_FR_ENTR},
+        {SPEX_270M, 1e-300, 0.5, SLIT_LOC_FR_ENTR},
+        {TRIAX_320, 157.48, 0.5, NUM_SLIT_LOCATION},
+        {TRIAX_180, 157.48, 0.5, 0xFFFFFFFF},
+        {SPEX232_RETRO, 157.48, 0.5, NUM_SLIT_LOCATION},
+    };
+    for (const auto& c : slits) {
+        MonodrvSpectrograph s(c.model);
+        s.SetDblParam(SPECT_PARAM_SLIT_STEPS_PER_MM, c.steps_per_mm, 0);
+        s.SetDblParam(SPECT_PARAM_TARGET_SLIT_WIDTH, c.width, 0);
+        s.SetULongParam(SPECT_PARAM_TARGET_SLIT_LOCATION, c.location, 0);
         port.sent.clear();
-        EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED) << steps_per_mm;
-        EXPECT_TRUE(port.sent.empty()) << steps_per_mm;
+        EXPECT_EQ(Run(s, SPECT_OP_MOVE_SLIT), SPECT_ERR_FAILED)
+            << c.steps_per_mm << "/" << c.location;
+        EXPECT_TRUE(port.sent.empty()) << c.steps_per_mm << "/" << c.location;
+    }
+    // Grating numbers beyond the model's gratings and slit locations beyond the four reach no
+    // command; without the grating commands the busy query precedes the refusal.
+    const struct {
+        SPECTROMETERS model;
+        SPECT_PARAMETERS param;
+        std::uint32_t value;
+        SPECT_OPERATIONS op;
+        std::vector<std::string> sent;
+    } selections[] = {
+        {TRIAX_320, SPECT_PARAM_GRATING, 3, SPECT_OP_SELECT_GRATING, {}},
+        {TRIAX_190, SPECT_PARAM_GRATING, 0xFFFFFFFF, SPECT_OP_SELECT_GRATING, {}},
+        {SPEX_270M, SPECT_PARAM_GRATING, 2, SPECT_OP_SELECT_GRATING, {"E"}},
+        {TRIAX_320,
+         SPECT_PARAM_TARGET_SLIT_LOCATION,
+         NUM_SLIT_LOCATION,
+         SPECT_OP_READ_SLIT_SPEED,
+         {}},
+        {SPEX_270M, SPECT_PARAM_TARGET_SLIT_LOCATION, 0xFFFFFFFF, SPECT_OP_READ_SLIT_SPEED, {}},
+    };
+    for (const auto& c : selections) {
+        MonodrvSpectrograph s(c.model);
+        s.SetULongParam(c.param, c.value, 0);
+        port.sent.clear();
+        EXPECT_EQ(Run(s, c.op), SPECT_ERR_FAILED) << c.model << "/" << c.value;
+        EXPECT_EQ(port.sent, c.sent) << c.model << "/" << c.value;
     }
 }
 
