@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fits/convert/fits_writer.h"
+#include "fits/header/header_values.h"
 #include "fits/input/header_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

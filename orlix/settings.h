@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fits/automation/data_types.h"
 #include "fits/automation/result.h"
 
 namespace orlix {
@@ -12,7 +13,7 @@ namespace orlix {
 struct ExperimentSettings {
     double exposure_seconds = 1.0;
     std::int32_t frames = 1;
-    std::int32_t type_code = 6;
+    std::int32_t type_code = fits::type_code::kUInt16;
     std::int32_t columns = 512;
     std::int32_t rows = 512;
     bool floating = false;  // for type code 0: 32-bit floats (true) or 32-bit integers

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "fits/automation/c_file.h"
+#include "fits/automation/data_types.h"
 #include "orlix/spe_metadata.h"
 
 namespace orlix {
@@ -46,16 +48,14 @@ void Put(std::uint8_t* header, std::size_t offset, T value) {
     std::memcpy(header + offset, &value, sizeof value);
 }
 
+using fits::SystemReason;
+
 Status Fail(const std::string& path, const std::string& reason) {
     return Status::Error(fits::ShownName(path) + ": " + reason);
 }
 
 Status NotSpe(const std::string& path, const std::string& why) {
     return Fail(path, "not an SPE file: " + why);
-}
-
-std::string SystemReason() {
-    return std::strerror(errno);
 }
 
 bool SeekTo(std::FILE* file, std::int64_t offset) {
@@ -118,93 +118,60 @@ Frame ConvertFrame(const Frame& frame, fits::ElementType type) {
 
 }  // namespace
 
+namespace {
+
+struct DatatypeRow {
+    SpeDatatype datatype;
+    int size;
+    const char* name;
+    std::optional<fits::ElementType> element;  // none: not read
+    bool unsigned16;
+};
+
+// Every SPE datatype this reader knows; the converter reads those with an element.
+constexpr DatatypeRow kDatatypes[] = {
+    {SPE_FLOAT32, 4, "32-bit float", fits::ElementType::Float32, false},
+    {SPE_INT32, 4, "signed 32-bit", fits::ElementType::Int32, false},
+    {SPE_INT16, 2, "signed 16-bit", fits::ElementType::Int16, false},
+    {SPE_UINT16, 2, "unsigned 16-bit", fits::ElementType::Int16, true},
+    {SPE_FLOAT64, 8, "64-bit float", std::nullopt, false},
+    {SPE_UINT8, 1, "unsigned 8-bit", fits::ElementType::UInt8, false},
+    {SPE_UINT32, 4, "unsigned 32-bit", std::nullopt, false},
+};
+
+const DatatypeRow* FindDatatype(std::int16_t datatype) {
+    for (const DatatypeRow& row : kDatatypes)
+        if (row.datatype == datatype) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
 std::int32_t DatatypeToCode(std::int16_t datatype) {
-    switch (datatype) {
-        case SPE_FLOAT32:
-            return 3;
-        case SPE_INT32:
-            return 2;
-        case SPE_INT16:
-            return 1;
-        case SPE_UINT16:
-            return 6;
-        case SPE_UINT8:
-            return 5;
-        default:
-            return 4;
-    }
+    const DatatypeRow* row = FindDatatype(datatype);
+    if (!row || !row->element) return fits::type_code::kUnsupported;
+    return fits::ElementToTypeCode(*row->element, row->unsigned16);
 }
 
 std::optional<std::int16_t> CodeToDatatype(std::int32_t code) {
-    switch (code) {
-        case 5:
-            return SPE_UINT8;
-        case 1:
-            return SPE_INT16;
-        case 2:
-            return SPE_INT32;
-        case 3:
-            return SPE_FLOAT32;
-        case 6:
-            return SPE_UINT16;
-        default:
-            return std::nullopt;
-    }
+    for (const DatatypeRow& row : kDatatypes)
+        if (row.element && DatatypeToCode(row.datatype) == code) return row.datatype;
+    return std::nullopt;
 }
 
 int DatatypeSize(std::int16_t datatype) {
-    switch (datatype) {
-        case SPE_FLOAT32:
-        case SPE_INT32:
-        case SPE_UINT32:
-            return 4;
-        case SPE_INT16:
-        case SPE_UINT16:
-            return 2;
-        case SPE_FLOAT64:
-            return 8;
-        case SPE_UINT8:
-            return 1;
-        default:
-            return 0;
-    }
+    const DatatypeRow* row = FindDatatype(datatype);
+    return row ? row->size : 0;
 }
 
 std::string DatatypeName(std::int16_t datatype) {
-    switch (datatype) {
-        case SPE_FLOAT32:
-            return "32-bit float";
-        case SPE_INT32:
-            return "signed 32-bit";
-        case SPE_INT16:
-            return "signed 16-bit";
-        case SPE_UINT16:
-            return "unsigned 16-bit";
-        case SPE_FLOAT64:
-            return "64-bit float";
-        case SPE_UINT8:
-            return "unsigned 8-bit";
-        case SPE_UINT32:
-            return "unsigned 32-bit";
-        default:
-            return "unknown";
-    }
+    const DatatypeRow* row = FindDatatype(datatype);
+    return row ? row->name : "unknown";
 }
 
 std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype) {
-    switch (datatype) {
-        case SPE_FLOAT32:
-            return fits::ElementType::Float32;
-        case SPE_INT32:
-            return fits::ElementType::Int32;
-        case SPE_INT16:
-        case SPE_UINT16:
-            return fits::ElementType::Int16;
-        case SPE_UINT8:
-            return fits::ElementType::UInt8;
-        default:
-            return std::nullopt;
-    }
+    const DatatypeRow* row = FindDatatype(datatype);
+    return row ? row->element : std::nullopt;
 }
 
 namespace {
@@ -254,7 +221,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
         close(fd);
         return Fail(path, "cannot open: " + reason);
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(file, std::fclose);
+    fits::UniqueFile guard(file);
     const std::int64_t size = st.st_size;
     if (size < kHeaderSize) return NotSpe(path, "shorter than the 4100-byte SPE header");
     std::uint8_t header[kHeaderSize];

@@ -51,8 +51,10 @@ class Result {
 
     bool ok() const { return value_.has_value(); }
     explicit operator bool() const { return ok(); }
-    const T& value() const { return *value_; }
-    T& value() { return *value_; }
+    // The value; throws std::bad_optional_access on a failed result. The operators below
+    // do not check: call them only after ok().
+    const T& value() const { return value_.value(); }
+    T& value() { return value_.value(); }
     const T& operator*() const { return *value_; }
     const T* operator->() const { return &*value_; }
     const std::string& message() const { return failure_.message(); }

@@ -3,7 +3,10 @@
 #include <cstring>
 #include <set>
 
+#include "fits/automation/data_types.h"
+#include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
+#include "fits/header/header_values.h"
 
 namespace fits {
 namespace {
@@ -11,13 +14,6 @@ namespace {
 std::string Keyword(const std::string& card) {
     return std::string(
         TrimRight(std::string_view(card).substr(0, std::min<std::size_t>(8, card.size()))));
-}
-
-void StoreBigDouble(std::uint8_t* out, double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, 8);
-    bits = __builtin_bswap64(bits);
-    std::memcpy(out, &bits, 8);
 }
 
 // The primary header of a file whose data are all in extensions: NAXIS = 0, no NAXISn,
@@ -101,8 +97,10 @@ std::string WaveTableHdu(const std::vector<double>& nm, int version) {
     const std::size_t start = hdu.size();
     hdu.resize(start + 8 * nm.size());
     for (std::size_t i = 0; i < nm.size(); ++i)
-        StoreBigDouble(reinterpret_cast<std::uint8_t*>(hdu.data() + start + 8 * i), nm[i]);
-    hdu.resize(hdu.size() + (2880 - hdu.size() % 2880) % 2880, '\0');
+        StoreBig<double>(reinterpret_cast<std::uint8_t*>(hdu.data() + start + 8 * i), nm[i]);
+    hdu.resize(
+        hdu.size() + static_cast<std::size_t>(BlockPadding(static_cast<std::int64_t>(hdu.size()))),
+        '\0');
     return hdu;
 }
 
@@ -143,7 +141,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     const bool split = metadata.RegionsDiffer();
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
     std::vector<std::string> cards = SplitCards(context.store.Text());
-    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == 6)
+    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16)
         UseUnsignedOffset(cards);
     const std::string array_text = JoinCards(cards);
     const bool unsigned_offset = IsUnsignedOffset(array_text, document);

@@ -10,17 +10,16 @@
 #include <limits>
 #include <type_traits>
 
+#include "fits/automation/data_types.h"
 #include "fits/convert/safe_file.h"
+#include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
-#include "fits/input/header_reader.h"
+#include "fits/header/header_values.h"
 
 namespace fits {
 namespace {
 
-constexpr std::int64_t kBlock = 2880;
 constexpr std::size_t kWriteBuffer = 4 << 20;  // one reused buffer; a few MiB is fastest
-// The acquisition application's data type code of unsigned 16-bit data.
-constexpr std::int32_t kUnsigned16TypeCode = 6;
 
 // ---- Sample conversion -------------------------------------------------------------------
 
@@ -51,24 +50,6 @@ inline Dst Convert(Src value, std::int64_t& clamped) {
     }
 }
 
-inline void StoreBig(std::uint8_t* out, std::uint8_t v) {
-    *out = v;
-}
-inline void StoreBig(std::uint8_t* out, std::int16_t v) {
-    auto u = __builtin_bswap16(static_cast<std::uint16_t>(v));
-    std::memcpy(out, &u, 2);
-}
-inline void StoreBig(std::uint8_t* out, std::int32_t v) {
-    auto u = __builtin_bswap32(static_cast<std::uint32_t>(v));
-    std::memcpy(out, &u, 4);
-}
-inline void StoreBig(std::uint8_t* out, float v) {
-    std::uint32_t u;
-    std::memcpy(&u, &v, 4);
-    u = __builtin_bswap32(u);
-    std::memcpy(out, &u, 4);
-}
-
 // Elements converted per step: the step's source is first copied into a small local block,
 // which lets the output overlap the source (see FrameEncoder::EncodeElements) and keeps the
 // conversion loop free of aliasing, so the compiler vectorises it.
@@ -76,22 +57,12 @@ constexpr std::size_t kStepBytes = 8192;
 
 // Reverses the bytes of each of n values of Size bytes at p, in place: the whole conversion
 // when element and sample have the same type.
-template <std::size_t Size>
+template <class T>
 void SwapInPlace(std::uint8_t* p, std::int64_t n) {
-    if constexpr (Size == 2) {
-        for (std::int64_t i = 0; i < n; ++i, p += 2) {
-            std::uint16_t v;
-            std::memcpy(&v, p, 2);
-            v = __builtin_bswap16(v);
-            std::memcpy(p, &v, 2);
-        }
-    } else if constexpr (Size == 4) {
-        for (std::int64_t i = 0; i < n; ++i, p += 4) {
-            std::uint32_t v;
-            std::memcpy(&v, p, 4);
-            v = __builtin_bswap32(v);
-            std::memcpy(p, &v, 4);
-        }
+    for (std::int64_t i = 0; i < n; ++i, p += sizeof(T)) {
+        T host;
+        std::memcpy(&host, p, sizeof host);
+        StoreBig(p, host);
     }
 }
 
@@ -103,7 +74,7 @@ void EncodeRun(const std::uint8_t* src, std::int64_t n, std::uint8_t* out, std::
                bool unsigned16) {
     constexpr bool kSixteen = std::is_same_v<Src, std::int16_t>;
     if constexpr (std::is_same_v<Dst, Src>) {
-        if (src == out && !(kSixteen && unsigned16)) return SwapInPlace<sizeof(Src)>(out, n);
+        if (src == out && !(kSixteen && unsigned16)) return SwapInPlace<Src>(out, n);
     }
     constexpr auto kStep = static_cast<std::int64_t>(kStepBytes / sizeof(Src));
     constexpr auto kDst = static_cast<std::int64_t>(sizeof(Dst));
@@ -279,45 +250,15 @@ void FitsSink::Append(std::string_view bytes) {
 }
 
 void FitsSink::PadBlock() {
-    const auto n = static_cast<std::size_t>((kBlock - Written() % kBlock) % kBlock);
+    const auto n = static_cast<std::size_t>(BlockPadding(Written()));
     if (n > 0) std::memset(Reserve(n), 0, n);
 }
 
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
-    constexpr std::int32_t kUnsigned16Code = 6;
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
     auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
     return v.bitpix == 16 && bzero == 32768.0 &&
-           document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16Code;
-}
-
-HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
-    HeaderValues values;
-    struct Step {
-        unsigned mask;
-        const char* keyword;
-        bool empty_is_one;
-        std::optional<std::int32_t> HeaderValues::*field;
-    };
-    static constexpr Step kOrder[] = {
-        {kNaxis1, "NAXIS1", false, &HeaderValues::naxis1},
-        {kBitpix, "BITPIX", false, &HeaderValues::bitpix},
-        {kNaxis2, "NAXIS2", true, &HeaderValues::naxis2},
-        {kNaxis3, "NAXIS3", true, &HeaderValues::naxis3},
-    };
-    for (const Step& step : kOrder) {
-        if (!(which & step.mask)) continue;
-        std::string text = GetHeaderValue(headerText, step.keyword);
-        if (text.empty() && step.empty_is_one) {
-            values.*step.field = 1;
-            continue;
-        }
-        auto number = ParseNumber(text);
-        auto whole = number ? RoundToInt32(*number) : std::nullopt;
-        if (!whole) break;
-        values.*step.field = whole;
-    }
-    return values;
+           document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
@@ -327,14 +268,14 @@ std::string BuildHeaderBlock(std::string_view headerText) {
         if (end != std::string_view::npos) line = line.substr(0, end);
         if (!line.empty()) {
             std::string card(line);
-            FitWidth(card, 80);
+            FitWidth(card, kCardBytes);
             block += card;
         }
         return true;
     });
     block += "END";
-    FitWidth(block,
-             static_cast<Pos>(block.size()) + kBlock - static_cast<Pos>(block.size()) % kBlock);
+    const auto size = static_cast<Pos>(block.size());
+    FitWidth(block, size + BlockPadding(size));
     return block;
 }
 
@@ -514,8 +455,7 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     std::string block = BuildHeaderBlock(headerText);
     out.Append(block);
 
-    const bool unsigned16 =
-        document.GetParam(doc_param::kDataType).ToInt32() == kUnsigned16TypeCode;
+    const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
     encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
     RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;
@@ -545,7 +485,7 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         if (progress && !progress(f, layout.frames))
             return Status::Error(ShownName(path) + ": cancelled");
     }
-    out.AppendZeros((kBlock - out.Written() % kBlock) % kBlock);
+    out.AppendZeros(BlockPadding(out.Written()));
     if (extensions && out.ok())
         if (Status s = extensions(out); !s) return s;
     out.Commit();

@@ -15,23 +15,6 @@
 
 namespace fits {
 
-struct HeaderValues {
-    std::optional<std::int32_t> naxis1, naxis2, naxis3, bitpix;
-};
-
-// Which values GetHeaderValues reads.
-enum HeaderValueMask : unsigned {
-    kNaxis1 = 1,
-    kNaxis2 = 2,
-    kNaxis3 = 4,
-    kBitpix = 8,
-};
-
-// Reads NAXIS1, BITPIX, NAXIS2, NAXIS3 in this order, only those asked for. A missing or
-// empty NAXIS2 / NAXIS3 counts as 1. A value that does not convert stops the reading: it and
-// every later one stay unset.
-HeaderValues GetHeaderValues(std::string_view headerText, unsigned which);
-
 // The header block: each non-empty line cut or padded to 80 characters, "END", blanks to a
 // multiple of 2880; no line ends.
 std::string BuildHeaderBlock(std::string_view headerText);

@@ -17,7 +17,7 @@ std::string Keyword(std::string_view card) {
 }
 
 void Add(std::vector<std::string>& cards, std::string_view keyword, const std::string& value,
-         int type, std::string_view comment) {
+         ValueType type, std::string_view comment) {
     cards.push_back(BuildCard(keyword, value, type, comment));
 }
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "fits/automation/data_types.h"
 #include "fits/convert/type_codes.h"
 #include "fits/input/header_reader.h"
 
@@ -24,7 +25,8 @@ void AddPrimaryData(HeaderContext& context, DataDocument* document) {
         return experiment ? experiment->GetParam(exp_number) : Variant();
     };
     // All four values are fetched, in this order, before any card is built.
-    const std::int32_t code = get(doc_param::kDataType, exp_param::kDataType).ToInt32().value_or(4);
+    const std::int32_t code =
+        get(doc_param::kDataType, exp_param::kDataType).ToInt32().value_or(type_code::kUnsupported);
     const std::string columns = get(doc_param::kColumns, exp_param::kColumns).ToText();
     const std::string rows = get(doc_param::kRows, exp_param::kRows).ToText();
     const std::string frames = get(doc_param::kFrames, exp_param::kFrames).ToText();

@@ -1,30 +1,24 @@
 #include "fits/convert/type_codes.h"
 
+#include "fits/automation/data_types.h"
+
 namespace fits {
 namespace {
 
-struct TypeRow {
-    const char* bitpix;
-    const char* name;
+struct TypeText {
+    std::string bitpix;
+    std::string name;
 };
 
-// Codes 1 to 6; code 0 depends on the experiment's floating-point flag.
-constexpr TypeRow kRows[] = {
-    {"16", "short"}, {"32", "long"}, {"-32", "float"}, {"0", "unsupported data type"},
-    {"8", "byte"},   {"32", "long"},
-};
-constexpr TypeRow kUnsupported = {"0", "unsupported data type"};
-constexpr TypeRow kFloat = {"-32", "float"};
-constexpr TypeRow kLong = {"32", "long"};
-
-TypeRow Lookup(std::int32_t code, AutomationFactory& factory) {
-    if (code < 0 || code > 6) return kUnsupported;
+TypeText Lookup(std::int32_t code, AutomationFactory& factory) {
     if (code == 0) {
         auto experiment = factory.NewExperiment();
         bool floating = experiment && experiment->GetParam(exp_param::kFloatFlag).ToBool();
-        return floating ? kFloat : kLong;
+        code = floating ? type_code::kFloat32 : type_code::kInt32;
     }
-    return kRows[code - 1];
+    const DataTypeRow* row = FindDataType(code);
+    if (!row) row = FindDataType(type_code::kUnsupported);
+    return {std::to_string(row->bitpix), row->name};
 }
 
 }  // namespace

@@ -13,10 +13,6 @@ constexpr Pos kLastValueColumn = 30;
 // Numbers and logicals end in column 30: 30 - 8 - len("= ") = 20 characters of field.
 constexpr Pos kNumberWidth = kLastValueColumn - kKeywordWidth - 2;
 
-Pos Len(std::string_view text) {
-    return static_cast<Pos>(text.size());
-}
-
 // 1-based position of the first occurrence of `what` at or after `from`, or 0.
 Pos FindFrom(std::string_view text, std::string_view what, Pos from) {
     if (from < 1 || from > Len(text)) return 0;
@@ -180,7 +176,8 @@ std::string FormatKeyword(std::string_view keyword) {
     return k;
 }
 
-std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField) {
+std::string FormatValue(std::string_view value, ValueType valueType,
+                        std::string_view keywordField) {
     std::string_view kw = Trim(keywordField);
     if (kw == "HISTORY" || kw == "COMMENT" || kw.empty()) return FormatString(value, false);
     switch (valueType) {
@@ -277,7 +274,7 @@ std::string FormatComment(std::string_view comment) {
     return " / " + std::string(comment);
 }
 
-std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+std::string BuildCard(std::string_view keyword, std::string_view value, ValueType valueType,
                       std::string_view comment) {
     std::string field = FormatKeyword(keyword);
     return field + FormatValue(value, valueType, field) + FormatComment(comment);

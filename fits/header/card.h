@@ -30,12 +30,12 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 
 // Building a card.
 std::string FormatKeyword(std::string_view keyword);
-std::string FormatValue(std::string_view value, int valueType, std::string_view keywordField);
+std::string FormatValue(std::string_view value, ValueType valueType, std::string_view keywordField);
 std::string FormatLogical(std::string_view value);
 std::string FormatString(std::string_view value, bool quoted);
 std::string FormatNumber(std::string_view value, bool floating);
 std::string FormatComment(std::string_view comment);
-std::string BuildCard(std::string_view keyword, std::string_view value, int valueType,
+std::string BuildCard(std::string_view keyword, std::string_view value, ValueType valueType,
                       std::string_view comment);
 
 // Taking a card apart; the line may still end in a line end.
@@ -48,6 +48,10 @@ std::pair<Pos, Pos> FindQuotes(std::string_view text);
 Pos FindComment(std::string_view text);
 
 // Text helpers.
+// The length of the text in characters, as a position.
+inline Pos Len(std::string_view text) {
+    return static_cast<Pos>(text.size());
+}
 void FitWidth(std::string& text, Pos width);
 std::string CharAt(std::string_view text, Pos position);
 void InsertChar(std::string& text, Pos position, std::string_view ch);

@@ -5,10 +5,6 @@
 namespace fits {
 namespace {
 
-Pos Len(std::string_view text) {
-    return static_cast<Pos>(text.size());
-}
-
 // 1-based start of the line after the one starting at `start`, or 0 when no line end follows.
 Pos NextLineStart(std::string_view text, Pos start) {
     auto found = text.find(kLineEnd, static_cast<std::size_t>(start - 1));
@@ -64,8 +60,8 @@ void ForEachLine(std::string_view text, const std::function<bool(Pos, std::strin
     }
 }
 
-void InsertCard(std::string& text, std::string_view keyword, std::string_view value, int valueType,
-                std::string_view comment, Pos n) {
+void InsertCard(std::string& text, std::string_view keyword, std::string_view value,
+                ValueType valueType, std::string_view comment, Pos n) {
     std::string line = BuildCard(keyword, value, valueType, comment);
     line += kLineEnd;
     Pos s = LineStart(text, n);

@@ -17,8 +17,8 @@ namespace fits {
 Pos CountLines(std::string_view text);
 Pos LineStart(std::string_view text, Pos n);
 std::string GetLine(std::string_view text, Pos n);
-void InsertCard(std::string& text, std::string_view keyword, std::string_view value, int valueType,
-                std::string_view comment, Pos n);
+void InsertCard(std::string& text, std::string_view keyword, std::string_view value,
+                ValueType valueType, std::string_view comment, Pos n);
 void RemoveLine(std::string& text, Pos n);
 
 // Number of real lines: CountLines without the empty line after a final line end.

@@ -8,24 +8,15 @@
 #include <memory>
 #include <vector>
 
-#include "fits/convert/fits_writer.h"
+#include "fits/automation/c_file.h"
+#include "fits/automation/data_types.h"
 #include "fits/header/card.h"
+#include "fits/header/fits_format.h"
+#include "fits/header/header_values.h"
 #include "fits/input/header_reader.h"
 
 namespace fits {
 namespace {
-
-constexpr std::int64_t kBlock = 2880;
-
-template <class T>
-T LoadBig(const std::uint8_t* p) {
-    std::uint8_t bytes[sizeof(T)];
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        bytes[i] = p[sizeof(T) - 1 - i];
-    T value;
-    std::memcpy(&value, bytes, sizeof(T));
-    return value;
-}
 
 template <class T>
 void Decode(std::span<const std::uint8_t> buffer, Frame& frame) {
@@ -37,31 +28,18 @@ void Decode(std::span<const std::uint8_t> buffer, Frame& frame) {
 // Offset of the first data byte: the end of the header block that holds END. Blank cards
 // can make the header longer than its cards alone, so the file is measured, not the text.
 std::int64_t DataOffset(std::FILE* file) {
+    constexpr auto kBlock = static_cast<std::size_t>(kBlockBytes);
+    constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
     std::vector<char> block(kBlock);
-    for (std::int64_t offset = 0;; offset += kBlock) {
+    for (std::int64_t offset = 0;; offset += kBlockBytes) {
         if (std::fread(block.data(), 1, kBlock, file) != kBlock) return -1;
-        for (std::int64_t at = 0; at < kBlock; at += 80)
-            if (GetKeyword(std::string_view(block.data() + at, 80)) == "END")
-                return offset + kBlock;
+        for (std::size_t at = 0; at < kBlock; at += kCard)
+            if (GetKeyword(std::string_view(block.data() + at, kCard)) == "END")
+                return offset + kBlockBytes;
     }
 }
 
 }  // namespace
-
-std::int32_t BitpixToType(std::int32_t bitpix) {
-    switch (bitpix) {
-        case 8:
-            return 5;
-        case 16:
-            return 1;
-        case 32:
-            return 2;
-        case -32:
-            return 3;
-        default:
-            return 0;
-    }
-}
 
 Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
                    std::int32_t bitpix) {
@@ -70,22 +48,9 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
     Frame frame;
     if (columns <= 0 || rows <= 0) return frame;
     const std::int64_t count = static_cast<std::int64_t>(columns) * rows;
-    switch (bitpix) {
-        case 8:
-            frame.Reset(ElementType::UInt8, columns, rows);
-            break;
-        case 16:
-            frame.Reset(ElementType::Int16, columns, rows);
-            break;
-        case 32:
-            frame.Reset(ElementType::Int32, columns, rows);
-            break;
-        case -32:
-            frame.Reset(ElementType::Float32, columns, rows);
-            break;
-        default:
-            return frame;
-    }
+    const DataTypeRow* row = FindDataType(BitpixToTypeCode(bitpix));
+    if (!row || !row->element) return frame;
+    frame.Reset(*row->element, columns, rows);
     if (static_cast<std::int64_t>(buffer.size()) < count * ElementSize(frame.Type()))
         return Frame();
     switch (frame.Type()) {
@@ -127,13 +92,12 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
         return Status::Error(shown +
                              ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
                              "BITPIX; nothing to show");
-    const std::int32_t code = BitpixToType(*v.bitpix);
+    const std::int32_t code = BitpixToTypeCode(*v.bitpix);
     if (code == 0)
         return Status::Error(shown + ": BITPIX " + std::to_string(*v.bitpix) +
                              " cannot be shown (8, 16, 32 and -32 can)");
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         std::fclose);
-    if (!file) return Status::Error(shown + ": cannot open: " + std::strerror(errno));
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return Status::Error(shown + ": cannot open: " + SystemReason());
     const std::int64_t offset = DataOffset(file.get());
     if (offset < 0) return Status::Error(shown + ": no END card in the header");
     // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 4; checked all the same.
@@ -147,7 +111,7 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
                              std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
                              " x " + std::to_string(*v.naxis2) + " samples");
     if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
-        return Status::Error(shown + ": cannot read: " + std::strerror(errno));
+        return Status::Error(shown + ": cannot read: " + SystemReason());
 
     // Never over an existing file: the round trip run1.spe -> run1.fit -> display must not
     // replace the raw data in run1.spe.

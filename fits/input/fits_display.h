@@ -11,9 +11,6 @@
 
 namespace fits {
 
-// Data type code for a BITPIX: 8 -> 5, 16 -> 1, 32 -> 2, -32 -> 3, anything else 0.
-std::int32_t BitpixToType(std::int32_t bitpix);
-
 // One frame of big-endian FITS samples as a frame of the document's size (its parameters 6
 // and 7); empty when the document reports no size or the buffer is too short.
 Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,

@@ -9,17 +9,18 @@
 #include <memory>
 #include <set>
 
+#include "fits/automation/c_file.h"
+#include "fits/header/fits_format.h"
+
 namespace fits {
 namespace {
 
-constexpr std::size_t kBlock = 2880;
-constexpr std::size_t kCard = 80;
+constexpr auto kBlock = static_cast<std::size_t>(kBlockBytes);
+constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
 // A header source is read up to this size: a large file that is no header (a data file named
 // .fit without END, a binary file picked by mistake) must not fill the memory. 16 MiB holds
 // more than 200,000 cards.
 constexpr std::size_t kMaxHeaderBytes = std::size_t{16} << 20;
-
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 // Appends the cards of one piece of a FITS header: each right-trimmed with a line end,
 // pieces that are empty or exactly "END" dropped.
@@ -36,10 +37,6 @@ bool HoldsEndCard(std::string_view block) {
     for (std::size_t at = 0; at < block.size(); at += kCard)
         if (GetKeyword(block.substr(at, kCard)) == "END") return true;
     return false;
-}
-
-std::string SystemReason() {
-    return std::strerror(errno);
 }
 
 // Why a card or text line cannot stand in a FITS header; empty when it can.
@@ -145,7 +142,7 @@ bool IsFitsName(std::string_view path) {
 }
 
 Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::string>* warnings) {
-    File file(std::fopen(path.c_str(), "rb"), std::fclose);
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) return Status::Error(ShownName(path) + ": cannot open: " + SystemReason());
     struct stat st {};
     if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
@@ -215,16 +212,6 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     for (const std::string& k : keywords)
         list += (list.empty() ? "" : ", ") + k;
     return ShownName(path) + ": left out " + list + " (the header already holds these keywords)";
-}
-
-std::string GetHeaderValue(std::string_view text, std::string_view keyword) {
-    std::string value;
-    ForEachLine(text, [&](Pos, std::string_view line) {
-        if (GetKeyword(line) != keyword) return true;
-        value = GetValue(line);
-        return false;
-    });
-    return value;
 }
 
 }  // namespace fits

@@ -43,7 +43,4 @@ Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std:
 // The warning for cards left out of `path`'s header; empty when none were.
 std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords);
 
-// The value of the first line whose keyword equals `keyword` exactly (with case), or "".
-std::string GetHeaderValue(std::string_view text, std::string_view keyword);
-
 }  // namespace fits

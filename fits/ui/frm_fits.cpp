@@ -123,7 +123,7 @@ frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
     : QWidget(parent), factory_(factory), dialog_(std::move(dialog)) {
     setObjectName("frmFITS");
     setWindowTitle("Orlix/32 - FITS File Converter");
-    show_message = [this](const std::string& caption, const std::string& text) {
+    show_message = [this](const std::string& text, const std::string& caption) {
         QMessageBox box(message_icon_, QString::fromStdString(caption),
                         QString::fromStdString(text), QMessageBox::Ok, this);
         box.setObjectName("messageBox");
@@ -357,7 +357,7 @@ void frmFITS::SetNavigatorMaximum(Pos maximum) {
 }
 
 void frmFITS::MessageBox(const std::string& text, const std::string& caption) {
-    show_message(caption, text);
+    show_message(text, caption);
 }
 
 HeaderContext frmFITS::Context() {
@@ -480,7 +480,7 @@ void frmFITS::cmdAddLine_Click() {
     std::string text = text_;
     if (SelectionStart() == static_cast<Pos>(text.size())) n = -1;
     InsertCard(text, Latin1(txtKeywordAdd->text()), Latin1(txtValueAdd->text()),
-               cboType->currentIndex(), Latin1(txtCommentAdd->text()), n);
+               static_cast<ValueType>(cboType->currentIndex()), Latin1(txtCommentAdd->text()), n);
     SetHeaderText(*this, text);
 }
 
@@ -525,7 +525,7 @@ void frmFITS::ReportCommand(const std::string& command, const CommandReport& rep
 
 void frmFITS::ShowMessage(QMessageBox::Icon icon, const std::string& text) {
     message_icon_ = icon;
-    show_message("FITS", text);
+    show_message(text, "FITS");
     message_icon_ = QMessageBox::Information;
 }
 

@@ -45,7 +45,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
             QWidget* parent = nullptr);
     ~frmFITS() override;
 
-    // Shows a message box (caption, text); a seam so tests see messages without a modal box.
+    // Shows a message box (text, caption) as MessageBox does; a seam so tests see messages without
+    // a modal box.
     std::function<void(const std::string&, const std::string&)> show_message;
 
     // HeaderStore

@@ -154,7 +154,7 @@ bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std:
     std::int32_t result = 0;
     switch (p->slot) {
         case IntSlot::Scalar:
-            result = storage_.ints[p->alias ? p->alias : p->number];
+            result = storage_.Int(static_cast<SPECT_PARAMETERS>(p->alias ? p->alias : p->number));
             break;
         case IntSlot::Constant:
             result = p->default_value;
@@ -183,7 +183,7 @@ bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std:
             break;
         }
         case IntSlot::TruncatedDouble:
-            result = Truncate(storage_.doubles[p->number]);
+            result = Truncate(storage_.Double(static_cast<SPECT_PARAMETERS>(p->number)));
             break;
     }
     *value = static_cast<std::uint32_t>(result);  // one-byte and 16-bit storage sign-extends
@@ -231,6 +231,10 @@ bool Spectrograph::SetDblParam(std::uint32_t param, double value, std::int16_t i
 bool Spectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) {
     const DblParam* p = FindDblParam(param);
     if (!p || !value || !(p->access & kGet)) return false;
+    if (p->slot == DblSlot::Scalar) {  // reading never adds a map entry
+        *value = storage_.Double(static_cast<SPECT_PARAMETERS>(p->number));
+        return true;
+    }
     double* slot = DoubleSlot(storage_, *p, index);
     if (!slot) return false;
     *value = *slot;

@@ -462,5 +462,35 @@ TEST(SpeRowRanges, BadRangesAndTruncatedFilesFailCleanly) {
     EXPECT_NE(cut.message().find("frame 2: file ends early"), std::string::npos) << cut.message();
 }
 
+// The SPE datatypes against the application's data type codes and the frame elements.
+TEST(SpeDatatype, CodesSizesAndElements) {
+    const struct {
+        std::int16_t datatype;
+        std::int32_t code;
+        int size;
+        std::optional<fits::ElementType> element;
+    } cases[] = {
+        {SPE_FLOAT32, 3, 4, fits::ElementType::Float32},
+        {SPE_INT32, 2, 4, fits::ElementType::Int32},
+        {SPE_INT16, 1, 2, fits::ElementType::Int16},
+        {SPE_UINT16, 6, 2, fits::ElementType::Int16},
+        {SPE_UINT8, 5, 1, fits::ElementType::UInt8},
+        {SPE_FLOAT64, 4, 8, std::nullopt},
+        {SPE_UINT32, 4, 4, std::nullopt},
+        {7, 4, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.datatype);
+        EXPECT_EQ(DatatypeToCode(c.datatype), c.code);
+        EXPECT_EQ(DatatypeSize(c.datatype), c.size);
+        EXPECT_EQ(DatatypeElement(c.datatype), c.element);
+        if (c.element) {
+            EXPECT_EQ(CodeToDatatype(c.code), c.datatype);
+        }
+    }
+    for (std::int32_t code : {0, 4, 7, -1})
+        EXPECT_FALSE(CodeToDatatype(code)) << code;
+}
+
 }  // namespace
 }  // namespace orlix

@@ -50,30 +50,6 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-TEST(GetHeaderValues, OrderAndStopRule) {
-    const struct {
-        std::string text;
-        std::optional<std::int32_t> n1, n2, n3, bp;
-    } cases[] = {
-        {Header("16", "3", "2", "4"), 3, 2, 4, 16},
-        {Header("16", "3", "", ""), 3, 1, 1, 16},
-        {Header("x", "3", "2", "4"), 3, std::nullopt, std::nullopt, std::nullopt},
-        {Header("16", "", "2", "4"), std::nullopt, std::nullopt, std::nullopt, std::nullopt},
-        {"NAXIS1  = 2.5\r\nBITPIX  = 8\r\nNAXIS2  = abc\r\n", 2, std::nullopt, std::nullopt, 8},
-        {"NAXIS1  = 3.5\r\nBITPIX  = -32\r\nNAXIS3  = 1E2\r\n", 4, 1, 100, -32},
-    };
-    for (const auto& c : cases) {
-        HeaderValues v = GetHeaderValues(c.text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
-        EXPECT_EQ(v.naxis1, c.n1) << c.text;
-        EXPECT_EQ(v.naxis2, c.n2) << c.text;
-        EXPECT_EQ(v.naxis3, c.n3) << c.text;
-        EXPECT_EQ(v.bitpix, c.bp) << c.text;
-    }
-    HeaderValues only = GetHeaderValues(Header("x", "3", "2", "4"), kNaxis3);
-    EXPECT_EQ(only.naxis3, 4);  // BITPIX not asked: it does not stop the reading
-    EXPECT_FALSE(only.naxis1);
-}
-
 TEST(BuildHeaderBlock, SizesAndEndOffsets) {
     const struct {
         int cards;
@@ -223,6 +199,51 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
               static_cast<std::ptrdiff_t>(std::size(cases)));  // no temp files
+}
+
+// The largest row is allowed to the byte; one byte more is refused.
+TEST(CheckDataLayout, RowLimitIsInclusive) {
+    const std::int64_t limit = kMaxRowBytes;
+    const struct {
+        std::string bitpix;
+        std::int64_t columns;
+        bool ok;
+    } cases[] = {
+        {"8", limit, true},
+        {"8", limit + 1, false},
+        {"32", limit / 4, true},
+        {"32", limit / 4 + 1, false},
+    };
+    for (const auto& c : cases) {
+        auto layout = CheckDataLayout(Header(c.bitpix, std::to_string(c.columns), "1", "1"), "x");
+        EXPECT_EQ(layout.ok(), c.ok) << c.bitpix << " " << c.columns << " " << layout.message();
+        if (layout.ok()) {
+            EXPECT_EQ(layout->row_bytes, limit);
+        }
+    }
+}
+
+// Unsigned 16-bit data are written with the offset only for exactly BITPIX 16, BZERO 32768
+// and a document of unsigned 16-bit data.
+TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
+    const struct {
+        std::string header;
+        std::int32_t code;
+        bool offset;
+    } cases[] = {
+        {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 6, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 32768.0\r\n", 6, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 32767\r\n", 6, false},
+        {Header("16", "1", "1", "1") + "BZERO   = 32769\r\n", 6, false},
+        {Header("16", "1", "1", "1"), 6, false},
+        {Header("32", "1", "1", "1") + "BZERO   = 32768\r\n", 6, false},
+        {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 1, false},
+    };
+    for (const auto& c : cases) {
+        MemoryDocument doc;
+        doc.params[doc_param::kDataType] = c.code;
+        EXPECT_EQ(IsUnsignedOffset(c.header, doc), c.offset) << c.header << c.code;
+    }
 }
 
 TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {

@@ -41,6 +41,31 @@ TEST(MetadataCards, NumbersFitTheValueFieldAndReadBack) {
     }
 }
 
+// A comment longer than a COMMENT card's 72 text columns goes on over several cards, each
+// exactly 80 columns at most, nothing lost.
+TEST(MetadataCards, LongCommentsSplitAtColumn80) {
+    const std::string text(72 * 2 + 5, 'c');
+    const std::pair<std::string, std::vector<std::size_t>> cases[] = {
+        {std::string(72, 'a'), {72}},
+        {std::string(73, 'b'), {72, 1}},
+        {text, {72, 72, 5}},
+    };
+    for (const auto& [comment, pieces] : cases) {
+        DocumentMetadata metadata;
+        metadata.comments = {comment};
+        std::vector<std::string> cards;
+        AppendFactCards(cards, metadata);
+        ASSERT_EQ(cards.size(), pieces.size()) << comment.size();
+        std::string joined;
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            EXPECT_EQ(cards[i].rfind("COMMENT ", 0), 0u);
+            EXPECT_EQ(cards[i].size(), 8 + pieces[i]);
+            joined += cards[i].substr(8);
+        }
+        EXPECT_EQ(joined, comment);
+    }
+}
+
 TEST(MetadataCards, AxisCardsByKindOfCalibration) {
     struct Case {
         std::vector<double> nm;

@@ -11,7 +11,7 @@ namespace {
 struct CardCase {
     const char* keyword;
     const char* value;
-    int type;
+    ValueType type;
     const char* comment;
     const char* card;
 };
@@ -33,8 +33,8 @@ TEST(BuildCard, WorkedExamplesAndEdges) {
         {"x", "7", VT_Floating, "", "X       =                   7."},
         {"x", "7", VT_Integer, "  c ", "X       =                    7 /   c "},
         {"x", "7", VT_Integer, "   ", "X       =                    7"},
-        {"x", "7", 5, "", "X       "},
-        {"x", "7", -1, "", "X       "},
+        {"x", "7", static_cast<ValueType>(5), "", "X       "},
+        {"x", "7", static_cast<ValueType>(-1), "", "X       "},
         {"exptime", "5", VT_Floating, "exposure time - seconds",
          "EXPTIME =                   5. / exposure time - seconds"},
         {"bitpix", "0", VT_Integer, "unsupported data type",

@@ -149,16 +149,6 @@ TEST(ReadFileHeader, LargeFileWithoutEndIsBounded) {
     EXPECT_LE(text.size(), 17u << 20);
 }
 
-TEST(GetHeaderValue, FirstExactMatchWins) {
-    const std::string text =
-        "NAXIS1  = 5\r\nnaxis2  = 7\r\nNAXIS1  = 9\r\nOBJECT  = 'a / b' / c\r\n";
-    const std::pair<const char*, const char*> cases[] = {
-        {"NAXIS1", "5"}, {"naxis2", "7"}, {"NAXIS2", ""}, {"OBJECT", "a / b"}, {"", ""},
-    };
-    for (const auto& [keyword, value] : cases)
-        EXPECT_EQ(GetHeaderValue(text, keyword), value);
-}
-
 TEST(AppendFileHeader, AppendsBehindCurrentText) {
     TempDir dir;
     Write(dir / "h.fit", FitsHeader(2));

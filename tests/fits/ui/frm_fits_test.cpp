@@ -125,7 +125,7 @@ class FrmFitsTest : public QObject {
         dialog_ = dialog.get();
         window_ = std::make_unique<frmFITS>(*app_, std::move(dialog));
         messages_.clear();
-        window_->show_message = [this](const std::string& caption, const std::string& text) {
+        window_->show_message = [this](const std::string& text, const std::string& caption) {
             messages_.push_back(caption + ": " + text);
         };
         window_->show();
@@ -537,7 +537,7 @@ class FrmFitsTest : public QObject {
         ScriptedDialog* scripted = dialog.get();
         frmFITS window(slow, std::move(dialog));
         std::vector<std::string> shown;
-        window.show_message = [&](const std::string&, const std::string& text) {
+        window.show_message = [&](const std::string& text, const std::string&) {
             shown.push_back(text);
         };
         window.show();

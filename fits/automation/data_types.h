@@ -1,0 +1,63 @@
+// The acquisition application's data type codes (a document's or an experiment's data type
+// parameter): for each code, the element that holds its samples in memory and the FITS
+// sample type (BITPIX) it is written as. Code 0 of an experiment means "by its floating-point
+// flag" and has no row.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "fits/automation/frame.h"
+
+namespace fits {
+
+namespace type_code {
+inline constexpr std::int32_t kInt16 = 1;
+inline constexpr std::int32_t kInt32 = 2;
+inline constexpr std::int32_t kFloat32 = 3;
+inline constexpr std::int32_t kUnsupported = 4;
+inline constexpr std::int32_t kUInt8 = 5;
+inline constexpr std::int32_t kUInt16 = 6;
+}  // namespace type_code
+
+struct DataTypeRow {
+    std::int32_t code;
+    std::optional<ElementType> element;  // none: the converter cannot read it
+    bool unsigned16;                     // 16-bit elements hold unsigned values
+    std::int32_t bitpix;                 // 0: no FITS sample type
+    const char* name;                    // as the converter shows it
+};
+
+// Unsigned 16-bit data need 32-bit FITS samples to keep every value (or BITPIX 16 with
+// BZERO 32768, which the writer applies on request).
+inline constexpr DataTypeRow kDataTypes[] = {
+    {type_code::kInt16, ElementType::Int16, false, 16, "short"},
+    {type_code::kInt32, ElementType::Int32, false, 32, "long"},
+    {type_code::kFloat32, ElementType::Float32, false, -32, "float"},
+    {type_code::kUnsupported, std::nullopt, false, 0, "unsupported data type"},
+    {type_code::kUInt8, ElementType::UInt8, false, 8, "byte"},
+    {type_code::kUInt16, ElementType::Int16, true, 32, "long"},
+};
+
+// The row of `code`, or null when the code has none.
+constexpr const DataTypeRow* FindDataType(std::int32_t code) {
+    for (const DataTypeRow& row : kDataTypes)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+// The code of data held in `element` (signed unless `unsigned16`), or kUnsupported.
+constexpr std::int32_t ElementToTypeCode(ElementType element, bool unsigned16) {
+    for (const DataTypeRow& row : kDataTypes)
+        if (row.element == element && row.unsigned16 == unsigned16) return row.code;
+    return type_code::kUnsupported;
+}
+
+// The code of the first row written with this BITPIX, or 0 when none is.
+constexpr std::int32_t BitpixToTypeCode(std::int32_t bitpix) {
+    for (const DataTypeRow& row : kDataTypes)
+        if (row.bitpix != 0 && row.bitpix == bitpix) return row.code;
+    return 0;
+}
+
+}  // namespace fits

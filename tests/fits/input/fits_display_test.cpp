@@ -1,0 +1,61 @@
+#include "fits/input/fits_display.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "../../orlix/test_support.h"
+#include "../fake_automation.h"
+
+namespace fits {
+namespace {
+
+using testing_fakes::MemoryDocument;
+using testing_support::TempDir;
+
+// Big-endian samples of each BITPIX become elements of the matching type; other BITPIX
+// values and short buffers give no frame.
+TEST(BytesToFrame, DecodesEachBitpix) {
+    const struct {
+        std::int32_t bitpix;
+        std::vector<std::uint8_t> bytes;
+        bool decoded;
+        ElementType type;
+        double first, second;
+    } cases[] = {
+        {8, {0x00, 0xFF}, true, ElementType::UInt8, 0, 255},
+        {16, {0xFF, 0xFE, 0x01, 0x02}, true, ElementType::Int16, -2, 258},
+        {32, {0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x01, 0x00, 0x00}, true, ElementType::Int32, -2, 65536},
+        {-32, {0x3F, 0x80, 0, 0, 0xC0, 0x20, 0, 0}, true, ElementType::Float32, 1.0, -2.5},
+        {16, {0x00, 0x01, 0x00}, false, ElementType::Int16, 0, 0},  // one byte short
+        {64, std::vector<std::uint8_t>(16), false, ElementType::Int16, 0, 0},
+        {-64, std::vector<std::uint8_t>(16), false, ElementType::Int16, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bitpix);
+        MemoryDocument doc;
+        doc.params[doc_param::kColumns] = 2;
+        doc.params[doc_param::kRows] = 1;
+        Frame frame = BytesToFrame(doc, c.bytes, c.bitpix);
+        ASSERT_EQ(frame.Columns() == 2, c.decoded);
+        if (!c.decoded) continue;
+        EXPECT_EQ(frame.Type(), c.type);
+        EXPECT_EQ(frame.At(0, 0), c.first);
+        EXPECT_EQ(frame.At(1, 0), c.second);
+    }
+}
+
+// The name never names an existing file, however many numbered ones are taken.
+TEST(FreeDisplayName, SkipsEveryTakenName) {
+    TempDir dir;
+    const std::string fit = dir / "run.fit";
+    EXPECT_EQ(FreeDisplayName(fit), dir / "run.spe");
+    std::ofstream(dir / "run.spe") << "x";
+    for (int n = 2; n <= 40; ++n) {
+        EXPECT_EQ(FreeDisplayName(fit), dir / ("run-" + std::to_string(n) + ".spe"));
+        std::ofstream(dir / ("run-" + std::to_string(n) + ".spe")) << "x";
+    }
+}
+
+}  // namespace
+}  // namespace fits
