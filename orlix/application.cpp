@@ -200,10 +200,14 @@ Status Document::Acquire(const PendingAcquisition& pending) {
 std::string Document::Notice() {
     if (!state_->file) return {};
     const SpeInfo& info = state_->file->Info();
-    if (info.frames >= info.header_frames) return {};
-    return fits::ShownName(info.path) +
-           ": the file is shorter than its header says: " + std::to_string(info.frames) + " of " +
-           std::to_string(info.header_frames) + " frames present; the frames present are read";
+    std::string notice;
+    if (info.frames < info.header_frames)
+        notice = "the file is shorter than its header says: " + std::to_string(info.frames) +
+                 " of " + std::to_string(info.header_frames) +
+                 " frames present; the frames present are read";
+    if (!info.exposure_problem.empty())
+        notice += (notice.empty() ? "" : "; ") + info.exposure_problem;
+    return notice.empty() ? notice : fits::ShownName(info.path) + ": " + notice;
 }
 
 // Lets go of the file; a document the application keeps stays open there.

@@ -57,6 +57,7 @@ struct SpeInfo {
     std::vector<Region> regions;
     double exposure_seconds = 0;
     bool exposure_is_float = true;    // 2.x: the f32 at offset 10; 3.0: from the XML, a double
+    std::string exposure_problem;     // why a stored exposure time was not usable, or empty
     std::string date;                 // "DDMonYYYY" as stored, may be empty
     fits::DocumentMetadata metadata;  // calibration, time, detector facts, comments
 

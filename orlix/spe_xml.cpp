@@ -3,6 +3,7 @@
 #include <pugixml.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -123,10 +124,15 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
     info.frame_stride = stride;
 
     if (auto exposure = FindBelow(root, "ShutterTiming", "ExposureTime")) {
-        auto ms = fits::ParseNumber(exposure.text().get());
-        if (ms && *ms >= 0) {
+        const std::string text = exposure.text().get();
+        auto ms = fits::ParseNumber(text);
+        if (ms && std::isfinite(*ms) && *ms >= 0) {
             info.exposure_seconds = *ms / 1000.0;
             info.exposure_is_float = false;
+        } else {
+            info.exposure_problem = "ExposureTime \"" + text +
+                                    "\" is not a number of milliseconds of 0 or more; the "
+                                    "exposure is taken as 0";
         }
     }
     info.metadata = ReadFooterMetadata(root, info.regions);

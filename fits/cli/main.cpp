@@ -121,7 +121,12 @@ int Parse(int argc, char** argv, Options& options) {
     if (!options.custom_header.empty() && (science.metadata || science.bzero || science.regions)) {
         std::cerr << "fits-convert: --metadata, --bzero and --regions add to the Standard "
                      "header and cannot be used with --header\n";
-        return 2;
+        return kBadUsage;
+    }
+    if (!options.custom_header.empty() && !options.convert.addFile.empty()) {
+        std::cerr << "fits-convert: --add-header adds to the Standard header and cannot be used "
+                     "with --header\n";
+        return kBadUsage;
     }
     if (options.inputs.empty() && options.save_header.empty()) {
         std::cerr << kUsage;
@@ -194,11 +199,14 @@ int Run(Options& options) {
     fits::HeaderContext context{store, app};
     StderrReporter reporter;
     if (!options.custom_header.empty()) {
-        auto custom = fits::ReadFileHeader(options.custom_header);
+        std::vector<std::string> warnings;
+        auto custom = fits::ReadFileHeader(options.custom_header, &warnings);
         if (!custom) {
             std::cerr << fits::ShownName(custom.message()) << " (header file)\n";
             return kBadUsage;
         }
+        for (const std::string& warning : warnings)
+            reporter.Warning(warning);
         options.convert.standard = false;
         fits::SetHeaderText(store, *custom);
     }
@@ -220,8 +228,12 @@ int Run(Options& options) {
     if (!options.save_header.empty()) {
         fits::Status built;
         if (files.empty() && options.convert.standard) {
-            auto left_out = fits::BuildStandardHeader(context, nullptr, options.convert.addFile);
+            std::vector<std::string> warnings;
+            auto left_out =
+                fits::BuildStandardHeader(context, nullptr, options.convert.addFile, &warnings);
             built = left_out.status();
+            for (const std::string& warning : warnings)
+                reporter.Warning(warning);
             if (left_out && !left_out->empty())
                 reporter.Warning(fits::LeftOutWarning(options.convert.addFile, *left_out));
         }

@@ -12,6 +12,7 @@
 
 #include "fits/convert/fits_extensions.h"
 #include "fits/convert/safe_file.h"
+#include "fits/convert/type_codes.h"
 #include "fits/input/header_reader.h"
 
 namespace fits {
@@ -94,6 +95,19 @@ Result<WriteOutcome> Guarded(const std::string& path, Work&& work) {
     }
 }
 
+// Refuses a data file whose samples have no FITS sample type (64-bit float, unsigned 32-bit),
+// naming the data file and its type: a Standard header for it would ask for BITPIX 0.
+Status CheckSampleType(AutomationFactory& factory, DataDocument& document,
+                       const std::string& path) {
+    const auto code = document.GetParam(doc_param::kDataType).ToInt32();
+    if (!code || TypeToBitpix(*code, factory) != "0") return Status::Ok();
+    // The data file knows its type's name; its frames' layout refuses them with that name.
+    if (RowRangeReader* rows = document.RowReader())
+        if (auto layout = rows->Layout(1); !layout) return layout.status();
+    return Status::Error(ShownName(path) + ": data type code " + std::to_string(*code) +
+                         " is not supported");
+}
+
 }  // namespace
 
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
@@ -101,10 +115,13 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const FileProgress& progress, const ScienceOptions& science) {
     CommandReport report;
     if (options.standard && !options.addFile.empty()) {
-        if (auto added = ReadFileHeader(options.addFile); !added) {
+        std::vector<std::string> warnings;
+        if (auto added = ReadFileHeader(options.addFile, &warnings); !added) {
             report.failures.push_back(added.message() + " (header file; no file converted)");
             return report;
         }
+        for (const std::string& warning : warnings)
+            reporter.Warning(warning);
     }
     if (!options.standard) {
         if (Status s = CheckDataLayout(context.store.Text(), "Custom header").status(); !s) {
@@ -131,6 +148,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 return Status::Error(RegionsDifferMessage(path, metadata) +
                                      (options.standard ? "" : " (Standard header only)"));
             if (options.standard) {
+                if (Status s = CheckSampleType(context.factory, *document, path); !s) return s;
                 auto left_out = BuildStandardHeader(context, document.get(), options.addFile);
                 if (!left_out) return left_out.status();
                 if (!warned_left_out && !left_out->empty()) {
@@ -158,11 +176,14 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
                             const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
     if (standard) {
-        auto left_out = BuildStandardHeader(context, nullptr, addFile);
+        std::vector<std::string> warnings;
+        auto left_out = BuildStandardHeader(context, nullptr, addFile, &warnings);
         if (!left_out) {
             report.failures.push_back(left_out.message() + " (header file; nothing acquired)");
             return report;
         }
+        for (const std::string& warning : warnings)
+            reporter.Warning(warning);
         if (!left_out->empty()) reporter.Warning(LeftOutWarning(addFile, *left_out));
     }
     auto experiment = context.factory.NewExperiment();

@@ -389,6 +389,18 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
     for (std::size_t i = 1; i < 4; ++i)
         if (values[i] <= 0)
             return fail(std::string(kNeeds[i].keyword) + " is " + std::to_string(values[i]));
+    // The data are NAXIS1 x NAXIS2 frames; every axis from the third on multiplies their count.
+    const auto naxis = ParseNumber(GetHeaderValue(headerText, "NAXIS"));
+    const std::int64_t axes = naxis ? std::clamp<std::int64_t>(std::llround(*naxis), 0, 999) : 0;
+    for (std::int64_t k = 4; k <= axes; ++k) {
+        const std::string keyword = "NAXIS" + std::to_string(k);
+        auto number = ParseNumber(GetHeaderValue(headerText, keyword));
+        auto whole = number ? RoundToInt32(*number) : std::nullopt;
+        if (!whole) return fail("the header has no readable " + keyword);
+        if (*whole <= 0) return fail(keyword + " is " + std::to_string(*whole));
+        if (__builtin_mul_overflow(layout.frames, std::int64_t{*whole}, &layout.frames))
+            return fail("the header asks for more data than a file can hold");
+    }
     const std::int64_t sample = std::abs(layout.bitpix) / 8;
     if (__builtin_mul_overflow(layout.columns, sample, &layout.row_bytes) ||
         __builtin_mul_overflow(layout.row_bytes, layout.rows, &layout.frame_bytes) ||

@@ -59,12 +59,13 @@ void AddOrlixData(HeaderContext& context, DataDocument* document) {
 }
 
 Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
-                                                     const std::string& addFile) {
+                                                     const std::string& addFile,
+                                                     std::vector<std::string>* warnings) {
     context.store.ReplaceText("");
     AddPrimaryData(context, document);
     AddOrlixData(context, document);
     if (addFile.empty()) return std::vector<std::string>{};
-    return AppendFileHeader(context.store, addFile);
+    return AppendFileHeader(context.store, addFile, warnings);
 }
 
 }  // namespace fits

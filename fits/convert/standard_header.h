@@ -27,10 +27,11 @@ void AddPrimaryData(HeaderContext& context, DataDocument* document);
 // Appends DATE-OBS and DATE (only without a document) and EXPTIME; document may be null.
 void AddOrlixData(HeaderContext& context, DataDocument* document);
 // Replaces the header with the primary and acquisition cards and appends the header of the
-// file named by `addFile` (nothing when it is empty), leaving out its structural cards.
-// Returns the keywords left out, or why `addFile` cannot be used (a missing or unreadable
-// file, or one a FITS header cannot hold).
+// file named by `addFile` (nothing when it is empty) as AppendFileHeader does, its warnings
+// going to `warnings`. Returns the keywords left out, or why `addFile` cannot be used (a
+// missing or unreadable file, or one a FITS header cannot hold).
 Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
-                                                     const std::string& addFile);
+                                                     const std::string& addFile,
+                                                     std::vector<std::string>* warnings = nullptr);
 
 }  // namespace fits

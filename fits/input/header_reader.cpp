@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "fits/automation/c_file.h"
 #include "fits/header/fits_format.h"
@@ -82,8 +84,23 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
     return result;
 }
 
-// Reads a text header: lines ended by CR LF, LF or CR come out ended by CR LF.
-Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path) {
+// Why a text line's keyword cannot stand in a FITS header; empty when it can. The keyword is
+// the line's start up to a blank or '=' within the 8-column keyword field.
+std::string KeywordProblem(std::string_view line) {
+    std::string_view field = line.substr(0, std::min<std::size_t>(line.size(), 8));
+    std::string_view keyword = field.substr(0, field.find_first_of(" ="));
+    for (char c : keyword) {
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_') continue;
+        return "has the keyword \"" + std::string(keyword) +
+               "\"; a keyword holds A-Z, 0-9, '-' and '_' only";
+    }
+    return {};
+}
+
+// Reads a text header: lines ended by CR LF, LF or CR come out ended by CR LF. The header
+// ends at an END line; anything but blanks behind it is named in `warnings`.
+Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
+                                   std::vector<std::string>* warnings) {
     std::string content;
     char buffer[65536];
     for (std::size_t got; content.size() < kMaxHeaderBytes &&
@@ -99,8 +116,16 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path) {
         std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = text.substr(start, end - start);
-        if (std::string problem = LineProblem(line); !problem.empty())
-            return LineError(path, number, problem);
+        if (GetKeyword(line) == "END") {
+            const bool more = text.substr(end).find_first_not_of(" \r\n") != std::string::npos;
+            if (more && warnings)
+                warnings->push_back(ShownName(path) + ": line " + std::to_string(number) +
+                                    " is END; the lines after it are not header and were left out");
+            return out;
+        }
+        std::string problem = LineProblem(line);
+        if (problem.empty()) problem = KeywordProblem(line);
+        if (!problem.empty()) return LineError(path, number, problem);
         out += line;
         if (end == text.size()) break;
         out += kLineEnd;
@@ -116,13 +141,14 @@ bool IsFitsName(std::string_view path) {
     return ToLower(path).find(".fit") != std::string::npos;
 }
 
-Result<std::string> ReadFileHeader(const std::string& path) {
+Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::string>* warnings) {
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) return Status::Error(ShownName(path) + ": cannot open: " + SystemReason());
     struct stat st {};
     if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
         return Status::Error(ShownName(path) + ": is a folder, not a header file");
-    return IsFitsName(path) ? ReadFitsHeader(file.get(), path) : ReadTextHeader(file.get(), path);
+    return IsFitsName(path) ? ReadFitsHeader(file.get(), path)
+                            : ReadTextHeader(file.get(), path, warnings);
 }
 
 bool IsStructuralKeyword(std::string_view keyword) {
@@ -132,13 +158,26 @@ bool IsStructuralKeyword(std::string_view keyword) {
     return keyword.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+namespace {
+
+// Keywords a header holds any number of times.
+bool MayRepeat(std::string_view keyword) {
+    return keyword.empty() || keyword == "COMMENT" || keyword == "HISTORY" ||
+           keyword == "CONTINUE" || keyword == "HIERARCH";
+}
+
+}  // namespace
+
 std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added) {
     std::vector<std::string> left_out;
     if (added.empty()) return left_out;
     bool holds_simple = false;
+    std::set<std::string> held;
     ForEachLine(text, [&](Pos, std::string_view line) {
-        holds_simple = GetKeyword(line) == "SIMPLE";
-        return !holds_simple;
+        std::string keyword = GetKeyword(line);
+        if (keyword == "SIMPLE") holds_simple = true;
+        if (!MayRepeat(keyword)) held.insert(keyword);
+        return true;
     });
     // A text-file header may end without a line end; the cards must not join its last line.
     if (!text.empty() && !text.ends_with(kLineEnd)) text += kLineEnd;
@@ -148,7 +187,7 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
     }
     ForEachLine(added, [&](Pos, std::string_view line) {
         std::string keyword = GetKeyword(line);
-        if (IsStructuralKeyword(keyword))
+        if (IsStructuralKeyword(keyword) || held.count(keyword))
             left_out.push_back(keyword);
         else
             text += line;
@@ -157,8 +196,9 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
     return left_out;
 }
 
-Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path) {
-    auto added = ReadFileHeader(path);
+Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path,
+                                                  std::vector<std::string>* warnings) {
+    auto added = ReadFileHeader(path, warnings);
     if (!added) return added.status();
     std::string text = store.Text();
     std::vector<std::string> left_out = AppendHeaderText(text, *added);
@@ -171,8 +211,7 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     std::string list;
     for (const std::string& k : keywords)
         list += (list.empty() ? "" : ", ") + k;
-    return ShownName(path) + ": left out " + list +
-           " (the header already describes its data with these cards)";
+    return ShownName(path) + ": left out " + list + " (the header already holds these keywords)";
 }
 
 }  // namespace fits

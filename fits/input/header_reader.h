@@ -19,21 +19,28 @@ bool IsFitsName(std::string_view path);
 // than 80 characters, or with bytes outside printable ASCII (tab, NUL, UTF-8, binary).
 // FITS: the cards up to the block holding END, each right-trimmed with a line end, blank
 // cards and END dropped; the data are not read. Text: the whole file with blanks removed at
-// both ends, its lines ended by CR LF, LF or CR, stored with CR LF.
-Result<std::string> ReadFileHeader(const std::string& path);
+// both ends, its lines ended by CR LF, LF or CR, stored with CR LF, up to an END line (a
+// warning in `warnings` names anything but blanks behind it); a line whose keyword holds
+// anything but A-Z, 0-9, '-' and '_' is refused.
+Result<std::string> ReadFileHeader(const std::string& path,
+                                   std::vector<std::string>* warnings = nullptr);
 
 // The cards that describe the data's structure; a header already holding SIMPLE has them.
 bool IsStructuralKeyword(std::string_view keyword);
 
 // Appends `added` behind `text` (starting a new line when needed). When `text` already holds
-// a SIMPLE card, the structural cards of `added` are left out; their keywords are returned.
+// a SIMPLE card, the structural cards of `added` and the cards whose keyword `text` already
+// holds (COMMENT, HISTORY, CONTINUE, HIERARCH and blank keywords may repeat) are left out;
+// their keywords are returned.
 std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added);
 
 // Stores the store's text followed by the file's header (see AppendHeaderText); the
-// keywords left out, or why the file cannot be used (the store is then unchanged).
-Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path);
+// keywords left out, or why the file cannot be used (the store is then unchanged). Warnings
+// on the file's header go to `warnings`.
+Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path,
+                                                  std::vector<std::string>* warnings = nullptr);
 
-// The warning for structural cards left out of `path`'s header; empty when none were.
+// The warning for cards left out of `path`'s header; empty when none were.
 std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords);
 
 }  // namespace fits

@@ -597,7 +597,7 @@ void frmFITS::cmdAddFile_Click() {
     if (name.empty()) return;
     if (optCustom->isChecked()) {
         CommandReport report;
-        auto left_out = AppendFileHeader(*this, name);
+        auto left_out = AppendFileHeader(*this, name, &warnings_);
         if (!left_out)
             report.failures.push_back(left_out.message());
         else if (!left_out->empty())

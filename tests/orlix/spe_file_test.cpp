@@ -287,7 +287,7 @@ constexpr std::int32_t kV3Frames = 2;
 
 // An SPE 3.0 file: per-frame metadata behind each frame, two regions stacked in a frame;
 // sample (c, r) of frame f (from 0) is 1000 * (f + 1) + r * 3 + c + 40000.
-std::string WriteV3File(const TempDir& dir) {
+std::string WriteV3File(const TempDir& dir, const std::string& exposure_ms = "250") {
     const std::uint16_t xdim = kV3Columns, ydim = kV3Rows;
     const std::int32_t frames = kV3Frames;
     const int frame_size = xdim * ydim * 2, stride = frame_size + 32;
@@ -323,13 +323,39 @@ std::string WriteV3File(const TempDir& dir) {
         "<DataBlock type=\"Region\" count=\"1\" width=\"3\" height=\"2\" size=\"12\" "
         "stride=\"12\"/></DataBlock></DataFormat>"
         "<DataHistories><DataHistory><Origin><Experiment><Devices><Cameras><Camera>"
-        "<ShutterTiming><ExposureTime>250</ExposureTime></ShutterTiming>"
+        "<ShutterTiming><ExposureTime>" +
+        exposure_ms +
+        "</ExposureTime></ShutterTiming>"
         "</Camera></Cameras></Devices></Experiment></Origin></DataHistory></DataHistories>"
         "</SpeFormat>";
     EXPECT_EQ(stride, 50);
     std::string path = dir / "v3.spe";
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
+}
+
+// An exposure time that is no number of milliseconds of 0 or more is read as 0, and the
+// document says so, naming the file.
+TEST(SpeVersion3, UnusableExposureTimeIsNamed) {
+    const struct {
+        std::string stored, exposure;
+    } cases[] = {{"250", "0.25"}, {"0", "0"},  {"NaN", "0"}, {"inf", "0"},
+                 {"1,5", "0"},    {"-3", "0"}, {"", "0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        TempDir dir;
+        const std::string path = WriteV3File(dir, c.stored);
+        Application app;
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(path, 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kExposure).ToText(), c.exposure);
+        const std::string notice = doc->Notice();
+        if (c.exposure != "0" || c.stored == "0") {
+            EXPECT_EQ(notice, "");
+        } else {
+            EXPECT_EQ(notice.rfind(path + ": ExposureTime \"" + c.stored + "\"", 0), 0u) << notice;
+        }
+    }
 }
 
 TEST(SpeVersion3, TwoRegionsAndStrideReadBack) {

@@ -3,11 +3,13 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "../../orlix/test_support.h"
+#include "orlix/spe_file.h"
 
 namespace {
 
@@ -81,6 +83,26 @@ std::string Q(const std::string& path) {
     return "'" + path + "'";
 }
 
+// An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype.
+void WriteSpe2(const std::string& path, std::int16_t datatype) {
+    std::string header(4100, '\0');
+    const std::uint16_t two = 2;
+    const std::int32_t one = 1;
+    const std::uint32_t identity = 0x01234567;
+    std::memcpy(header.data() + 42, &two, 2);
+    std::memcpy(header.data() + 656, &two, 2);
+    std::memcpy(header.data() + 108, &datatype, 2);
+    std::memcpy(header.data() + 1446, &one, 4);
+    std::memcpy(header.data() + 2996, &identity, 4);
+    std::ofstream(path, std::ios::binary) << header << std::string(32, '\0');
+}
+
+std::string FitsCard(const std::string& text) {
+    std::string card = text;
+    card.resize(80, ' ');
+    return card;
+}
+
 // Runs in a folder laid out for the cases below; each row is a kind of hostile input.
 struct EdgeCase {
     std::string args;
@@ -115,6 +137,19 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     std::ofstream(dir / "bitpix64.txt") << "SIMPLE  = T\nBITPIX  = 64\nNAXIS   = 1\nNAXIS1  = 4\n";
     std::ofstream(dir / "naxis3.txt") << "SIMPLE  = T\nBITPIX  = 16\nNAXIS1  = 4\nNAXIS3  = 0\n";
     std::ofstream(dir / "out/x.fit") << "keep";
+    for (const char* sub : {"end", "o2", "n4"})
+        fs::create_directory(dir / sub);
+    fs::copy_file(spe, dir / "end/ok.spe");
+    std::ofstream(dir / "end.txt") << "OBSERVER= 'Ann'\nEND\nJUNK    = 1\n";
+    ASSERT_TRUE(orlix::SpeFile::Create(d + "/n4/f.spe", 16, 4, 5, orlix::SPE_UINT16));
+    std::ofstream(dir / "naxis4.txt") << "SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 4\nNAXIS1  = 16\n"
+                                         "NAXIS2  = 4\nNAXIS3  = 5\nNAXIS4  = 3\n";
+    WriteSpe2(d + "/o2/dtype5.spe", orlix::SPE_FLOAT64);
+    WriteSpe2(d + "/o2/dtype8.spe", orlix::SPE_UINT32);
+    std::ofstream(dir / "lower.txt") << "obsrv   = 1\n";
+    std::ofstream(dir / "repeat.fit") << FitsCard("SIMPLE  = T") + FitsCard("EXPTIME = 9.") +
+                                             FitsCard("OBJECT  = 'M1'") + FitsCard("END") +
+                                             std::string(2880 - 320, ' ');
     const std::string long_name(300, 'L');
     const EdgeCase cases[] = {
         // An SPE file named .fit is an input: its conversion must not replace it.
@@ -167,6 +202,39 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         // A name with a control character is shown escaped, on one line.
         {Q(d + "/bad\nname.spe"), 1, {"bad\\x0Aname.spe: cannot open: No such file"}, {}},
         {"--version", 0, {"fits-convert "}, {}},
+        // A text header ends at END; lines behind it are named, not written.
+        {"--add-header " + Q(d + "/end.txt") + " " + Q(d + "/end/ok.spe"),
+         0,
+         {"end.txt: line 2 is END", "1 of 1"},
+         {"end/ok.fit"}},
+        {"--add-header " + Q(d + "/end.txt") + " --save-header " + Q(d + "/end/h.txt"),
+         0,
+         {"end.txt: line 2 is END"},
+         {"end/h.txt"}},
+        // Every axis from the third on counts frames: 5 x 3 asked of a file holding 5.
+        {"--header " + Q(d + "/naxis4.txt") + " " + Q(d + "/n4/f.spe"),
+         1,
+         {"asks for 15 frames, the data file holds 5", "0 of 1"},
+         {}},
+        {"--add-header " + Q(d + "/lf.txt") + " --header " + Q(d + "/cr.txt") + " " + Q(spe),
+         2,
+         {"--add-header", "cannot be used with --header"},
+         {}},
+        // Samples without a FITS type: the data file and its type are named.
+        {"-o " + Q(d + "/o2") + " " + Q(d + "/o2/dtype5.spe") + " " + Q(d + "/o2/dtype8.spe"),
+         1,
+         {"dtype5.spe: data type 5 (64-bit float) is not supported",
+          "dtype8.spe: data type 8 (unsigned 32-bit) is not supported", "0 of 2"},
+         {}},
+        {"--add-header " + Q(d + "/lower.txt") + " " + Q(spe),
+         1,
+         {"lower.txt: line 1 has the keyword \"obsrv\"", "0 of 1"},
+         {}},
+        // A whole FITS file's header does not repeat a keyword the Standard header has.
+        {"-o " + Q(d + "/end") + " --add-header " + Q(d + "/repeat.fit") + " " + Q(spe),
+         0,
+         {"repeat.fit: left out SIMPLE, EXPTIME", "1 of 1"},
+         {"end/hene_int32_1340x1.fit"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -187,6 +255,13 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     EXPECT_EQ(lf.substr(0, 2880).find('\n'), std::string::npos);
     EXPECT_NE(lf.find("TELESCOP= 'big'"), std::string::npos);
     EXPECT_EQ(ReadAll(dir / "cr.fits").substr(80, 15), "TELESCOP= 'big'");
+    const std::string ended = ReadAll(dir / "end/ok.fit").substr(0, 2880);
+    EXPECT_NE(ended.find("OBSERVER= 'Ann'"), std::string::npos);
+    EXPECT_EQ(ended.find("JUNK"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "o2/dtype5.fit"));
+    const std::string repeated = ReadAll(dir / "end/hene_int32_1340x1.fit").substr(0, 2880);
+    EXPECT_EQ(repeated.find("EXPTIME = 9."), std::string::npos);
+    EXPECT_NE(repeated.find("OBJECT  = 'M1'"), std::string::npos);
 }
 
 }  // namespace

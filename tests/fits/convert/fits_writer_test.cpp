@@ -158,6 +158,15 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
         {Header("-32", "600000000", "1", "1"), 4, 1, 1, -1, "rows of 2400000000 bytes"},
         {Header("16", "60000", "2147483647", "2147483647"), 4, 1, 1, -1, "more data than"},
         {Header("8", "65536", "65536", "100000"), 4, 1, 1, -1, "free"},
+        // Axes from the fourth on multiply the frames, up to NAXIS; cards beyond it do not count.
+        {Header("8", "2880", "1", "1") + "NAXIS   = 4\r\nNAXIS4  = 2\r\n", 2880, 1, 2, 8640, ""},
+        {Header("8", "2880", "1", "1") + "NAXIS   = 3\r\nNAXIS4  = 0\r\n", 2880, 1, 1, 5760, ""},
+        {Header("8", "4", "1", "1") + "NAXIS   = 4\r\nNAXIS4  = 0\r\n", 4, 1, 1, -1, "NAXIS4 is 0"},
+        {Header("8", "4", "1", "1") + "NAXIS   = 5\r\nNAXIS4  = 2\r\n", 4, 1, 1, -1,
+         "no readable NAXIS5"},
+        {Header("16", "60000", "60000", "2147483647") +
+             "NAXIS   = 5\r\nNAXIS4  = 2147483647\r\nNAXIS5  = 2147483647\r\n",
+         4, 1, 1, -1, "more data than"},
     };
     int i = 0;
     for (const auto& c : cases) {

@@ -53,7 +53,7 @@ TEST(ReadFileHeader, FitsAndTextFiles) {
         {"lf.txt", "A = 1\nB = 2\n", "A = 1\r\nB = 2\r\n"},
         {"cr.txt", "A = 1\rB = 2\r\rC", "A = 1\r\nB = 2\r\n\r\nC"},
         {"mixed.txt", "A\r\nB\nC\rD", "A\r\nB\r\nC\r\nD"},
-        {"eighty.txt", std::string(80, 'k'), std::string(80, 'k')},
+        {"eighty.txt", std::string(80, 'K'), std::string(80, 'K')},
         {"sample.fts", "  X  ", "X"},
     };
     for (int i = 1; i <= 8; ++i)
@@ -84,12 +84,39 @@ TEST(ReadFileHeader, RefusesWhatAHeaderCannotHold) {
         {"long.txt", "A\n\n" + std::string(81, 'x'), "long.txt: line 3 is 81 characters"},
         {"binary.fit", Card("A = 1") + Card("B = \x01") + Card("END"),
          "binary.fit: line 2 holds the byte 0x01"},
+        {"lower.txt", "OBSERVER= 'me'\nobsrv   = 1", "lower.txt: line 2 has the keyword \"obsrv\""},
+        {"dot.txt", "DATE.OBS= 1", "dot.txt: line 1 has the keyword \"DATE.OBS\""},
     };
     for (const auto& c : cases) {
         if (!c.content.empty()) Write(dir / c.name, c.content);
         auto read = ReadFileHeader(dir / c.name);
         ASSERT_FALSE(read) << c.name;
         EXPECT_NE(read.message().find(c.message), std::string::npos) << read.message();
+    }
+}
+
+// A text header ends at its END line; what follows is left out, with a warning unless it is
+// blank. Keywords that merely contain END, or END beyond the keyword field, do not end it.
+TEST(ReadFileHeader, TextHeaderEndsAtEnd) {
+    TempDir dir;
+    const struct {
+        std::string content, expected, warning;
+    } cases[] = {
+        {"OBSERVER= 'Ann'\nEND\nJUNK    = 1\n", "OBSERVER= 'Ann'\r\n", "end.txt: line 2 is END"},
+        {"A = 1\r\nEND     \r\n  \r\n", "A = 1\r\n", ""},
+        {"END", "", ""},
+        {"ENDTIME = 1\nCOMMENT END\nB = 2", "ENDTIME = 1\r\nCOMMENT END\r\nB = 2", ""},
+    };
+    for (const auto& c : cases) {
+        Write(dir / "end.txt", c.content);
+        std::vector<std::string> warnings;
+        auto read = ReadFileHeader(dir / "end.txt", &warnings);
+        ASSERT_TRUE(read) << read.message();
+        EXPECT_EQ(*read, c.expected) << c.content;
+        ASSERT_EQ(warnings.size(), c.warning.empty() ? 0u : 1u) << c.content;
+        if (!c.warning.empty()) {
+            EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+        }
     }
 }
 
@@ -154,6 +181,10 @@ TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
          {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND"}},
         {"A = 1", "A = 1\r\n" + file, {}},
         {"", file, {}},
+        // A keyword the header already holds is not repeated; commentary cards may repeat.
+        {"SIMPLE  = T\r\nOBSERVER= 'you'\r\n",
+         "SIMPLE  = T\r\nOBSERVER= 'you'\r\nNAXISX  = 1\r\n",
+         {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND", "OBSERVER"}},
     };
     for (const auto& c : cases) {
         std::string text = c.before;
@@ -161,8 +192,7 @@ TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
         EXPECT_EQ(text, c.after);
     }
     EXPECT_EQ(LeftOutWarning("a\nb.fit", {"SIMPLE", "NAXIS"}),
-              "a\\x0Ab.fit: left out SIMPLE, NAXIS (the header already describes its data with "
-              "these cards)");
+              "a\\x0Ab.fit: left out SIMPLE, NAXIS (the header already holds these keywords)");
 }
 
 TEST(IsFitsName, LowerCaseContainsDotFit) {
