@@ -17,13 +17,13 @@ void Fill(fits::Frame& frame, long k) {
 
 void Fill(fits::Frame& frame, long k) {
     switch (frame.Type()) {
-        case fits::ElementType::UInt8:
+        case fits::ElementType::kUInt8:
             return Fill<std::uint8_t>(frame, k);
-        case fits::ElementType::Int16:
+        case fits::ElementType::kInt16:
             return Fill<std::int16_t>(frame, k);
-        case fits::ElementType::Int32:
+        case fits::ElementType::kInt32:
             return Fill<std::int32_t>(frame, k);
-        case fits::ElementType::Float32:
+        case fits::ElementType::kFloat32:
             return Fill<float>(frame, k);
     }
 }

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fits::ForEachLine(*header, [](fits::Pos, std::string_view line) {
             (void)fits::GetComment(line);
             std::string value = fits::GetValue(line);
-            std::string card = fits::BuildCard(fits::GetKeyword(line), value, fits::VT_String, "");
+            std::string card =
+                fits::BuildCard(fits::GetKeyword(line), value, fits::ValueType::kString, "");
             return true;
         });
     }

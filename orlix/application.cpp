@@ -14,7 +14,7 @@ using fits::Variant;
 
 // The SPE datatype an acquisition with these settings produces.
 std::optional<std::int16_t> AcquisitionDatatype(const ExperimentSettings& settings) {
-    if (settings.type_code == 0) return settings.floating ? SPE_FLOAT32 : SPE_INT32;
+    if (settings.type_code == 0) return settings.floating ? kSpeFloat32 : kSpeInt32;
     return CodeToDatatype(settings.type_code);
 }
 

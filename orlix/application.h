@@ -19,7 +19,7 @@ namespace orlix {
 // An acquisition started on a document and not yet finalized.
 struct PendingAcquisition {
     ExperimentSettings settings;
-    std::int16_t datatype = SPE_UINT16;
+    std::int16_t datatype = kSpeUInt16;
     std::chrono::steady_clock::time_point done_at;
 };
 

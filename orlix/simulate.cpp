@@ -30,17 +30,17 @@ double Gaussian(double d, double sigma) {
 
 // Scale of the picture for the sample type: small for 8-bit samples, larger otherwise.
 double Scale(fits::ElementType type) {
-    return type == fits::ElementType::UInt8 ? 0.06 : 1.0;
+    return type == fits::ElementType::kUInt8 ? 0.06 : 1.0;
 }
 
 }  // namespace
 
 void SynthesizeFrame(const ExperimentSettings& settings, std::int64_t index, fits::Frame& frame) {
-    fits::ElementType type = fits::ElementType::Int16;
+    fits::ElementType type = fits::ElementType::kInt16;
     if (settings.type_code == 0)
-        type = settings.floating ? fits::ElementType::Float32 : fits::ElementType::Int32;
+        type = settings.floating ? fits::ElementType::kFloat32 : fits::ElementType::kInt32;
     else if (auto datatype = CodeToDatatype(settings.type_code))
-        type = DatatypeElement(*datatype).value_or(fits::ElementType::Int16);
+        type = DatatypeElement(*datatype).value_or(fits::ElementType::kInt16);
     frame.Reset(type, settings.columns, settings.rows);
     Noise noise(static_cast<std::uint64_t>(index) + 7);
     const double w = settings.columns, h = settings.rows, scale = Scale(type);

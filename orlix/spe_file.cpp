@@ -130,13 +130,13 @@ struct DatatypeRow {
 
 // Every SPE datatype this reader knows; the converter reads those with an element.
 constexpr DatatypeRow kDatatypes[] = {
-    {SPE_FLOAT32, 4, "32-bit float", fits::ElementType::Float32, false},
-    {SPE_INT32, 4, "signed 32-bit", fits::ElementType::Int32, false},
-    {SPE_INT16, 2, "signed 16-bit", fits::ElementType::Int16, false},
-    {SPE_UINT16, 2, "unsigned 16-bit", fits::ElementType::Int16, true},
-    {SPE_FLOAT64, 8, "64-bit float", std::nullopt, false},
-    {SPE_UINT8, 1, "unsigned 8-bit", fits::ElementType::UInt8, false},
-    {SPE_UINT32, 4, "unsigned 32-bit", std::nullopt, false},
+    {kSpeFloat32, 4, "32-bit float", fits::ElementType::kFloat32, false},
+    {kSpeInt32, 4, "signed 32-bit", fits::ElementType::kInt32, false},
+    {kSpeInt16, 2, "signed 16-bit", fits::ElementType::kInt16, false},
+    {kSpeUInt16, 2, "unsigned 16-bit", fits::ElementType::kInt16, true},
+    {kSpeFloat64, 8, "64-bit float", std::nullopt, false},
+    {kSpeUInt8, 1, "unsigned 8-bit", fits::ElementType::kUInt8, false},
+    {kSpeUInt32, 4, "unsigned 32-bit", std::nullopt, false},
 };
 
 const DatatypeRow* FindDatatype(std::int16_t datatype) {
@@ -257,8 +257,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
                               " frames, file holds 0");
     // Some writers store a wrong NumFrames: the whole frames present count when fewer.
     info.frames = std::min(info.header_frames, whole);
-    guard.release();
-    return std::unique_ptr<SpeFile>(new SpeFile(file, std::move(info)));
+    return std::unique_ptr<SpeFile>(new SpeFile(std::move(guard), std::move(info)));
 }
 
 Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::int64_t columns,
@@ -333,12 +332,10 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     info.regions = {Region{0, columns, rows}};
     info.exposure_seconds = exposure_seconds;
     info.date = date;
-    return std::unique_ptr<SpeFile>(new SpeFile(file, std::move(info)));
+    return std::unique_ptr<SpeFile>(new SpeFile(fits::UniqueFile(file), std::move(info)));
 }
 
-SpeFile::~SpeFile() {
-    std::fclose(file_);
-}
+SpeFile::~SpeFile() = default;
 
 Status SpeFile::CheckFrame(std::int64_t index) const {
     if (!DatatypeElement(info_.datatype))
@@ -453,7 +450,7 @@ Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
 }
 
 Status SpeFile::Flush() {
-    if (std::fflush(file_) != 0) return Fail(info_.path, "cannot write: " + SystemReason());
+    if (std::fflush(file_.get()) != 0) return Fail(info_.path, "cannot write: " + SystemReason());
     return Status::Ok();
 }
 

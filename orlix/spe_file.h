@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fits/automation/c_file.h"
 #include "fits/automation/frame.h"
 #include "fits/automation/metadata.h"
 #include "fits/automation/result.h"
@@ -29,13 +30,13 @@ inline constexpr std::int64_t kHeaderSize = 4100;
 
 // SPE datatype codes (header offset 108).
 enum SpeDatatype : std::int16_t {
-    SPE_FLOAT32 = 0,
-    SPE_INT32 = 1,
-    SPE_INT16 = 2,
-    SPE_UINT16 = 3,
-    SPE_FLOAT64 = 5,
-    SPE_UINT8 = 6,
-    SPE_UINT32 = 8,
+    kSpeFloat32 = 0,
+    kSpeInt32 = 1,
+    kSpeInt16 = 2,
+    kSpeUInt16 = 3,
+    kSpeFloat64 = 5,
+    kSpeUInt8 = 6,
+    kSpeUInt32 = 8,
 };
 
 // A block of samples inside a frame (3.0 regions; 2.x files have one region).
@@ -113,10 +114,10 @@ class SpeFile {
     Status Flush();
 
   private:
-    SpeFile(std::FILE* file, SpeInfo info)
-        : file_(file), fd_(fileno(file)), info_(std::move(info)) {}
-    std::FILE* file_;  // the header and footer; samples go through fd_ with pread / pwrite
+    SpeFile(fits::UniqueFile file, SpeInfo info)
+        : fd_(fileno(file.get())), file_(std::move(file)), info_(std::move(info)) {}
     int fd_;
+    fits::UniqueFile file_;  // the header and footer; samples go through fd_ with pread / pwrite
     SpeInfo info_;
 };
 

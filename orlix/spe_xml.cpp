@@ -30,9 +30,9 @@ std::optional<std::int64_t> Whole(const pugi::xml_node& node, const char* name) 
 }
 
 std::optional<std::int16_t> PixelFormatDatatype(std::string_view format) {
-    if (format == "MonochromeUnsigned16") return SPE_UINT16;
-    if (format == "MonochromeUnsigned32") return SPE_UINT32;
-    if (format == "MonochromeFloating32") return SPE_FLOAT32;
+    if (format == "MonochromeUnsigned16") return kSpeUInt16;
+    if (format == "MonochromeUnsigned32") return kSpeUInt32;
+    if (format == "MonochromeFloating32") return kSpeFloat32;
     return std::nullopt;
 }
 

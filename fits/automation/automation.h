@@ -37,7 +37,7 @@ inline constexpr std::int32_t kFloatFlag = 829;
 
 // The element type and size of a document's frames.
 struct FrameLayout {
-    ElementType type = ElementType::Int16;
+    ElementType type = ElementType::kInt16;
     std::int64_t columns = 0;
     std::int64_t rows = 0;
 };

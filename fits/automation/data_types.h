@@ -31,12 +31,12 @@ struct DataTypeRow {
 // Unsigned 16-bit data need 32-bit FITS samples to keep every value (or BITPIX 16 with
 // BZERO 32768, which the writer applies on request).
 inline constexpr DataTypeRow kDataTypes[] = {
-    {type_code::kInt16, ElementType::Int16, false, 16, "short"},
-    {type_code::kInt32, ElementType::Int32, false, 32, "long"},
-    {type_code::kFloat32, ElementType::Float32, false, -32, "float"},
+    {type_code::kInt16, ElementType::kInt16, false, 16, "short"},
+    {type_code::kInt32, ElementType::kInt32, false, 32, "long"},
+    {type_code::kFloat32, ElementType::kFloat32, false, -32, "float"},
     {type_code::kUnsupported, std::nullopt, false, 0, "unsupported data type"},
-    {type_code::kUInt8, ElementType::UInt8, false, 8, "byte"},
-    {type_code::kUInt16, ElementType::Int16, true, 32, "long"},
+    {type_code::kUInt8, ElementType::kUInt8, false, 8, "byte"},
+    {type_code::kUInt16, ElementType::kInt16, true, 32, "long"},
 };
 
 // The row of `code`, or null when the code has none.

@@ -36,13 +36,13 @@ T Clamped(double value) {
 
 int ElementSize(ElementType type) {
     switch (type) {
-        case ElementType::UInt8:
+        case ElementType::kUInt8:
             return 1;
-        case ElementType::Int16:
+        case ElementType::kInt16:
             return 2;
-        case ElementType::Int32:
+        case ElementType::kInt32:
             return 4;
-        case ElementType::Float32:
+        case ElementType::kFloat32:
             return 4;
     }
     return 0;
@@ -54,16 +54,16 @@ void Frame::Shape(ElementType type, std::int64_t columns, std::int64_t rows, boo
     rows_ = std::max<std::int64_t>(rows, 0);
     auto count = static_cast<std::size_t>(columns_ * rows_);
     switch (type) {
-        case ElementType::UInt8:
+        case ElementType::kUInt8:
             Resize<std::uint8_t>(data_, count, zero);
             break;
-        case ElementType::Int16:
+        case ElementType::kInt16:
             Resize<std::int16_t>(data_, count, zero);
             break;
-        case ElementType::Int32:
+        case ElementType::kInt32:
             Resize<std::int32_t>(data_, count, zero);
             break;
-        case ElementType::Float32:
+        case ElementType::kFloat32:
             Resize<float>(data_, count, zero);
             break;
     }

@@ -9,7 +9,7 @@
 
 namespace fits {
 
-enum class ElementType { UInt8, Int16, Int32, Float32 };
+enum class ElementType { kUInt8, kInt16, kInt32, kFloat32 };
 
 // Bytes one element of the type occupies.
 int ElementSize(ElementType type);
@@ -57,7 +57,7 @@ class Frame {
 
   private:
     void Shape(ElementType type, std::int64_t columns, std::int64_t rows, bool zero);
-    ElementType type_ = ElementType::Int16;
+    ElementType type_ = ElementType::kInt16;
     std::int64_t columns_ = 0;
     std::int64_t rows_ = 0;
     std::variant<std::vector<std::uint8_t>, std::vector<std::int16_t>, std::vector<std::int32_t>,

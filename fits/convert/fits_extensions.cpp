@@ -23,8 +23,9 @@ std::vector<std::string> DatalessPrimary(std::vector<std::string> cards) {
     for (std::string& card : cards) {
         const std::string k = Keyword(card);
         if (k == "NAXIS") {
-            out.push_back(BuildCard("naxis", "0", VT_Integer, "the data are in the extensions"));
-            out.push_back(BuildCard("extend", "t", VT_Logical, "extensions follow"));
+            out.push_back(
+                BuildCard("naxis", "0", ValueType::kInteger, "the data are in the extensions"));
+            out.push_back(BuildCard("extend", "t", ValueType::kLogical, "extensions follow"));
         } else if ((k.size() > 5 && k.compare(0, 5, "NAXIS") == 0) || k == "BZERO" ||
                    k == "BSCALE") {
             continue;
@@ -39,7 +40,7 @@ void InsertExtend(std::vector<std::string>& cards) {
     for (const std::string& card : cards)
         if (Keyword(card) == "EXTEND") return;
     cards.insert(cards.begin() + static_cast<std::ptrdiff_t>(AfterArrayCards(cards)),
-                 BuildCard("extend", "t", VT_Logical, "extensions follow"));
+                 BuildCard("extend", "t", ValueType::kLogical, "extensions follow"));
 }
 
 // Writes each region as an image extension, then the lookup tables their axes name.
@@ -78,20 +79,22 @@ Status WriteRegions(FitsSink& sink, DataDocument& document, const DocumentMetada
 std::string WaveTableHdu(const std::vector<double>& nm, int version) {
     const std::string n = std::to_string(nm.size());
     std::vector<std::string> cards = {
-        BuildCard("xtension", "BINTABLE", VT_String, "lookup table of a WAVE-TAB axis"),
-        BuildCard("bitpix", "8", VT_Integer, ""),
-        BuildCard("naxis", "2", VT_Integer, ""),
-        BuildCard("naxis1", std::to_string(8 * nm.size()), VT_Integer, "bytes per row"),
-        BuildCard("naxis2", "1", VT_Integer, "rows"),
-        BuildCard("pcount", "0", VT_Integer, ""),
-        BuildCard("gcount", "1", VT_Integer, ""),
-        BuildCard("tfields", "1", VT_Integer, ""),
-        BuildCard("ttype1", std::string(kWaveTableColumn), VT_String, "wavelength of each column"),
-        BuildCard("tform1", n + "D", VT_String, ""),
-        BuildCard("tunit1", "nm", VT_String, ""),
-        BuildCard("tdim1", "(1," + n + ")", VT_String, "one coordinate, one value per column"),
-        BuildCard("extname", std::string(kWaveTableName), VT_String, ""),
-        BuildCard("extver", std::to_string(version), VT_Integer, ""),
+        BuildCard("xtension", "BINTABLE", ValueType::kString, "lookup table of a WAVE-TAB axis"),
+        BuildCard("bitpix", "8", ValueType::kInteger, ""),
+        BuildCard("naxis", "2", ValueType::kInteger, ""),
+        BuildCard("naxis1", std::to_string(8 * nm.size()), ValueType::kInteger, "bytes per row"),
+        BuildCard("naxis2", "1", ValueType::kInteger, "rows"),
+        BuildCard("pcount", "0", ValueType::kInteger, ""),
+        BuildCard("gcount", "1", ValueType::kInteger, ""),
+        BuildCard("tfields", "1", ValueType::kInteger, ""),
+        BuildCard("ttype1", std::string(kWaveTableColumn), ValueType::kString,
+                  "wavelength of each column"),
+        BuildCard("tform1", n + "D", ValueType::kString, ""),
+        BuildCard("tunit1", "nm", ValueType::kString, ""),
+        BuildCard("tdim1", "(1," + n + ")", ValueType::kString,
+                  "one coordinate, one value per column"),
+        BuildCard("extname", std::string(kWaveTableName), ValueType::kString, ""),
+        BuildCard("extver", std::to_string(version), ValueType::kInteger, ""),
     };
     std::string hdu = BuildHeaderBlock(JoinCards(cards));
     const std::size_t start = hdu.size();
@@ -108,20 +111,21 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
                                               const RegionMetadata& region, std::int64_t frames,
                                               int index) {
     std::vector<std::string> cards = {
-        BuildCard("xtension", "IMAGE", VT_String, "region of interest"),
-        BuildCard("bitpix", std::to_string(bitpix), VT_Integer, ""),
-        BuildCard("naxis", "3", VT_Integer, "x, y, z"),
-        BuildCard("naxis1", std::to_string(region.width), VT_Integer, "number of columns"),
-        BuildCard("naxis2", std::to_string(region.height), VT_Integer, "number of rows"),
-        BuildCard("naxis3", std::to_string(frames), VT_Integer, "number of frames"),
-        BuildCard("pcount", "0", VT_Integer, ""),
-        BuildCard("gcount", "1", VT_Integer, ""),
+        BuildCard("xtension", "IMAGE", ValueType::kString, "region of interest"),
+        BuildCard("bitpix", std::to_string(bitpix), ValueType::kInteger, ""),
+        BuildCard("naxis", "3", ValueType::kInteger, "x, y, z"),
+        BuildCard("naxis1", std::to_string(region.width), ValueType::kInteger, "number of columns"),
+        BuildCard("naxis2", std::to_string(region.height), ValueType::kInteger, "number of rows"),
+        BuildCard("naxis3", std::to_string(frames), ValueType::kInteger, "number of frames"),
+        BuildCard("pcount", "0", ValueType::kInteger, ""),
+        BuildCard("gcount", "1", ValueType::kInteger, ""),
     };
     if (unsigned_offset) {
-        cards.push_back(BuildCard("bzero", "32768", VT_Integer, "stored value + 32768 = count"));
-        cards.push_back(BuildCard("bscale", "1", VT_Integer, ""));
+        cards.push_back(
+            BuildCard("bzero", "32768", ValueType::kInteger, "stored value + 32768 = count"));
+        cards.push_back(BuildCard("bscale", "1", ValueType::kInteger, ""));
     }
-    cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), VT_String, ""));
+    cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), ValueType::kString, ""));
     return cards;
 }
 

@@ -292,19 +292,19 @@ void FrameEncoder::EncodeElements(ElementType type, const std::uint8_t* src, std
                                   std::uint8_t* out) {
     if (!supported_) return;
     switch (type) {
-        case ElementType::UInt8:
+        case ElementType::kUInt8:
             EncodeAs<std::uint8_t>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
-        case ElementType::Int16:
+        case ElementType::kInt16:
             if (unsigned_offset_ && bitpix_ == 16)
                 EncodeOffsetUnsigned(src, count, out);
             else
                 EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
-        case ElementType::Int32:
+        case ElementType::kInt32:
             EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
-        case ElementType::Float32:
+        case ElementType::kFloat32:
             EncodeAs<float>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
     }

@@ -23,7 +23,7 @@ void Add(std::vector<std::string>& cards, std::string_view keyword, const std::s
 
 void AddNumber(std::vector<std::string>& cards, std::string_view keyword, double value,
                std::string_view comment) {
-    Add(cards, keyword, CardNumber(value), VT_Floating, comment);
+    Add(cards, keyword, CardNumber(value), ValueType::kFloating, comment);
 }
 
 }  // namespace
@@ -63,8 +63,9 @@ bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& regi
                      int table_version) {
     if (region.wavelengths.empty()) return false;
     const bool linear = region.linear_start && region.linear_step && *region.linear_step != 0;
-    Add(cards, "ctype1", linear ? "WAVE" : "WAVE-TAB", VT_String, "wavelength of the column");
-    Add(cards, "cunit1", "nm", VT_String, "");
+    Add(cards, "ctype1", linear ? "WAVE" : "WAVE-TAB", ValueType::kString,
+        "wavelength of the column");
+    Add(cards, "cunit1", "nm", ValueType::kString, "");
     if (linear) {
         AddNumber(cards, "crpix1", 1, "reference pixel: the first column");
         AddNumber(cards, "crval1", *region.linear_start, "wavelength at the reference pixel");
@@ -75,24 +76,26 @@ bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& regi
     AddNumber(cards, "crpix1", 1, "");
     AddNumber(cards, "crval1", 1, "");
     AddNumber(cards, "cdelt1", 1, "");
-    Add(cards, "ps1_0", std::string(kWaveTableName), VT_String, "extension of the lookup table");
-    Add(cards, "ps1_1", std::string(kWaveTableColumn), VT_String, "column of the lookup table");
-    Add(cards, "pv1_1", std::to_string(table_version), VT_Integer, "EXTVER of the table");
+    Add(cards, "ps1_0", std::string(kWaveTableName), ValueType::kString,
+        "extension of the lookup table");
+    Add(cards, "ps1_1", std::string(kWaveTableColumn), ValueType::kString,
+        "column of the lookup table");
+    Add(cards, "pv1_1", std::to_string(table_version), ValueType::kInteger, "EXTVER of the table");
     return true;
 }
 
 void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region) {
     if (region.xbinning)
-        Add(cards, "xbinning", std::to_string(*region.xbinning), VT_Integer,
+        Add(cards, "xbinning", std::to_string(*region.xbinning), ValueType::kInteger,
             "detector pixels per column");
     if (region.ybinning)
-        Add(cards, "ybinning", std::to_string(*region.ybinning), VT_Integer,
+        Add(cards, "ybinning", std::to_string(*region.ybinning), ValueType::kInteger,
             "detector pixels per row");
 }
 
 void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata) {
     if (metadata.time)
-        Add(cards, "date-obs", metadata.time->iso, VT_String, metadata.time->comment);
+        Add(cards, "date-obs", metadata.time->iso, ValueType::kString, metadata.time->comment);
     if (metadata.sensor_temperature)
         AddNumber(cards, "ccd-temp", *metadata.sensor_temperature,
                   "detector temperature reading, deg C");
@@ -123,11 +126,11 @@ std::size_t AfterArrayCards(const std::vector<std::string>& cards) {
 bool UseUnsignedOffset(std::vector<std::string>& cards) {
     for (std::string& card : cards) {
         if (Keyword(card) != "BITPIX") continue;
-        card = BuildCard("bitpix", "16", VT_Integer, "unsigned 16-bit with BZERO");
+        card = BuildCard("bitpix", "16", ValueType::kInteger, "unsigned 16-bit with BZERO");
         const auto at = static_cast<std::ptrdiff_t>(AfterArrayCards(cards));
-        cards.insert(cards.begin() + at,
-                     {BuildCard("bzero", "32768", VT_Integer, "stored value + 32768 = count"),
-                      BuildCard("bscale", "1", VT_Integer, "")});
+        cards.insert(cards.begin() + at, {BuildCard("bzero", "32768", ValueType::kInteger,
+                                                    "stored value + 32768 = count"),
+                                          BuildCard("bscale", "1", ValueType::kInteger, "")});
         return true;
     }
     return false;

@@ -32,13 +32,13 @@ void AddPrimaryData(HeaderContext& context, DataDocument* document) {
     const std::string frames = get(doc_param::kFrames, exp_param::kFrames).ToText();
 
     std::string text = context.store.Text();
-    InsertCard(text, "simple", "t", VT_Logical, "", -1);
-    InsertCard(text, "bitpix", TypeToBitpix(code, context.factory), VT_Integer,
+    InsertCard(text, "simple", "t", ValueType::kLogical, "", -1);
+    InsertCard(text, "bitpix", TypeToBitpix(code, context.factory), ValueType::kInteger,
                TypeToName(code, context.factory), -1);
-    InsertCard(text, "naxis", "3", VT_Integer, "x, y, z", -1);
-    InsertCard(text, "naxis1", columns, VT_Integer, "number of columns", -1);
-    InsertCard(text, "naxis2", rows, VT_Integer, "number of rows", -1);
-    InsertCard(text, "naxis3", frames, VT_Integer, "number of frames", -1);
+    InsertCard(text, "naxis", "3", ValueType::kInteger, "x, y, z", -1);
+    InsertCard(text, "naxis1", columns, ValueType::kInteger, "number of columns", -1);
+    InsertCard(text, "naxis2", rows, ValueType::kInteger, "number of rows", -1);
+    InsertCard(text, "naxis3", frames, ValueType::kInteger, "number of frames", -1);
     SetHeaderText(context.store, text);
 }
 
@@ -51,10 +51,11 @@ void AddOrlixData(HeaderContext& context, DataDocument* document) {
     }
     std::string text = context.store.Text();
     if (!document) {
-        InsertCard(text, "date-obs", context.today(), VT_String, "date of data aquisition", -1);
-        InsertCard(text, "date", context.today(), VT_String, "date file was written", -1);
+        InsertCard(text, "date-obs", context.today(), ValueType::kString, "date of data aquisition",
+                   -1);
+        InsertCard(text, "date", context.today(), ValueType::kString, "date file was written", -1);
     }
-    InsertCard(text, "exptime", exposure, VT_Floating, "exposure time - seconds", -1);
+    InsertCard(text, "exptime", exposure, ValueType::kFloating, "exposure time - seconds", -1);
     SetHeaderText(context.store, text);
 }
 

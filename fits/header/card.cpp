@@ -181,13 +181,13 @@ std::string FormatValue(std::string_view value, ValueType valueType,
     std::string_view kw = Trim(keywordField);
     if (kw == "HISTORY" || kw == "COMMENT" || kw.empty()) return FormatString(value, false);
     switch (valueType) {
-        case VT_Logical:
+        case ValueType::kLogical:
             return FormatLogical(value);
-        case VT_String:
+        case ValueType::kString:
             return FormatString(value, true);
-        case VT_Integer:
+        case ValueType::kInteger:
             return FormatNumber(value, false);
-        case VT_Floating:
+        case ValueType::kFloating:
             return FormatNumber(value, true);
         default:
             return {};

@@ -18,12 +18,12 @@ namespace fits {
 using Pos = std::int64_t;
 
 // The type chosen for a card's value: the index of the item in the value-type list.
-enum ValueType : int {
-    VT_None = 0,
-    VT_Logical = 1,
-    VT_String = 2,
-    VT_Integer = 3,
-    VT_Floating = 4,
+enum class ValueType : int {
+    kNone = 0,
+    kLogical = 1,
+    kString = 2,
+    kInteger = 3,
+    kFloating = 4,
 };
 
 inline constexpr std::string_view kLineEnd = "\r\n";

@@ -54,16 +54,16 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
     if (static_cast<std::int64_t>(buffer.size()) < count * ElementSize(frame.Type()))
         return Frame();
     switch (frame.Type()) {
-        case ElementType::UInt8:
+        case ElementType::kUInt8:
             Decode<std::uint8_t>(buffer, frame);
             break;
-        case ElementType::Int16:
+        case ElementType::kInt16:
             Decode<std::int16_t>(buffer, frame);
             break;
-        case ElementType::Int32:
+        case ElementType::kInt32:
             Decode<std::int32_t>(buffer, frame);
             break;
-        case ElementType::Float32:
+        case ElementType::kFloat32:
             Decode<float>(buffer, frame);
             break;
     }

@@ -11,71 +11,71 @@ using S = IntSlot;
 constexpr std::int32_t M = 0;  // model-dependent: set by ApplyModel
 
 constexpr IntParam kIntParams[] = {
-    {2, kGet, W::Word, S::Special, 0},           {11, kGet, W::Byte, S::Scalar, 1},
-    {12, kGet, W::Word, S::Scalar, 1},           {41, kGet, W::Byte, S::Scalar, 0},
-    {42, kGet, W::Byte, S::Scalar, 1},           {43, kSetGet, W::Word, S::Scalar, 3},
-    {61, kGet, W::Byte, S::Scalar, 0},           {62, kSetGet, W::Word, S::Scalar, 1},
-    {76, kGet, W::Byte, S::Scalar, 0},           {77, kGet, W::Byte, S::Scalar, 0},
-    {78, kGet, W::Byte, S::Scalar, 0},           {79, kGet, W::Byte, S::Scalar, M},
-    {80, kGet, W::Word, S::Scalar, 0},           {82, kSetGet, W::Byte, S::Scalar, 1},
-    {83, kSetGet, W::Byte, S::Scalar, 0},        {84, kGet, W::Byte, S::Scalar, 1},
-    {85, kGet, W::Byte, S::Scalar, 1},           {86, kGet, W::Word, S::Scalar, M},
-    {105, kGet, W::Word, S::Scalar, M},          {111, kGet, W::Word, S::Scalar, M},
-    {118, kGet, W::Byte, S::Scalar, 1},          {119, kGet, W::Long, S::Scalar, M},
-    {124, kGet, W::Byte, S::Scalar, 1},          {125, kGet, W::Long, S::Scalar, M},
-    {129, kGet, W::Long, S::Scalar, 2},          {131, kGet, W::Word, S::Scalar, 6},
-    {132, kSetGet, W::Byte, S::Scalar, 0},       {145, kGet, W::Byte, S::GratingValue, 0},
-    {146, kSetGet, W::Long, S::Scalar, 0},       {147, kSetGet, W::Byte, S::Scalar, 0, 148},
-    {148, kSetGet, W::Byte, S::Scalar, 0},       {149, kGet, W::Word, S::Scalar, 1},
-    {150, kGet, W::Word, S::Scalar, 1},          {152, kGet, W::Word, S::Special, 0},
-    {155, kGet, W::Long, S::TruncatedDouble, 0}, {158, kGet, W::Word, S::Scalar, M},
-    {159, kGet, W::Word, S::SlitLocation, 0},    {162, kGet, W::Word, S::Scalar, M},
-    {163, kGet, W::Word, S::MirrorLocation, 0},  {164, kGet, W::Word, S::MirrorPosition, 0},
-    {165, kSetGet, W::Word, S::Scalar, 0},       {166, kSetGet, W::Word, S::Scalar, 0},
-    {167, kSetGet, W::Word, S::Scalar, 0},       {169, kSetGet, W::Word, S::Scalar, 0},
-    {170, kSetGet, W::Word, S::Scalar, 0},       {172, kGet, W::Long, S::Scalar, 0},
-    {173, kSetGet, W::Long, S::Scalar, 0},       {174, kSetGet, W::Word, S::Scalar, 0},
-    {177, kGet, W::Long, S::Scalar, 0},          {192, kGet, W::Long, S::Constant, 3},
-    {193, kGet, W::Long, S::Constant, 9},        {194, kGet, W::Long, S::Constant, 2},
-    {195, kGet, W::Long, S::Constant, 4},        {208, kGet, W::Long, S::Constant, 150000},
-    {210, kSetGet, W::Word, S::Scalar, 0},
+    {2, kGet, W::kWord, S::kSpecial, 0},           {11, kGet, W::kByte, S::kScalar, 1},
+    {12, kGet, W::kWord, S::kScalar, 1},           {41, kGet, W::kByte, S::kScalar, 0},
+    {42, kGet, W::kByte, S::kScalar, 1},           {43, kSetGet, W::kWord, S::kScalar, 3},
+    {61, kGet, W::kByte, S::kScalar, 0},           {62, kSetGet, W::kWord, S::kScalar, 1},
+    {76, kGet, W::kByte, S::kScalar, 0},           {77, kGet, W::kByte, S::kScalar, 0},
+    {78, kGet, W::kByte, S::kScalar, 0},           {79, kGet, W::kByte, S::kScalar, M},
+    {80, kGet, W::kWord, S::kScalar, 0},           {82, kSetGet, W::kByte, S::kScalar, 1},
+    {83, kSetGet, W::kByte, S::kScalar, 0},        {84, kGet, W::kByte, S::kScalar, 1},
+    {85, kGet, W::kByte, S::kScalar, 1},           {86, kGet, W::kWord, S::kScalar, M},
+    {105, kGet, W::kWord, S::kScalar, M},          {111, kGet, W::kWord, S::kScalar, M},
+    {118, kGet, W::kByte, S::kScalar, 1},          {119, kGet, W::kLong, S::kScalar, M},
+    {124, kGet, W::kByte, S::kScalar, 1},          {125, kGet, W::kLong, S::kScalar, M},
+    {129, kGet, W::kLong, S::kScalar, 2},          {131, kGet, W::kWord, S::kScalar, 6},
+    {132, kSetGet, W::kByte, S::kScalar, 0},       {145, kGet, W::kByte, S::kGratingValue, 0},
+    {146, kSetGet, W::kLong, S::kScalar, 0},       {147, kSetGet, W::kByte, S::kScalar, 0, 148},
+    {148, kSetGet, W::kByte, S::kScalar, 0},       {149, kGet, W::kWord, S::kScalar, 1},
+    {150, kGet, W::kWord, S::kScalar, 1},          {152, kGet, W::kWord, S::kSpecial, 0},
+    {155, kGet, W::kLong, S::kTruncatedDouble, 0}, {158, kGet, W::kWord, S::kScalar, M},
+    {159, kGet, W::kWord, S::kSlitLocation, 0},    {162, kGet, W::kWord, S::kScalar, M},
+    {163, kGet, W::kWord, S::kMirrorLocation, 0},  {164, kGet, W::kWord, S::kMirrorPosition, 0},
+    {165, kSetGet, W::kWord, S::kScalar, 0},       {166, kSetGet, W::kWord, S::kScalar, 0},
+    {167, kSetGet, W::kWord, S::kScalar, 0},       {169, kSetGet, W::kWord, S::kScalar, 0},
+    {170, kSetGet, W::kWord, S::kScalar, 0},       {172, kGet, W::kLong, S::kScalar, 0},
+    {173, kSetGet, W::kLong, S::kScalar, 0},       {174, kSetGet, W::kWord, S::kScalar, 0},
+    {177, kGet, W::kLong, S::kScalar, 0},          {192, kGet, W::kLong, S::kConstant, 3},
+    {193, kGet, W::kLong, S::kConstant, 9},        {194, kGet, W::kLong, S::kConstant, 2},
+    {195, kGet, W::kLong, S::kConstant, 4},        {208, kGet, W::kLong, S::kConstant, 150000},
+    {210, kSetGet, W::kWord, S::kScalar, 0},
 };
 
 using D = DblSlot;
 
 const DblParam kDblParams[] = {
-    {33, kSet, D::GratingGrooves},
-    {44, kSetGet, D::Speed, 0},
-    {45, kSetGet, D::Speed, 1},
-    {46, kSetGet, D::Speed, 2},
-    {48, kSetGet, D::GratingSteps},
-    {63, kSetGet, D::SlitSpeed, 0},
-    {64, kSetGet, D::SlitSpeed, 1},
-    {65, kSetGet, D::SlitSpeed, 2},
-    {66, kSetGet, D::Scalar, 0, 0.0},
-    {106, kGet, D::Scalar},
-    {107, kGet, D::Scalar},
-    {108, kGet, D::Scalar},
-    {109, kGet, D::Scalar, 0, 1.0},
-    {112, kGet, D::Scalar, 0, 1200.0},
-    {114, kGet, D::Scalar},
-    {115, kGet, D::Scalar, 0, 80000.0},
-    {116, kGet, D::Scalar, 0, 80000.0},
-    {117, kGet, D::Scalar, 0, 100.0},
-    {120, kGet, D::Scalar},
-    {121, kGet, D::Scalar, 0, 10000.0},
-    {122, kGet, D::Scalar, 0, 10000.0},
-    {123, kGet, D::Scalar, 0, 0.0},
-    {126, kGet, D::Scalar, 0, 10.0},
-    {127, kGet, D::Scalar, 0, 3000.0},
-    {144, kSetGet, D::Scalar, 0, 0.0},
-    {151, kGet, D::GratingGrooves},
-    {154, kGet, D::Scalar, 0, -DBL_MAX},  // the most negative double: not yet read
-    {160, kGet, D::SlitWidth},
-    {161, kGet, D::Scalar, 0, 0.0},
-    {168, kSetGet, D::Scalar, 0, 0.0},
-    {171, kSetGet, D::Scalar, 0, 0.0},
-    {176, kSetGet, D::Scalar, 0, 0.0},
+    {33, kSet, D::kGratingGrooves},
+    {44, kSetGet, D::kSpeed, 0},
+    {45, kSetGet, D::kSpeed, 1},
+    {46, kSetGet, D::kSpeed, 2},
+    {48, kSetGet, D::kGratingSteps},
+    {63, kSetGet, D::kSlitSpeed, 0},
+    {64, kSetGet, D::kSlitSpeed, 1},
+    {65, kSetGet, D::kSlitSpeed, 2},
+    {66, kSetGet, D::kScalar, 0, 0.0},
+    {106, kGet, D::kScalar},
+    {107, kGet, D::kScalar},
+    {108, kGet, D::kScalar},
+    {109, kGet, D::kScalar, 0, 1.0},
+    {112, kGet, D::kScalar, 0, 1200.0},
+    {114, kGet, D::kScalar},
+    {115, kGet, D::kScalar, 0, 80000.0},
+    {116, kGet, D::kScalar, 0, 80000.0},
+    {117, kGet, D::kScalar, 0, 100.0},
+    {120, kGet, D::kScalar},
+    {121, kGet, D::kScalar, 0, 10000.0},
+    {122, kGet, D::kScalar, 0, 10000.0},
+    {123, kGet, D::kScalar, 0, 0.0},
+    {126, kGet, D::kScalar, 0, 10.0},
+    {127, kGet, D::kScalar, 0, 3000.0},
+    {144, kSetGet, D::kScalar, 0, 0.0},
+    {151, kGet, D::kGratingGrooves},
+    {154, kGet, D::kScalar, 0, -DBL_MAX},  // the most negative double: not yet read
+    {160, kGet, D::kSlitWidth},
+    {161, kGet, D::kScalar, 0, 0.0},
+    {168, kSetGet, D::kScalar, 0, 0.0},
+    {171, kSetGet, D::kScalar, 0, 0.0},
+    {176, kSetGet, D::kScalar, 0, 0.0},
 };
 
 struct ModelValues {
@@ -122,11 +122,11 @@ const DblParam* FindDblParam(std::uint32_t number) {
 
 std::int32_t StoreWidth(std::uint32_t value, Width width) {
     switch (width) {
-        case Width::Byte:
+        case Width::kByte:
             return static_cast<std::int8_t>(value & 0xFFu);
-        case Width::Word:
+        case Width::kWord:
             return static_cast<std::int16_t>(value & 0xFFFFu);
-        case Width::Long:
+        case Width::kLong:
             return static_cast<std::int32_t>(value);
     }
     return 0;
@@ -134,10 +134,10 @@ std::int32_t StoreWidth(std::uint32_t value, Width width) {
 
 void ApplyDefaults(Storage& storage) {
     for (const auto& p : kIntParams)
-        if (p.slot == IntSlot::Scalar && p.alias == 0) storage.ints[p.number] = p.default_value;
+        if (p.slot == IntSlot::kScalar && p.alias == 0) storage.ints[p.number] = p.default_value;
     storage.doubles[SPECT_PARAM_UNSET_155] = 0.0;
     for (const auto& p : kDblParams)
-        if (p.slot == DblSlot::Scalar) storage.doubles[p.number] = p.default_value.value_or(0.0);
+        if (p.slot == DblSlot::kScalar) storage.doubles[p.number] = p.default_value.value_or(0.0);
     const double lower[3] = {100, 100, 100}, upper[3] = {80000, 80000, 65535};
     const double slit[3] = {10000, 0, 0}, slit_lower[3] = {10, 0, 0}, slit_upper[3] = {10000, 0, 0};
     std::memcpy(storage.speeds[1], lower, sizeof lower);

@@ -10,18 +10,18 @@
 namespace monodrv {
 
 enum Access : std::uint8_t { kGet = 1, kSet = 2, kSetGet = 3 };
-enum class Width : std::uint8_t { Byte, Word, Long };
+enum class Width : std::uint8_t { kByte, kWord, kLong };
 
 // Where an integer parameter lives.
 enum class IntSlot : std::uint8_t {
-    Scalar,           // Storage::ints[number] (or [alias])
-    Constant,         // the default, never stored
-    Special,          // answered by MonodrvSpectrograph (2, 152)
-    GratingValue,     // 145: one-byte value of grating `index` of the current set
-    SlitLocation,     // 159
-    MirrorLocation,   // 163
-    MirrorPosition,   // 164
-    TruncatedDouble,  // 155: a double returned truncated
+    kScalar,           // Storage::ints[number] (or [alias])
+    kConstant,         // the default, never stored
+    kSpecial,          // answered by MonodrvSpectrograph (2, 152)
+    kGratingValue,     // 145: one-byte value of grating `index` of the current set
+    kSlitLocation,     // 159
+    kMirrorLocation,   // 163
+    kMirrorPosition,   // 164
+    kTruncatedDouble,  // 155: a double returned truncated
 };
 
 struct IntParam {
@@ -34,12 +34,12 @@ struct IntParam {
 };
 
 enum class DblSlot : std::uint8_t {
-    Scalar,          // Storage::doubles[number]
-    GratingGrooves,  // 33, 151
-    GratingSteps,    // 48
-    Speed,           // 44-46: Storage::speeds[row][index]
-    SlitSpeed,       // 63-65: Storage::slit_speeds[row][index]
-    SlitWidth,       // 160
+    kScalar,          // Storage::doubles[number]
+    kGratingGrooves,  // 33, 151
+    kGratingSteps,    // 48
+    kSpeed,           // 44-46: Storage::speeds[row][index]
+    kSlitSpeed,       // 63-65: Storage::slit_speeds[row][index]
+    kSlitWidth,       // 160
 };
 
 struct DblParam {

@@ -110,7 +110,7 @@ Spectrograph::Spectrograph() {
 }
 Spectrograph::~Spectrograph() = default;
 
-bool Spectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
+bool Spectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) const {
     if (!info) return false;
     switch (param) {
         case SPECT_PARAM_AVAIL_26:
@@ -133,56 +133,57 @@ bool Spectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
     }
 }
 
-bool Spectrograph::GetEnumParam(std::uint32_t, std::uint32_t, std::uint32_t*) {
+bool Spectrograph::GetEnumParam(std::uint32_t, std::uint32_t, std::uint32_t*) const {
     return false;
 }
 
-bool Spectrograph::GetEnumString(std::uint32_t, std::uint32_t, char*, std::int16_t) {
+bool Spectrograph::GetEnumString(std::uint32_t, std::uint32_t, char*, std::int16_t) const {
     return false;
 }
 
 bool Spectrograph::SetULongParam(std::uint32_t param, std::uint32_t value, std::int16_t) {
     const IntParam* p = FindIntParam(param);
-    if (!p || !(p->access & kSet) || p->slot != IntSlot::Scalar) return false;
+    if (!p || !(p->access & kSet) || p->slot != IntSlot::kScalar) return false;
     storage_.ints[p->alias ? p->alias : p->number] = StoreWidth(value, p->width);
     return true;
 }
 
-bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std::int16_t index) {
+bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value,
+                                 std::int16_t index) const {
     const IntParam* p = FindIntParam(param);
     if (!p || !value || !(p->access & kGet)) return false;
     std::int32_t result = 0;
     switch (p->slot) {
-        case IntSlot::Scalar:
+        case IntSlot::kScalar:
             result = storage_.Int(static_cast<SPECT_PARAMETERS>(p->alias ? p->alias : p->number));
             break;
-        case IntSlot::Constant:
+        case IntSlot::kConstant:
             result = p->default_value;
             break;
-        case IntSlot::Special:
+        case IntSlot::kSpecial:
             return false;
-        case IntSlot::GratingValue: {
-            Grating* set = storage_.GratingSet();
+        case IntSlot::kGratingValue: {
+            const Grating* set = storage_.GratingSet();
             if (!set || !InRange(index, kGratingsPerSet)) return false;
             result = set[index].value;
             break;
         }
-        case IntSlot::SlitLocation:
+        case IntSlot::kSlitLocation:
             if (!InRange(index,
                          std::min<std::int32_t>(storage_.Int(SPECT_PARAM_SLIT_COUNT), kSlits)))
                 return false;
             result = storage_.slits[index].location;
             break;
-        case IntSlot::MirrorLocation:
-        case IntSlot::MirrorPosition: {
+        case IntSlot::kMirrorLocation:
+        case IntSlot::kMirrorPosition: {
             if (!InRange(index,
                          std::min<std::int32_t>(storage_.Int(SPECT_PARAM_MIRROR_COUNT), kMirrors)))
                 return false;
             const Mirror& m = storage_.mirrors[index];
-            result = p->slot == IntSlot::MirrorLocation ? m.location : m.position;
+            result = p->slot == IntSlot::kMirrorLocation ? m.location : m.position;
             break;
         }
-        case IntSlot::TruncatedDouble:
+        case IntSlot::kTruncatedDouble:
             result = Truncate(storage_.Double(static_cast<SPECT_PARAMETERS>(p->number)));
             break;
     }
@@ -192,24 +193,25 @@ bool Spectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value, std:
 
 namespace {
 
-// The storage of an indexed or scalar double parameter, or null when the index (or the
-// grating set) addresses nothing.
-double* DoubleSlot(Storage& s, const DblParam& p, std::int16_t index) {
+// The storage of an indexed double parameter (any slot but kScalar), or null when the index (or
+// the grating set) addresses nothing. `S` is Storage or const Storage.
+template <class S>
+auto IndexedDoubleSlot(S& s, const DblParam& p, std::int16_t index) -> decltype(&s.speeds[0][0]) {
     switch (p.slot) {
-        case DblSlot::Scalar:
-            return &s.doubles[p.number];
-        case DblSlot::GratingGrooves:
-        case DblSlot::GratingSteps: {
-            Grating* set = s.GratingSet();
+        case DblSlot::kScalar:
+            return nullptr;
+        case DblSlot::kGratingGrooves:
+        case DblSlot::kGratingSteps: {
+            auto* set = s.GratingSet();
             if (!set || !InRange(index, kGratingsPerSet)) return nullptr;
-            return p.slot == DblSlot::GratingGrooves ? &set[index].grooves
-                                                     : &set[index].steps_per_nm;
+            return p.slot == DblSlot::kGratingGrooves ? &set[index].grooves
+                                                      : &set[index].steps_per_nm;
         }
-        case DblSlot::Speed:
+        case DblSlot::kSpeed:
             return InRange(index, 3) ? &s.speeds[p.row][index] : nullptr;
-        case DblSlot::SlitSpeed:
+        case DblSlot::kSlitSpeed:
             return InRange(index, 3) ? &s.slit_speeds[p.row][index] : nullptr;
-        case DblSlot::SlitWidth:
+        case DblSlot::kSlitWidth:
             return InRange(index, std::min<std::int32_t>(s.Int(SPECT_PARAM_SLIT_COUNT), kSlits))
                        ? &s.slits[index].width
                        : nullptr;
@@ -222,20 +224,21 @@ double* DoubleSlot(Storage& s, const DblParam& p, std::int16_t index) {
 bool Spectrograph::SetDblParam(std::uint32_t param, double value, std::int16_t index) {
     const DblParam* p = FindDblParam(param);
     if (!p || !(p->access & kSet)) return false;
-    double* slot = DoubleSlot(storage_, *p, index);
+    double* slot = p->slot == DblSlot::kScalar ? &storage_.doubles[p->number]
+                                               : IndexedDoubleSlot(storage_, *p, index);
     if (!slot) return false;
     *slot = value;
     return true;
 }
 
-bool Spectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) {
+bool Spectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) const {
     const DblParam* p = FindDblParam(param);
     if (!p || !value || !(p->access & kGet)) return false;
-    if (p->slot == DblSlot::Scalar) {  // reading never adds a map entry
+    if (p->slot == DblSlot::kScalar) {
         *value = storage_.Double(static_cast<SPECT_PARAMETERS>(p->number));
         return true;
     }
-    double* slot = DoubleSlot(storage_, *p, index);
+    const double* slot = IndexedDoubleSlot(storage_, *p, index);
     if (!slot) return false;
     *value = *slot;
     return true;
@@ -247,7 +250,7 @@ bool Spectrograph::SetStrParam(std::uint32_t param, const char* text, std::int16
 }
 
 bool Spectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t size,
-                               std::int16_t index) {
+                               std::int16_t index) const {
     if (!buffer || size <= 0) return false;
     const bool triple = InRange(index, 3);
     switch (param) {
@@ -266,7 +269,7 @@ bool Spectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t s
         case SPECT_PARAM_TEXT_157:
             return CopyStored(storage_.text157, index, buffer, size);
         case SPECT_PARAM_GRATING_NAME: {
-            Grating* set = storage_.GratingSet();
+            const Grating* set = storage_.GratingSet();
             if (!set || !InRange(index, kGratingsPerSet)) return false;
             return CopyStored(set[index].name, 0, buffer, size);
         }
@@ -300,7 +303,7 @@ MonodrvSpectrograph::MonodrvSpectrograph(std::int16_t model) {
 
 MonodrvSpectrograph::~MonodrvSpectrograph() = default;
 
-bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
+bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) const {
     if (!info) return false;
     switch (param) {
         case SPECT_PARAM_STEPS_PER_NM:
@@ -319,12 +322,12 @@ bool MonodrvSpectrograph::IsAvail(std::uint32_t param, SpectAvailInfo* info) {
     }
 }
 
-bool MonodrvSpectrograph::GetEnumParam(std::uint32_t param, std::uint32_t, std::uint32_t*) {
+bool MonodrvSpectrograph::GetEnumParam(std::uint32_t param, std::uint32_t, std::uint32_t*) const {
     return param == 0;  // parameter 0 names nothing: success, nothing written
 }
 
 bool MonodrvSpectrograph::GetEnumString(std::uint32_t param, std::uint32_t value, char* buffer,
-                                        std::int16_t size) {
+                                        std::int16_t size) const {
     return EnumerationText(param, value, buffer, size);
 }
 
@@ -334,7 +337,7 @@ bool MonodrvSpectrograph::SetULongParam(std::uint32_t param, std::uint32_t value
 }
 
 bool MonodrvSpectrograph::GetULongParam(std::uint32_t param, std::uint32_t* value,
-                                        std::int16_t index) {
+                                        std::int16_t index) const {
     if (!value) return false;
     if (param == SPECT_PARAM_MODEL) {
         *value = static_cast<std::uint32_t>(static_cast<std::int32_t>(storage_.model));
@@ -352,7 +355,8 @@ bool MonodrvSpectrograph::SetDblParam(std::uint32_t param, double value, std::in
     return Spectrograph::SetDblParam(param, value, index);
 }
 
-bool MonodrvSpectrograph::GetDblParam(std::uint32_t param, double* value, std::int16_t index) {
+bool MonodrvSpectrograph::GetDblParam(std::uint32_t param, double* value,
+                                      std::int16_t index) const {
     return Spectrograph::GetDblParam(param, value, index);
 }
 
@@ -369,7 +373,7 @@ bool MonodrvSpectrograph::Process(std::uint32_t operation) {
 }
 
 bool MonodrvSpectrograph::GetStrParam(std::uint32_t param, char* buffer, std::int16_t size,
-                                      std::int16_t index) {
+                                      std::int16_t index) const {
     return Spectrograph::GetStrParam(param, buffer, size, index);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace monodrv {
 
@@ -22,9 +23,13 @@ double Storage::Double(SPECT_PARAMETERS param) const {
     return it == doubles.end() ? 0.0 : it->second;
 }
 
-Grating* Storage::GratingSet() {
+const Grating* Storage::GratingSet() const {
     const std::int32_t set = Int(SPECT_PARAM_GRATING_SET);
     return set >= 0 && set < kGratingSets ? gratings[set] : nullptr;
+}
+
+Grating* Storage::GratingSet() {
+    return const_cast<Grating*>(std::as_const(*this).GratingSet());
 }
 
 double RoundTo(double x, int n) {

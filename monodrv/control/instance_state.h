@@ -61,6 +61,7 @@ struct Storage {
     void SetDouble(SPECT_PARAMETERS param, double value) { doubles[param] = value; }
     // The current grating set (SPECT_PARAM_GRATING_SET) when it addresses the table, else null.
     Grating* GratingSet();
+    const Grating* GratingSet() const;
 };
 
 // Rounds to n decimals, halves away from zero (n <= 0: no scaling).

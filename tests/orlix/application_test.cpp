@@ -57,7 +57,7 @@ TEST(Experiment, AcquisitionProducesSpeFileNamedByParameter104) {
     fits::Frame a, b;
     ASSERT_TRUE(reader->GetFrame(1, a).ok());
     ASSERT_TRUE(doc->GetFrame(1, b).ok());
-    EXPECT_EQ(a.Type(), fits::ElementType::Int16);
+    EXPECT_EQ(a.Type(), fits::ElementType::kInt16);
     double lo = 1e9, hi = -1e9;
     for (int r = 0; r < 32; ++r)
         for (int c = 0; c < 64; ++c) {

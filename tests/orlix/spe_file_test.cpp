@@ -135,7 +135,7 @@ TEST(SpeCorrupt, EveryCorpusFileFailsCleanlyNamingTheFile) {
 
 TEST(SpeCorrupt, UnsupportedDatatypeOpensButRefusesFrames) {
     TempDir dir;
-    for (std::int16_t datatype : {SPE_FLOAT64, SPE_UINT32}) {
+    for (std::int16_t datatype : {kSpeFloat64, kSpeUInt32}) {
         std::uint8_t header[4100] = {};
         std::uint16_t two = 2;
         std::int32_t one = 1;
@@ -215,7 +215,7 @@ TEST(SpeVersion3, HostileFooterSizesAreRefused) {
     };
     for (const auto& c : cases) {
         SpeInfo info;
-        info.datatype = SPE_UINT16;
+        info.datatype = kSpeUInt16;
         info.columns = 3;
         info.rows = 3;
         info.header_frames = 2;
@@ -239,11 +239,11 @@ TEST(SpeCreate, PutFrameReadsBackForEachCreatableType) {
         fits::ElementType element;
         double low, high;
     } cases[] = {
-        {5, fits::ElementType::UInt8, 0, 255},
-        {1, fits::ElementType::Int16, -32768, 32767},
-        {2, fits::ElementType::Int32, -2147483648.0, 2147483647.0},
-        {3, fits::ElementType::Float32, -1048576.5, 2.25},
-        {6, fits::ElementType::Int16, -32768, 32767},
+        {5, fits::ElementType::kUInt8, 0, 255},
+        {1, fits::ElementType::kInt16, -32768, 32767},
+        {2, fits::ElementType::kInt32, -2147483648.0, 2147483647.0},
+        {3, fits::ElementType::kFloat32, -1048576.5, 2.25},
+        {6, fits::ElementType::kInt16, -32768, 32767},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -387,9 +387,9 @@ TEST(SpeRowRanges, EveryRangeIsTheSliceOfTheWholeFrame) {
     TempDir dir;
     const std::string v25 = dir / "v25.spe";
     {
-        auto file = SpeFile::Create(v25, 5, 4, 3, SPE_INT32);
+        auto file = SpeFile::Create(v25, 5, 4, 3, kSpeInt32);
         ASSERT_TRUE(file.ok()) << file.message();
-        fits::Frame frame(fits::ElementType::Int32, 5, 4);
+        fits::Frame frame(fits::ElementType::kInt32, 5, 4);
         for (int f = 0; f < 3; ++f) {
             for (int i = 0; i < 20; ++i)
                 frame.Elements<std::int32_t>()[static_cast<std::size_t>(i)] = 100 * f - i;
@@ -432,7 +432,7 @@ TEST(SpeRowRanges, EveryRangeIsTheSliceOfTheWholeFrame) {
 TEST(SpeRowRanges, BadRangesAndTruncatedFilesFailCleanly) {
     TempDir dir;
     const std::string path = dir / "cut.spe";
-    ASSERT_TRUE(SpeFile::Create(path, 4, 3, 2, SPE_INT16).ok());
+    ASSERT_TRUE(SpeFile::Create(path, 4, 3, 2, kSpeInt16).ok());
     auto file = SpeFile::Open(path);
     ASSERT_TRUE(file.ok());
     SpeFile& spe = *file.value();
@@ -470,13 +470,13 @@ TEST(SpeDatatype, CodesSizesAndElements) {
         int size;
         std::optional<fits::ElementType> element;
     } cases[] = {
-        {SPE_FLOAT32, 3, 4, fits::ElementType::Float32},
-        {SPE_INT32, 2, 4, fits::ElementType::Int32},
-        {SPE_INT16, 1, 2, fits::ElementType::Int16},
-        {SPE_UINT16, 6, 2, fits::ElementType::Int16},
-        {SPE_UINT8, 5, 1, fits::ElementType::UInt8},
-        {SPE_FLOAT64, 4, 8, std::nullopt},
-        {SPE_UINT32, 4, 4, std::nullopt},
+        {kSpeFloat32, 3, 4, fits::ElementType::kFloat32},
+        {kSpeInt32, 2, 4, fits::ElementType::kInt32},
+        {kSpeInt16, 1, 2, fits::ElementType::kInt16},
+        {kSpeUInt16, 6, 2, fits::ElementType::kInt16},
+        {kSpeUInt8, 5, 1, fits::ElementType::kUInt8},
+        {kSpeFloat64, 4, 8, std::nullopt},
+        {kSpeUInt32, 4, 4, std::nullopt},
         {7, 4, 0, std::nullopt},
     };
     for (const auto& c : cases) {

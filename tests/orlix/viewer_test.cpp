@@ -21,7 +21,7 @@ class ViewerTest : public QObject {
         auto doc = app.NewDataDocument();
         QVERIFY(doc->Open("", 4, 3, 2, 1, dir / "shown.spe").ok());
         QCOMPARE(host.Count(), std::size_t(0));  // no empty window before the first frame
-        fits::Frame frame(fits::ElementType::Int16, 4, 3);
+        fits::Frame frame(fits::ElementType::kInt16, 4, 3);
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c)
                 frame.Set(c, r, 100 * r + c);
@@ -56,7 +56,7 @@ class ViewerTest : public QObject {
         } cases[] = {{512, 512, 618, 428}, {30, 20, 700, 300}, {8, 64, 300, 300}};
         for (const auto& c : cases) {
             orlix::FrameView view;
-            fits::Frame frame(fits::ElementType::Int16, c.columns, c.rows);
+            fits::Frame frame(fits::ElementType::kInt16, c.columns, c.rows);
             frame.Set(c.columns - 1, c.rows - 1, 7);
             view.SetFrame(frame);
             view.resize(c.width, c.height);
@@ -78,7 +78,7 @@ class ViewerTest : public QObject {
 
     void greyScaleIgnoresOutliers() {
         // 100 x 100 samples 0..999 (each ten times) and one hot pixel.
-        fits::Frame frame(fits::ElementType::Int32, 100, 100);
+        fits::Frame frame(fits::ElementType::kInt32, 100, 100);
         for (int r = 0; r < 100; ++r)
             for (int c = 0; c < 100; ++c)
                 frame.Set(c, r, (r * 100 + c) / 10);
@@ -106,7 +106,7 @@ class ViewerTest : public QObject {
             {testing_support::Sample("hene_int32_1340x1.spe"), "(0, 0) = 5651 at 780.88 nm"},
             {dir / "row.spe", "(0, 0) = 0"},
         };
-        QVERIFY(orlix::SpeFile::Create(dir / "row.spe", 700, 1, 1, orlix::SPE_UINT16).ok());
+        QVERIFY(orlix::SpeFile::Create(dir / "row.spe", 700, 1, 1, orlix::kSpeUInt16).ok());
         for (const auto& c : cases) {
             auto state = std::make_shared<orlix::DocumentState>();
             auto file = orlix::SpeFile::Open(c.file);
@@ -144,7 +144,7 @@ class ViewerTest : public QObject {
                                                       {3.4e38f, -3.4e38f, 0, 1, 2}};
         for (const auto& values : rows)
             for (int height : {1, 2}) {
-                fits::Frame frame(fits::ElementType::Float32, 5, height);
+                fits::Frame frame(fits::ElementType::kFloat32, 5, height);
                 for (int r = 0; r < height; ++r)
                     for (int c = 0; c < 5; ++c)
                         frame.Set(c, r, values[static_cast<std::size_t>(c)]);

@@ -141,11 +141,11 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         fs::create_directory(dir / sub);
     fs::copy_file(spe, dir / "end/ok.spe");
     std::ofstream(dir / "end.txt") << "OBSERVER= 'Ann'\nEND\nJUNK    = 1\n";
-    ASSERT_TRUE(orlix::SpeFile::Create(d + "/n4/f.spe", 16, 4, 5, orlix::SPE_UINT16));
+    ASSERT_TRUE(orlix::SpeFile::Create(d + "/n4/f.spe", 16, 4, 5, orlix::kSpeUInt16));
     std::ofstream(dir / "naxis4.txt") << "SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 4\nNAXIS1  = 16\n"
                                          "NAXIS2  = 4\nNAXIS3  = 5\nNAXIS4  = 3\n";
-    WriteSpe2(d + "/o2/dtype5.spe", orlix::SPE_FLOAT64);
-    WriteSpe2(d + "/o2/dtype8.spe", orlix::SPE_UINT32);
+    WriteSpe2(d + "/o2/dtype5.spe", orlix::kSpeFloat64);
+    WriteSpe2(d + "/o2/dtype8.spe", orlix::kSpeUInt32);
     std::ofstream(dir / "lower.txt") << "obsrv   = 1\n";
     std::ofstream(dir / "repeat.fit") << FitsCard("SIMPLE  = T") + FitsCard("EXPTIME = 9.") +
                                              FitsCard("OBJECT  = 'M1'") + FitsCard("END") +

@@ -37,7 +37,7 @@ class HugeFrameFactory : public testing_fakes::MemoryFactory {
                       {doc_param::kFrames, 1},
                       {doc_param::kDataType, 1},
                       {doc_param::kExposure, 1.0}};
-            frames.assign(1, Frame(ElementType::Int16, 2, 2));
+            frames.assign(1, Frame(ElementType::kInt16, 2, 2));
             return Status::Ok();
         }
         Status GetFrame(std::int64_t n, Frame& frame) override {

@@ -82,7 +82,7 @@ TEST(FitsRoundTrip, SamplesVerifyAndReadBackWithCfitsio) {
 TEST(FitsRoundTrip, DataFileCutWhileConvertingFailsAndLeavesNoFile) {
     TempDir dir;
     const std::string spe = dir / "cut.spe";
-    ASSERT_TRUE(orlix::SpeFile::Create(spe, 2048, 1100, 2, orlix::SPE_INT16).ok());
+    ASSERT_TRUE(orlix::SpeFile::Create(spe, 2048, 1100, 2, orlix::kSpeInt16).ok());
     orlix::Application app;
     auto doc = app.NewDataDocument();
     ASSERT_TRUE(doc->Open(spe, 0, 0, 0, 0, "").ok());
@@ -142,8 +142,8 @@ TEST(FloatingCards, EveryMagnitudeParsesBackWithCfitsio) {
     values.push_back(-1e-307);
     values.push_back(std::numeric_limits<double>::max());
     for (std::size_t i = 0; i < values.size(); ++i)
-        InsertCard(header, "V" + std::to_string(i), Variant(values[i]).ToText(), VT_Floating, "",
-                   -1);
+        InsertCard(header, "V" + std::to_string(i), Variant(values[i]).ToText(),
+                   ValueType::kFloating, "", -1);
     const std::string path = dir / "floats.fits";
     ASSERT_TRUE(SaveHeader(header, path));
     fitsfile* file = nullptr;

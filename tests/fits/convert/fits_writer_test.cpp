@@ -83,24 +83,24 @@ TEST(FrameToBytes, BytePatternsPerBitpix) {
         double element;
         const char* bytes;
     } cases[] = {
-        {"16", ElementType::Int16, -2, "FF FE"},
-        {"16", ElementType::Int32, 258, "01 02"},
-        {"32", ElementType::Int32, 1, "00 00 00 01"},
-        {"32", ElementType::Int16, -1, "00 00 FF FF"},
-        {"32", ElementType::Int16, -32768, "00 00 80 00"},
-        {"-32", ElementType::Float32, 1.0, "3F 80 00 00"},
-        {"-32", ElementType::Float32, -2.0, "C0 00 00 00"},
-        {"-32", ElementType::Int16, -2, "C0 00 00 00"},
-        {"8", ElementType::Int16, 200, "C8"},
-        {"8", ElementType::UInt8, 255, "FF"},
-        {"16", ElementType::Float32, 2.5, "00 02"},
-        {"16", ElementType::Float32, 3.5, "00 04"},
-        {"32", ElementType::Float32, -2.5, "FF FF FF FE"},
+        {"16", ElementType::kInt16, -2, "FF FE"},
+        {"16", ElementType::kInt32, 258, "01 02"},
+        {"32", ElementType::kInt32, 1, "00 00 00 01"},
+        {"32", ElementType::kInt16, -1, "00 00 FF FF"},
+        {"32", ElementType::kInt16, -32768, "00 00 80 00"},
+        {"-32", ElementType::kFloat32, 1.0, "3F 80 00 00"},
+        {"-32", ElementType::kFloat32, -2.0, "C0 00 00 00"},
+        {"-32", ElementType::kInt16, -2, "C0 00 00 00"},
+        {"8", ElementType::kInt16, 200, "C8"},
+        {"8", ElementType::kUInt8, 255, "FF"},
+        {"16", ElementType::kFloat32, 2.5, "00 02"},
+        {"16", ElementType::kFloat32, 3.5, "00 04"},
+        {"32", ElementType::kFloat32, -2.5, "FF FF FF FE"},
         // Elements that do not fit are clamped to the nearest representable value.
-        {"16", ElementType::Int32, 40000, "7F FF"},
-        {"8", ElementType::Int16, 300, "FF"},
-        {"8", ElementType::Int16, -5, "00"},
-        {"16", ElementType::Float32, -1e9, "80 00"},
+        {"16", ElementType::kInt32, 40000, "7F FF"},
+        {"8", ElementType::kInt16, 300, "FF"},
+        {"8", ElementType::kInt16, -5, "00"},
+        {"16", ElementType::kFloat32, -1e9, "80 00"},
     };
     for (const auto& c : cases) {
         Frame frame(c.type, 1, 1);
@@ -113,7 +113,7 @@ TEST(FrameToBytes, BytePatternsPerBitpix) {
 }
 
 TEST(FrameToBytes, OrderIsRowByRowColumnFastest) {
-    Frame frame(ElementType::UInt8, 3, 2);
+    Frame frame(ElementType::kUInt8, 3, 2);
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 3; ++c)
             frame.Set(c, r, 10 * r + c);
@@ -174,7 +174,7 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
         MemoryDocument doc;
         doc.params[doc_param::kFrames] = std::numeric_limits<std::int32_t>::max();
         for (std::int64_t f = 0; f < c.frames; ++f) {
-            doc.frames.emplace_back(ElementType::UInt8, c.columns, c.rows);
+            doc.frames.emplace_back(ElementType::kUInt8, c.columns, c.rows);
             doc.frames.back().Set(0, 0, 7 + static_cast<double>(f));
         }
         RecordingReporter reporter;
@@ -254,7 +254,7 @@ TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
     MemoryDocument doc;
     doc.params[doc_param::kFrames] = 3;
     for (int f = 0; f < 3; ++f)
-        doc.frames.emplace_back(ElementType::Int16, 2, 2);
+        doc.frames.emplace_back(ElementType::kInt16, 2, 2);
     RecordingReporter reporter;
     ASSERT_TRUE(WriteFitsFile(Header("16", "2", "2", "3"), doc, path, reporter).ok());
     EXPECT_EQ(ReadAll(path).size(), 5760u);
@@ -287,7 +287,7 @@ TEST(WriteFitsFile, ClampedSamplesReportedOncePerFile) {
     MemoryDocument doc;
     doc.params[doc_param::kFrames] = 2;
     for (int f = 0; f < 2; ++f) {
-        doc.frames.emplace_back(ElementType::Int32, 3, 1);
+        doc.frames.emplace_back(ElementType::kInt32, 3, 1);
         doc.frames.back().Set(0, 0, 300);
         doc.frames.back().Set(1, 0, -1);
     }
@@ -311,18 +311,18 @@ TEST(WriteFitsFile, ClampsAndCountsAtBothEnds) {
         std::string bytes;
         std::int64_t clamped;
     } cases[] = {
-        {ElementType::Float32, 3, 1e10, "16", "7F FF", 1},
-        {ElementType::Float32, 3, -1e10, "16", "80 00", 1},
-        {ElementType::Float32, 3, 3e9, "32", "7F FF FF FF", 1},
-        {ElementType::Float32, 3, 256, "8", "FF", 1},
-        {ElementType::Float32, 3, 255.4, "8", "FF", 0},
-        {ElementType::Int16, kUnsigned16, 65535, "16", "7F FF", 1},
-        {ElementType::Int16, kUnsigned16, 32768, "16", "7F FF", 1},
-        {ElementType::Int16, kUnsigned16, 32767, "16", "7F FF", 0},
-        {ElementType::Int16, kUnsigned16, 65535, "8", "FF", 1},
-        {ElementType::Int16, kUnsigned16, 65535, "32", "00 00 FF FF", 0},
-        {ElementType::Int16, kSigned16, -1, "16", "FF FF", 0},
-        {ElementType::Int32, 2, 40000, "16", "7F FF", 1},
+        {ElementType::kFloat32, 3, 1e10, "16", "7F FF", 1},
+        {ElementType::kFloat32, 3, -1e10, "16", "80 00", 1},
+        {ElementType::kFloat32, 3, 3e9, "32", "7F FF FF FF", 1},
+        {ElementType::kFloat32, 3, 256, "8", "FF", 1},
+        {ElementType::kFloat32, 3, 255.4, "8", "FF", 0},
+        {ElementType::kInt16, kUnsigned16, 65535, "16", "7F FF", 1},
+        {ElementType::kInt16, kUnsigned16, 32768, "16", "7F FF", 1},
+        {ElementType::kInt16, kUnsigned16, 32767, "16", "7F FF", 0},
+        {ElementType::kInt16, kUnsigned16, 65535, "8", "FF", 1},
+        {ElementType::kInt16, kUnsigned16, 65535, "32", "00 00 FF FF", 0},
+        {ElementType::kInt16, kSigned16, -1, "16", "FF FF", 0},
+        {ElementType::kInt32, 2, 40000, "16", "7F FF", 1},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -331,7 +331,7 @@ TEST(WriteFitsFile, ClampsAndCountsAtBothEnds) {
         doc.params[doc_param::kFrames] = 1;
         doc.params[doc_param::kDataType] = c.type_code;
         doc.frames.emplace_back(c.type, 1, 1);
-        if (c.type == ElementType::Int16 && c.value > 32767)
+        if (c.type == ElementType::kInt16 && c.value > 32767)
             doc.frames.back().Elements<std::int16_t>()[0] =
                 static_cast<std::int16_t>(static_cast<std::int32_t>(c.value) - 65536);
         else
@@ -357,13 +357,13 @@ TEST(WriteFitsFile, NoOld16BitLimits) {
     MemoryDocument doc;
     const int frames = 33000;
     doc.params[doc_param::kFrames] = frames;
-    Frame wide(ElementType::UInt8, 40000, 1);
+    Frame wide(ElementType::kUInt8, 40000, 1);
     wide.Set(39999, 0, 9);
-    doc.frames.assign(frames, Frame(ElementType::UInt8, 1, 1));
+    doc.frames.assign(frames, Frame(ElementType::kUInt8, 1, 1));
     doc.frames[0] = wide;
     std::string header = Header("8", "40000", "1", "1");
     for (int i = 0; i < 400; ++i)
-        InsertCard(header, "history", "card", VT_None, "", -1);
+        InsertCard(header, "history", "card", ValueType::kNone, "", -1);
     RecordingReporter reporter;
     ASSERT_TRUE(WriteFitsFile(header, doc, dir / "wide.fit", reporter).ok());
     std::string bytes = ReadAll(dir / "wide.fit");
@@ -387,18 +387,18 @@ void Fill(Frame& frame, Make make) {
 
 void FillPattern(Frame& frame) {
     switch (frame.Type()) {
-        case ElementType::UInt8:
+        case ElementType::kUInt8:
             return Fill<std::uint8_t>(frame, [](std::size_t, std::uint32_t v) {
                 return static_cast<std::uint8_t>(v >> 24);
             });
-        case ElementType::Int16:
+        case ElementType::kInt16:
             return Fill<std::int16_t>(frame, [](std::size_t, std::uint32_t v) {
                 return static_cast<std::int16_t>(v >> 16);
             });
-        case ElementType::Int32:
+        case ElementType::kInt32:
             return Fill<std::int32_t>(
                 frame, [](std::size_t, std::uint32_t v) { return static_cast<std::int32_t>(v); });
-        case ElementType::Float32:
+        case ElementType::kFloat32:
             return Fill<float>(frame, [](std::size_t i, std::uint32_t v) {
                 return i % 97 == 5   ? std::numeric_limits<float>::quiet_NaN()
                        : i % 89 == 7 ? -std::numeric_limits<float>::infinity()
@@ -413,8 +413,8 @@ void FillPattern(Frame& frame) {
 // never reads more than about one write buffer at a time.
 TEST(WriteFitsFile, RowRangeReadsGiveTheWholeFramePathsBytes) {
     TempDir dir;
-    const ElementType kTypes[] = {ElementType::UInt8, ElementType::Int16, ElementType::Int32,
-                                  ElementType::Float32};
+    const ElementType kTypes[] = {ElementType::kUInt8, ElementType::kInt16, ElementType::kInt32,
+                                  ElementType::kFloat32};
     const int kBitpix[] = {8, 16, 32, -32};
     const struct {
         std::int64_t columns, rows;  // of the frames
@@ -429,9 +429,9 @@ TEST(WriteFitsFile, RowRangeReadsGiveTheWholeFramePathsBytes) {
     };
     // Large frames: samples as wide as, wider than and narrower than the elements.
     auto large_case = [](ElementType type, int bitpix) {
-        return (type == ElementType::Int16 && (bitpix == 16 || bitpix == 32)) ||
-               (type == ElementType::UInt8 && bitpix == -32) ||
-               (type == ElementType::Float32 && bitpix == 16);
+        return (type == ElementType::kInt16 && (bitpix == 16 || bitpix == 32)) ||
+               (type == ElementType::kUInt8 && bitpix == -32) ||
+               (type == ElementType::kFloat32 && bitpix == 16);
     };
     int i = 0;
     for (const auto& shape : kShapes) {
@@ -482,7 +482,7 @@ TEST(WriteFitsFile, RowRangeReadsKeepTheUnsignedOffset) {
          {static_cast<MemoryDocument*>(&whole), static_cast<MemoryDocument*>(&ranged)}) {
         doc->params[doc_param::kFrames] = 1;
         doc->params[doc_param::kDataType] = 6;
-        doc->frames.emplace_back(ElementType::Int16, 1100, 1000);
+        doc->frames.emplace_back(ElementType::kInt16, 1100, 1000);
         FillPattern(doc->frames.back());
     }
     const std::string header = Header("16", "1100", "1000", "1") + "BZERO   = 32768\r\n";
@@ -514,7 +514,7 @@ TEST(WriteFitsFile, FailedRowReadKeepsTheOldFile) {
     std::ofstream(path) << "old";
     RangeDocument doc;
     doc.params[doc_param::kFrames] = 2;
-    doc.frames.assign(2, Frame(ElementType::Int16, 2048, 1500));
+    doc.frames.assign(2, Frame(ElementType::kInt16, 2048, 1500));
     doc.fail_at_row = 1400;  // in the second chunk of the first frame
     RecordingReporter reporter;
     auto failed = WriteFitsFile(Header("16", "2048", "1500", "2"), doc, path, reporter);

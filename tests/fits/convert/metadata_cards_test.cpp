@@ -123,7 +123,7 @@ MemoryDocument Unsigned16Document(std::int64_t columns) {
                   {doc_param::kRows, 1},
                   {doc_param::kFrames, 1},
                   {doc_param::kExposure, 1.0f}};
-    Frame frame(ElementType::Int16, columns, 1);
+    Frame frame(ElementType::kInt16, columns, 1);
     const std::uint16_t values[] = {0, 1, 32767, 32768, 40000, 65535};
     for (std::int64_t c = 0; c < columns; ++c) {
         auto bits = static_cast<std::int16_t>(values[c % 6]);
@@ -194,7 +194,7 @@ MemoryDocument TwoRegionDocument() {
     doc.metadata.comments = {"first line"};
     doc.metadata.notes = {"something left out"};
     for (int f = 0; f < 2; ++f) {
-        Frame ra(ElementType::Int16, 6, 1), rb(ElementType::Int16, 4, 2);
+        Frame ra(ElementType::kInt16, 6, 1), rb(ElementType::kInt16, 4, 2);
         for (int k = 0; k < 6; ++k)
             ra.Set(k, 0, f * 100 + k);
         for (int k = 0; k < 8; ++k)

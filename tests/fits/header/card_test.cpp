@@ -18,26 +18,26 @@ struct CardCase {
 
 TEST(BuildCard, WorkedExamplesAndEdges) {
     const CardCase cases[] = {
-        {"naxis1", "512", VT_Integer, "number of columns",
+        {"naxis1", "512", ValueType::kInteger, "number of columns",
          "NAXIS1  =                  512 / number of columns"},
-        {"simple", "t", VT_Logical, "", "SIMPLE  =                    T"},
-        {"object", "M31", VT_String, "", "OBJECT  = 'M31     '"},
-        {"history", "converted", VT_Integer, "", "HISTORY converted"},
-        {"history", "converted", VT_String, "", "HISTORY converted"},
-        {"comment", "x", VT_String, "", "COMMENT x"},
-        {"note", "x", VT_None, "see log", "NOTE     / see log"},
-        {"", "free text", VT_Integer, "", "        free text"},
-        {"...", "free", VT_Logical, "", "        free"},
-        {"s", "", VT_String, "", "S       = '        '"},
-        {"s", "'q", VT_String, "", "S       = '''q     '"},
-        {"x", "7", VT_Floating, "", "X       =                   7."},
-        {"x", "7", VT_Integer, "  c ", "X       =                    7 /   c "},
-        {"x", "7", VT_Integer, "   ", "X       =                    7"},
+        {"simple", "t", ValueType::kLogical, "", "SIMPLE  =                    T"},
+        {"object", "M31", ValueType::kString, "", "OBJECT  = 'M31     '"},
+        {"history", "converted", ValueType::kInteger, "", "HISTORY converted"},
+        {"history", "converted", ValueType::kString, "", "HISTORY converted"},
+        {"comment", "x", ValueType::kString, "", "COMMENT x"},
+        {"note", "x", ValueType::kNone, "see log", "NOTE     / see log"},
+        {"", "free text", ValueType::kInteger, "", "        free text"},
+        {"...", "free", ValueType::kLogical, "", "        free"},
+        {"s", "", ValueType::kString, "", "S       = '        '"},
+        {"s", "'q", ValueType::kString, "", "S       = '''q     '"},
+        {"x", "7", ValueType::kFloating, "", "X       =                   7."},
+        {"x", "7", ValueType::kInteger, "  c ", "X       =                    7 /   c "},
+        {"x", "7", ValueType::kInteger, "   ", "X       =                    7"},
         {"x", "7", static_cast<ValueType>(5), "", "X       "},
         {"x", "7", static_cast<ValueType>(-1), "", "X       "},
-        {"exptime", "5", VT_Floating, "exposure time - seconds",
+        {"exptime", "5", ValueType::kFloating, "exposure time - seconds",
          "EXPTIME =                   5. / exposure time - seconds"},
-        {"bitpix", "0", VT_Integer, "unsupported data type",
+        {"bitpix", "0", ValueType::kInteger, "unsupported data type",
          "BITPIX  =                    0 / unsupported data type"},
     };
     for (const auto& c : cases)
@@ -46,7 +46,7 @@ TEST(BuildCard, WorkedExamplesAndEdges) {
 
 TEST(BuildCard, LongStringRunsPast80Columns) {
     std::string value(69, 'a');
-    std::string card = BuildCard("k", value, VT_String, "c");
+    std::string card = BuildCard("k", value, ValueType::kString, "c");
     EXPECT_EQ(card.size(), 8u + 3 + 69 + 1 + 4);
     EXPECT_EQ(GetValue(card), value);
 }
@@ -159,10 +159,10 @@ TEST(TakeApart, ValueCommentKeyword) {
 
 TEST(TakeApart, RoundTripsBuiltCards) {
     const CardCase cases[] = {
-        {"object", "it's a 'test'", VT_String, "with / slash", ""},
-        {"k", "", VT_String, "c", ""},
-        {"k", "'lead", VT_String, "", ""},
-        {"k", "-12", VT_Integer, "n", ""},
+        {"object", "it's a 'test'", ValueType::kString, "with / slash", ""},
+        {"k", "", ValueType::kString, "c", ""},
+        {"k", "'lead", ValueType::kString, "", ""},
+        {"k", "-12", ValueType::kInteger, "n", ""},
     };
     for (const auto& c : cases) {
         std::string card = BuildCard(c.keyword, c.value, c.type, c.comment);

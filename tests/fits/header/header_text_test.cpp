@@ -55,7 +55,7 @@ TEST(HeaderText, InsertCardPositions) {
     };
     for (const auto& c : cases) {
         std::string text = c.text;
-        InsertCard(text, "x", "", VT_None, "", c.n);
+        InsertCard(text, "x", "", ValueType::kNone, "", c.n);
         EXPECT_EQ(text, c.result) << c.n;
     }
 }
@@ -128,7 +128,7 @@ TEST(HeaderText, BeyondOld16BitLimits) {
         text.append("C").append(std::to_string(i)).append("\r\n");
     EXPECT_EQ(CountLines(text), 40001);
     EXPECT_EQ(GetLine(text, 39000), "C38999\r\n");
-    InsertCard(text, "last", "1", VT_Integer, "", 40000);
+    InsertCard(text, "last", "1", ValueType::kInteger, "", 40000);
     EXPECT_EQ(GetKeyword(GetLine(text, 40000)), "LAST");
     RemoveLine(text, 40000);
     EXPECT_EQ(GetLine(text, 40000), "C39999\r\n");

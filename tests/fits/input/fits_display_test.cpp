@@ -23,13 +23,18 @@ TEST(BytesToFrame, DecodesEachBitpix) {
         ElementType type;
         double first, second;
     } cases[] = {
-        {8, {0x00, 0xFF}, true, ElementType::UInt8, 0, 255},
-        {16, {0xFF, 0xFE, 0x01, 0x02}, true, ElementType::Int16, -2, 258},
-        {32, {0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x01, 0x00, 0x00}, true, ElementType::Int32, -2, 65536},
-        {-32, {0x3F, 0x80, 0, 0, 0xC0, 0x20, 0, 0}, true, ElementType::Float32, 1.0, -2.5},
-        {16, {0x00, 0x01, 0x00}, false, ElementType::Int16, 0, 0},  // one byte short
-        {64, std::vector<std::uint8_t>(16), false, ElementType::Int16, 0, 0},
-        {-64, std::vector<std::uint8_t>(16), false, ElementType::Int16, 0, 0},
+        {8, {0x00, 0xFF}, true, ElementType::kUInt8, 0, 255},
+        {16, {0xFF, 0xFE, 0x01, 0x02}, true, ElementType::kInt16, -2, 258},
+        {32,
+         {0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x01, 0x00, 0x00},
+         true,
+         ElementType::kInt32,
+         -2,
+         65536},
+        {-32, {0x3F, 0x80, 0, 0, 0xC0, 0x20, 0, 0}, true, ElementType::kFloat32, 1.0, -2.5},
+        {16, {0x00, 0x01, 0x00}, false, ElementType::kInt16, 0, 0},  // one byte short
+        {64, std::vector<std::uint8_t>(16), false, ElementType::kInt16, 0, 0},
+        {-64, std::vector<std::uint8_t>(16), false, ElementType::kInt16, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bitpix);

@@ -204,7 +204,7 @@ class FrmFitsTest : public QObject {
         Type("txtKeywordAdd", "naxis1");
         Type("txtValueAdd", "512");
         Type("txtCommentAdd", "number of columns");
-        W<QComboBox>("cboType")->setCurrentIndex(VT_Integer);
+        W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kInteger));
         Click("cmdAddLine");  // empty header: appended
         QCOMPARE(Text(), std::string("NAXIS1  =                  512 / number of columns\r\n"));
         QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 1);
@@ -215,7 +215,7 @@ class FrmFitsTest : public QObject {
         Type("txtKeywordAdd", "comment");
         Type("txtValueAdd", "first");
         Type("txtCommentAdd", "");
-        W<QComboBox>("cboType")->setCurrentIndex(VT_String);
+        W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kString));
         Click("cmdAddLine");  // caret at the start, navigator on 1: inserted as line 1
         Type("txtValueAdd", "second");
         Click("cmdAddLine");
@@ -229,7 +229,7 @@ class FrmFitsTest : public QObject {
         QTest::qWait(10);
         QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 3);  // behind the final line end: last card
         Type("txtKeywordAdd", "end");
-        W<QComboBox>("cboType")->setCurrentIndex(VT_None);
+        W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kNone));
         Header()->setFocus();
         QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
         Click("cmdAddLine");
@@ -644,7 +644,7 @@ class FrmFitsTest : public QObject {
         Custom();
         std::string text;
         for (int i = 1; i <= 60; ++i)
-            text += BuildCard("K" + std::to_string(i), std::to_string(i), VT_Integer,
+            text += BuildCard("K" + std::to_string(i), std::to_string(i), ValueType::kInteger,
                               i == 45 ? std::string(60, 'c') + " the end" : "c") +
                     "\r\n";
         fits::SetHeaderText(*window_, text);
