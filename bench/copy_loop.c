@@ -24,7 +24,7 @@ static void Swap(unsigned char* p, size_t n, int size) {
 }
 
 int main(int argc, char** argv) {
-    static unsigned char buffer[kBuffer];
+    static _Alignas(4096) unsigned char buffer[kBuffer]; /* page-aligned: the fastest copy */
     if (argc != 4) return fprintf(stderr, "usage: copy-loop IN OUT SAMPLE-BYTES\n"), 2;
     int in = open(argv[1], O_RDONLY), out = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int size = atoi(argv[3]);

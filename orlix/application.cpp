@@ -212,6 +212,7 @@ std::string Document::Notice() {
 
 // Lets go of the file; a document the application keeps stays open there.
 Status Document::Close() {
+    app_.Release(state_);  // a kept document closed by its creator is no longer shown
     state_ = std::make_shared<DocumentState>();
     return Status::Ok();
 }
@@ -273,6 +274,13 @@ void Application::Show(const std::shared_ptr<DocumentState>& state) {
 
 void Application::Keep(const std::shared_ptr<DocumentState>& state) {
     if (std::find(kept_.begin(), kept_.end(), state) == kept_.end()) kept_.push_back(state);
+}
+
+void Application::Release(const std::shared_ptr<DocumentState>& state) {
+    auto it = std::find(kept_.begin(), kept_.end(), state);
+    if (it == kept_.end()) return;
+    kept_.erase(it);
+    if (close_) close_(state);
 }
 
 }  // namespace orlix

@@ -42,12 +42,18 @@ class Application : public fits::AutomationFactory {
     // each Refresh of it. Without a hook (no display) nothing opens.
     void SetShowHook(ShowHook hook) { show_ = std::move(hook); }
     void Show(const std::shared_ptr<DocumentState>& state);
+    // Called when a kept document is closed (a display that failed closes the document it
+    // created, whose file is then removed): whatever shows it goes too.
+    void SetCloseHook(ShowHook hook) { close_ = std::move(hook); }
     // Documents the application keeps open.
     std::vector<std::shared_ptr<DocumentState>> KeptDocuments() const { return kept_; }
     void Keep(const std::shared_ptr<DocumentState>& state);
+    // Stops keeping `state` and tells the close hook; nothing happens for a document not kept.
+    void Release(const std::shared_ptr<DocumentState>& state);
 
   private:
     ShowHook show_;
+    ShowHook close_;
     std::vector<std::shared_ptr<DocumentState>> kept_;
 };
 

@@ -293,6 +293,7 @@ void DocumentViewer::Reload() {
 
 ViewerHost::ViewerHost(Application& app) {
     app.SetShowHook([this](std::shared_ptr<DocumentState> state) { Show(state); });
+    app.SetCloseHook([this](std::shared_ptr<DocumentState> state) { Forget(state); });
 }
 
 ViewerHost::~ViewerHost() {
@@ -320,6 +321,11 @@ void ViewerHost::Show(const std::shared_ptr<DocumentState>& state) {
     viewer->show();
     viewer->raise();
     viewer->activateWindow();
+}
+
+void ViewerHost::Forget(const std::shared_ptr<DocumentState>& state) {
+    std::erase_if(viewers_,
+                  [&](const std::unique_ptr<DocumentViewer>& v) { return v->Document() == state; });
 }
 
 void ViewerHost::CloseWith(QWidget* owner) {

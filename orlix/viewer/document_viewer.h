@@ -79,7 +79,8 @@ class DocumentViewer : public QWidget {
 };
 
 // Connects an application's show hook to viewer windows, one per data file: showing a file
-// that a viewer already shows brings that viewer to the front.
+// that a viewer already shows brings that viewer to the front; a document the application
+// closes takes its viewer with it.
 class ViewerHost : public QObject {
     Q_OBJECT
   public:
@@ -96,6 +97,7 @@ class ViewerHost : public QObject {
 
   private:
     void Show(const std::shared_ptr<DocumentState>& state);
+    void Forget(const std::shared_ptr<DocumentState>& state);
 
     QPointer<QWidget> owner_;
     std::vector<std::unique_ptr<DocumentViewer>> viewers_;

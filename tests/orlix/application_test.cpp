@@ -113,6 +113,33 @@ TEST(Display, NewDocumentIsKeptAndShown) {
     EXPECT_NE(refused.message().find("File exists"), std::string::npos) << refused.message();
 }
 
+// Closing a document the application keeps (what a failed display does before removing the
+// file) lets go of it and takes it off the screen; closing any other document does neither.
+TEST(Display, ClosingAKeptDocumentReleasesIt) {
+    TempDir dir;
+    Application app;
+    std::vector<std::shared_ptr<DocumentState>> closed;
+    app.SetCloseHook([&](std::shared_ptr<DocumentState> state) { closed.push_back(state); });
+    auto shown = app.NewDataDocument();
+    ASSERT_TRUE(shown->Open("", 4, 4, 2, 1, dir / "d.spe").ok());
+    ASSERT_TRUE(shown->Refresh().ok());
+    ASSERT_EQ(app.KeptDocuments().size(), 1u);
+    const auto kept = app.KeptDocuments()[0];
+
+    auto opened = app.NewDataDocument();  // an existing file, as a conversion opens it
+    ASSERT_TRUE(opened->Open(dir / "d.spe", 0, 0, 0, 0, "").ok());
+    ASSERT_TRUE(opened->Close().ok());
+    EXPECT_TRUE(closed.empty());
+    EXPECT_EQ(app.KeptDocuments().size(), 1u);
+
+    ASSERT_TRUE(shown->Close().ok());
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0], kept);
+    EXPECT_TRUE(app.KeptDocuments().empty());
+    ASSERT_TRUE(shown->Close().ok());  // closing again: nothing more
+    EXPECT_EQ(closed.size(), 1u);
+}
+
 // Parameter 104 is the full path, also for a document opened by a relative one; a file
 // holding fewer frames than its header says opens with a notice that gives the counts.
 TEST(Document, FullPathAndTruncationNotice) {

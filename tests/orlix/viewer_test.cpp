@@ -173,6 +173,9 @@ class ViewerTest : public QObject {
         QVERIFY(doc->Open("", 4, 3, 1, 1, dir / "other.spe").ok());
         QVERIFY(doc->Refresh().ok());
         QCOMPARE(host.Count(), std::size_t(2));
+        // A document closed by its creator (a display that failed) takes its viewer along.
+        QVERIFY(doc->Close().ok());
+        QCOMPARE(host.Count(), std::size_t(1));
     }
 };
 
