@@ -4,7 +4,8 @@
 # 256 MiB frame and a 100,000-frame spectrum file, header reading and a batch of small files.
 #
 # Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
-# Environment: ROUNDS (A B B A rounds against the loop, default 5), ASTROPY_ROUNDS (default
+# Environment: ROUNDS (A B B A rounds against the loop and against the int16 conversion,
+# default 5), ASTROPY_ROUNDS (default
 # 3), CASES (the sample types to time, default "int16 uint16 float32 int32 uint8"),
 # SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding fits-convert, make-spe and
 # copy-loop already built, instead of building them in build-bench, Release).
@@ -75,7 +76,8 @@ peak_mib() {
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
     "$(uname -sr), load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "A B B A rounds: $ROUNDS against the loop, $ASTROPY_ROUNDS against astropy"
-echo "case | in MiB | out MiB | fits-convert / loop | per byte written / loop | astropy / fits-convert | peak MiB fits-convert | peak MiB astropy"
+echo "case | in MiB | out MiB | fits-convert / loop | per byte written / loop | per byte written / int16's | astropy / fits-convert | peak MiB fits-convert | peak MiB astropy"
+int16_bytes=
 # name datatype columns rows frames loop-sample-bytes
 while read -r name datatype columns rows frames sample; do
     [[ " $CASES " == *" $name "* ]] || continue
@@ -91,11 +93,23 @@ while read -r name datatype columns rows frames sample; do
     py=(-- "$WORK/astropy.fit" /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
     ratios=$(abba "$ROUNDS" "${conv[@]}" "${loop[@]}")
     per_byte=$(awk -v f="$loop_bytes" -v o="$out_bytes" '{printf "%.4f\n", $1 * f / o}' <<<"$ratios")
+    # Time per byte written against the int16 conversion's, both by fits-convert (the int16
+    # case runs first and keeps its file).
+    if [ "$name" = int16 ]; then
+        int16_bytes=$out_bytes
+        vs_int16="1 (itself)"
+    elif [ -n "$int16_bytes" ]; then
+        ref=(-- "$WORK/bench_int16.fit" "$BIN"/fits-convert -q "$WORK/bench_int16.spe")
+        vs_int16=$(abba "$ROUNDS" "${conv[@]}" "${ref[@]}" |
+            awk -v r="$int16_bytes" -v o="$out_bytes" '{printf "%.4f\n", $1 * r / o}' | median_spread)
+    else
+        vs_int16="-"
+    fi
     vs_astropy=$(abba "$ASTROPY_ROUNDS" "${py[@]}" "${conv[@]}")
     mem=$(peak_mib "$BIN"/fits-convert -q "$spe")
     mem_py=$(peak_mib /usr/bin/python3 bench/astropy_convert.py "$spe" "$WORK/astropy.fit")
     echo "$name | $(($(stat -c %s "$spe") >> 20)) | $((out_bytes >> 20)) |" \
-        "$(median_spread <<<"$ratios") | $(median_spread <<<"$per_byte") |" \
+        "$(median_spread <<<"$ratios") | $(median_spread <<<"$per_byte") | $vs_int16 |" \
         "$(median_spread <<<"$vs_astropy") | $mem | $mem_py"
     rm -f "$WORK/loop.bin" "$WORK/astropy.fit"
     [ "$name" = int16 ] || rm -f "$fit"
