@@ -5,10 +5,10 @@
 #
 # Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
 # Environment: ROUNDS (A B B A rounds against the loop and against the int16 conversion,
-# default 5), ASTROPY_ROUNDS (default
-# 3), CASES (the sample types to time, default "int16 uint16 float32 int32 uint8"),
-# SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding fits-convert, make-spe and
-# copy-loop already built, instead of building them in build-bench, Release).
+# default 5), ASTROPY_ROUNDS (default 3), CASES (the sample types to time, default "int16
+# uint16 float32 int32 uint8"), SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding
+# fits-convert, make-spe and copy-loop already built, instead of building them in
+# build-bench, Release).
 #
 # Timing on a shared or virtual disk is dominated by write-back and by run order. Each run
 # writes a new file after `sync` has written back the page cache, and the two commands of a
