@@ -464,6 +464,20 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
                          " free; nothing written");
 }
 
+// The warning for frames whose size differs from the header's: what is cut off, what is
+// filled with zeros.
+std::string SizeMismatchWarning(const std::string& path, const DataLayout& layout,
+                                const FrameLayout& shape) {
+    std::string text = ShownName(path) + ": the header asks for frames of " +
+                       Dims(layout.columns, layout.rows) + ", the data file's are " +
+                       Dims(shape.columns, shape.rows);
+    if (shape.columns > layout.columns || shape.rows > layout.rows)
+        text += "; the data beyond the header's frame are left out";
+    if (shape.columns < layout.columns || shape.rows < layout.rows)
+        text += "; samples beyond the data file's frame are 0";
+    return text;
+}
+
 }  // namespace
 
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
@@ -479,6 +493,10 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
                              std::to_string(layout.frames) + " frames, the data file holds " +
                              std::to_string(*held));
     if (Status s = CheckFreeSpace(path, layout.data_bytes); !s) return s;
+    if (held && layout.frames > 0 && layout.frames < *held)  // no primary data: none cut off
+        reporter.Warning(ShownName(path) + ": the header asks for " +
+                         std::to_string(layout.frames) + " of the data file's " +
+                         std::to_string(*held) + " frames; the others are left out");
 
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
@@ -502,9 +520,7 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
             shape = {frame.Type(), frame.Columns(), frame.Rows()};
         }
         if (!warned_size && (shape.columns != layout.columns || shape.rows != layout.rows)) {
-            reporter.Warning(ShownName(path) + ": the header asks for frames of " +
-                             Dims(layout.columns, layout.rows) + ", the data file's are " +
-                             Dims(shape.columns, shape.rows) + "; samples beyond them are 0");
+            reporter.Warning(SizeMismatchWarning(path, layout, shape));
             warned_size = true;
         }
         if (rows) {

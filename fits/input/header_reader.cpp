@@ -152,8 +152,12 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
 }
 
 bool IsStructuralKeyword(std::string_view keyword) {
-    if (keyword == "SIMPLE" || keyword == "BITPIX" || keyword == "NAXIS" || keyword == "EXTEND")
-        return true;
+    static constexpr std::string_view kWrittenByConverter[] = {
+        "SIMPLE", "BITPIX", "NAXIS",    "EXTEND", "BZERO",  "BSCALE",
+        "BLANK",  "GROUPS", "XTENSION", "PCOUNT", "GCOUNT",
+    };
+    for (std::string_view k : kWrittenByConverter)
+        if (keyword == k) return true;
     if (keyword.size() <= 5 || keyword.substr(0, 5) != "NAXIS") return false;
     return keyword.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -211,7 +215,8 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     std::string list;
     for (const std::string& k : keywords)
         list += (list.empty() ? "" : ", ") + k;
-    return ShownName(path) + ": left out " + list + " (the header already holds these keywords)";
+    return ShownName(path) + ": left out " + list +
+           " (cards the converter writes itself, or keywords the header already holds)";
 }
 
 }  // namespace fits

@@ -25,7 +25,10 @@ bool IsFitsName(std::string_view path);
 Result<std::string> ReadFileHeader(const std::string& path,
                                    std::vector<std::string>* warnings = nullptr);
 
-// The cards that describe the data's structure; a header already holding SIMPLE has them.
+// The cards that say how the data are laid out and read: SIMPLE, BITPIX, NAXIS, NAXISn,
+// EXTEND, the scaling BZERO, BSCALE, BLANK, and GROUPS, XTENSION, PCOUNT, GCOUNT of other
+// kinds of HDU. A header already holding SIMPLE has its own or must not have them: copied from
+// another file, BZERO would shift every value a reader sees.
 bool IsStructuralKeyword(std::string_view keyword);
 
 // Appends `added` behind `text` (starting a new line when needed). When `text` already holds

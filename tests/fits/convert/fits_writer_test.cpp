@@ -299,6 +299,37 @@ TEST(WriteFitsFile, ClampedSamplesReportedOncePerFile) {
     EXPECT_NE(reporter.warnings[0].find("4 samples"), std::string::npos);
 }
 
+// A header whose frames differ from the data file's says what is cut off and what is zero.
+TEST(WriteFitsFile, WarnsWhatTheHeaderCutsOffOrFills) {
+    TempDir dir;
+    const struct {
+        const char *columns, *rows, *frames;
+        std::vector<std::string> said;  // in the warnings, in this order
+    } cases[] = {
+        {"3", "2", "2", {}},
+        {"2", "2", "2", {"frames of 2 x 2, the data file's are 3 x 2; the data beyond"}},
+        {"3", "1", "2", {"the data beyond the header's frame are left out"}},
+        {"4", "3", "2", {"3 x 2; samples beyond the data file's frame are 0"}},
+        {"2", "3", "2", {"left out; samples beyond the data file's frame are 0"}},
+        {"3", "2", "1", {"asks for 1 of the data file's 2 frames; the others are left out"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.columns) + " x " + c.rows + " x " + c.frames);
+        MemoryDocument doc;
+        doc.params[doc_param::kFrames] = 2;
+        for (int f = 0; f < 2; ++f)
+            doc.frames.emplace_back(ElementType::kInt16, 3, 2);
+        RecordingReporter reporter;
+        auto outcome =
+            WriteFitsFile(Header("16", c.columns, c.rows, c.frames), doc, dir / "w.fit", reporter);
+        ASSERT_TRUE(outcome.ok()) << outcome.message();
+        ASSERT_EQ(reporter.warnings.size(), c.said.size());
+        for (std::size_t i = 0; i < c.said.size(); ++i)
+            EXPECT_NE(reporter.warnings[i].find(c.said[i]), std::string::npos)
+                << reporter.warnings[i];
+    }
+}
+
 // Samples that do not fit BITPIX are clamped and counted at both ends, for every source
 // type: unsigned 16-bit data under BITPIX 16 included (65535 must not wrap to -1).
 TEST(WriteFitsFile, ClampsAndCountsAtBothEnds) {

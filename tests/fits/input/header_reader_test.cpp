@@ -167,24 +167,35 @@ TEST(AppendFileHeader, AppendsBehindCurrentText) {
 }
 
 // Behind cards that already describe the data, a whole FITS file's structural cards would
-// repeat SIMPLE, BITPIX, NAXIS... (an invalid file): they are left out and named.
+// repeat SIMPLE, BITPIX, NAXIS... (an invalid file), and its scaling cards would change every
+// value a reader sees (BZERO 32768 of an unsigned image): they are left out and named.
 TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
     const std::string file =
         "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS   = 2\r\nNAXIS1  = 4\r\nNAXIS2  = 4\r\n"
-        "EXTEND  = T\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\n";
+        "EXTEND  = T\r\nBZERO   = 32768\r\nBSCALE  = 1\r\nBLANK   = 0\r\nOBSERVER= 'me'\r\n"
+        "XTENSION= 'IMAGE'\r\nPCOUNT  = 0\r\nGCOUNT  = 1\r\nGROUPS  = T\r\nNAXISX  = 1\r\n"
+        "BZERO2  = 5\r\n";
+    const std::vector<std::string> structural = {"SIMPLE", "BITPIX", "NAXIS",  "NAXIS1", "NAXIS2",
+                                                 "EXTEND", "BZERO",  "BSCALE", "BLANK",  "XTENSION",
+                                                 "PCOUNT", "GCOUNT", "GROUPS"};
+    auto with = [&](std::vector<std::string> v, const std::string& k) {
+        v.insert(v.begin() + 9, k);  // in the file's order: OBSERVER follows BLANK
+        return v;
+    };
     const struct {
         std::string before, after;
         std::vector<std::string> left_out;
     } cases[] = {
         {"SIMPLE  = T\r\nBITPIX  = 8\r\n",
-         "SIMPLE  = T\r\nBITPIX  = 8\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\n",
-         {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND"}},
+         "SIMPLE  = T\r\nBITPIX  = 8\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\nBZERO2  = 5\r\n",
+         structural},
+        // Without SIMPLE the file's header is the whole structure: taken as it stands.
         {"A = 1", "A = 1\r\n" + file, {}},
         {"", file, {}},
         // A keyword the header already holds is not repeated; commentary cards may repeat.
         {"SIMPLE  = T\r\nOBSERVER= 'you'\r\n",
-         "SIMPLE  = T\r\nOBSERVER= 'you'\r\nNAXISX  = 1\r\n",
-         {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND", "OBSERVER"}},
+         "SIMPLE  = T\r\nOBSERVER= 'you'\r\nNAXISX  = 1\r\nBZERO2  = 5\r\n",
+         with(structural, "OBSERVER")},
     };
     for (const auto& c : cases) {
         std::string text = c.before;
@@ -192,7 +203,8 @@ TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
         EXPECT_EQ(text, c.after);
     }
     EXPECT_EQ(LeftOutWarning("a\nb.fit", {"SIMPLE", "NAXIS"}),
-              "a\\x0Ab.fit: left out SIMPLE, NAXIS (the header already holds these keywords)");
+              "a\\x0Ab.fit: left out SIMPLE, NAXIS (cards the converter writes itself, or "
+              "keywords the header already holds)");
 }
 
 TEST(IsFitsName, LowerCaseContainsDotFit) {
