@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "fits/automation/variant.h"
@@ -27,6 +28,18 @@ std::optional<std::int64_t> Whole(const pugi::xml_node& node, const char* name) 
     auto [ptr, ec] = std::from_chars(text, end, value);
     if (ec != std::errc() || ptr != end || *text == '\0' || value < 0) return std::nullopt;
     return value;
+}
+
+// An attribute as the file writes it, for a message: quoted, at most 32 characters, bytes
+// outside printable ASCII as '?'; "missing" when absent.
+std::string AttributeText(const pugi::xml_node& node, const char* name) {
+    const pugi::xml_attribute attribute = node.attribute(name);
+    if (!attribute) return "missing";
+    std::string text = attribute.value();
+    if (text.size() > 32) text = text.substr(0, 32) + "...";
+    for (char& c : text)
+        if (c < 0x20 || c > 0x7e) c = '?';
+    return '"' + text + '"';
 }
 
 std::optional<std::int16_t> PixelFormatDatatype(std::string_view format) {
@@ -106,12 +119,12 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
                         DatatypeName(info.datatype));
     auto count = Whole(frame_block, "count");
     if (!count || *count != info.header_frames)
-        return Disagree("frame count " + std::to_string(count.value_or(-1)) + ", header " +
+        return Disagree("frame count " + AttributeText(frame_block, "count") + ", header " +
                         std::to_string(info.header_frames));
     const std::int64_t frame_size = info.columns * info.rows * DatatypeSize(info.datatype);
     auto size = Whole(frame_block, "size");
     if (!size || *size > (std::int64_t{1} << 40))
-        return Disagree("frame size " + std::to_string(size.value_or(-1)) + " bytes, header " +
+        return Disagree("frame size " + AttributeText(frame_block, "size") + " bytes, header " +
                         std::to_string(frame_size));
     if (Status s = ApplyRegions(frame_block, *size, info); !s) return s;
     // Regions of one width fill the header's frame exactly; regions of different widths

@@ -231,6 +231,32 @@ TEST(SpeVersion3, HostileFooterSizesAreRefused) {
     }
 }
 
+// A refused count or size is named as the file writes it, not as a number it never held.
+TEST(SpeVersion3, RefusedFooterNumbersAreQuotedAsWritten) {
+    const struct {
+        std::string count, size, said;
+    } cases[] = {
+        {"2", "18446744073709551615", "frame size \"18446744073709551615\" bytes, header 18"},
+        {"2", "-1", "frame size \"-1\" bytes"},
+        {"2", "1099511627777", "frame size \"1099511627777\" bytes"},
+        {"two", "18", "frame count \"two\", header 2"},
+        {"", "18", "frame count \"\", header 2"},
+    };
+    for (const auto& c : cases) {
+        SpeInfo info;
+        info.datatype = kSpeUInt16;
+        info.columns = 3;
+        info.rows = 3;
+        info.header_frames = 2;
+        const std::string xml = "<SpeFormat><DataFormat><DataBlock type=\"Frame\" count=\"" +
+                                c.count + "\" pixelFormat=\"MonochromeUnsigned16\" size=\"" +
+                                c.size + "\"/></DataFormat></SpeFormat>";
+        Status s = ApplyXmlFooter(xml, info);
+        ASSERT_FALSE(s) << xml;
+        EXPECT_NE(s.message().find(c.said), std::string::npos) << s.message();
+    }
+}
+
 TEST(SpeCreate, PutFrameReadsBackForEachCreatableType) {
     TempDir dir;
     Application app;
