@@ -162,20 +162,52 @@ class Session {
     SPECT_HANDLE h_;
 };
 
+// The busy query's result in words.
+const char* BusyWord(int32_t status) {
+    switch (status) {
+        case SPECT_BUSY_HELD:
+            return "the host holds the port";
+        case SPECT_BUSY_ERROR:
+            return "error";
+        case SPECT_BUSY_BUSY:
+            return "busy";
+        case SPECT_BUSY_NOT_VALID:
+            return "status not valid";
+        case SPECT_BUSY_READY:
+            return "ready";
+        default:
+            return "unknown";
+    }
+}
+
 bool PrintPosition(Session& s) {
     if (!s.Run(8, "reading the position")) return false;
     uint32_t grating = 0;
     if (SPECT_GetULongParam(s.h_, SPECT_PARAM_CURRENT_GRATING, &grating, 0))
         std::printf("grating %u\n", grating);
     std::printf("wavelength %.4f nm\n", s.D(154));
-    const uint32_t slits = s.U(158);
+    const uint32_t slits = s.U(SPECT_PARAM_SLIT_COUNT);
     for (uint32_t i = 0; i < slits; ++i) {
         char name[64] = "";
-        const uint32_t location = s.U(159, static_cast<int16_t>(i));
+        const uint32_t location = s.U(SPECT_PARAM_SLIT_LOCATION, static_cast<int16_t>(i));
         SPECT_GetEnumString(s.h_, SPECT_PARAM_SLIT_LOCATION, location, name, sizeof name);
         std::printf("slit %u (%s) %.2f mm\n", location, name, s.D(160, static_cast<int16_t>(i)));
     }
     return true;
+}
+
+// True when the instrument found a slit at `location`; else says which it has.
+bool HasSlit(Session& s, uint32_t location) {
+    std::string fitted;
+    const uint32_t slits = s.U(SPECT_PARAM_SLIT_COUNT);
+    for (uint32_t i = 0; i < slits; ++i) {
+        const uint32_t at = s.U(SPECT_PARAM_SLIT_LOCATION, static_cast<int16_t>(i));
+        if (at == location) return true;
+        fitted += (fitted.empty() ? "" : ", ") + std::to_string(at);
+    }
+    std::fprintf(stderr, "monodrv-ctl: this instrument has no slit %u (slits: %s)\n", location,
+                 fitted.empty() ? "none" : fitted.c_str());
+    return false;
 }
 
 int RunSteps(Session& s, const std::vector<Step>& steps) {
@@ -195,6 +227,10 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
             SPECT_SetULongParam(s.h_, SPECT_PARAM_GRATING, u(step.value[0] - 1), 0);
             ok = s.Run(SPECT_OP_SELECT_GRATING, "the grating selection");
         } else if (op == "slit") {
+            if (!HasSlit(s, u(step.value[0]))) {
+                ok = false;
+                break;
+            }
             SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_SLIT_LOCATION, u(step.value[0]), 0);
             SPECT_SetDblParam(s.h_, SPECT_PARAM_TARGET_SLIT_WIDTH, step.value[1], 0);
             ok = s.Run(SPECT_OP_MOVE_SLIT, "the slit move");
@@ -213,8 +249,10 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
             ok = s.Run(SPECT_OP_SET_SPEEDS, "setting the speeds");
         } else if (op == "busy") {
             ok = s.Run(SPECT_OP_READ_BUSY_STATUS, "the busy query");
-            if (ok)
-                std::printf("busy status %d\n", static_cast<int32_t>(s.U(SPECT_PARAM_BUSY_STATUS)));
+            if (ok) {
+                const auto status = static_cast<int32_t>(s.U(SPECT_PARAM_BUSY_STATUS));
+                std::printf("busy status %d (%s)\n", status, BusyWord(status));
+            }
         } else if (op == "reinit") {
             ok = s.Run(SPECT_OP_REINITIALIZE, "the re-initialisation");
         }

@@ -86,7 +86,7 @@ TEST(Integration, Triax320AndSpex270MOverPseudoTerminal) {
         {"triax180", "grating 2 position", "grating 2"},
         {"triax190", "slit 0 0.5 position", "slit 0 (Front (Axial) Entrance) 0.50 mm"},
         {"spex232", "set-speeds 50,90000,70000 speeds", "speeds 100,80000,65535"},
-        {"triax320", "mirror 2 2 reinit busy", "busy status -1"},
+        {"triax320", "mirror 2 2 reinit busy", "busy status -1 (busy)\n"},
     };
     for (const auto& c : cases) {
         Emulator emulator(std::string("--model ") + c.model);
@@ -95,6 +95,12 @@ TEST(Integration, Triax320AndSpex270MOverPseudoTerminal) {
         EXPECT_EQ(r.status, 0) << r.output;
         EXPECT_NE(r.output.find(c.expected), std::string::npos) << c.model << "\n" << r.output;
     }
+    // A slit the instrument does not have is named, with the slits it has, and nothing moves.
+    Emulator emulator("--model triax190");
+    RunResult r = RunCommand(Ctl(emulator.Port(), "triax190", "slit 3 2"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("this instrument has no slit 3 (slits: 0, 2)"), std::string::npos)
+        << r.output;
 }
 
 TEST(Integration, BlockLinkAndReinitialise) {
