@@ -210,6 +210,12 @@ bool SafeFile::LinkUnnamed() {
 bool SafeFile::Commit() {
     if (!ok() || fd_ < 0) return false;
     if (!unnamed_ && fchmod(fd_, 0666 & ~CurrentUmask()) != 0) return Fail("cannot write", errno);
+    // Replacing a file: the new content reaches the disk before the rename does, so that a
+    // power cut leaves the old file or the new one, never an empty one. A new name needs no
+    // such wait: nothing is lost when it is cut short.
+    struct stat existing {};
+    if (lstat(target_.c_str(), &existing) == 0 && fdatasync(fd_) != 0)
+        return Fail("cannot write", errno);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);
     fd_ = -1;
