@@ -202,6 +202,16 @@ TEST(SpeFile, OpenReportsTheSystemsReason) {
     }
 }
 
+// The header's side of the footer tests: 2 frames of 3 x 3 unsigned 16-bit samples.
+SpeInfo ThreeByThreeUInt16() {
+    SpeInfo info;
+    info.datatype = kSpeUInt16;
+    info.columns = 3;
+    info.rows = 3;
+    info.header_frames = 2;
+    return info;
+}
+
 // Sizes in a 3.0 footer are the file's word: values near 2^63 must be refused cleanly,
 // never overflow.
 TEST(SpeVersion3, HostileFooterSizesAreRefused) {
@@ -214,11 +224,7 @@ TEST(SpeVersion3, HostileFooterSizesAreRefused) {
         {huge, "1", "6"},  {"50", "3", "18"},
     };
     for (const auto& c : cases) {
-        SpeInfo info;
-        info.datatype = kSpeUInt16;
-        info.columns = 3;
-        info.rows = 3;
-        info.header_frames = 2;
+        SpeInfo info = ThreeByThreeUInt16();
         const std::string xml =
             "<SpeFormat><DataFormat><DataBlock type=\"Frame\" count=\"2\" "
             "pixelFormat=\"MonochromeUnsigned16\" size=\"18\" stride=\"" +
@@ -243,11 +249,7 @@ TEST(SpeVersion3, RefusedFooterNumbersAreQuotedAsWritten) {
         {"", "18", "frame count \"\", header 2"},
     };
     for (const auto& c : cases) {
-        SpeInfo info;
-        info.datatype = kSpeUInt16;
-        info.columns = 3;
-        info.rows = 3;
-        info.header_frames = 2;
+        SpeInfo info = ThreeByThreeUInt16();
         const std::string xml = "<SpeFormat><DataFormat><DataBlock type=\"Frame\" count=\"" +
                                 c.count + "\" pixelFormat=\"MonochromeUnsigned16\" size=\"" +
                                 c.size + "\"/></DataFormat></SpeFormat>";
