@@ -170,7 +170,11 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         };
     }
     // Cards the header already has (its own or the additional file's) are not repeated.
+    std::set<std::string> present;
+    for (const std::string& card : cards)
+        present.insert(Keyword(card));
     std::vector<std::string> added;
+    std::string kept;  // keywords whose header card stands instead of the data file's
     if (!split && options.metadata && !metadata.regions.empty()) {
         const RegionMetadata& region = metadata.regions.front();
         bool same = true;
@@ -180,23 +184,43 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
             reporter.Warning(path +
                              ": the regions of interest have different calibrations; "
                              "no wavelength axis (convert with --regions)");
-        } else if (AppendAxisCards(added, region, 1)) {
-            InsertExtend(cards);
-            std::string table = WaveTableHdu(region.wavelengths, 1);
-            extensions = [table](FitsSink& sink) {
-                sink.Append(table);
-                return Status::Ok();
-            };
+        } else {
+            // The wavelength axis is written whole or not at all: mixed with the header's own
+            // CRPIX1 or CTYPE1 it would give wrong wavelengths.
+            std::vector<std::string> axis;
+            const bool table = AppendAxisCards(axis, region, 1);
+            std::string clash;
+            for (const std::string& card : axis)
+                if (present.count(Keyword(card)))
+                    clash += (clash.empty() ? "" : ", ") + Keyword(card);
+            if (!clash.empty()) {
+                reporter.Warning(ShownName(path) + ": the header's " + clash +
+                                 " stand; the data file's wavelength axis is not written");
+            } else {
+                added = std::move(axis);
+                if (table) {
+                    InsertExtend(cards);
+                    std::string hdu = WaveTableHdu(region.wavelengths, 1);
+                    extensions = [hdu](FitsSink& sink) {
+                        sink.Append(hdu);
+                        return Status::Ok();
+                    };
+                }
+            }
         }
         AppendBinningCards(added, region);
     }
     if (options.metadata) AppendFactCards(added, metadata);
-    std::set<std::string> present;
-    for (const std::string& card : cards)
-        present.insert(Keyword(card));
-    for (std::string& card : added)
-        if (Keyword(card) == "COMMENT" || !present.count(Keyword(card)))
+    for (std::string& card : added) {
+        const std::string keyword = Keyword(card);
+        if (keyword == "COMMENT" || !present.count(keyword))
             cards.push_back(std::move(card));
+        else
+            kept += (kept.empty() ? "" : ", ") + keyword;
+    }
+    if (!kept.empty())
+        reporter.Warning(ShownName(path) + ": the header's " + kept +
+                         " stand instead of the data file's");
     SetHeaderText(context.store, JoinCards(cards));
     return WriteFitsFile(context.store.Text(), document, path, reporter, progress, extensions);
 }

@@ -158,6 +158,14 @@ bool IsStructuralKeyword(std::string_view keyword) {
     };
     for (std::string_view k : kWrittenByConverter)
         if (keyword == k) return true;
+    // Binary and ASCII table cards (TFIELDS, THEAP, TFORMn, TZEROn, ...) belong to tables.
+    if (keyword == "TFIELDS" || keyword == "THEAP") return true;
+    static constexpr std::string_view kTableColumn[] = {"TFORM", "TTYPE", "TBCOL", "TZERO", "TSCAL",
+                                                        "TNULL", "TUNIT", "TDISP", "TDIM"};
+    for (std::string_view prefix : kTableColumn)
+        if (keyword.size() > prefix.size() && keyword.starts_with(prefix) &&
+            keyword.substr(prefix.size()).find_first_not_of("0123456789") == std::string_view::npos)
+            return true;
     if (keyword.size() <= 5 || keyword.substr(0, 5) != "NAXIS") return false;
     return keyword.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -191,10 +199,16 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
     }
     ForEachLine(added, [&](Pos, std::string_view line) {
         std::string keyword = GetKeyword(line);
-        if (IsStructuralKeyword(keyword) || held.count(keyword))
-            left_out.push_back(keyword);
-        else
+        // A keyword in lower case (another writer's FITS file) is not a FITS keyword.
+        const bool invalid = keyword.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
+                             std::string::npos;
+        if (IsStructuralKeyword(keyword) || invalid || held.count(keyword)) {
+            if (std::find(left_out.begin(), left_out.end(), keyword) == left_out.end())
+                left_out.push_back(keyword);
+        } else {
             text += line;
+            if (!MayRepeat(keyword)) held.insert(keyword);  // repeated in the file: kept once
+        }
         return true;
     });
     return left_out;
@@ -216,7 +230,8 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     for (const std::string& k : keywords)
         list += (list.empty() ? "" : ", ") + k;
     return ShownName(path) + ": left out " + list +
-           " (cards the converter writes itself, or keywords the header already holds)";
+           " (cards the converter writes itself, keywords not in FITS form, or keywords the "
+           "header already holds)";
 }
 
 }  // namespace fits

@@ -27,14 +27,16 @@ Result<std::string> ReadFileHeader(const std::string& path,
 
 // The cards that say how the data are laid out and read: SIMPLE, BITPIX, NAXIS, NAXISn,
 // EXTEND, the scaling BZERO, BSCALE, BLANK, and GROUPS, XTENSION, PCOUNT, GCOUNT of other
-// kinds of HDU. A header already holding SIMPLE has its own or must not have them: copied from
-// another file, BZERO would shift every value a reader sees.
+// kinds of HDU, and the table cards (TFIELDS, THEAP, TFORMn, TZEROn, ...). A header already
+// holding SIMPLE has its own or must not have them: copied from another file, BZERO would
+// shift every value a reader sees.
 bool IsStructuralKeyword(std::string_view keyword);
 
 // Appends `added` behind `text` (starting a new line when needed). When `text` already holds
-// a SIMPLE card, the structural cards of `added` and the cards whose keyword `text` already
-// holds (COMMENT, HISTORY, CONTINUE, HIERARCH and blank keywords may repeat) are left out;
-// their keywords are returned.
+// a SIMPLE card, the structural and table cards of `added`, cards whose keyword is not in FITS
+// form (lower case), and cards whose keyword `text` or an earlier card of `added` already holds
+// (COMMENT, HISTORY, CONTINUE, HIERARCH and blank keywords may repeat) are left out; their
+// keywords are returned, each once.
 std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added);
 
 // Stores the store's text followed by the file's header (see AppendHeaderText); the

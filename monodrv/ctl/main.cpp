@@ -280,8 +280,8 @@ int main(int argc, char** argv) {
     std::string baud_text = "19200";
     app.add_option("--baud", baud_text, "the serial line's speed (decimal, default 19200)");
     app.add_flag("--simulate", simulate,
-                 "answer from built-in values, without a port (the wavelength reads 0; "
-                 "slit, mirror and set-speeds fail)");
+                 "answer from built-in values, without a port (the wavelength reads 0, "
+                 "grating changes nothing; slit, mirror and set-speeds fail)");
     app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT);
     app.add_option("operations", words, "OPERATION [ARGUMENTS]...");
     std::vector<Step> steps;

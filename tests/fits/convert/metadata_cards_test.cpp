@@ -6,6 +6,8 @@
 
 #include <charconv>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -285,6 +287,45 @@ TEST(MetadataCards, CardsTheHeaderHasAreNotRepeated) {
     EXPECT_EQ(count("SET-TEMP="), 1u);
     EXPECT_EQ(count("XBINNING="), 1u);
     EXPECT_EQ(count("COMMENT "), 2u);
+    ASSERT_EQ(reporter.warnings.size(), 1u);  // the header's card standing is said
+    EXPECT_NE(reporter.warnings[0].find("the header's DATE-OBS stand instead of the data file's"),
+              std::string::npos)
+        << reporter.warnings[0];
+}
+
+// A wavelength axis is written whole or not at all: an added header's CRPIX1 or CTYPE1 beside
+// the data file's table would give wrong wavelengths, so then neither axis cards nor the table
+// are written, and the warning says so.
+TEST(MetadataCards, AxisCardsInTheHeaderKeepTheDataFilesAxisOut) {
+    TempDir dir;
+    MemoryFactory factory;
+    MemoryHeaderStore store;
+    HeaderContext context{store, factory};
+    for (const char* held : {"", "CRPIX1  = 7.0\r\n", "CTYPE1  = 'PIXEL'\r\n"}) {
+        SCOPED_TRACE(held);
+        RecordingReporter reporter;
+        MemoryDocument doc = Unsigned16Document(4);
+        doc.metadata.regions.resize(1);
+        doc.metadata.regions[0].width = 4;
+        doc.metadata.regions[0].wavelengths = {500, 510, 530, 560};  // not linear: a table
+        BuildStandardHeader(context, &doc, "");
+        SetHeaderText(store, store.Text() + held);
+        const std::string path = dir / "a.fit";
+        ASSERT_TRUE(WriteWithOptions(context, reporter, doc, path, {true, false, false}).ok());
+        const std::string text = store.Text();
+        const bool axis = std::string(held).empty();
+        EXPECT_EQ(text.find("WAVE-TAB") != std::string::npos, axis) << text;
+        EXPECT_EQ(text.find("PS1_0") != std::string::npos, axis) << text;
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(bytes.find("XTENSION= 'BINTABLE'") != std::string::npos, axis);
+        EXPECT_EQ(reporter.warnings.size(), axis ? 0u : 1u);
+        if (!axis) {
+            EXPECT_NE(reporter.warnings[0].find("wavelength axis is not written"),
+                      std::string::npos)
+                << reporter.warnings[0];
+        }
+    }
 }
 
 TEST(MetadataCards, RegionsOfDifferentWidthsRefusedWithoutTheOption) {

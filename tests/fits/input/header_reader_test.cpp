@@ -168,34 +168,42 @@ TEST(AppendFileHeader, AppendsBehindCurrentText) {
 
 // Behind cards that already describe the data, a whole FITS file's structural cards would
 // repeat SIMPLE, BITPIX, NAXIS... (an invalid file), and its scaling cards would change every
-// value a reader sees (BZERO 32768 of an unsigned image): they are left out and named.
+// value a reader sees (BZERO 32768 of an unsigned image); table cards, lower-case keywords and
+// a keyword repeated within the file make an invalid primary header: all left out, named once.
 TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
     const std::string file =
         "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS   = 2\r\nNAXIS1  = 4\r\nNAXIS2  = 4\r\n"
         "EXTEND  = T\r\nBZERO   = 32768\r\nBSCALE  = 1\r\nBLANK   = 0\r\nOBSERVER= 'me'\r\n"
         "XTENSION= 'IMAGE'\r\nPCOUNT  = 0\r\nGCOUNT  = 1\r\nGROUPS  = T\r\nNAXISX  = 1\r\n"
-        "BZERO2  = 5\r\n";
-    const std::vector<std::string> structural = {"SIMPLE", "BITPIX", "NAXIS",  "NAXIS1", "NAXIS2",
-                                                 "EXTEND", "BZERO",  "BSCALE", "BLANK",  "XTENSION",
-                                                 "PCOUNT", "GCOUNT", "GROUPS"};
-    auto with = [&](std::vector<std::string> v, const std::string& k) {
-        v.insert(v.begin() + 9, k);  // in the file's order: OBSERVER follows BLANK
+        "BZERO2  = 5\r\nTFIELDS = 1\r\nTZERO1  = 0\r\nTFORM12 = 'E'\r\nTZEROX  = 1\r\n"
+        "exptime = 5\r\nOBSERVER= 'again'\r\nHISTORY a\r\nHISTORY a\r\n";
+    const std::string kept_after =
+        "NAXISX  = 1\r\nBZERO2  = 5\r\nTZEROX  = 1\r\n"
+        "HISTORY a\r\nHISTORY a\r\n";
+    const std::vector<std::string> before_observer = {
+        "SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "EXTEND", "BZERO", "BSCALE", "BLANK"};
+    const std::vector<std::string> after_observer = {"XTENSION", "PCOUNT", "GCOUNT",  "GROUPS",
+                                                     "TFIELDS",  "TZERO1", "TFORM12", "exptime"};
+    auto joined = [&](bool observer, bool observer_at_end) {
+        std::vector<std::string> v = before_observer;
+        if (observer) v.push_back("OBSERVER");
+        v.insert(v.end(), after_observer.begin(), after_observer.end());
+        if (observer_at_end) v.push_back("OBSERVER");
         return v;
     };
     const struct {
         std::string before, after;
         std::vector<std::string> left_out;
     } cases[] = {
+        // The file's second OBSERVER is left out behind its first.
         {"SIMPLE  = T\r\nBITPIX  = 8\r\n",
-         "SIMPLE  = T\r\nBITPIX  = 8\r\nOBSERVER= 'me'\r\nNAXISX  = 1\r\nBZERO2  = 5\r\n",
-         structural},
+         "SIMPLE  = T\r\nBITPIX  = 8\r\nOBSERVER= 'me'\r\n" + kept_after, joined(false, true)},
         // Without SIMPLE the file's header is the whole structure: taken as it stands.
         {"A = 1", "A = 1\r\n" + file, {}},
         {"", file, {}},
         // A keyword the header already holds is not repeated; commentary cards may repeat.
-        {"SIMPLE  = T\r\nOBSERVER= 'you'\r\n",
-         "SIMPLE  = T\r\nOBSERVER= 'you'\r\nNAXISX  = 1\r\nBZERO2  = 5\r\n",
-         with(structural, "OBSERVER")},
+        {"SIMPLE  = T\r\nOBSERVER= 'you'\r\n", "SIMPLE  = T\r\nOBSERVER= 'you'\r\n" + kept_after,
+         joined(true, false)},
     };
     for (const auto& c : cases) {
         std::string text = c.before;
@@ -203,8 +211,8 @@ TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
         EXPECT_EQ(text, c.after);
     }
     EXPECT_EQ(LeftOutWarning("a\nb.fit", {"SIMPLE", "NAXIS"}),
-              "a\\x0Ab.fit: left out SIMPLE, NAXIS (cards the converter writes itself, or "
-              "keywords the header already holds)");
+              "a\\x0Ab.fit: left out SIMPLE, NAXIS (cards the converter writes itself, keywords "
+              "not in FITS form, or keywords the header already holds)");
 }
 
 TEST(IsFitsName, LowerCaseContainsDotFit) {
