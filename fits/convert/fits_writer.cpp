@@ -422,6 +422,17 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
     // The data are NAXIS1 x NAXIS2 frames; every axis from the third on multiplies their count.
     const auto naxis = ParseNumber(GetHeaderValue(headerText, "NAXIS"));
     const std::int64_t axes = naxis ? std::clamp<std::int64_t>(std::llround(*naxis), 0, 999) : 0;
+    // With NAXIS given, the second and third axes must agree with it, or a reader would see
+    // other data than are written (or no file at all, for an axis it counts without a card).
+    for (std::int64_t k = 2; naxis && k <= 3; ++k) {
+        const std::string keyword = "NAXIS" + std::to_string(k);
+        const bool has_card = !Trim(GetHeaderValue(headerText, keyword)).empty();
+        if (k <= axes && !has_card)
+            return fail("NAXIS is " + std::to_string(axes) + " but the header has no " + keyword);
+        if (k > axes && has_card && values[k] != 1)
+            return fail(keyword + " is " + std::to_string(values[k]) + " but NAXIS is " +
+                        std::to_string(axes));
+    }
     for (std::int64_t k = 4; k <= axes; ++k) {
         const std::string keyword = "NAXIS" + std::to_string(k);
         auto number = ParseNumber(GetHeaderValue(headerText, keyword));

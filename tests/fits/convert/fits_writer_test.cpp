@@ -164,6 +164,12 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
         {Header("8", "4", "1", "1") + "NAXIS   = 4\r\nNAXIS4  = 0\r\n", 4, 1, 1, -1, "NAXIS4 is 0"},
         {Header("8", "4", "1", "1") + "NAXIS   = 5\r\nNAXIS4  = 2\r\n", 4, 1, 1, -1,
          "no readable NAXIS5"},
+        // NAXIS and the axis cards must agree; an axis of 1 beyond NAXIS changes nothing.
+        {Header("8", "4", "1", "2") + "NAXIS   = 2\r\n", 4, 1, 2, -1, "NAXIS3 is 2 but NAXIS is 2"},
+        {Header("8", "4", "2", "1") + "NAXIS   = 1\r\n", 4, 2, 1, -1, "NAXIS2 is 2 but NAXIS is 1"},
+        {Header("8", "4", "1", "") + "NAXIS   = 3\r\n", 4, 1, 1, -1, "has no NAXIS3"},
+        {Header("8", "4", "", "") + "NAXIS   = 2\r\n", 4, 1, 1, -1, "has no NAXIS2"},
+        {Header("8", "2880", "1", "1") + "NAXIS   = 2\r\n", 2880, 1, 1, 5760, ""},
         {Header("16", "60000", "60000", "2147483647") +
              "NAXIS   = 5\r\nNAXIS4  = 2147483647\r\nNAXIS5  = 2147483647\r\n",
          4, 1, 1, -1, "more data than"},
