@@ -475,6 +475,27 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
                          " free; nothing written");
 }
 
+// The warning for scaling cards of a (Custom) header that the writer does not apply: readers
+// see BZERO + BSCALE x the stored sample, and samples equal to BLANK as undefined, while the
+// samples are stored as the data file holds them. Empty when there are none.
+std::string ScalingWarning(std::string_view headerText, bool offsetApplied,
+                           const std::string& path) {
+    std::string said;
+    auto add = [&](const char* keyword) {
+        said += (said.empty() ? "" : ", ") + std::string(keyword) + " " +
+                std::string(Trim(GetHeaderValue(headerText, keyword)));
+    };
+    const auto bscale = ParseNumber(GetHeaderValue(headerText, "BSCALE"));
+    const auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    if (bscale && *bscale != 1) add("BSCALE");
+    if (bzero && *bzero != 0 && !offsetApplied) add("BZERO");
+    if (!Trim(GetHeaderValue(headerText, "BLANK")).empty()) add("BLANK");
+    if (said.empty()) return said;
+    return ShownName(path) + ": the header's " + said +
+           " change the values readers see (BZERO + BSCALE x the stored sample; a sample equal "
+           "to BLANK is undefined); the samples are stored as the data file holds them";
+}
+
 // The warning for frames whose size differs from the header's: what is cut off, what is
 // filled with zeros.
 std::string SizeMismatchWarning(const std::string& path, const DataLayout& layout,
@@ -516,7 +537,10 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
 
     const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
-    encoder.SetUnsignedOffset(IsUnsignedOffset(headerText, document));
+    const bool offset = IsUnsignedOffset(headerText, document);
+    encoder.SetUnsignedOffset(offset);
+    if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
+        reporter.Warning(said);
     RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;

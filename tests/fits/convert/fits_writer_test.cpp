@@ -10,6 +10,7 @@
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
+#include "fits/automation/data_types.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
@@ -333,6 +334,41 @@ TEST(WriteFitsFile, WarnsWhatTheHeaderCutsOffOrFills) {
         for (std::size_t i = 0; i < c.said.size(); ++i)
             EXPECT_NE(reporter.warnings[i].find(c.said[i]), std::string::npos)
                 << reporter.warnings[i];
+    }
+}
+
+// Scaling cards the writer does not apply are said: readers would see other values than the
+// data file's. BZERO 32768 on unsigned 16-bit data under BITPIX 16 is applied, so not said.
+TEST(WriteFitsFile, ScalingCardsThatChangeTheValuesAreSaid) {
+    TempDir dir;
+    const struct {
+        const char* cards;
+        bool unsigned16;
+        const char* said;  // "" for no warning
+    } cases[] = {
+        {"", false, ""},
+        {"BSCALE  = 1.0\r\nBZERO   = 0\r\n", false, ""},
+        {"BZERO   = 32768\r\n", true, ""},
+        {"BZERO   = 32768\r\n", false, "the header's BZERO 32768 change the values"},
+        {"BSCALE  = 2.0\r\n", false, "the header's BSCALE 2.0 change"},
+        {"BZERO   = 1000\r\nBSCALE  = 0.5\r\n", false, "BSCALE 0.5, BZERO 1000 change"},
+        {"BLANK   = 1943\r\n", false, "BLANK 1943 change"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cards);
+        MemoryDocument doc;
+        doc.params[doc_param::kFrames] = 1;
+        doc.params[doc_param::kDataType] = c.unsigned16 ? type_code::kUInt16 : type_code::kInt16;
+        doc.frames.emplace_back(ElementType::kInt16, 3, 2);
+        RecordingReporter reporter;
+        const std::string header = Header("16", "3", "2", "1") + c.cards;
+        ASSERT_TRUE(WriteFitsFile(header, doc, dir / "s.fit", reporter).ok());
+        if (*c.said == '\0') {
+            EXPECT_TRUE(reporter.warnings.empty());
+            continue;
+        }
+        ASSERT_EQ(reporter.warnings.size(), 1u);
+        EXPECT_NE(reporter.warnings[0].find(c.said), std::string::npos) << reporter.warnings[0];
     }
 }
 
