@@ -25,6 +25,11 @@ inline std::string ShownName(const std::string& path) {
     return out;
 }
 
+// Adds `item` to a list a message shows, "a, b, c".
+inline void AppendListed(std::string& list, const std::string& item) {
+    list += (list.empty() ? "" : ", ") + item;
+}
+
 // Success, or a failure with a readable message (which names the file where one is involved).
 class Status {
   public:

@@ -132,7 +132,7 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
 std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata& metadata) {
     std::string widths;
     for (const RegionMetadata& region : metadata.regions)
-        widths += (widths.empty() ? "" : ", ") + std::to_string(region.width);
+        AppendListed(widths, std::to_string(region.width));
     return path + ": regions of interest of different widths (" + widths +
            " columns); convert with --regions to write each region as its own image extension";
 }
@@ -191,8 +191,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
             const bool table = AppendAxisCards(axis, region, 1);
             std::string clash;
             for (const std::string& card : axis)
-                if (present.count(Keyword(card)))
-                    clash += (clash.empty() ? "" : ", ") + Keyword(card);
+                if (present.count(Keyword(card))) AppendListed(clash, Keyword(card));
             if (!clash.empty()) {
                 reporter.Warning(ShownName(path) + ": the header's " + clash +
                                  " stand; the data file's wavelength axis is not written");
@@ -216,7 +215,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         if (keyword == "COMMENT" || !present.count(keyword))
             cards.push_back(std::move(card));
         else
-            kept += (kept.empty() ? "" : ", ") + keyword;
+            AppendListed(kept, keyword);
     }
     if (!kept.empty())
         reporter.Warning(ShownName(path) + ": the header's " + kept +

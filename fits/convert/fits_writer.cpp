@@ -482,8 +482,8 @@ std::string ScalingWarning(std::string_view headerText, bool offsetApplied,
                            const std::string& path) {
     std::string said;
     auto add = [&](const char* keyword) {
-        said += (said.empty() ? "" : ", ") + std::string(keyword) + " " +
-                std::string(Trim(GetHeaderValue(headerText, keyword)));
+        AppendListed(said, std::string(keyword) + " " +
+                               std::string(Trim(GetHeaderValue(headerText, keyword))));
     };
     const auto bscale = ParseNumber(GetHeaderValue(headerText, "BSCALE"));
     const auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));

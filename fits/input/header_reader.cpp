@@ -228,7 +228,7 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     if (keywords.empty()) return {};
     std::string list;
     for (const std::string& k : keywords)
-        list += (list.empty() ? "" : ", ") + k;
+        AppendListed(list, k);
     return ShownName(path) + ": left out " + list +
            " (cards the converter writes itself, keywords not in FITS form, or keywords the "
            "header already holds)";
