@@ -61,7 +61,9 @@ class Result {
     const T& value() const { return value_.value(); }
     T& value() { return value_.value(); }
     const T& operator*() const { return *value_; }
+    T& operator*() { return *value_; }
     const T* operator->() const { return &*value_; }
+    T* operator->() { return &*value_; }
     const std::string& message() const { return failure_.message(); }
     Status status() const { return ok() ? Status::Ok() : failure_; }
 

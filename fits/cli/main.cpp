@@ -208,6 +208,7 @@ int Run(Options& options) {
         for (const std::string& warning : warnings)
             reporter.Warning(warning);
         options.convert.standard = false;
+        options.convert.customName = options.custom_header;
         fits::SetHeaderText(store, *custom);
     }
 

@@ -13,6 +13,7 @@
 #include "fits/convert/fits_extensions.h"
 #include "fits/convert/safe_file.h"
 #include "fits/convert/type_codes.h"
+#include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"
 
 namespace fits {
@@ -114,17 +115,27 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const std::vector<std::string>& paths, const ConvertOptions& options,
                            const FileProgress& progress, const ScienceOptions& science) {
     CommandReport report;
+    // The header file is read once: a pipe gives its bytes only once.
+    HeaderSource added;
     if (options.standard && !options.addFile.empty()) {
         std::vector<std::string> warnings;
-        if (auto added = ReadFileHeader(options.addFile, &warnings); !added) {
-            report.failures.push_back(added.message() + " (header file; no file converted)");
+        auto text = ReadFileHeader(options.addFile, &warnings);
+        if (!text) {
+            report.failures.push_back(text.message() + " (header file; no file converted)");
             return report;
         }
         for (const std::string& warning : warnings)
             reporter.Warning(warning);
+        added = HeaderSource{options.addFile, std::move(*text)};
     }
     if (!options.standard) {
-        if (Status s = CheckDataLayout(context.store.Text(), "Custom header").status(); !s) {
+        const std::string name =
+            options.customName.empty() ? "Custom header" : ShownName(options.customName);
+        if (auto problem = FindHeaderProblem(context.store.Text(), HeaderCheck::kComplete)) {
+            report.failures.push_back(DescribeProblem(name, *problem) + "; no file converted");
+            return report;
+        }
+        if (Status s = CheckDataLayout(context.store.Text(), name).status(); !s) {
             report.failures.push_back(s.message() + " for any file");
             return report;
         }
@@ -149,10 +160,9 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                                      (options.standard ? "" : " (Standard header only)"));
             if (options.standard) {
                 if (Status s = CheckSampleType(context.factory, *document, path); !s) return s;
-                auto left_out = BuildStandardHeader(context, document.get(), options.addFile);
-                if (!left_out) return left_out.status();
-                if (!warned_left_out && !left_out->empty()) {
-                    reporter.Warning(LeftOutWarning(options.addFile, *left_out));
+                auto left_out = BuildStandardHeader(context, document.get(), added);
+                if (!warned_left_out && !left_out.empty()) {
+                    reporter.Warning(LeftOutWarning(options.addFile, left_out));
                     warned_left_out = true;
                 }
             }
@@ -175,6 +185,13 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
                             const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
+    if (!standard) {
+        if (auto problem = FindHeaderProblem(context.store.Text(), HeaderCheck::kComplete)) {
+            report.failures.push_back(DescribeProblem("Custom header", *problem) +
+                                      "; nothing acquired");
+            return report;
+        }
+    }
     if (standard) {
         std::vector<std::string> warnings;
         auto left_out = BuildStandardHeader(context, nullptr, addFile, &warnings);
@@ -214,7 +231,13 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
 }
 
 Status SaveHeader(const std::string& headerText, const std::string& path) {
-    const std::string text = IsFitsName(path) ? BuildHeaderBlock(headerText) : headerText;
+    // A header block must open in FITS readers; a text header may be a set of cards to add
+    // to another header, but each of them must be one a header can hold.
+    const bool block = IsFitsName(path);
+    if (auto problem =
+            FindHeaderProblem(headerText, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
+        return Status::Error(DescribeProblem(ShownName(path), *problem) + "; header not saved");
+    const std::string text = block ? BuildHeaderBlock(headerText) : headerText;
     SafeFile file(path);
     if (file.Write(text.data(), text.size()) && file.Commit()) return Status::Ok();
     return Status::Error(file.error());

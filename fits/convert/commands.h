@@ -21,9 +21,10 @@ struct CommandReport {
 };
 
 struct ConvertOptions {
-    bool standard = true;   // rebuild the Standard header for each file
-    std::string addFile;    // header file appended to a Standard header
-    std::string outputDir;  // empty: each FITS file beside its SPE file
+    bool standard = true;         // rebuild the Standard header for each file
+    std::string addFile;          // header file appended to a Standard header
+    std::string outputDir;        // empty: each FITS file beside its SPE file
+    std::string customName = {};  // where a Custom header came from, for messages ("" : the window)
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

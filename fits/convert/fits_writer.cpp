@@ -16,6 +16,7 @@
 #include "fits/automation/data_types.h"
 #include "fits/convert/safe_file.h"
 #include "fits/header/fits_format.h"
+#include "fits/header/header_check.h"
 #include "fits/header/header_text.h"
 #include "fits/header/header_values.h"
 
@@ -516,6 +517,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
                                    const std::string& path, Reporter& reporter,
                                    const FrameProgress& progress,
                                    const ExtensionWriter& extensions) {
+    if (auto problem = FindHeaderProblem(headerText, HeaderCheck::kComplete))
+        return Status::Error(DescribeProblem(ShownName(path), *problem) + "; nothing written");
     auto checked = CheckDataLayout(headerText, path);
     if (!checked) return checked.status();
     const DataLayout& layout = *checked;
@@ -541,6 +544,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     encoder.SetUnsignedOffset(offset);
     if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
         reporter.Warning(said);
+    for (const std::string& cut : CutComments(headerText))
+        reporter.Warning(ShownName(path) + ": " + cut);
     RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;

@@ -143,6 +143,14 @@ SafeFile::SafeFile(std::string target, Temporary temporary)
         error_ = ShownName(target_) + ": not a regular file; not replaced";
         return;
     }
+    // A file the user could not write is not replaced behind its back, as a shell
+    // redirection or cp would not replace it (write permission of the folder alone allows the
+    // rename).
+    if (S_ISREG(st.st_mode) && access(target_.c_str(), W_OK) != 0) {
+        error_ = ShownName(target_) + ": cannot replace: " + std::strerror(errno) +
+                 " (you may not write this file); not replaced";
+        return;
+    }
 #ifdef O_TMPFILE
     if (temporary == Temporary::kUnnamedWhereSupported && ProcFdWorks()) {
         fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -209,13 +217,22 @@ bool SafeFile::LinkUnnamed() {
 
 bool SafeFile::Commit() {
     if (!ok() || fd_ < 0) return false;
-    if (!unnamed_ && fchmod(fd_, 0666 & ~CurrentUmask()) != 0) return Fail("cannot write", errno);
+    // A replaced file keeps its permission bits and, where the owner may set it, its group:
+    // a private file stays private. A new file gets a new file's permissions.
+    struct stat existing {};
+    const bool replacing = lstat(target_.c_str(), &existing) == 0;
+    mode_t mode = 0666 & ~CurrentUmask();
+    if (replacing && S_ISREG(existing.st_mode)) {
+        if (fchown(fd_, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+            // Not a member of the file's group: the file takes the user's group.
+        }
+        mode = existing.st_mode & 0777;
+    }
+    if ((!unnamed_ || replacing) && fchmod(fd_, mode) != 0) return Fail("cannot write", errno);
     // Replacing a file: the new content reaches the disk before the rename does, so that a
     // power cut leaves the old file or the new one, never an empty one. A new name needs no
     // such wait: nothing is lost when it is cut short.
-    struct stat existing {};
-    if (lstat(target_.c_str(), &existing) == 0 && fdatasync(fd_) != 0)
-        return Fail("cannot write", errno);
+    if (replacing && fdatasync(fd_) != 0) return Fail("cannot write", errno);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);
     fd_ = -1;

@@ -59,14 +59,25 @@ void AddOrlixData(HeaderContext& context, DataDocument* document) {
     SetHeaderText(context.store, text);
 }
 
-Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
-                                                     const std::string& addFile,
-                                                     std::vector<std::string>* warnings) {
+std::vector<std::string> BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                                             const HeaderSource& added) {
     context.store.ReplaceText("");
     AddPrimaryData(context, document);
     AddOrlixData(context, document);
-    if (addFile.empty()) return std::vector<std::string>{};
-    return AppendFileHeader(context.store, addFile, warnings);
+    if (added.path.empty()) return {};
+    return *AppendHeaderSource(context.store, added);
+}
+
+Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                                                     const std::string& addFile,
+                                                     std::vector<std::string>* warnings) {
+    HeaderSource added{addFile, {}};
+    if (!addFile.empty()) {
+        auto text = ReadFileHeader(addFile, warnings);
+        if (!text) return text.status();
+        added.text = std::move(*text);
+    }
+    return BuildStandardHeader(context, document, added);
 }
 
 }  // namespace fits

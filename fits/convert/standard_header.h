@@ -8,6 +8,7 @@
 
 #include "fits/automation/automation.h"
 #include "fits/header/header_text.h"
+#include "fits/input/header_reader.h"
 
 namespace fits {
 
@@ -30,6 +31,10 @@ void AddOrlixData(HeaderContext& context, DataDocument* document);
 // file named by `addFile` (nothing when it is empty) as AppendFileHeader does, its warnings
 // going to `warnings`. Returns the keywords left out, or why `addFile` cannot be used (a
 // missing or unreadable file, or one a FITS header cannot hold).
+// The same with a header file already read (`added.path` empty: none); returns the keywords
+// left out.
+std::vector<std::string> BuildStandardHeader(HeaderContext& context, DataDocument* document,
+                                             const HeaderSource& added);
 Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, DataDocument* document,
                                                      const std::string& addFile,
                                                      std::vector<std::string>* warnings = nullptr);

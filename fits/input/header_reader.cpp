@@ -11,6 +11,7 @@
 
 #include "fits/automation/c_file.h"
 #include "fits/header/fits_format.h"
+#include "fits/header/header_check.h"
 
 namespace fits {
 namespace {
@@ -61,6 +62,12 @@ Status LineError(const std::string& path, std::size_t number, const std::string&
     return Status::Error(ShownName(path) + ": line " + std::to_string(number) + " " + problem);
 }
 
+std::string MegaBytes(std::size_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+// The cards up to END. A header without END (a file cut short, or no FITS file at all) is
+// refused: its last cards may be missing, and a reader would not open the file.
 Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
     std::string result;
     std::string block(kBlock, ' ');
@@ -70,7 +77,7 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
         if (got < kBlock && std::ferror(file))
             return Status::Error(ShownName(path) + ": cannot read: " + SystemReason());
         std::string_view piece(block.data(), got);
-        const bool last = got < kBlock || HoldsEndCard(piece);
+        const bool end = HoldsEndCard(piece);
         for (std::size_t at = 0; at < piece.size(); at += kCard) {
             ++card_number;
             std::string_view card = piece.substr(at, kCard);
@@ -79,9 +86,14 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
                 return LineError(path, card_number, problem);
         }
         AppendCards(piece, result);
-        if (last) break;
+        if (end) return result;
+        if (got < kBlock)
+            return Status::Error(ShownName(path) + ": the header ends after " +
+                                 std::to_string(card_number) +
+                                 " cards without an END card (the file is cut short)");
     }
-    return result;
+    return Status::Error(ShownName(path) + ": no END card in the first " +
+                         MegaBytes(kMaxHeaderBytes) + "; a header file holds at most that");
 }
 
 // Why a text line's keyword cannot stand in a FITS header; empty when it can. The keyword is
@@ -103,11 +115,14 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
                                    std::vector<std::string>* warnings) {
     std::string content;
     char buffer[65536];
-    for (std::size_t got; content.size() < kMaxHeaderBytes &&
+    for (std::size_t got; content.size() <= kMaxHeaderBytes &&
                           (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
         content.append(buffer, got);
     if (std::ferror(file))
         return Status::Error(ShownName(path) + ": cannot read: " + SystemReason());
+    if (content.size() > kMaxHeaderBytes)
+        return Status::Error(ShownName(path) + ": is larger than " + MegaBytes(kMaxHeaderBytes) +
+                             "; a header file holds at most that (more than 200,000 cards)");
     std::string_view text = Trim(content);
     std::string out;
     out.reserve(text.size() + text.size() / 40);
@@ -147,8 +162,19 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
     struct stat st {};
     if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
         return Status::Error(ShownName(path) + ": is a folder, not a header file");
-    return IsFitsName(path) ? ReadFitsHeader(file.get(), path)
-                            : ReadTextHeader(file.get(), path, warnings);
+    auto text = IsFitsName(path) ? ReadFitsHeader(file.get(), path)
+                                 : ReadTextHeader(file.get(), path, warnings);
+    if (!text) return text;
+    NormalizeCardLayout(*text);
+    return text;
+}
+
+Result<std::vector<std::string>> AppendHeaderSource(HeaderStore& store,
+                                                    const HeaderSource& source) {
+    std::string text = store.Text();
+    std::vector<std::string> left_out = AppendHeaderText(text, source.text);
+    SetHeaderText(store, text);
+    return left_out;
 }
 
 bool IsStructuralKeyword(std::string_view keyword) {
@@ -158,14 +184,7 @@ bool IsStructuralKeyword(std::string_view keyword) {
     };
     for (std::string_view k : kWrittenByConverter)
         if (keyword == k) return true;
-    // Binary and ASCII table cards (TFIELDS, THEAP, TFORMn, TZEROn, ...) belong to tables.
-    if (keyword == "TFIELDS" || keyword == "THEAP") return true;
-    static constexpr std::string_view kTableColumn[] = {"TFORM", "TTYPE", "TBCOL", "TZERO", "TSCAL",
-                                                        "TNULL", "TUNIT", "TDISP", "TDIM"};
-    for (std::string_view prefix : kTableColumn)
-        if (keyword.size() > prefix.size() && keyword.starts_with(prefix) &&
-            keyword.substr(prefix.size()).find_first_not_of("0123456789") == std::string_view::npos)
-            return true;
+    if (IsTableKeyword(keyword)) return true;
     if (keyword.size() <= 5 || keyword.substr(0, 5) != "NAXIS") return false;
     return keyword.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -202,9 +221,13 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
         // A keyword in lower case (another writer's FITS file) is not a FITS keyword.
         const bool invalid = keyword.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
                              std::string::npos;
+        std::string_view bare = line.substr(0, line.find(kLineEnd));
         if (IsStructuralKeyword(keyword) || invalid || held.count(keyword)) {
             if (std::find(left_out.begin(), left_out.end(), keyword) == left_out.end())
                 left_out.push_back(keyword);
+        } else if (std::string problem = CardProblem(bare); !problem.empty()) {
+            // A card FITS readers would refuse: left out, with the reason.
+            left_out.push_back(keyword + " (" + problem + ")");
         } else {
             text += line;
             if (!MayRepeat(keyword)) held.insert(keyword);  // repeated in the file: kept once
@@ -218,10 +241,7 @@ Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std:
                                                   std::vector<std::string>* warnings) {
     auto added = ReadFileHeader(path, warnings);
     if (!added) return added.status();
-    std::string text = store.Text();
-    std::vector<std::string> left_out = AppendHeaderText(text, *added);
-    SetHeaderText(store, text);
-    return left_out;
+    return AppendHeaderSource(store, HeaderSource{path, std::move(*added)});
 }
 
 std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords) {
@@ -230,8 +250,8 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
     for (const std::string& k : keywords)
         AppendListed(list, k);
     return ShownName(path) + ": left out " + list +
-           " (cards the converter writes itself, keywords not in FITS form, or keywords the "
-           "header already holds)";
+           " (cards the converter writes itself, keywords not in FITS form, keywords the header "
+           "already holds, and cards FITS readers would refuse, with the reason)";
 }
 
 }  // namespace fits

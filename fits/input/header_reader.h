@@ -18,10 +18,12 @@ bool IsFitsName(std::string_view path);
 // it cannot be opened or read, or the line (card) that a FITS header cannot hold — one longer
 // than 80 characters, or with bytes outside printable ASCII (tab, NUL, UTF-8, binary).
 // FITS: the cards up to the block holding END, each right-trimmed with a line end, blank
-// cards and END dropped; the data are not read. Text: the whole file with blanks removed at
-// both ends, its lines ended by CR LF, LF or CR, stored with CR LF, up to an END line (a
-// warning in `warnings` names anything but blanks behind it); a line whose keyword holds
-// anything but A-Z, 0-9, '-' and '_' is refused.
+// cards and END dropped; the data are not read; a header without END (cut short) is refused. Text:
+// the whole file with blanks removed at both ends, its lines ended by CR LF, LF or CR, stored with
+// CR LF, up to an END line (a warning in `warnings` names anything but blanks behind it); a line
+// whose keyword holds anything but A-Z, 0-9, '-' and '_' is refused. A source over 16 MiB is
+// refused whole. The cards are put in FITS card form (NormalizeCardLayout): "A = 1" becomes "A =
+// 1".
 Result<std::string> ReadFileHeader(const std::string& path,
                                    std::vector<std::string>* warnings = nullptr);
 
@@ -36,8 +38,20 @@ bool IsStructuralKeyword(std::string_view keyword);
 // a SIMPLE card, the structural and table cards of `added`, cards whose keyword is not in FITS
 // form (lower case), and cards whose keyword `text` or an earlier card of `added` already holds
 // (COMMENT, HISTORY, CONTINUE, HIERARCH and blank keywords may repeat) are left out; their
-// keywords are returned, each once.
+// keywords are returned, each once. So are cards FITS readers would refuse (CardProblem),
+// each returned as its keyword followed by the reason in parentheses.
 std::vector<std::string> AppendHeaderText(std::string& text, std::string_view added);
+
+// A header file read once (a pipe or FIFO gives its bytes only once): its name, for
+// messages, and its cards as header text.
+struct HeaderSource {
+    std::string path;
+    std::string text;
+};
+
+// Stores the store's text followed by the source's cards (see AppendHeaderText); the
+// keywords left out.
+Result<std::vector<std::string>> AppendHeaderSource(HeaderStore& store, const HeaderSource& source);
 
 // Stores the store's text followed by the file's header (see AppendHeaderText); the
 // keywords left out, or why the file cannot be used (the store is then unchanged). Warnings

@@ -541,7 +541,7 @@ void frmFITS::cmdConvert_Click() {
                              this);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(1000);
-    ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), ""};
+    ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), "", ""};
     HeaderContext context = Context();
     CommandReport report = ConvertFiles(
         context, *this, paths, options,

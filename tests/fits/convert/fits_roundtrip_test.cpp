@@ -90,8 +90,10 @@ TEST(FitsRoundTrip, DataFileCutWhileConvertingFailsAndLeavesNoFile) {
     testing_fakes::RecordingReporter reporter;
     const std::string fit = dir / "cut.fit";
     auto written = WriteFitsFile(
-        "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS1  = 2048\r\nNAXIS2  = 1100\r\nNAXIS3  = 2\r\n", *doc,
-        fit, reporter);
+        "SIMPLE  =                    T\r\nBITPIX  =                   16\r\n"
+        "NAXIS   =                    3\r\nNAXIS1  =                 2048\r\n"
+        "NAXIS2  =                 1100\r\nNAXIS3  =                    2\r\n",
+        *doc, fit, reporter);
     ASSERT_FALSE(written.ok());
     EXPECT_NE(written.message().find("cut.spe: cannot read frame 2: file ends early"),
               std::string::npos)

@@ -21,15 +21,20 @@ using testing_fakes::RangeDocument;
 using testing_fakes::RecordingReporter;
 using testing_support::TempDir;
 
-// A header with the values as given (written raw, so that non-numbers stay); an empty value
-// leaves its card out.
+// A header with the values as given, each right-justified to column 30 as FITS requires
+// (written raw, so that non-numbers stay); an empty value leaves its card out.
 std::string Header(const std::string& bitpix, const std::string& n1, const std::string& n2,
-                   const std::string& n3) {
+                   const std::string& n3, const std::string& naxis = "3") {
     std::string text = "SIMPLE  =                    T\r\n";
-    const std::pair<const char*, const std::string*> cards[] = {
-        {"BITPIX  = ", &bitpix}, {"NAXIS1  = ", &n1}, {"NAXIS2  = ", &n2}, {"NAXIS3  = ", &n3}};
+    const std::pair<const char*, const std::string*> cards[] = {{"BITPIX  = ", &bitpix},
+                                                                {"NAXIS   = ", &naxis},
+                                                                {"NAXIS1  = ", &n1},
+                                                                {"NAXIS2  = ", &n2},
+                                                                {"NAXIS3  = ", &n3}};
     for (const auto& [card, value] : cards)
-        if (!value->empty()) text += card + *value + "\r\n";
+        if (!value->empty())
+            text += card + std::string(20 - std::min<std::size_t>(20, value->size()), ' ') +
+                    *value + "\r\n";
     return text;
 }
 
@@ -141,38 +146,41 @@ TEST(WriteFitsFile, SizesPaddingAndRefusals) {
     const WriteCase cases[] = {
         {Header("16", "1440", "1", "1"), 1440, 1, 1, 5760, ""},
         {Header("8", "2879", "1", "1"), 2879, 1, 1, 2880 + 2880, ""},
-        {Header("8", "2880", "1", ""), 2880, 1, 2, 5760, ""},  // no NAXIS3: one frame
+        {Header("8", "2880", "1", "", "2"), 2880, 1, 2, 5760, ""},  // NAXIS 2: one frame
         {Header("8", "4", "1", "0"), 4, 1, 1, -1, "NAXIS3 is 0"},
-        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, "NAXIS3 is -2"},
-        {Header("", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
-        {Header("x", "4", "1", "1"), 4, 1, 1, -1, "no readable BITPIX"},
-        {Header("8", "", "1", "1"), 4, 1, 1, -1, "no readable NAXIS1"},
+        {Header("8", "4", "1", "-2"), 4, 1, 1, -1, "(NAXIS3) is -2"},
+        {Header("", "4", "1", "1"), 4, 1, 1, -1, "(NAXIS) stands where FITS requires BITPIX"},
+        {Header("x", "4", "1", "1"), 4, 1, 1, -1, "(BITPIX) has the value \"x\""},
+        {Header("16.0", "4", "1", "1"), 4, 1, 1, -1, "(BITPIX) must have a whole number"},
+        {Header("8", "", "1", "1"), 4, 1, 1, -1, "(NAXIS2) stands where FITS requires NAXIS1"},
         {Header("8", "4", "0", "1"), 4, 1, 1, -1, "NAXIS2 is 0"},
         {Header("64", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 64 is not supported"},
-        {Header("0", "360", "1", "2"), 360, 1, 2, -1, "BITPIX 0 is not supported"},
-        {Header("-2147483648", "4", "1", "1"), 4, 1, 1, -1, "BITPIX -2147483648 is not"},
+        {Header("0", "360", "1", "2"), 360, 1, 2, -1, "BITPIX is one of 8, 16, 32, 64"},
+        {Header("-2147483648", "4", "1", "1"), 4, 1, 1, -1, "is -2147483648; BITPIX is one of"},
         {"", 4, 1, 1, -1, "the header is empty"},
-        {"SIMPLE  = T\r\nBITPIX  = 8\r\nNAXIS   = 0\r\n", 0, 0, 0, 2880, ""},  // no data
-        {"\r\n  \r\n", 4, 1, 1, -1, "the header is empty"},
+        {Header("8", "", "", "", "0"), 0, 0, 0, 2880, ""},  // no data
+        {"\r\n  \r\n", 4, 1, 1, -1, "line 2 stands where FITS requires SIMPLE"},
         // Sizes beyond 32 bits: refused before anything is written, never a crash.
         {Header("32", "2147483647", "1", "1"), 4, 1, 1, -1, "rows of 8589934588 bytes"},
         {Header("-32", "600000000", "1", "1"), 4, 1, 1, -1, "rows of 2400000000 bytes"},
         {Header("16", "60000", "2147483647", "2147483647"), 4, 1, 1, -1, "more data than"},
         {Header("8", "65536", "65536", "100000"), 4, 1, 1, -1, "free"},
-        // Axes from the fourth on multiply the frames, up to NAXIS; cards beyond it do not count.
-        {Header("8", "2880", "1", "1") + "NAXIS   = 4\r\nNAXIS4  = 2\r\n", 2880, 1, 2, 8640, ""},
-        {Header("8", "2880", "1", "1") + "NAXIS   = 3\r\nNAXIS4  = 0\r\n", 2880, 1, 1, 5760, ""},
-        {Header("8", "4", "1", "1") + "NAXIS   = 4\r\nNAXIS4  = 0\r\n", 4, 1, 1, -1, "NAXIS4 is 0"},
-        {Header("8", "4", "1", "1") + "NAXIS   = 5\r\nNAXIS4  = 2\r\n", 4, 1, 1, -1,
-         "no readable NAXIS5"},
-        // NAXIS and the axis cards must agree; an axis of 1 beyond NAXIS changes nothing.
-        {Header("8", "4", "1", "2") + "NAXIS   = 2\r\n", 4, 1, 2, -1, "NAXIS3 is 2 but NAXIS is 2"},
-        {Header("8", "4", "2", "1") + "NAXIS   = 1\r\n", 4, 2, 1, -1, "NAXIS2 is 2 but NAXIS is 1"},
-        {Header("8", "4", "1", "") + "NAXIS   = 3\r\n", 4, 1, 1, -1, "has no NAXIS3"},
-        {Header("8", "4", "", "") + "NAXIS   = 2\r\n", 4, 1, 1, -1, "has no NAXIS2"},
-        {Header("8", "2880", "1", "1") + "NAXIS   = 2\r\n", 2880, 1, 1, 5760, ""},
-        {Header("16", "60000", "60000", "2147483647") +
-             "NAXIS   = 5\r\nNAXIS4  = 2147483647\r\nNAXIS5  = 2147483647\r\n",
+        // Axes from the fourth on multiply the frames, up to NAXIS; no axis card stands beyond.
+        {Header("8", "2880", "1", "1", "4") + "NAXIS4  =                    2\r\n", 2880, 1, 2,
+         8640, ""},
+        {Header("8", "2880", "1", "1") + "NAXIS4  =                    1\r\n", 2880, 1, 1, -1,
+         "(NAXIS4) stands beyond NAXIS = 3"},
+        {Header("8", "4", "1", "1", "4") + "NAXIS4  =                    0\r\n", 4, 1, 1, -1,
+         "NAXIS4 is 0"},
+        {Header("8", "4", "1", "1", "5") + "NAXIS4  =                    2\r\n", 4, 1, 1, -1,
+         "the header ends without NAXIS5"},
+        // NAXIS and the axis cards must agree.
+        {Header("8", "4", "1", "2", "2"), 4, 1, 2, -1, "(NAXIS3) stands beyond NAXIS = 2"},
+        {Header("8", "4", "2", "1", "1"), 4, 2, 1, -1, "(NAXIS2) stands beyond NAXIS = 1"},
+        {Header("8", "4", "1", ""), 4, 1, 1, -1, "the header ends without NAXIS3"},
+        {Header("8", "4", "", "", "2"), 4, 1, 1, -1, "the header ends without NAXIS2"},
+        {Header("16", "60000", "60000", "2147483647", "5") +
+             "NAXIS4  =           2147483647\r\nNAXIS5  =           2147483647\r\n",
          4, 1, 1, -1, "more data than"},
     };
     int i = 0;
@@ -253,11 +261,10 @@ TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
     }
 }
 
-TEST(WriteFitsFile, ReplacesReadOnlyTargetAndKeepsOldFileOnFailure) {
+TEST(WriteFitsFile, KeepsOldFileOnFailure) {
     TempDir dir;
     const std::string path = dir / "run1.fit";
     std::ofstream(path) << "old";
-    chmod(path.c_str(), 0444);
     MemoryDocument doc;
     doc.params[doc_param::kFrames] = 3;
     for (int f = 0; f < 3; ++f)

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "../../orlix/test_support.h"
 #include "fits/convert/commands.h"
@@ -44,6 +45,61 @@ TEST(TemporaryName, StaysWithinTheNameLimit) {
         EXPECT_NE(static_cast<unsigned char>(name[name.size() - 8]) & 0xC0, 0x80);
     }
     EXPECT_EQ(TemporaryName("run1.fit", 255), ".run1.fit.XXXXXX");
+}
+
+// Runs `work` in a child process, as an unprivileged user when the test runs as root (root
+// may write any file, as a shell redirection may); true when it returned true.
+bool InChildAsUser(const std::function<bool()>& work) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A replaced file keeps its permission bits; a file the user may not write is not replaced,
+// even where the folder would allow the rename.
+TEST(SafeFile, ReplacingKeepsPermissionsAndRespectsThem) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);  // a shared folder: anyone may rename in it
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool as_user;  // written by an unprivileged user (another user's file when root)
+        bool replaced;
+    } cases[] = {
+        {"private.fit", 0600, false, true},
+        {"group.fit", 0640, false, true},
+        {"open.fit", 0664, false, true},
+        {"readonly.fit", 0444, true, false},
+        {"theirs.fit", 0644, true, geteuid() != 0},  // without root the file is the user's own
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto scheme :
+             {SafeFile::Temporary::kUnnamedWhereSupported, SafeFile::Temporary::kNamed}) {
+            const std::string path = dir / c.name;
+            std::ofstream(path) << "old";
+            chmod(path.c_str(), c.mode);
+            // False only for the refusal; any other failure shows as a wrong content below.
+            auto write = [&] {
+                SafeFile file(path, scheme);
+                if (file.Write("new", 3) && file.Commit()) return true;
+                return file.error().find("you may not write this file") == std::string::npos;
+            };
+            EXPECT_EQ(c.as_user ? InChildAsUser(write) : write(), c.replaced);
+            EXPECT_EQ(ReadAll(path), c.replaced ? "new" : "old");
+            struct stat st {};
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, c.mode);
+            chmod(path.c_str(), 0644);
+            std::filesystem::remove(path);
+        }
+    }
+    EXPECT_EQ(Entries(dir.path()), 0);
 }
 
 // Both schemes write complete files under the longest legal names, replace the target only
@@ -96,11 +152,14 @@ TEST(SaveHeader, IgnoresPlantedLinksAndKeepsLongNames) {
     std::ofstream(victim) << "precious";
     const std::string path = dir / "h.txt";
     std::filesystem::create_symlink(victim, path + ".saving");
-    ASSERT_TRUE(SaveHeader("A = 1\r\n", path));
+    ASSERT_TRUE(SaveHeader("A       = 1\r\n", path));
     EXPECT_EQ(ReadAll(victim), "precious");
-    EXPECT_EQ(ReadAll(path), "A = 1\r\n");
+    EXPECT_EQ(ReadAll(path), "A       = 1\r\n");
     const std::string long_name = dir / (std::string(250, 'h') + ".fits");
-    EXPECT_TRUE(SaveHeader("A = 1\r\n", long_name));
+    EXPECT_TRUE(
+        SaveHeader("SIMPLE  =                    T\r\nBITPIX  =                    8\r\n"
+                   "NAXIS   =                    0\r\n",
+                   long_name));
     EXPECT_EQ(std::filesystem::file_size(long_name), 2880u);
 }
 

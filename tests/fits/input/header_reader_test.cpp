@@ -44,14 +44,12 @@ TEST(ReadFileHeader, FitsAndTextFiles) {
          "KEY1    = 1\r\nKEY2    = 2\r\n  LATE = 1\r\n"},
         {"blank.fit",
          Card("A = 1") + Card("") + Card("B = 2") + Card("END") + std::string(2560, ' '),
-         "A = 1\r\nB = 2\r\n"},
-        {"sample.FITS", Card("X = 1") + Card("END") + std::string(2720, ' '), "X = 1\r\n"},
-        {"noend.fit", Card("A") + "B", "A\r\nB\r\n"},
-        {"empty.fit", "", ""},
+         "A       = 1\r\nB       = 2\r\n"},
+        {"sample.FITS", Card("X = 1") + Card("END") + std::string(2720, ' '), "X       = 1\r\n"},
         {"empty.txt", "", ""},
-        {"plain.txt", "  A = 1\r\nB x\r\n  ", "A = 1\r\nB x\r\n"},
-        {"lf.txt", "A = 1\nB = 2\n", "A = 1\r\nB = 2\r\n"},
-        {"cr.txt", "A = 1\rB = 2\r\rC", "A = 1\r\nB = 2\r\n\r\nC"},
+        {"plain.txt", "  A = 1\r\nB x\r\n  ", "A       = 1\r\nB x\r\n"},
+        {"lf.txt", "A = 1\nB = 2\n", "A       = 1\r\nB       = 2\r\n"},
+        {"cr.txt", "A = 1\rB = 2\r\rC", "A       = 1\r\nB       = 2\r\n\r\nC"},
         {"mixed.txt", "A\r\nB\nC\rD", "A\r\nB\r\nC\r\nD"},
         {"eighty.txt", std::string(80, 'K'), std::string(80, 'K')},
         {"sample.fts", "  X  ", "X"},
@@ -86,6 +84,9 @@ TEST(ReadFileHeader, RefusesWhatAHeaderCannotHold) {
          "binary.fit: line 2 holds the byte 0x01"},
         {"lower.txt", "OBSERVER= 'me'\nobsrv   = 1", "lower.txt: line 2 has the keyword \"obsrv\""},
         {"dot.txt", "DATE.OBS= 1", "dot.txt: line 1 has the keyword \"DATE.OBS\""},
+        // A FITS header without END is cut short (or no header at all).
+        {"noend.fit", Card("A") + "B", "noend.fit: the header ends after 2 cards without an END"},
+        {"cut.fit", std::string(2880, ' ') + Card("A = 1"), "after 37 cards without an END card"},
     };
     for (const auto& c : cases) {
         if (!c.content.empty()) Write(dir / c.name, c.content);
@@ -103,9 +104,9 @@ TEST(ReadFileHeader, TextHeaderEndsAtEnd) {
         std::string content, expected, warning;
     } cases[] = {
         {"OBSERVER= 'Ann'\nEND\nJUNK    = 1\n", "OBSERVER= 'Ann'\r\n", "end.txt: line 2 is END"},
-        {"A = 1\r\nEND     \r\n  \r\n", "A = 1\r\n", ""},
+        {"A = 1\r\nEND     \r\n  \r\n", "A       = 1\r\n", ""},
         {"END", "", ""},
-        {"ENDTIME = 1\nCOMMENT END\nB = 2", "ENDTIME = 1\r\nCOMMENT END\r\nB = 2", ""},
+        {"ENDTIME = 1\nCOMMENT END\nB = 2", "ENDTIME = 1\r\nCOMMENT END\r\nB       = 2", ""},
     };
     for (const auto& c : cases) {
         Write(dir / "end.txt", c.content);
@@ -134,19 +135,25 @@ TEST(ReadFileHeader, StopsAtBlockHoldingEnd) {
     }
 }
 
-// A large file without END (no header at all) is read only up to a bound, not into memory whole.
-TEST(ReadFileHeader, LargeFileWithoutEndIsBounded) {
+// A large source is refused whole, never cut in the middle of a card: a FITS file without
+// END in its first 16 MiB (no header at all), a text file over 16 MiB.
+TEST(ReadFileHeader, SourcesBeyondTheLimitAreRefusedWhole) {
     TempDir dir;
-    const std::string path = dir / "data.fit";
+    const std::string fits = dir / "data.fit", text = dir / "big.txt";
     {
-        std::ofstream out(path, std::ios::binary);
+        std::ofstream out(fits, std::ios::binary), big(text, std::ios::binary);
         const std::string block = Card("X = 1") + std::string(2800, 'z');
         for (int i = 0; i < 8000; ++i)
             out << block;  // 23 MB
+        for (int i = 0; i < 210000; ++i)
+            big << "COMMENT " << std::string(70, 'c') << "\r\n";  // 16.6 MB
     }
-    std::string text = *ReadFileHeader(path);
-    EXPECT_GT(text.size(), 8u << 20);
-    EXPECT_LE(text.size(), 17u << 20);
+    auto read = ReadFileHeader(fits);
+    ASSERT_FALSE(read);
+    EXPECT_NE(read.message().find("no END card in the first 16 MiB"), std::string::npos);
+    read = ReadFileHeader(text);
+    ASSERT_FALSE(read);
+    EXPECT_NE(read.message().find("big.txt: is larger than 16 MiB"), std::string::npos);
 }
 
 TEST(AppendFileHeader, AppendsBehindCurrentText) {
@@ -160,8 +167,9 @@ TEST(AppendFileHeader, AppendsBehindCurrentText) {
     EXPECT_EQ(store.NavigatorMaximum(), 3);
     AppendFileHeader(store, dir / "h.txt");
     AppendFileHeader(store, dir / "h.fit");  // the text file left no line end
-    EXPECT_EQ(store.Text(),
-              "A = 0\r\nKEY1    = 1\r\nKEY2    = 2\r\nC = 3\r\nKEY1    = 1\r\nKEY2    = 2\r\n");
+    EXPECT_EQ(
+        store.Text(),
+        "A = 0\r\nKEY1    = 1\r\nKEY2    = 2\r\nC       = 3\r\nKEY1    = 1\r\nKEY2    = 2\r\n");
     EXPECT_FALSE(AppendFileHeader(store, dir / "missing.txt"));
     EXPECT_EQ(CountRealLines(store.Text()), 6);
 }
@@ -212,7 +220,17 @@ TEST(AppendHeaderText, LeavesOutStructuralCardsBehindSimple) {
     }
     EXPECT_EQ(LeftOutWarning("a\nb.fit", {"SIMPLE", "NAXIS"}),
               "a\\x0Ab.fit: left out SIMPLE, NAXIS (cards the converter writes itself, keywords "
-              "not in FITS form, or keywords the header already holds)");
+              "not in FITS form, keywords the header already holds, and cards FITS readers "
+              "would refuse, with the reason)");
+    // Cards FITS readers would refuse are left out with their reason.
+    std::string text = "SIMPLE  =                    T\r\n";
+    const auto left_out = AppendHeaderText(
+        text, "OBJECT  = 'M31\r\nRA      = NAN\r\nGAIN    = 2\r\nEPOCH   = 2000.\r\n");
+    ASSERT_EQ(left_out.size(), 3u);
+    EXPECT_EQ(left_out[0], "OBJECT (has a string value without its closing quote)");
+    EXPECT_EQ(left_out[1].rfind("RA (has the value \"NAN\"", 0), 0u) << left_out[1];
+    EXPECT_EQ(left_out[2].rfind("EPOCH (is EPOCH", 0), 0u) << left_out[2];
+    EXPECT_EQ(text, "SIMPLE  =                    T\r\nGAIN    = 2\r\n");
 }
 
 TEST(IsFitsName, LowerCaseContainsDotFit) {

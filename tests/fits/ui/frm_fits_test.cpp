@@ -93,6 +93,9 @@ class FrmFitsTest : public QObject {
     std::unique_ptr<frmFITS> window_;
     ScriptedDialog* dialog_ = nullptr;
     std::vector<std::string> messages_;
+    // The first cards of an 8-bit primary header, up to NAXIS.
+    const std::string kPrimary8 =
+        "SIMPLE  =                    T\r\nBITPIX  =                    8\r\n";
 
     template <class T>
     T* W(const char* name) {
@@ -344,8 +347,11 @@ class FrmFitsTest : public QObject {
                                    *dir_ / "n.spe");
         std::ofstream(*dir_ / "bad.spe") << "x";
         Custom();
-        fits::SetHeaderText(*window_,
-                            "SIMPLE  = T\r\nBITPIX  = 8\r\nNAXIS1  = 2\r\nNAXIS3  = 5\r\n");
+        fits::SetHeaderText(*window_, kPrimary8 +
+                                          "NAXIS   =                    3\r\n"
+                                          "NAXIS1  =                    2\r\n"
+                                          "NAXIS2  =                    1\r\n"
+                                          "NAXIS3  =                    5\r\n");
         dialog_->results.push_back(dir_->path() + '\0' + "bad.spe" + '\0' + "n.spe");
         Click("cmdConvert");
         QCOMPARE(messages_.size(), std::size_t(1));
@@ -371,8 +377,9 @@ class FrmFitsTest : public QObject {
 
     void saveHeaderTextAndBlock() {
         Custom();
-        fits::SetHeaderText(*window_, "A = 1\r\nB = 2\r\n");
-        const std::pair<std::string, std::size_t> cases[] = {{"header.txt", 14},
+        const std::string header = kPrimary8 + "NAXIS   =                    0\r\n";
+        fits::SetHeaderText(*window_, header);
+        const std::pair<std::string, std::size_t> cases[] = {{"header.txt", 96},
                                                              {"header.fit", 2880},
                                                              {"HEADER.FIT", 2880},
                                                              {"h.fits", 2880},
@@ -383,11 +390,25 @@ class FrmFitsTest : public QObject {
             QCOMPARE(std::filesystem::file_size(*dir_ / name), size);
         }
         QCOMPARE(dialog_->shown.back().second, 0x200806u);
-        QCOMPARE(ReadAll(*dir_ / "header.txt"), std::string("A = 1\r\nB = 2\r\n"));
-        fits::SetHeaderText(*window_, "");
-        dialog_->results.push_back(*dir_ / "empty.fit");
-        Click("cmdSaveFile");
-        QCOMPARE(ReadAll(*dir_ / "empty.fit"), "END" + std::string(2877, ' '));
+        QCOMPARE(ReadAll(*dir_ / "header.txt"), header);
+        QVERIFY(messages_.empty());
+        // A header readers would refuse is not saved, and the message names the line.
+        const std::pair<std::string, std::string> refused[] = {
+            {"", "empty.fit: the header is empty"},
+            {"A = 1\r\n", "bad.txt: header line 1 has the keyword field \"A = 1\""},
+            {"X       = 'open\r\n", "open.txt: header line 1 (X) has a string value without"},
+            {"OBSERVER= 'me'\r\n", "cards.fit: header line 1 (OBSERVER) stands where FITS"},
+        };
+        for (const auto& [text, said] : refused) {
+            fits::SetHeaderText(*window_, text);
+            const std::string name = said.substr(0, said.find(':'));
+            dialog_->results.push_back(*dir_ / name);
+            Click("cmdSaveFile");
+            QVERIFY(!std::filesystem::exists(*dir_ / name));
+            QCOMPARE(messages_.size(), std::size_t(1));
+            QVERIFY2(messages_[0].find(said) != std::string::npos, messages_[0].c_str());
+            messages_.clear();
+        }
     }
 
     void addFitsFileHeaderBothModes() {
@@ -675,8 +696,9 @@ class FrmFitsTest : public QObject {
         std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
                                    *dir_ / "good.spe");
         std::ofstream(*dir_ / "bad.spe") << "x";
-        QVERIFY(SaveHeader("SIMPLE  = T\r\nBITPIX  = 64\r\nNAXIS1  = 2\r\nNAXIS2  = 1\r\n"
-                           "NAXIS3  = 1\r\n",
+        QVERIFY(SaveHeader("SIMPLE  =                    T\r\nBITPIX  =                   64\r\n"
+                           "NAXIS   =                    3\r\nNAXIS1  =                    2\r\n"
+                           "NAXIS2  =                    1\r\nNAXIS3  =                    1\r\n",
                            *dir_ / "wide.fit")
                     .ok());
         QVERIFY(orlix::SaveSettings({0.01, 1, 1, 8, 8, false}).ok());

@@ -1,0 +1,556 @@
+#include "fits/header/header_check.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "fits/header/header_text.h"
+
+namespace fits {
+namespace {
+
+constexpr std::size_t kCard = 80;
+constexpr std::size_t kKeywordField = 8;
+// 0-based index of column 30, where fixed-format integers and logicals end.
+constexpr std::size_t kFixedEnd = 29;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsKeywordChar(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+// Keywords whose cards hold free text from column 9 on.
+bool IsCommentary(std::string_view keyword) {
+    return keyword.empty() || keyword == "COMMENT" || keyword == "HISTORY";
+}
+
+// The keyword is `stem` followed by a positive number (NAXIS3, CTYPE1).
+std::optional<int> IndexAfter(std::string_view keyword, std::string_view stem) {
+    if (keyword.size() <= stem.size() || !keyword.starts_with(stem)) return std::nullopt;
+    std::string_view digits = keyword.substr(stem.size());
+    if (digits.size() > 3 || digits.front() == '0') return std::nullopt;
+    int n = 0;
+    for (char c : digits) {
+        if (!IsDigit(c)) return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+// ---- One value ---------------------------------------------------------------------------
+
+enum class Kind { kNoIndicator, kEmpty, kString, kLogical, kInteger, kReal, kComplex };
+
+struct Value {
+    Kind kind = Kind::kNoIndicator;
+    std::string text;    // string contents (quotes undone), or the number / logical as written
+    bool fixed = false;  // integer or logical ending in column 30
+};
+
+// The length of a FITS number at the start of `s` (0 when none): sign, digits with at most
+// one point, an exponent 'E' or 'D' with optional sign and digits. `real` tells whether a
+// point or exponent was seen.
+std::size_t NumberLength(std::string_view s, bool& real) {
+    std::size_t i = 0;
+    real = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < s.size() && IsDigit(s[i]))
+        ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        real = true;
+        ++i;
+        while (i < s.size() && IsDigit(s[i]))
+            ++i, ++digits;
+    }
+    if (digits == 0) return 0;
+    if (i < s.size() && (s[i] == 'E' || s[i] == 'D')) {
+        std::size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        std::size_t exponent = 0;
+        while (j < s.size() && IsDigit(s[j]))
+            ++j, ++exponent;
+        if (exponent == 0) return 0;
+        real = true;
+        i = j;
+    }
+    return i;
+}
+
+bool IsFinite(std::string_view number) {
+    std::string text(number.starts_with('+') ? number.substr(1) : number);
+    for (char& c : text)
+        if (c == 'D') c = 'E';
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+}
+
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+// Parses the value of a card (at most 80 characters) that has a keyword of its own; the
+// reason is set when the value is not one FITS readers take.
+Value ParseValue(std::string_view card, std::string& reason) {
+    Value value;
+    if (card.size() < 10 || card.substr(8, 2) != "= ") return value;
+    std::size_t at = card.find_first_not_of(' ', 10);
+    if (at == std::string_view::npos || card[at] == '/') {
+        value.kind = Kind::kEmpty;
+        reason = "has \"= \" but no value (write a value, or leave out \"= \")";
+        return value;
+    }
+    const char first = card[at];
+    std::size_t end = at;
+    bool real = false;
+    if (first == '\'') {
+        std::size_t i = at + 1;
+        for (;; ++i) {
+            if (i >= card.size()) {
+                reason = "has a string value without its closing quote";
+                return value;
+            }
+            if (card[i] != '\'') {
+                value.text += card[i];
+            } else if (i + 1 < card.size() && card[i + 1] == '\'') {
+                value.text += '\'';
+                ++i;
+            } else {
+                break;
+            }
+        }
+        value.kind = Kind::kString;
+        end = i + 1;
+    } else if (first == 'T' || first == 'F') {
+        value.kind = Kind::kLogical;
+        value.text = std::string(1, first);
+        end = at + 1;
+    } else if (first == '(') {
+        const std::size_t close = card.find(')', at);
+        const std::string_view inside =
+            close == std::string_view::npos ? "" : card.substr(at + 1, close - at - 1);
+        const std::size_t comma = inside.find(',');
+        auto number = [&](std::string_view part) {
+            part = Trim(part);
+            bool r = false;
+            return !part.empty() && NumberLength(part, r) == part.size() && IsFinite(part);
+        };
+        if (comma == std::string_view::npos || !number(inside.substr(0, comma)) ||
+            !number(inside.substr(comma + 1))) {
+            reason = "has the value " + Quoted(TrimRight(card.substr(at))) +
+                     ", which is not a complex number \"(real, imaginary)\"";
+            return value;
+        }
+        value.kind = Kind::kComplex;
+        value.text = std::string(card.substr(at, close - at + 1));
+        end = close + 1;
+    } else if (std::size_t n = NumberLength(card.substr(at), real); n > 0) {
+        value.kind = real ? Kind::kReal : Kind::kInteger;
+        value.text = std::string(card.substr(at, n));
+        end = at + n;
+        if (real && !IsFinite(value.text)) {
+            reason = "has the value " + value.text + ", which is not a finite number";
+            return value;
+        }
+    } else {
+        std::string_view word = card.substr(at);
+        word = TrimRight(word.substr(0, word.find(" /")));
+        reason = "has the value " + Quoted(word) +
+                 ", which FITS cannot read: a value is a string in quotes, T or F, or a number "
+                 "(digits, one point, an exponent with E or D)";
+        return value;
+    }
+    value.fixed = (value.kind == Kind::kInteger || value.kind == Kind::kLogical) &&
+                  end == kFixedEnd + 1;
+    const std::size_t next = card.find_first_not_of(' ', end);
+    if (next != std::string_view::npos && card[next] != '/') {
+        std::string_view rest = TrimRight(card.substr(next));
+        reason = "has " + Quoted(rest) + " after its value (a comment begins with \"/\")";
+    }
+    return value;
+}
+
+// ---- Reserved keywords ---------------------------------------------------------------------
+
+enum class Type { kAny, kLogical, kInteger, kReal, kString, kDate };
+
+// The type of value FITS gives a reserved keyword (FITS Standard 4.0 sections 4.4 and 8).
+Type ReservedType(std::string_view keyword) {
+    struct Entry {
+        std::string_view keyword;
+        Type type;
+    };
+    static constexpr Entry kReserved[] = {
+        {"SIMPLE", Type::kLogical},   {"EXTEND", Type::kLogical},   {"BITPIX", Type::kInteger},
+        {"NAXIS", Type::kInteger},    {"BLANK", Type::kInteger},    {"EXTVER", Type::kInteger},
+        {"EXTLEVEL", Type::kInteger}, {"WCSAXES", Type::kInteger},  {"BSCALE", Type::kReal},
+        {"BZERO", Type::kReal},       {"DATAMAX", Type::kReal},     {"DATAMIN", Type::kReal},
+        {"EQUINOX", Type::kReal},     {"MJD-OBS", Type::kReal},     {"LONPOLE", Type::kReal},
+        {"LATPOLE", Type::kReal},     {"RESTFRQ", Type::kReal},     {"RESTWAV", Type::kReal},
+        {"BUNIT", Type::kString},     {"ORIGIN", Type::kString},    {"TELESCOP", Type::kString},
+        {"INSTRUME", Type::kString},  {"OBSERVER", Type::kString},  {"OBJECT", Type::kString},
+        {"AUTHOR", Type::kString},    {"REFERENC", Type::kString},  {"EXTNAME", Type::kString},
+        {"RADESYS", Type::kString},   {"TIMESYS", Type::kString},   {"SPECSYS", Type::kString},
+        {"DATE", Type::kDate},        {"DATE-OBS", Type::kDate},    {"DATE-END", Type::kDate},
+        {"DATE-BEG", Type::kDate},    {"DATE-AVG", Type::kDate},
+    };
+    for (const Entry& e : kReserved)
+        if (keyword == e.keyword) return e.type;
+    if (IndexAfter(keyword, "NAXIS")) return Type::kInteger;
+    for (std::string_view stem : {"CTYPE", "CUNIT"})
+        if (IndexAfter(keyword, stem)) return Type::kString;
+    for (std::string_view stem : {"CRPIX", "CRVAL", "CDELT", "CROTA"})
+        if (IndexAfter(keyword, stem)) return Type::kReal;
+    return Type::kAny;
+}
+
+bool LeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// Digits of `s` from `at`, `n` of them, as a number; -1 when they are not all digits.
+int DigitsAt(std::string_view s, std::size_t at, std::size_t n) {
+    if (at + n > s.size()) return -1;
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (!IsDigit(s[i])) return -1;
+        v = v * 10 + (s[i] - '0');
+    }
+    return v;
+}
+
+// A FITS date: "YYYY-MM-DD", optionally "Thh:mm:ss[.s...]", or the old "DD/MM/YY".
+bool IsFitsDate(std::string_view text) {
+    text = TrimRight(text);
+    if (text.size() == 8 && text[2] == '/' && text[5] == '/') {
+        const int d = DigitsAt(text, 0, 2), m = DigitsAt(text, 3, 2), y = DigitsAt(text, 6, 2);
+        return d >= 1 && d <= 31 && m >= 1 && m <= 12 && y >= 0;
+    }
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+    const int y = DigitsAt(text, 0, 4), m = DigitsAt(text, 5, 2), d = DigitsAt(text, 8, 2);
+    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 0 || m < 1 || m > 12 || d < 1) return false;
+    if (d > kDays[static_cast<std::size_t>(m - 1)] + (m == 2 && LeapYear(y) ? 1 : 0)) return false;
+    if (text.size() == 10) return true;
+    if (text.size() < 19 || text[10] != 'T' || text[13] != ':' || text[16] != ':') return false;
+    const int h = DigitsAt(text, 11, 2), mi = DigitsAt(text, 14, 2), s = DigitsAt(text, 17, 2);
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) return false;
+    if (text.size() == 19) return true;
+    return text[19] == '.' && text.size() > 20 &&
+           text.substr(20).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Why the value does not have the type the keyword requires; empty when it does.
+std::string TypeProblem(std::string_view keyword, const Value& value) {
+    const Type type = ReservedType(keyword);
+    if (type == Type::kAny) return {};
+    const bool number = value.kind == Kind::kInteger || value.kind == Kind::kReal;
+    switch (type) {
+        case Type::kLogical:
+            if (value.kind == Kind::kLogical) return {};
+            return "must have the value T or F";
+        case Type::kInteger:
+            if (value.kind == Kind::kInteger) return {};
+            return "must have a whole number as its value (digits only, no point or exponent)";
+        case Type::kReal:
+            if (number) return {};
+            return "must have a number as its value";
+        case Type::kString:
+            if (value.kind == Kind::kString) return {};
+            return "must have a string in quotes as its value";
+        case Type::kDate:
+            if (value.kind == Kind::kString && IsFitsDate(value.text)) return {};
+            return "must have a date 'YYYY-MM-DD' or 'YYYY-MM-DDThh:mm:ss[.sss]' as its value";
+        case Type::kAny:
+            break;
+    }
+    return {};
+}
+
+// Keywords of extension and table headers, which a primary header must not hold.
+bool BelongsToExtension(std::string_view keyword) {
+    for (std::string_view k : {"XTENSION", "PCOUNT", "GCOUNT", "GROUPS", "TFIELDS", "THEAP"})
+        if (keyword == k) return true;
+    for (std::string_view stem :
+         {"TFORM", "TTYPE", "TBCOL", "TZERO", "TSCAL", "TNULL", "TUNIT", "TDISP", "TDIM"})
+        if (IndexAfter(keyword, stem)) return true;
+    return false;
+}
+
+}  // namespace
+
+bool IsTableKeyword(std::string_view keyword) {
+    return BelongsToExtension(keyword) && keyword != "XTENSION" && keyword != "PCOUNT" &&
+           keyword != "GCOUNT" && keyword != "GROUPS";
+}
+
+namespace {
+
+// ---- The whole header --------------------------------------------------------------------
+
+struct CardLine {
+    Pos line;
+    std::string_view text;  // without line end, cut to 80 characters
+    std::string keyword;
+};
+
+// The problem of a line longer than a card, judged before its first 80 characters are: only
+// text in the comment (or of a commentary card) may lie beyond column 80.
+std::string LongLineProblem(std::string_view line) {
+    if (line.size() <= kCard) return {};
+    const std::string keyword = GetKeyword(line);
+    if (IsCommentary(keyword) || line.substr(8, 2) != "= ") return {};
+    const Pos comment = FindComment(line);
+    if (comment != 0 && static_cast<std::size_t>(comment) + 1 <= kCard) return {};
+    return "is " + std::to_string(line.size()) +
+           " characters long and its value does not end within the 80 columns of a card";
+}
+
+std::string KeywordFieldProblem(std::string_view card) {
+    const std::string_view field = card.substr(0, std::min(card.size(), kKeywordField));
+    std::size_t i = 0;
+    while (i < field.size() && IsKeywordChar(field[i]))
+        ++i;
+    const std::size_t blank = i;
+    while (i < field.size() && field[i] == ' ')
+        ++i;
+    if (i == field.size()) return {};
+    if (blank < i || !IsKeywordChar(field[i]))
+        return "has the keyword field " + Quoted(field) +
+               ": a keyword holds A-Z, 0-9, '-' and '_' only, from column 1, without blanks "
+               "inside";
+    return {};
+}
+
+// A card's own problem (syntax, type of a reserved keyword); `value` gets its parsed value.
+std::string OwnProblem(std::string_view card, Value& value) {
+    for (unsigned char c : card) {
+        if (c >= 0x20 && c < 0x7F) continue;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", c);
+        return std::string("holds the byte ") + hex + (c >= 0x80 ? " (not ASCII)" : "") +
+               "; a FITS header holds printable ASCII only (no accents or other letters)";
+    }
+    if (std::string problem = KeywordFieldProblem(card); !problem.empty()) return problem;
+    const std::string keyword = GetKeyword(card);
+    if (IsCommentary(keyword) || keyword == "HIERARCH") return {};
+    if (keyword == "END")
+        return "is END, which ends a header; the writer adds it after the last card";
+    if (keyword == "CONTINUE")
+        return "continues a long string (CONTINUE), which this converter does not write; keep "
+               "each string within its card";
+    if (keyword == "EPOCH")
+        return "is EPOCH, which FITS no longer uses; write EQUINOX instead";
+    std::string reason;
+    value = ParseValue(card, reason);
+    if (!reason.empty()) return reason;
+    if (value.kind == Kind::kNoIndicator && ReservedType(keyword) != Type::kAny)
+        return "has no value: FITS requires \"= \" in columns 9-10 and a value for " + keyword;
+    if (value.kind != Kind::kNoIndicator) return TypeProblem(keyword, value);
+    return {};
+}
+
+// The mandatory cards' order and values, for the (n+1)-th card.
+class Mandatory {
+  public:
+    // The keyword card n (0-based) must have, or "" once the mandatory cards are complete.
+    std::string Expected(std::size_t n) const {
+        if (n == 0) return "SIMPLE";
+        if (n == 1) return "BITPIX";
+        if (n == 2) return "NAXIS";
+        if (axes_ && static_cast<long>(n) - 2 <= *axes_) return "NAXIS" + std::to_string(n - 2);
+        return {};
+    }
+    // Why the card standing where `expected` must stand is not right; empty when it is.
+    std::string Check(const std::string& expected, const CardLine& card, const Value& value) {
+        if (card.keyword != expected) {
+            if (card.keyword == "XTENSION")
+                return "begins an extension header; a primary header begins with SIMPLE";
+            return "stands where FITS requires " + expected +
+                   " (a primary header begins with SIMPLE, BITPIX, NAXIS, NAXIS1 ... NAXISn, "
+                   "in this order)";
+        }
+        const bool whole = value.kind == Kind::kInteger;
+        if (expected == "SIMPLE")
+            return value.kind == Kind::kLogical && value.text == "T" && value.fixed
+                       ? ""
+                       : "must be T, in column 30 (the file conforms to FITS)";
+        if (!whole || !value.fixed)
+            return "must be a whole number ending in column 30 (the fixed format FITS requires)";
+        long long v = 0;
+        std::from_chars(value.text.data() + (value.text.starts_with('+') ? 1 : 0),
+                        value.text.data() + value.text.size(), v);
+        if (expected == "BITPIX") {
+            bitpix_ = v;
+            if (v == 8 || v == 16 || v == 32 || v == 64 || v == -32 || v == -64) return {};
+            return "is " + value.text + "; BITPIX is one of 8, 16, 32, 64, -32, -64";
+        }
+        if (expected == "NAXIS") {
+            if (v < 0 || v > 999) return "is " + value.text + "; NAXIS is 0 to 999";
+            axes_ = v;
+            return {};
+        }
+        if (v < 0) return "is " + value.text + "; an axis has 0 or more elements";
+        return {};
+    }
+    std::optional<long long> Axes() const { return axes_; }
+    std::optional<long long> Bitpix() const { return bitpix_; }
+
+  private:
+    std::optional<long long> axes_, bitpix_;
+};
+
+HeaderProblem At(const CardLine& card, std::string reason) {
+    const bool named = KeywordFieldProblem(card.text).empty();
+    return HeaderProblem{card.line, named ? card.keyword : "", std::move(reason)};
+}
+
+std::vector<CardLine> Cards(std::string_view text, std::optional<HeaderProblem>& problem) {
+    std::vector<CardLine> cards;
+    ForEachLine(text, [&](Pos n, std::string_view line) {
+        if (auto end = line.find(kLineEnd); end != std::string_view::npos)
+            line = line.substr(0, end);
+        if (line.empty()) return true;  // the writer leaves empty lines out
+        CardLine card{n, line.substr(0, std::min(line.size(), kCard)), GetKeyword(line)};
+        if (std::string long_line = LongLineProblem(line); !long_line.empty()) {
+            problem = At(card, long_line);
+            return false;
+        }
+        cards.push_back(card);
+        return true;
+    });
+    return cards;
+}
+
+}  // namespace
+
+std::string CardProblem(std::string_view card) {
+    if (std::string problem = LongLineProblem(card); !problem.empty()) return problem;
+    Value value;
+    return OwnProblem(card.substr(0, std::min(card.size(), kCard)), value);
+}
+
+std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderCheck check) {
+    std::optional<HeaderProblem> problem;
+    const std::vector<CardLine> cards = Cards(text, problem);
+    if (problem) return problem;
+    const bool complete = check == HeaderCheck::kComplete;
+    if (complete && cards.empty()) return HeaderProblem{0, "", "the header is empty"};
+    bool primary = complete;
+    for (const CardLine& card : cards)
+        primary = primary || card.keyword == "SIMPLE";
+    Mandatory mandatory;
+    std::map<std::string, Pos, std::less<>> seen;
+    std::size_t n = 0;
+    for (; n < cards.size(); ++n) {
+        const CardLine& card = cards[n];
+        Value value;
+        if (std::string own = OwnProblem(card.text, value); !own.empty()) return At(card, own);
+        const std::string expected = primary ? mandatory.Expected(n) : "";
+        if (!expected.empty()) {
+            if (std::string wrong = mandatory.Check(expected, card, value); !wrong.empty())
+                return At(card, wrong);
+        } else if (primary && BelongsToExtension(card.keyword)) {
+            return At(card, "belongs to extension or table headers, not to a primary header");
+        } else if (auto k = IndexAfter(card.keyword, "NAXIS");
+                   primary && k && mandatory.Axes() && *k > *mandatory.Axes() &&
+                   !seen.count(card.keyword)) {
+            return At(card, "stands beyond NAXIS = " + std::to_string(*mandatory.Axes()) +
+                                "; a header has NAXIS1 ... NAXISn only");
+        } else if (card.keyword == "BLANK" && mandatory.Bitpix() && *mandatory.Bitpix() < 0) {
+            return At(card, "applies to whole-number data only; BITPIX is " +
+                                std::to_string(*mandatory.Bitpix()));
+        }
+        if (IsCommentary(card.keyword) || card.keyword == "HIERARCH") continue;
+        if (auto [it, added] = seen.emplace(card.keyword, card.line); !added)
+            return At(card, card.keyword + " already stands at line " +
+                                std::to_string(it->second) + "; a keyword stands once");
+    }
+    if (complete) {
+        if (std::string missing = mandatory.Expected(n); !missing.empty())
+            return HeaderProblem{0, "",
+                                 "the header ends without " + missing +
+                                     " (a primary header begins with SIMPLE, BITPIX, NAXIS, "
+                                     "NAXIS1 ... NAXISn, in this order)"};
+    }
+    return std::nullopt;
+}
+
+std::string DescribeProblem(const std::string& name, const HeaderProblem& problem) {
+    if (problem.line == 0) return name + ": " + problem.reason;
+    return name + ": header line " + std::to_string(problem.line) +
+           (problem.keyword.empty() ? "" : " (" + problem.keyword + ")") + " " + problem.reason;
+}
+
+std::vector<std::string> CutComments(std::string_view text) {
+    std::vector<std::string> cut;
+    ForEachLine(text, [&](Pos n, std::string_view line) {
+        if (auto end = line.find(kLineEnd); end != std::string_view::npos)
+            line = line.substr(0, end);
+        if (line.size() > kCard && LongLineProblem(line).empty())
+            cut.push_back("header line " + std::to_string(n) + " (" + GetKeyword(line) +
+                          ") is cut at column 80: " + Quoted(line.substr(kCard)) + " is left out");
+        return true;
+    });
+    return cut;
+}
+
+namespace {
+
+// The line with its keyword in columns 1-8 and "= " in columns 9-10 when it is written as
+// "KEYWORD = value" with other spacing ("A = 1", "OBSERVER='me'"); unchanged otherwise.
+std::string PlaceValueIndicator(std::string_view bare) {
+    const std::size_t stop = bare.find_first_of(" =");
+    if (stop == 0 || stop == std::string_view::npos || stop > kKeywordField) return std::string(bare);
+    const std::string_view keyword = bare.substr(0, stop);
+    for (char c : keyword)
+        if (!IsKeywordChar(c)) return std::string(bare);
+    if (IsCommentary(keyword) || keyword == "HIERARCH") return std::string(bare);
+    const std::size_t equals = bare.find_first_not_of(' ', stop);
+    if (equals == std::string_view::npos || bare[equals] != '=' || equals == kKeywordField)
+        return std::string(bare);
+    std::string card(keyword);
+    card.resize(kKeywordField, ' ');
+    card += "= ";
+    card += TrimLeft(bare.substr(equals + 1));
+    return card;
+}
+
+// The card with a mandatory keyword's right value in fixed format; unchanged otherwise.
+std::string FixedMandatory(const std::string& card) {
+    const std::string keyword = GetKeyword(card);
+    const bool mandatory = keyword == "SIMPLE" || keyword == "BITPIX" || keyword == "NAXIS" ||
+                           IndexAfter(keyword, "NAXIS").has_value();
+    if (!mandatory || card.size() > kCard || !KeywordFieldProblem(card).empty()) return card;
+    std::string reason;
+    const Value value = ParseValue(card, reason);
+    const ValueType type = keyword == "SIMPLE" ? ValueType::kLogical : ValueType::kInteger;
+    const bool right = keyword == "SIMPLE" ? value.kind == Kind::kLogical
+                                           : value.kind == Kind::kInteger;
+    if (!reason.empty() || value.fixed || !right) return card;
+    std::string fixed = BuildCard(keyword, value.text, type, GetComment(card));
+    if (fixed.size() > kCard) fixed = BuildCard(keyword, value.text, type, "");
+    return fixed;
+}
+
+}  // namespace
+
+void NormalizeCardLayout(std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        const std::string_view bare = line.substr(0, line.find(kLineEnd));
+        out += FixedMandatory(PlaceValueIndicator(bare));
+        out += line.substr(bare.size());
+        return true;
+    });
+    text = std::move(out);
+}
+
+}  // namespace fits

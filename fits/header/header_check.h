@@ -1,0 +1,63 @@
+// The check of a header about to be written: what FITS readers require of every card and of
+// a primary header's order, so that no file we report as written is one they refuse.
+//
+// The rules are those of the FITS Standard 4.0 (sections 3.3, 4.1-4.4) that readers enforce:
+// printable ASCII only; a keyword of A-Z, 0-9, '-' and '_', left-justified in columns 1-8;
+// a value after "= " that is a closed string, T or F, a finite number (exponent 'E' or 'D')
+// or a complex pair, followed by nothing but blanks or a comment; SIMPLE = T first, then
+// BITPIX, NAXIS and NAXIS1 ... NAXISn in this order with their values in fixed format (the
+// last character in column 30); no keyword twice but the commentary ones; reserved keywords
+// with values of their type; nothing that belongs to extensions; END only as the writer adds
+// it at the end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fits/header/card.h"
+
+namespace fits {
+
+// Why the header cannot be written as it stands: the line (1-based, in the header text; 0 for
+// the header as a whole) and the reason in words.
+struct HeaderProblem {
+    Pos line = 0;
+    std::string keyword;
+    std::string reason;
+};
+
+enum class HeaderCheck {
+    // A primary header about to be written: everything FITS requires must be there.
+    kComplete,
+    // A header being built or kept as text: what is there must be right, but mandatory cards
+    // may still be missing at the end, and a header without SIMPLE is a set of cards to add
+    // to another header.
+    kPartial,
+};
+
+// Why this card (one line, without line end) cannot stand in a FITS header; empty when it
+// can. Lines longer than 80 characters are judged on their first 80.
+std::string CardProblem(std::string_view card);
+
+// The first problem of the header text, or none.
+std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderCheck check);
+
+// The problem as one line naming where it is: "NAME: header line N (KEYWORD): reason".
+std::string DescribeProblem(const std::string& name, const HeaderProblem& problem);
+
+// Keywords of table headers (TFIELDS, THEAP, TFORMn, TTYPEn, TZEROn, ...).
+bool IsTableKeyword(std::string_view keyword);
+
+// Lines longer than a card whose part beyond column 80 lies in the comment: the writer cuts
+// them there. Each entry names the line and the text cut off.
+std::vector<std::string> CutComments(std::string_view text);
+
+// Puts the cards of a header file in FITS card form where the intent is plain, changing no
+// keyword, value or comment: "KEYWORD = value" written with other spacing gets its "= " in
+// columns 9-10, and the mandatory cards (SIMPLE, BITPIX, NAXIS, NAXISn) with right values
+// get them in the fixed format readers require (ending in column 30).
+void NormalizeCardLayout(std::string& text);
+
+}  // namespace fits
