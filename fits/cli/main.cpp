@@ -251,15 +251,27 @@ int Run(Options& options) {
     return all ? kAllConverted : kSomeFailed;
 }
 
+// The exit status once standard output is written out: what was printed there (the summary,
+// the help, the version) is part of the result, so a failed write fails the run.
+int Finish(int status) {
+    errno = 0;
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && std::cout.good() && !std::ferror(stdout)) return status;
+    const int error = errno;
+    std::cerr << "fits-convert: cannot write to standard output"
+              << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+    return status == kAllConverted ? kSomeFailed : status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    if (int status = Parse(argc, argv, options); status >= 0) return status;
+    if (int status = Parse(argc, argv, options); status >= 0) return Finish(status);
     try {
-        return Run(options);
+        return Finish(Run(options));
     } catch (const std::exception& e) {
         std::cerr << "fits-convert: " << fits::ShownName(e.what()) << "\n";
-        return kSomeFailed;
+        return Finish(kSomeFailed);
     }
 }

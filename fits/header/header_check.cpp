@@ -166,8 +166,8 @@ Value ParseValue(std::string_view card, std::string& reason) {
                  "(digits, one point, an exponent with E or D)";
         return value;
     }
-    value.fixed = (value.kind == Kind::kInteger || value.kind == Kind::kLogical) &&
-                  end == kFixedEnd + 1;
+    value.fixed =
+        (value.kind == Kind::kInteger || value.kind == Kind::kLogical) && end == kFixedEnd + 1;
     const std::size_t next = card.find_first_not_of(' ', end);
     if (next != std::string_view::npos && card[next] != '/') {
         std::string_view rest = TrimRight(card.substr(next));
@@ -187,17 +187,17 @@ Type ReservedType(std::string_view keyword) {
         Type type;
     };
     static constexpr Entry kReserved[] = {
-        {"SIMPLE", Type::kLogical},   {"EXTEND", Type::kLogical},   {"BITPIX", Type::kInteger},
-        {"NAXIS", Type::kInteger},    {"BLANK", Type::kInteger},    {"EXTVER", Type::kInteger},
-        {"EXTLEVEL", Type::kInteger}, {"WCSAXES", Type::kInteger},  {"BSCALE", Type::kReal},
-        {"BZERO", Type::kReal},       {"DATAMAX", Type::kReal},     {"DATAMIN", Type::kReal},
-        {"EQUINOX", Type::kReal},     {"MJD-OBS", Type::kReal},     {"LONPOLE", Type::kReal},
-        {"LATPOLE", Type::kReal},     {"RESTFRQ", Type::kReal},     {"RESTWAV", Type::kReal},
-        {"BUNIT", Type::kString},     {"ORIGIN", Type::kString},    {"TELESCOP", Type::kString},
-        {"INSTRUME", Type::kString},  {"OBSERVER", Type::kString},  {"OBJECT", Type::kString},
-        {"AUTHOR", Type::kString},    {"REFERENC", Type::kString},  {"EXTNAME", Type::kString},
-        {"RADESYS", Type::kString},   {"TIMESYS", Type::kString},   {"SPECSYS", Type::kString},
-        {"DATE", Type::kDate},        {"DATE-OBS", Type::kDate},    {"DATE-END", Type::kDate},
+        {"SIMPLE", Type::kLogical},   {"EXTEND", Type::kLogical},  {"BITPIX", Type::kInteger},
+        {"NAXIS", Type::kInteger},    {"BLANK", Type::kInteger},   {"EXTVER", Type::kInteger},
+        {"EXTLEVEL", Type::kInteger}, {"WCSAXES", Type::kInteger}, {"BSCALE", Type::kReal},
+        {"BZERO", Type::kReal},       {"DATAMAX", Type::kReal},    {"DATAMIN", Type::kReal},
+        {"EQUINOX", Type::kReal},     {"MJD-OBS", Type::kReal},    {"LONPOLE", Type::kReal},
+        {"LATPOLE", Type::kReal},     {"RESTFRQ", Type::kReal},    {"RESTWAV", Type::kReal},
+        {"BUNIT", Type::kString},     {"ORIGIN", Type::kString},   {"TELESCOP", Type::kString},
+        {"INSTRUME", Type::kString},  {"OBSERVER", Type::kString}, {"OBJECT", Type::kString},
+        {"AUTHOR", Type::kString},    {"REFERENC", Type::kString}, {"EXTNAME", Type::kString},
+        {"RADESYS", Type::kString},   {"TIMESYS", Type::kString},  {"SPECSYS", Type::kString},
+        {"DATE", Type::kDate},        {"DATE-OBS", Type::kDate},   {"DATE-END", Type::kDate},
         {"DATE-BEG", Type::kDate},    {"DATE-AVG", Type::kDate},
     };
     for (const Entry& e : kReserved)
@@ -345,8 +345,7 @@ std::string OwnProblem(std::string_view card, Value& value) {
     if (keyword == "CONTINUE")
         return "continues a long string (CONTINUE), which this converter does not write; keep "
                "each string within its card";
-    if (keyword == "EPOCH")
-        return "is EPOCH, which FITS no longer uses; write EQUINOX instead";
+    if (keyword == "EPOCH") return "is EPOCH, which FITS no longer uses; write EQUINOX instead";
     std::string reason;
     value = ParseValue(card, reason);
     if (!reason.empty()) return reason;
@@ -456,11 +455,11 @@ std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderChec
         if (!expected.empty()) {
             if (std::string wrong = mandatory.Check(expected, card, value); !wrong.empty())
                 return At(card, wrong);
-        } else if (primary && BelongsToExtension(card.keyword)) {
+        } else if (BelongsToExtension(card.keyword)) {
             return At(card, "belongs to extension or table headers, not to a primary header");
-        } else if (auto k = IndexAfter(card.keyword, "NAXIS");
-                   primary && k && mandatory.Axes() && *k > *mandatory.Axes() &&
-                   !seen.count(card.keyword)) {
+        } else if (auto k = IndexAfter(card.keyword, "NAXIS"); primary && k && mandatory.Axes() &&
+                                                               *k > *mandatory.Axes() &&
+                                                               !seen.count(card.keyword)) {
             return At(card, "stands beyond NAXIS = " + std::to_string(*mandatory.Axes()) +
                                 "; a header has NAXIS1 ... NAXISn only");
         } else if (card.keyword == "BLANK" && mandatory.Bitpix() && *mandatory.Bitpix() < 0) {
@@ -469,8 +468,8 @@ std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderChec
         }
         if (IsCommentary(card.keyword) || card.keyword == "HIERARCH") continue;
         if (auto [it, added] = seen.emplace(card.keyword, card.line); !added)
-            return At(card, card.keyword + " already stands at line " +
-                                std::to_string(it->second) + "; a keyword stands once");
+            return At(card, card.keyword + " already stands at line " + std::to_string(it->second) +
+                                "; a keyword stands once");
     }
     if (complete) {
         if (std::string missing = mandatory.Expected(n); !missing.empty())
@@ -482,10 +481,19 @@ std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderChec
     return std::nullopt;
 }
 
-std::string DescribeProblem(const std::string& name, const HeaderProblem& problem) {
-    if (problem.line == 0) return name + ": " + problem.reason;
-    return name + ": header line " + std::to_string(problem.line) +
+namespace {
+
+// "header line N (KEYWORD) reason", or the reason alone for the header as a whole.
+std::string ProblemText(const HeaderProblem& problem) {
+    if (problem.line == 0) return problem.reason;
+    return "header line " + std::to_string(problem.line) +
            (problem.keyword.empty() ? "" : " (" + problem.keyword + ")") + " " + problem.reason;
+}
+
+}  // namespace
+
+std::string DescribeProblem(const std::string& name, const HeaderProblem& problem) {
+    return name + ": " + ProblemText(problem);
 }
 
 std::vector<std::string> CutComments(std::string_view text) {
@@ -507,7 +515,8 @@ namespace {
 // "KEYWORD = value" with other spacing ("A = 1", "OBSERVER='me'"); unchanged otherwise.
 std::string PlaceValueIndicator(std::string_view bare) {
     const std::size_t stop = bare.find_first_of(" =");
-    if (stop == 0 || stop == std::string_view::npos || stop > kKeywordField) return std::string(bare);
+    if (stop == 0 || stop == std::string_view::npos || stop > kKeywordField)
+        return std::string(bare);
     const std::string_view keyword = bare.substr(0, stop);
     for (char c : keyword)
         if (!IsKeywordChar(c)) return std::string(bare);
@@ -531,8 +540,8 @@ std::string FixedMandatory(const std::string& card) {
     std::string reason;
     const Value value = ParseValue(card, reason);
     const ValueType type = keyword == "SIMPLE" ? ValueType::kLogical : ValueType::kInteger;
-    const bool right = keyword == "SIMPLE" ? value.kind == Kind::kLogical
-                                           : value.kind == Kind::kInteger;
+    const bool right =
+        keyword == "SIMPLE" ? value.kind == Kind::kLogical : value.kind == Kind::kInteger;
     if (!reason.empty() || value.fixed || !right) return card;
     std::string fixed = BuildCard(keyword, value.text, type, GetComment(card));
     if (fixed.size() > kCard) fixed = BuildCard(keyword, value.text, type, "");
@@ -551,6 +560,101 @@ void NormalizeCardLayout(std::string& text) {
         return true;
     });
     text = std::move(out);
+}
+
+namespace {
+
+// The first character of `text` that a card cannot hold, quoted; empty when there is none.
+std::string FirstUnwritable(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) continue;
+        std::size_t n = 1;  // a UTF-8 sequence is one character
+        while (c >= 0x80 && i + n < text.size() &&
+               (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80)
+            ++n;
+        return c < 0x20 ? "a control character" : Quoted(text.substr(i, n));
+    }
+    return {};
+}
+
+// What the card's value says about the typed value when it is not what was typed.
+std::string ValueNote(std::string_view typed, ValueType type, std::string_view written) {
+    const std::string_view t = Trim(typed);
+    switch (type) {
+        case ValueType::kNone:
+            if (!t.empty())
+                return "the value " + Quoted(t) +
+                       " is not written: Value Type is None (choose a type to write a value)";
+            return {};
+        case ValueType::kLogical: {
+            const std::string upper = ToUpper(t);
+            if (upper == "T" || upper == "F" || upper == "TRUE" || upper == "FALSE") return {};
+            break;
+        }
+        case ValueType::kInteger: {
+            long long number = 0;
+            const std::string_view digits = t.starts_with('+') ? t.substr(1) : t;
+            auto [end, error] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (error == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
+                std::to_string(number) == written)
+                return {};
+            if (t == written) return {};
+            break;
+        }
+        case ValueType::kFloating:
+            if (IsNumeric(t) && Len(written) < 20) return {};
+            if (IsNumeric(t) && ToUpper(t) == written) return {};
+            break;
+        default:
+            return {};
+    }
+    return "the value " + Quoted(t) + " is written as " + std::string(written);
+}
+
+}  // namespace
+
+CardReview ReviewNewCard(std::string_view before, std::string_view after, std::string_view card,
+                         std::string_view keyword, std::string_view value, ValueType valueType,
+                         std::string_view comment) {
+    CardReview review;
+    const std::pair<const char*, std::string_view> typed[] = {
+        {"keyword", keyword}, {"value", value}, {"comment", comment}};
+    for (const auto& [what, text] : typed)
+        if (std::string bad = FirstUnwritable(text); !bad.empty()) {
+            review.refused = std::string("the ") + what + " holds " + bad +
+                             ", which a FITS header cannot hold (printable ASCII only)";
+            return review;
+        }
+    if (std::string problem = CardProblem(card); !problem.empty()) {
+        const std::string key = GetKeyword(card);
+        review.refused = "the card " + (key.empty() ? "" : "(" + key + ") ") + problem;
+        return review;
+    }
+    if (auto problem = FindHeaderProblem(after, HeaderCheck::kPartial);
+        problem && !FindHeaderProblem(before, HeaderCheck::kPartial)) {
+        review.refused = ProblemText(*problem);
+        return review;
+    }
+    const std::string field = FormatKeyword(keyword);
+    std::string plain = ToUpper(Trim(keyword));
+    for (char& c : plain)
+        if (c == ' ') c = '_';
+    if (std::string kept(TrimRight(field)); kept != plain)
+        review.notes.push_back("the keyword " + Quoted(Trim(keyword)) + " is written as " +
+                               Quoted(kept) + " (8 characters of A-Z, 0-9, '-' and '_' at most)");
+    const std::string key = GetKeyword(card);
+    if (!IsCommentary(key)) {
+        const std::string written = GetValue(card);
+        if (std::string note = ValueNote(value, valueType, written); !note.empty())
+            review.notes.push_back(note);
+    }
+    if (card.size() > kCard)
+        review.notes.push_back("the card is " + std::to_string(card.size()) +
+                               " characters long: " + Quoted(card.substr(kCard)) +
+                               " beyond column 80 is cut off when the header is written");
+    return review;
 }
 
 }  // namespace fits

@@ -33,7 +33,7 @@ enum class HeaderCheck {
     kComplete,
     // A header being built or kept as text: what is there must be right, but mandatory cards
     // may still be missing at the end, and a header without SIMPLE is a set of cards to add
-    // to another header.
+    // to another header (never an extension's: every header written here is a primary one).
     kPartial,
 };
 
@@ -59,5 +59,21 @@ std::vector<std::string> CutComments(std::string_view text);
 // columns 9-10, and the mandatory cards (SIMPLE, BITPIX, NAXIS, NAXISn) with right values
 // get them in the fixed format readers require (ending in column 30).
 void NormalizeCardLayout(std::string& text);
+
+// What Add Line says about the card it is asked to add, built from what the user typed
+// (keyword, value and comment as UTF-8).
+struct CardReview {
+    // Why the card is not added: text a card cannot hold, a value FITS readers would not
+    // take, or a place that breaks the mandatory order. Empty when it is added.
+    std::string refused;
+    // What the card does not keep of what was typed: a comment cut at column 80, a value
+    // dropped or changed, a keyword shortened.
+    std::vector<std::string> notes;
+};
+
+// Reviews inserting `card` (BuildCard of the typed parts) into `before`, giving `after`.
+CardReview ReviewNewCard(std::string_view before, std::string_view after, std::string_view card,
+                         std::string_view keyword, std::string_view value, ValueType valueType,
+                         std::string_view comment);
 
 }  // namespace fits

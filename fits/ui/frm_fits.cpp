@@ -20,6 +20,7 @@
 #include <filesystem>
 
 #include "fits/convert/standard_header.h"
+#include "fits/header/header_check.h"
 #include "fits/input/fits_display.h"
 #include "fits/input/header_reader.h"
 #include "fits/ui/acquisition_progress.h"
@@ -77,10 +78,6 @@ QString DisplayText(const std::string& text) {
         }
     }
     return QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
-}
-
-std::string Latin1(const QString& text) {
-    return text.toLatin1().toStdString();
 }
 
 // Shows a text in a read-only box from its start, so that a long value shows its beginning.
@@ -475,13 +472,31 @@ void frmFITS::MarkChosenLine(int n) {
     txtHeader->setExtraSelections(marks);
 }
 
+// Adds the card where the Part places it, unless it holds what a card cannot hold or breaks
+// the mandatory order; says what the card does not keep of what was typed.
 void frmFITS::cmdAddLine_Click() {
     Pos n = updHeaderLine->Value();
     std::string text = text_;
     if (SelectionStart() == static_cast<Pos>(text.size())) n = -1;
-    InsertCard(text, Latin1(txtKeywordAdd->text()), Latin1(txtValueAdd->text()),
-               static_cast<ValueType>(cboType->currentIndex()), Latin1(txtCommentAdd->text()), n);
+    // UTF-8: a character beyond ASCII is refused, so what is built is what was typed.
+    const std::string keyword = txtKeywordAdd->text().toStdString();
+    const std::string value = txtValueAdd->text().toStdString();
+    const std::string comment = txtCommentAdd->text().toStdString();
+    const auto type = static_cast<ValueType>(cboType->currentIndex());
+    InsertCard(text, keyword, value, type, comment, n);
+    const CardReview review = ReviewNewCard(text_, text, BuildCard(keyword, value, type, comment),
+                                            keyword, value, type, comment);
+    if (!review.refused.empty()) {
+        ShowMessage(QMessageBox::Warning,
+                    "Add Line:\n\n" + review.refused + ".\n\nNo line was added.");
+        return;
+    }
     SetHeaderText(*this, text);
+    if (review.notes.empty()) return;
+    std::string said = "Add Line:\n\nThe line was added; ";
+    for (std::size_t i = 0; i < review.notes.size(); ++i)
+        said += (i > 0 ? "; " : "") + review.notes[i];
+    ShowMessage(QMessageBox::Information, said + ".");
 }
 
 void frmFITS::cmdRemoveLine_Click() {

@@ -111,7 +111,18 @@ class FrmFitsTest : public QObject {
         e->setFocus();
         QTest::keyClick(e, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(e, Qt::Key_Delete);
-        QTest::keyClicks(e, text);
+        for (QChar c : text) {
+            if (c.unicode() < 0x80) {
+                QTest::keyClicks(e, QString(c));
+                continue;
+            }
+            // A letter beyond ASCII arrives as a key event carrying its text, as from a
+            // keyboard layout that has it.
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(e, &press);
+            QApplication::sendEvent(e, &release);
+        }
     }
     void Custom() {
         QTest::mouseClick(W<QRadioButton>("optCustom"), Qt::LeftButton, {}, QPoint(5, 5));
@@ -231,12 +242,12 @@ class FrmFitsTest : public QObject {
         QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
         QTest::qWait(10);
         QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 3);  // behind the final line end: last card
-        Type("txtKeywordAdd", "end");
+        Type("txtKeywordAdd", "done");
         W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kNone));
         Header()->setFocus();
         QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
         Click("cmdAddLine");
-        QCOMPARE(GetLine(Text(), 4), std::string("END     \r\n"));
+        QCOMPARE(GetLine(Text(), 4), std::string("DONE    \r\n"));
 
         // Keys and clicks in the header box move the navigator to the caret's line.
         Header()->setFocus();
@@ -287,6 +298,86 @@ class FrmFitsTest : public QObject {
         QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("16"));
         QCOMPARE(GetValue(GetLine(Text(), 7)), TodayIsoDate());
         QCOMPARE(GetValue(GetLine(Text(), 9)), std::string("0.5"));
+    }
+
+    // Add Line refuses a card FITS readers would refuse or one that breaks the mandatory
+    // order, and says what a card it adds does not keep of what was typed; a header that
+    // is refused is never written.
+    void addLineRefusesAndSays() {
+        const struct {
+            int line;  // the navigator's line (the card goes before it); 0: appended
+            QString keyword, value;
+            ValueType type;
+            QString comment;
+            std::string said;  // part of the message; refused when it holds "No line"
+        } cases[] = {
+            {1, "observer", "me", ValueType::kString, "",
+             "(OBSERVER) stands where FITS requires "
+             "SIMPLE"},
+            {6, "observer", "me", ValueType::kString, "",
+             "(OBSERVER) stands where FITS requires "
+             "NAXIS3"},
+            {0, "xtension", "IMAGE", ValueType::kString, "", "belongs to extension"},
+            {0, "bitpix", "16", ValueType::kInteger, "",
+             "(BITPIX) BITPIX already stands at line 2"},
+            {0, "bscale", "2", ValueType::kString, "", "(BSCALE) must have a number"},
+            {0, "end", "", ValueType::kNone, "", "is END, which ends a header"},
+            {0, "observer", "J\u00fcrgen", ValueType::kString, "", "the value holds \"\u00fc\""},
+            {0, "obj\u00e9t", "M31", ValueType::kString, "", "the keyword holds \"\u00e9\""},
+            {0, "object", std::string(70, 'x').c_str(), ValueType::kString, "",
+             "does not end within the 80 columns"},
+            // Added, with a word on what is not kept.
+            {0, "object", "M31", ValueType::kString, std::string(70, 'c').c_str(),
+             "beyond column 80 is cut off"},
+            {0, "filter", "red", ValueType::kNone, "", "the value \"red\" is not written"},
+            {0, "gain", "2.5", ValueType::kInteger, "", "\"2.5\" is written as 2"},
+            {0, "offset", "nan", ValueType::kFloating, "", "\"nan\" is written as 0."},
+            {0, "a.b", "1", ValueType::kInteger, "", "the keyword \"a.b\" is written as \"AB\""},
+        };
+        QVERIFY(orlix::SaveSettings({0.5, 2, 1, 64, 32, false}).ok());
+        Custom();
+        for (const auto& c : cases) {
+            Click("cmdClear");
+            Click("cmdAddPrimary");  // SIMPLE, BITPIX, NAXIS, NAXIS1, NAXIS2, NAXIS3
+            const std::string before = Text();
+            Header()->setFocus();
+            QTest::keyClick(Header(), Qt::Key_Home, Qt::ControlModifier);
+            for (int i = 1; i < c.line; ++i)
+                QTest::keyClick(Header(), Qt::Key_Down);
+            if (c.line == 0) QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
+            QTRY_COMPARE(W<UpDown>("updHeaderLine")->Value(), c.line == 0 ? 6 : c.line);
+            Type("txtKeywordAdd", c.keyword);
+            Type("txtValueAdd", c.value);
+            Type("txtCommentAdd", c.comment);
+            W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(c.type));
+            messages_.clear();
+            Click("cmdAddLine");
+            QCOMPARE(messages_.size(), std::size_t(1));
+            QVERIFY2(messages_[0].find(c.said) != std::string::npos, messages_[0].c_str());
+            const bool refused = messages_[0].find("No line was added") != std::string::npos;
+            QCOMPARE(Text() == before, refused);
+        }
+        // A header whose card has a long comment converts, and the cut is said again.
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
+                                   *dir_ / "im.spe");
+        messages_.clear();
+        fits::SetHeaderText(
+            *window_,
+            "SIMPLE  =                    T\r\n"
+            "BITPIX  =                   32\r\n"
+            "NAXIS   =                    3\r\n"
+            "NAXIS1  =                   30\r\n"
+            "NAXIS2  =                   20\r\n"
+            "NAXIS3  =                    2\r\n" +
+                BuildCard("object", "M31", ValueType::kString, std::string(70, 'c')));
+        dialog_->results.push_back(*dir_ / "im.spe");
+        Click("cmdConvert");
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY2(messages_[0].find("is cut at column 80") != std::string::npos,
+                 messages_[0].c_str());
+        std::string cmd =
+            "fitsverify '" + (*dir_ / "im.fit") + "' | grep -q 'found 0 warning(s) and 0 error(s)'";
+        QCOMPARE(std::system(cmd.c_str()), 0);
     }
 
     void convertStandardWithMultipleSelection() {
