@@ -154,6 +154,13 @@ Value ParseValue(std::string_view card, std::string& reason) {
         value.kind = real ? Kind::kReal : Kind::kInteger;
         value.text = std::string(card.substr(at, n));
         end = at + n;
+        if (end < card.size() && (card[end] == 'e' || card[end] == 'd')) {
+            std::string_view word = card.substr(at);
+            word = word.substr(0, word.find_first_of(" /"));
+            reason = "has the value " + std::string(word) +
+                     ", whose exponent FITS writes with a capital E or D";
+            return value;
+        }
         if (real && !IsFinite(value.text)) {
             reason = "has the value " + value.text + ", which is not a finite number";
             return value;

@@ -1,5 +1,6 @@
 // fits-convert driven as a user drives it: arguments in, files and exit status out.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -263,6 +264,121 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     const std::string repeated = ReadAll(dir / "end/hene_int32_1340x1.fit").substr(0, 2880);
     EXPECT_EQ(repeated.find("EXPTIME = 9."), std::string::npos);
     EXPECT_NE(repeated.find("OBJECT  = 'M1'"), std::string::npos);
+}
+
+// Runs a bash command line (for pipes and redirections) with fits-convert as $FC; its exit
+// status.
+int RunBash(const std::string& line, const std::string& log) {
+    const std::string command = "FC='" + std::string(FITS_CONVERT) + "' timeout 20 bash -c " +
+                                Q(line) + " > '" + log + "' 2>&1";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool FitsverifyPasses(const std::string& path) {
+    const std::string command =
+        "fitsverify " + Q(path) + " | grep -q 'found 0 warning(s) and 0 error(s)'";
+    return std::system(command.c_str()) == 0;
+}
+
+// A header the user supplies is written only when FITS readers open the result: every fault
+// is refused with the file and the line, nothing is written and the old target stays; where
+// the intent is plain the file is written valid and the change is said. Header sources are
+// read once (pipes work), replaced files keep their permissions, a lost summary fails.
+TEST(FitsConvert, SuppliedHeadersGiveFilesReadersOpen) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string d = dir.path();
+    fs::copy_file(Sample("image_uint16_30x20x2.spe"), dir / "im.spe");
+    const std::string start =
+        "SIMPLE  = T\nBITPIX  = 32\nNAXIS   = 3\nNAXIS1  = 30\nNAXIS2  = 20\nNAXIS3  = 2\n";
+    std::ofstream(dir / "site.txt") << "OBSERVER= 'Ann'\nTELESCOP= 'big'\n";
+    std::ofstream(dir / "broken.txt") << "OBSERVER= 'Ann\nRA      = NAN\nTELESCOP= 'big'\n";
+    std::ofstream(dir / "cut.fit")
+        << FitsCard("SIMPLE  =                    T") << FitsCard("BITPIX  =                   16");
+    const struct {
+        std::string header;  // a Custom header's text ("" for the rows that give their own line)
+        std::string line;    // the command line, $FC standing for fits-convert
+        int status;
+        std::string said;
+        bool written;
+    } cases[] = {
+        {"OBSERVER= 'me'\n" + start, "", 1, "line 1 (OBSERVER) stands where FITS requires SIMPLE",
+         false},
+        {"SIMPLE  = T\nBITPIX  = 32\nNAXIS   = 3\nNAXIS1  = 30\nNAXIS2  = 20\nOBSERVER= 'me'\n"
+         "NAXIS3  = 2\n",
+         "", 1, "line 6 (OBSERVER) stands where FITS requires NAXIS3", false},
+        {"XTENSION= 'IMAGE'\n" + start.substr(12), "", 1,
+         "line 1 (XTENSION) begins an extension header", false},
+        {"SIMPLE  = T\nBITPIX  = 16.0\nNAXIS   = 1\nNAXIS1  = 30\n", "", 1,
+         "line 2 (BITPIX) must have a whole number", false},
+        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 1e3\n", "", 1,
+         "line 4 (NAXIS1) has the value 1e3, whose exponent FITS writes with a capital E", false},
+        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 30.5\n", "", 1,
+         "line 4 (NAXIS1) must have a whole number", false},
+        {start + "BITPIX  = 16\n", "", 1, "line 7 (BITPIX) BITPIX already stands at line 2", false},
+        {start + "BZERO   = NAN\n", "", 1, "line 7 (BZERO) has the value \"NAN\"", false},
+        {start + "OBJECT  = 'M31\n", "", 1,
+         "line 7 (OBJECT) has a string value without its "
+         "closing quote",
+         false},
+        {start + "EPOCH   = 2000.\n", "", 1, "line 7 (EPOCH) is EPOCH", false},
+        {start + "DATE-OBS= '10000-01-01'\n", "", 1, "line 7 (DATE-OBS) must have a date", false},
+        {start + "END\nJUNK    = 1\n", "", 0, "custom.txt: line 7 is END", true},
+        // Free spacing, as people type headers, is put in card form: the file is valid.
+        {start + "OBJECT = 'M31'\n", "", 0, "1 of 1", true},
+        // A FITS header file cut short is no header.
+        {"", "$FC --header " + Q(d + "/cut.fit") + " -o " + Q(d + "/out") + " " + Q(d + "/im.spe"),
+         2, "cut.fit: the header ends after 2 cards without an END card", false},
+        // Header sources read once: process substitution, standard input, a named FIFO.
+        {"",
+         "$FC --add-header <(cat " + Q(d + "/site.txt") + ") -o " + Q(d + "/out") + " " +
+             Q(d + "/im.spe"),
+         0, "1 of 1", true},
+        {"",
+         "$FC --add-header /dev/stdin -o " + Q(d + "/out") + " " + Q(d + "/im.spe") + " < " +
+             Q(d + "/site.txt"),
+         0, "1 of 1", true},
+        {"",
+         "rm -f " + Q(d + "/fifo") + "; mkfifo " + Q(d + "/fifo") + "; (cat " + Q(d + "/site.txt") +
+             " > " + Q(d + "/fifo") + " &); $FC --add-header " + Q(d + "/fifo") + " -o " +
+             Q(d + "/out") + " " + Q(d + "/im.spe"),
+         0, "1 of 1", true},
+        // Appended cards readers would refuse are left out, with the reason.
+        {"",
+         "$FC --add-header " + Q(d + "/broken.txt") + " -o " + Q(d + "/out") + " " +
+             Q(d + "/im.spe"),
+         0, "left out OBSERVER (has a string value without its closing quote), RA (", true},
+        // The summary is part of the result: lost, the run fails.
+        {"", "$FC -o " + Q(d + "/out") + " " + Q(d + "/im.spe") + " > /dev/full", 1,
+         "cannot write to standard output", true},
+    };
+    fs::create_directory(dir / "out");
+    const std::string target = d + "/out/im.fit", log = d + "/log.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header + c.line);
+        std::ofstream(target) << "keep";
+        chmod(target.c_str(), 0600);
+        std::string line = c.line;
+        if (line.empty()) {
+            std::ofstream(dir / "custom.txt") << c.header;
+            line = "$FC --header " + Q(d + "/custom.txt") + " -o " + Q(d + "/out") + " " +
+                   Q(d + "/im.spe");
+        }
+        EXPECT_EQ(RunBash(line, log), c.status) << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(c.said), std::string::npos) << ReadAll(log);
+        if (!c.written) {
+            EXPECT_EQ(ReadAll(target), "keep");
+            continue;
+        }
+        EXPECT_TRUE(FitsverifyPasses(target)) << ReadAll(target).substr(0, 800);
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);  // a private file stays private
+        if (c.line.find("site.txt") != std::string::npos) {
+            EXPECT_NE(ReadAll(target).find("TELESCOP= 'big'"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace
