@@ -194,11 +194,34 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
     info.version = Get<float>(header, kVersion);
     float exposure = Get<float>(header, kExposure);
     info.exposure_seconds = std::isfinite(exposure) ? exposure : 0.0;
+    if (!std::isfinite(exposure))
+        info.exposure_problem = "the header's exposure time is " +
+                                std::string(std::isnan(exposure) ? "not a number" : "infinite") +
+                                "; the exposure is taken as 0";
     char date[10];
     std::memcpy(date, header + kDate, sizeof date);
     info.date.assign(date, strnlen(date, sizeof date));
     info.metadata = ReadHeaderMetadata(header, info.columns, info.rows);
     return Status::Ok();
+}
+
+}  // namespace
+
+namespace {
+
+// The observation began when the first frame's exposure started, where the frame's metadata
+// block records it: that time replaces the footer's (which the file was saved at, seconds
+// later). A stamp outside the block is not read.
+void ReadFirstExposureStart(std::FILE* file, SpeInfo& info) {
+    if (!info.exposure_start) return;
+    const FrameStamp& stamp = *info.exposure_start;
+    const std::int64_t data = info.FrameDataBytes();
+    if (stamp.offset < 0 || stamp.offset + 8 > info.frame_stride - data) return;
+    std::int64_t ticks = 0;
+    if (!SeekTo(file, kHeaderSize + data + stamp.offset) ||
+        std::fread(&ticks, 1, sizeof ticks, file) != sizeof ticks)
+        return;
+    if (auto time = StampTime(stamp, ticks, info.metadata.notes)) info.metadata.time = time;
 }
 
 }  // namespace
@@ -257,6 +280,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
                               " frames, file holds 0");
     // Some writers store a wrong NumFrames: the whole frames present count when fewer.
     info.frames = std::min(info.header_frames, whole);
+    ReadFirstExposureStart(file, info);
     return std::unique_ptr<SpeFile>(new SpeFile(std::move(guard), std::move(info)));
 }
 

@@ -19,6 +19,7 @@
 #include "fits/automation/frame.h"
 #include "fits/automation/metadata.h"
 #include "fits/automation/result.h"
+#include "orlix/spe_metadata.h"
 
 namespace orlix {
 
@@ -61,6 +62,8 @@ struct SpeInfo {
     std::string exposure_problem;     // why a stored exposure time was not usable, or empty
     std::string date;                 // "DDMonYYYY" as stored, may be empty
     fits::DocumentMetadata metadata;  // calibration, time, detector facts, comments
+    // 3.0: where each frame's metadata block records the start of its exposure.
+    std::optional<FrameStamp> exposure_start;
 
     // Regions of different widths cannot be read as one frame, only one by one.
     bool RegionsDiffer() const;

@@ -97,9 +97,13 @@ std::optional<std::int64_t> SecondsOfDay(std::string_view text) {
     return *h * 3600 + *m * 60 + *s;
 }
 
-// ISO text of a moment given as days since 1970 and milliseconds of the day.
-std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool with_ms) {
+// ISO text of a moment given as days since 1970 and milliseconds of the day; empty when its
+// year is outside 0000-9999, which a FITS date cannot hold. `leap`: the second is a leap
+// second, written as 60 (`ms` then holds the moment of second 59).
+std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool with_ms,
+                    bool leap = false) {
     Civil c = CivilFromDays(days);
+    if (c.year < 0 || c.year > 9999) return {};
     char text[40];
     if (!with_time) {
         std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(c.year),
@@ -113,6 +117,7 @@ std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool wit
         if (with_ms && n > 0)
             std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ".%03d",
                           static_cast<int>(ms % 1000));
+        if (leap) std::memcpy(text + 17, "60", 2);
     }
     return text;
 }
@@ -131,30 +136,14 @@ std::optional<double> Number(const pugi::xml_node& node) {
     return value && std::isfinite(*value) ? value : std::nullopt;
 }
 
-// Comma- or blank-separated numbers; none when any piece is not a number.
-std::optional<std::vector<double>> NumberList(std::string_view text) {
-    std::vector<double> values;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find_first_of(", \t\r\n", at);
-        if (end == std::string_view::npos) end = text.size();
-        if (end > at) {
-            auto value = fits::ParseNumber(text.substr(at, end - at));
-            if (!value || !std::isfinite(*value)) return std::nullopt;
-            values.push_back(*value);
-        }
-        at = end + 1;
-    }
-    return values;
-}
-
 std::optional<std::int64_t> WholeAttribute(const pugi::xml_node& node, const char* name) {
     auto value = fits::ParseNumber(node.attribute(name).value());
     if (!value || *value < 0 || *value != std::floor(*value) || *value > 1e12) return std::nullopt;
     return static_cast<std::int64_t>(*value);
 }
 
-// Keeps the wavelengths when every one is a positive finite number.
+// Keeps the wavelengths when every one is a positive finite number and they rise or fall
+// strictly from column to column: readers take no axis whose columns share a wavelength.
 void SetWavelengths(std::vector<double> nm, fits::RegionMetadata& region,
                     std::vector<std::string>& notes) {
     for (double w : nm)
@@ -164,7 +153,50 @@ void SetWavelengths(std::vector<double> nm, fits::RegionMetadata& region,
                 "wavelength axis");
             return;
         }
+    bool rising = true, falling = true;
+    for (std::size_t i = 1; i < nm.size(); ++i) {
+        rising = rising && nm[i] > nm[i - 1];
+        falling = falling && nm[i] < nm[i - 1];
+    }
+    if (!rising && !falling) {
+        notes.push_back(
+            "the x calibration's wavelengths do not rise or fall strictly from column to "
+            "column; no wavelength axis");
+        return;
+    }
     region.wavelengths = std::move(nm);
+}
+
+// Comma-separated numbers ("400,0.5,0.25"; a final comma allowed), or blank-separated ones;
+// none when any piece is empty or not a number: a missing coefficient must not shift the
+// powers of the ones after it.
+std::optional<std::vector<double>> NumberList(std::string_view text) {
+    std::vector<double> values;
+    const bool commas = text.find(',') != std::string_view::npos;
+    if (commas) {
+        const auto last = text.find_last_not_of(" \t\r\n");
+        if (last != std::string_view::npos && text[last] == ',') text = text.substr(0, last);
+    }
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t end = text.find_first_of(commas ? "," : " \t\r\n", at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view piece = text.substr(at, end - at);
+        const auto first = piece.find_first_not_of(" \t\r\n");
+        piece = first == std::string_view::npos
+                    ? std::string_view{}
+                    : piece.substr(first, piece.find_last_not_of(" \t\r\n") - first + 1);
+        if (!piece.empty()) {
+            auto value = fits::ParseNumber(piece);
+            if (!value || !std::isfinite(*value)) return std::nullopt;
+            values.push_back(*value);
+        } else if (commas) {
+            return std::nullopt;
+        }
+        if (end == text.size()) break;
+        at = end + 1;
+    }
+    return values;
 }
 
 // Grooves per mm from a grating description such as "[500nm,1200][0][0]".
@@ -235,8 +267,18 @@ void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
                                     [](double v) { return v == 0; });
     if (!region.wavelengths.empty() && linear &&
         (calibration.unit == kUnitNone || calibration.unit == kUnitNm)) {
+        const double step = (c.size() > 1 ? c[1] : 0.0) * static_cast<double>(binning);
+        // Readers invert the step: one whose inverse overflows makes their WCS singular.
+        if (!std::isnormal(step) || !std::isfinite(1.0 / step)) {
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%g", step);
+            notes.push_back("the x calibration's step per column (" + std::string(shown) +
+                            " nm) is too small for a wavelength axis; no wavelength axis");
+            region.wavelengths.clear();
+            return;
+        }
         region.linear_start = region.wavelengths.front();
-        region.linear_step = (c.size() > 1 ? c[1] : 0.0) * static_cast<double>(binning);
+        region.linear_step = step;
     }
 }
 
@@ -270,11 +312,22 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
     } else {
         time = {IsoText(days, 0, false, false), false, "local date of acquisition"};
     }
+    if (time.iso.empty()) return std::nullopt;  // a year a FITS date cannot hold
     return time;
 }
 
-std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
-    // YYYY-MM-DDThh:mm:ss[.f...][Z|+hh:mm|-hh:mm]
+namespace {
+
+// A moment read from ISO 8601 text.
+struct Moment {
+    std::int64_t days = 0, ms = 0;  // since 1970-01-01; ms within the day after Normalise
+    bool fraction = false;          // the text had a fraction of a second
+    bool utc = false;               // the text had a zone (Z or an offset)
+    bool leap = false;              // second 60: ms holds second 59
+};
+
+// YYYY-MM-DDThh:mm:ss[.f...][Z|+hh:mm|-hh:mm], turned into UTC when it has a zone.
+std::optional<Moment> ParseIso(std::string_view text) {
     if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
         (text[10] != 'T' && text[10] != ' ') || text[13] != ':' || text[16] != ':')
         return std::nullopt;
@@ -285,9 +338,9 @@ std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
     if (!y || !mo || !d || !h || !mi || !s || !ValidDate(*y, *mo, *d) || *h > 23 || *mi > 59 ||
         *s > 60)
         return std::nullopt;
+    Moment m;
+    m.leap = *s == 60;
     std::size_t at = 19;
-    std::int64_t ms = 0;
-    bool fraction = false;
     if (at < text.size() && text[at] == '.') {
         std::size_t end = ++at;
         while (end < text.size() && text[end] >= '0' && text[end] <= '9')
@@ -295,28 +348,85 @@ std::optional<fits::ObservationTime> IsoCreated(std::string_view text) {
         if (end == at) return std::nullopt;
         std::string digits(text.substr(at, std::min<std::size_t>(end - at, 3)));
         digits.resize(3, '0');
-        ms = *Digits(digits);
-        fraction = true;
+        m.ms = *Digits(digits);
+        m.fraction = true;
         at = end;
     }
-    std::int64_t days = DaysFromCivil(*y, static_cast<unsigned>(*mo), static_cast<unsigned>(*d));
-    ms += (*h * 3600LL + *mi * 60LL + *s) * 1000;
+    m.days = DaysFromCivil(*y, static_cast<unsigned>(*mo), static_cast<unsigned>(*d));
+    m.ms += (*h * 3600LL + *mi * 60LL + (m.leap ? 59 : *s)) * 1000;
     std::string_view zone = text.substr(at);
-    if (zone.empty()) {
-        return fits::ObservationTime{IsoText(days, ms, true, fraction), false,
-                                     "local time the file was created, zone not recorded"};
-    }
-    if (zone != "Z") {
+    if (!zone.empty() && zone != "Z") {
         if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || zone[3] != ':')
             return std::nullopt;
         auto oh = Digits(zone.substr(1, 2)), om = Digits(zone.substr(4, 2));
         if (!oh || !om || *oh > 14 || *om > 59) return std::nullopt;
-        const std::int64_t offset = (*oh * 60LL + *om) * 60000 * (zone[0] == '-' ? -1 : 1);
-        ms -= offset;
+        m.ms -= (*oh * 60LL + *om) * 60000 * (zone[0] == '-' ? -1 : 1);
     }
-    Normalise(days, ms);
-    return fits::ObservationTime{IsoText(days, ms, true, fraction), true,
-                                 "UTC time the file was created"};
+    m.utc = !zone.empty();
+    Normalise(m.days, m.ms);
+    return m;
+}
+
+// The observation time of a moment; none (with a note naming `what`) when its year is outside
+// what a FITS date holds.
+std::optional<fits::ObservationTime> MomentTime(const Moment& m, const std::string& what,
+                                                std::vector<std::string>* notes) {
+    const std::string iso = IsoText(m.days, m.ms, true, m.fraction, m.leap);
+    if (iso.empty()) {
+        if (notes)
+            notes->push_back(what +
+                             " falls outside the years 0000-9999 that a FITS date holds; "
+                             "no DATE-OBS");
+        return std::nullopt;
+    }
+    return fits::ObservationTime{iso, m.utc,
+                                 m.utc ? "UTC " + what : "local " + what + ", zone not recorded"};
+}
+
+}  // namespace
+
+std::optional<fits::ObservationTime> IsoCreated(std::string_view text,
+                                                std::vector<std::string>* notes) {
+    auto moment = ParseIso(text);
+    if (!moment) return std::nullopt;
+    return MomentTime(*moment, "time the file was created", notes);
+}
+
+std::optional<FrameStamp> ExposureStartStamp(const pugi::xml_node& root,
+                                             std::vector<std::string>& notes) {
+    const pugi::xml_node block = xml::FindBelow(root, "MetaFormat", "MetaBlock");
+    std::int64_t offset = 0;
+    for (auto item : block.children()) {
+        if (item.type() != pugi::node_element) continue;
+        auto bits = WholeAttribute(item, "bitDepth");
+        if (!bits || *bits == 0 || *bits % 8 != 0 || *bits > 1024) {
+            notes.push_back("a per-frame metadata item (" + std::string(xml::LocalName(item)) +
+                            ") has no usable bitDepth; the frames' time stamps are not read");
+            return std::nullopt;
+        }
+        if (xml::LocalName(item) == "TimeStamp" &&
+            std::string_view(item.attribute("event").value()) == "ExposureStarted") {
+            auto resolution = WholeAttribute(item, "resolution");
+            if (*bits != 64 || !resolution || *resolution == 0) return std::nullopt;
+            return FrameStamp{offset, *resolution, item.attribute("absoluteTime").value()};
+        }
+        offset += *bits / 8;
+    }
+    return std::nullopt;
+}
+
+std::optional<fits::ObservationTime> StampTime(const FrameStamp& stamp, std::int64_t ticks,
+                                               std::vector<std::string>& notes) {
+    auto moment = ParseIso(stamp.absolute_time);
+    if (!moment || ticks < 0) return std::nullopt;
+    // Ticks beyond 300 years are no exposure's start.
+    const long double seconds = static_cast<long double>(ticks) / stamp.resolution;
+    if (seconds > 300.0L * 366 * 86400) return std::nullopt;
+    moment->ms += std::llround(seconds * 1000);
+    moment->fraction = true;
+    moment->leap = false;
+    Normalise(moment->days, moment->ms);
+    return MomentTime(*moment, "start of the first exposure", &notes);
 }
 
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
@@ -428,6 +538,15 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
         region.width = regions[k].width;
         region.height = regions[k].height;
         std::int64_t x = 0, binning = 1;
+        // Regions share the calibration through their places on the sensor: a region without
+        // a SensorMapping of its own has no place, so no wavelengths.
+        const bool placed = k < mappings.size() || regions.size() == 1;
+        if (!placed && ((coefficients && !coefficients->empty()) || (list && !list->empty()))) {
+            meta.notes.push_back("region " + std::to_string(k + 1) +
+                                 " has no SensorMapping of its own; no wavelength axis for it");
+            meta.regions.push_back(std::move(region));
+            continue;
+        }
         if (k < mappings.size()) {
             x = WholeAttribute(mappings[k], "x").value_or(0);
             auto xb = WholeAttribute(mappings[k], "xBinning");
@@ -448,8 +567,14 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
         meta.regions.push_back(std::move(region));
     }
 
-    auto info = xml::FindBelow(root, "GeneralInformation", "FileInformation");
-    if (info) meta.time = IsoCreated(info.attribute("created").value());
+    // The acquisition's start: the Origin's created time, else the time the file was saved
+    // (seconds later). A first frame's time stamp, read with the frames, comes before both.
+    if (auto origin = xml::FindBelow(root, "", "Origin"); origin.attribute("created")) {
+        if (auto moment = ParseIso(origin.attribute("created").value()))
+            meta.time = MomentTime(*moment, "time the acquisition began", &meta.notes);
+    } else if (auto info = xml::FindBelow(root, "GeneralInformation", "FileInformation")) {
+        meta.time = IsoCreated(info.attribute("created").value(), &meta.notes);
+    }
     auto reading = xml::FindBelow(root, "", "SensorTemperatureReading");
     if (!reading) reading = xml::FindBelow(root, "Temperature", "Reading");
     meta.sensor_temperature = Number(reading);

@@ -47,8 +47,28 @@ void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
 std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
                                                  std::string_view utc);
 // An ISO 8601 time with an optional fraction and offset ("2024-03-05T10:11:12.5-06:00") in
-// UTC with at most milliseconds; local (utc false) without an offset. None when unreadable.
-std::optional<fits::ObservationTime> IsoCreated(std::string_view text);
+// UTC with at most milliseconds; local (utc false) without an offset; a leap second (:60)
+// kept. None when unreadable, or (with a note) when its year in UTC is outside 0000-9999.
+std::optional<fits::ObservationTime> IsoCreated(std::string_view text,
+                                                std::vector<std::string>* notes = nullptr);
+
+// The per-frame metadata item that records when each exposure started: its byte offset in
+// the block that follows each frame's data, its ticks per second and the absolute time the
+// ticks count from.
+struct FrameStamp {
+    std::int64_t offset = 0;
+    std::int64_t resolution = 1;
+    std::string absolute_time;
+};
+
+// The ExposureStarted time stamp of the footer's MetaFormat/MetaBlock, laid out from each
+// item's bitDepth; none when the block has none or cannot be laid out (with a note).
+std::optional<FrameStamp> ExposureStartStamp(const pugi::xml_node& root,
+                                             std::vector<std::string>& notes);
+// The observation time of a first frame's time stamp (`ticks` at the stamp's resolution
+// after its absolute time), in UTC with milliseconds.
+std::optional<fits::ObservationTime> StampTime(const FrameStamp& stamp, std::int64_t ticks,
+                                               std::vector<std::string>& notes);
 
 // Everything a 2.x header records (`header` holds the 4100 header bytes).
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,

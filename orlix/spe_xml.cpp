@@ -149,6 +149,7 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
         }
     }
     info.metadata = ReadFooterMetadata(root, info.regions);
+    info.exposure_start = ExposureStartStamp(root, info.metadata.notes);
     return Status::Ok();
 }
 

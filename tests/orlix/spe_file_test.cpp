@@ -1,7 +1,9 @@
 #include "orlix/spe_file.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <cmath>
 
 #include <cstring>
 #include <filesystem>
@@ -383,6 +385,23 @@ TEST(SpeVersion3, UnusableExposureTimeIsNamed) {
         } else {
             EXPECT_EQ(notice.rfind(path + ": ExposureTime \"" + c.stored + "\"", 0), 0u) << notice;
         }
+    }
+    // A 2.x header's exposure (the f32 at offset 10) that is no number is said, too.
+    const std::pair<float, const char*> stored2x[] = {{std::nanf(""), "not a number"},
+                                                      {-INFINITY, "infinite"}};
+    for (const auto& [stored, said] : stored2x) {
+        TempDir dir;
+        std::ifstream in(Sample("noise_uint16_1020x1x5.spe"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::memcpy(bytes.data() + 10, &stored, sizeof stored);
+        const std::string path = dir / "nan.spe";
+        std::ofstream(path, std::ios::binary) << bytes;
+        Application app;
+        auto doc = app.NewDataDocument();
+        ASSERT_TRUE(doc->Open(path, 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(doc->GetParam(fits::doc_param::kExposure).ToText(), "0");
+        EXPECT_NE(doc->Notice().find(std::string("exposure time is ") + said), std::string::npos)
+            << doc->Notice();
     }
 }
 

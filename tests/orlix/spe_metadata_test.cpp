@@ -58,6 +58,11 @@ TEST(SpeMetadata, CreatedTimeWithOffsetBecomesUtc) {
         {"2023-12-31T23:59:59Z", "2023-12-31T23:59:59", true},
         {"2024-03-01T01:00:00.5+05:30", "2024-02-29T19:30:00.500", true},
         {"2024-01-01T00:00:00", "2024-01-01T00:00:00", false},
+        // A leap second is kept; a year a FITS date cannot hold gives no time.
+        {"2016-12-31T23:59:60Z", "2016-12-31T23:59:60", true},
+        {"2016-12-31T23:59:60.5+01:00", "2016-12-31T22:59:60.500", true},
+        {"9999-12-31T23:59:59-14:00", nullptr, true},
+        {"0001-01-01T00:00:00+14:00", "0000-12-31T10:00:00", true},
         {"2024-13-01T00:00:00Z", nullptr, false},
         {"2024-01-01T00:00:00+5", nullptr, false},
         {"2024-01-01T00:00:00.Z", nullptr, false},
@@ -215,6 +220,8 @@ struct Spe3 {
     std::vector<std::pair<int, int>> regions;  // width, height
     int frames = 1;
     std::string footer_inside;  // elements after DataFormat
+    // Each frame f's 32 metadata bytes: the frame number at 0, stamp + f at 8 (when >= 0).
+    std::int64_t stamp = -1;
 };
 
 // Writes a 3.0 file of unsigned 16-bit regions whose sample k of frame f is f * 1000 + k.
@@ -237,10 +244,14 @@ std::string WriteSpe3(const std::string& path, const Spe3& layout) {
     put(1992, 3.0f);
     put(678, static_cast<std::uint64_t>(bytes.size()));
     put(2996, std::uint32_t{0x01234567});
-    for (int f = 0; f < layout.frames; ++f)
+    for (int f = 0; f < layout.frames; ++f) {
         for (int k = 0; k < samples; ++k)
             put(4100 + static_cast<std::size_t>(f * stride + 2 * k),
                 static_cast<std::uint16_t>(f * 1000 + k));
+        const auto meta = 4100 + static_cast<std::size_t>(f * stride + 2 * samples);
+        put(meta, static_cast<std::int64_t>(f + 1));
+        if (layout.stamp >= 0) put(meta + 8, layout.stamp + f);
+    }
     std::string xml =
         "<?xml version=\"1.0\"?><SpeFormat version=\"3.0\" xmlns=\"http://example.org/spe\">"
         "<DataFormat><DataBlock type=\"Frame\" count=\"" +
@@ -301,6 +312,14 @@ TEST(SpeMetadata, Footer30CalibrationForms) {
         {"<WavelengthMapping><Wavelength>1,2,3</Wavelength></WavelengthMapping>", {}, true},
         {"<WavelengthMapping><Wavelength>1,2,x,4</Wavelength></WavelengthMapping>", {}, true},
         {"<WavelengthMapping><Wavelength>1,-2,3,4</Wavelength></WavelengthMapping>", {}, true},
+        // A missing coefficient would shift the powers of the ones after it.
+        {"<WavelengthMapping><Polynomial>400,,0.25</Polynomial></WavelengthMapping>", {}, true},
+        {"<WavelengthMapping><Polynomial>400, 0.5,</Polynomial></WavelengthMapping>",
+         {400, 400.5, 401, 401.5},
+         false},
+        // Columns that share a wavelength, or a step readers cannot invert, are no axis.
+        {"<WavelengthMapping><Polynomial>400,5e-324</Polynomial></WavelengthMapping>", {}, true},
+        {"<WavelengthMapping><Wavelength>1,2,2,3</Wavelength></WavelengthMapping>", {}, true},
         {"", {}, false},
     };
     TempDir dir;
@@ -315,6 +334,78 @@ TEST(SpeMetadata, Footer30CalibrationForms) {
         EXPECT_EQ(!m.notes.empty(), c.note);
         EXPECT_FALSE(m.time.has_value());
     }
+}
+
+// DATE-OBS is when the observation began: the first frame's ExposureStarted time stamp
+// (laid out by each metadata item's bitDepth), else the Origin's created time, else the time
+// the file was saved; never a time a FITS date cannot hold.
+TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
+    const std::string saved =
+        "<GeneralInformation><FileInformation created=\"2021-05-06T07:08:09+02:00\"/>"
+        "</GeneralInformation>";
+    const std::string origin =
+        "<DataHistories><DataHistory><Origin created=\"2021-05-06T07:08:05+02:00\"/>"
+        "</DataHistory></DataHistories>";
+    auto meta = [](const std::string& items) {
+        return "<MetaFormat><MetaBlock>" + items + "</MetaBlock></MetaFormat>";
+    };
+    const std::string tracking = "<FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>";
+    auto stamp = [](const char* absolute) {
+        return std::string(
+                   "<TimeStamp event=\"ExposureStarted\" type=\"Int64\" "
+                   "bitDepth=\"64\" resolution=\"1000000\" absoluteTime=\"") +
+               absolute + "\"/>";
+    };
+    const struct {
+        std::string footer;
+        std::int64_t ticks;
+        const char* iso;  // nullptr: no DATE-OBS
+        bool note;
+    } cases[] = {
+        {saved, -1, "2021-05-06T05:08:09", false},
+        {origin + saved, -1, "2021-05-06T05:08:05", false},
+        {origin + saved + meta(tracking + stamp("2021-05-06T07:08:00+02:00")), 2500000,
+         "2021-05-06T05:08:02.500", false},
+        // An item without a bitDepth: nothing after it can be placed.
+        {origin + meta("<GateTracking/>" + stamp("2021-05-06T07:08:00Z")), 2500000,
+         "2021-05-06T05:08:05", true},
+        // A stamp beyond the 32 bytes each frame's block holds is not read.
+        {origin + meta(tracking + tracking + tracking + tracking + stamp("2021-05-06T07:08:00Z")),
+         2500000, "2021-05-06T05:08:05", false},
+        {meta(tracking + stamp("9999-12-31T23:59:59Z")), 2000000, nullptr, true},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.footer);
+        Spe3 layout{{{4, 1}}, 2, c.footer};
+        layout.stamp = c.ticks;
+        auto file = SpeFile::Open(WriteSpe3(dir / "t.spe", layout));
+        ASSERT_TRUE(file.ok()) << file.message();
+        const fits::DocumentMetadata& m = (*file)->Info().metadata;
+        ASSERT_EQ(m.time.has_value(), c.iso != nullptr);
+        if (c.iso) {
+            EXPECT_EQ(m.time->iso, c.iso);
+        }
+        EXPECT_EQ(!m.notes.empty(), c.note);
+    }
+}
+
+// Regions share a calibration through their places on the sensor: one without a
+// SensorMapping of its own gets no wavelengths (not another region's), with a note.
+TEST(SpeMetadata, RegionWithoutItsOwnPlaceHasNoAxis) {
+    TempDir dir;
+    const std::string footer =
+        "<Calibrations><WavelengthMapping><Wavelength>1,2,3,4,5,6,7,8</Wavelength>"
+        "</WavelengthMapping><SensorMapping x=\"4\" width=\"4\" xBinning=\"1\"/>"
+        "</Calibrations>";
+    auto file = SpeFile::Open(WriteSpe3(dir / "r.spe", {{{4, 1}, {4, 1}}, 1, footer}));
+    ASSERT_TRUE(file.ok()) << file.message();
+    const fits::DocumentMetadata& m = (*file)->Info().metadata;
+    ASSERT_EQ(m.regions.size(), 2u);
+    EXPECT_EQ(m.regions[0].wavelengths, (std::vector<double>{5, 6, 7, 8}));
+    EXPECT_TRUE(m.regions[1].wavelengths.empty());
+    ASSERT_EQ(m.notes.size(), 1u);
+    EXPECT_NE(m.notes[0].find("region 2 has no SensorMapping"), std::string::npos);
 }
 
 TEST(SpeMetadata, RegionsOfDifferentWidthsReadOneByOne) {
