@@ -14,7 +14,8 @@ namespace fits {
 // at all (O_TMPFILE) until Commit links it in, so that even SIGKILL leaves nothing behind;
 // elsewhere it is a hidden name beside the target, kept within the file system's name limit
 // and removed on failure, on destruction and on SIGINT, SIGTERM and SIGHUP.
-// A target that exists as anything but a regular file or a symbolic link is refused.
+// A target that exists as anything but a regular file or a symbolic link is refused, and so is
+// a file the user may not write (as a shell redirection would refuse it).
 class SafeFile {
   public:
     enum class Temporary { kUnnamedWhereSupported, kNamed };
@@ -30,8 +31,9 @@ class SafeFile {
 
     // Writes all n bytes (retrying short writes); records a failure.
     bool Write(const void* data, std::size_t n);
-    // Makes the complete file the target, replacing an existing one; permissions as a new
-    // file's (0666 less the umask).
+    // Makes the complete file the target, replacing an existing one. A new file gets a new
+    // file's permissions (0666 less the umask); a replaced one keeps its permission bits and,
+    // where allowed, its group.
     bool Commit();
 
   private:

@@ -353,9 +353,14 @@ std::string OwnProblem(std::string_view card, Value& value) {
         return "continues a long string (CONTINUE), which this converter does not write; keep "
                "each string within its card";
     if (keyword == "EPOCH") return "is EPOCH, which FITS no longer uses; write EQUINOX instead";
+    if (card.size() > 9 && card[8] == '=' && card[9] != ' ')
+        return "has \"=\" in column 9 without a blank after it (a value follows \"= \")";
     std::string reason;
     value = ParseValue(card, reason);
     if (!reason.empty()) return reason;
+    if (keyword == "BSCALE" && value.kind != Kind::kNoIndicator && IsFinite(value.text) &&
+        std::stod(value.text) == 0)
+        return "is 0, which would make every value 0";
     if (value.kind == Kind::kNoIndicator && ReservedType(keyword) != Type::kAny)
         return "has no value: FITS requires \"= \" in columns 9-10 and a value for " + keyword;
     if (value.kind != Kind::kNoIndicator) return TypeProblem(keyword, value);
@@ -529,7 +534,8 @@ std::string PlaceValueIndicator(std::string_view bare) {
         if (!IsKeywordChar(c)) return std::string(bare);
     if (IsCommentary(keyword) || keyword == "HIERARCH") return std::string(bare);
     const std::size_t equals = bare.find_first_not_of(' ', stop);
-    if (equals == std::string_view::npos || bare[equals] != '=' || equals == kKeywordField)
+    if (equals == std::string_view::npos || bare[equals] != '=') return std::string(bare);
+    if (equals == kKeywordField && (bare.size() == equals + 1 || bare[equals + 1] == ' '))
         return std::string(bare);
     std::string card(keyword);
     card.resize(kKeywordField, ' ');

@@ -31,19 +31,22 @@ def check(condition, message):
 
 # ---- SPE 3.0 files written here ------------------------------------------------------------
 
-def spe3(path, regions, frames, xml_cal="", created=None, temperature=None, dtype="<u2"):
-    """regions: list of (width, height); returns the frames as lists of region arrays."""
+def spe3(path, regions, frames, xml_cal="", created=None, temperature=None, dtype="<u2",
+         stamps=None):
+    """regions: list of (width, height); returns the frames as lists of region arrays.
+    stamps: (absoluteTime, ticks of each frame's exposure start at 1 MHz), stored in each
+    frame's metadata block behind a frame tracking number."""
     rng = np.random.default_rng(len(path))
     sample = np.dtype(dtype).itemsize
     size = sum(w * h for w, h in regions) * sample
     stride = size + 32  # per-frame metadata after each frame
     data, arrays = bytearray(), []
-    for _ in range(frames):
+    for f in range(frames):
         frame = [rng.integers(0, 65536, (h, w)).astype(dtype) for w, h in regions]
         arrays.append(frame)
         for a in frame:
             data += a.tobytes()
-        data += bytes(32)
+        data += struct.pack("<qq16x", f + 1, stamps[1][f] if stamps else 0)
     xdim, ydim = regions[0][0], sum(h for _, h in regions)
     head = bytearray(4100)
     for fmt, off, val in [("<H", 42, xdim), ("<H", 656, ydim), ("<h", 108, 3),
@@ -57,11 +60,14 @@ def spe3(path, regions, frames, xml_cal="", created=None, temperature=None, dtyp
     temp = (f"<DataHistories><Camera><Sensor><Temperature><SensorTemperatureReading>{temperature}"
             "</SensorTemperatureReading></Temperature></Sensor></Camera></DataHistories>"
             if temperature is not None else "")
+    meta = ('<MetaFormat><MetaBlock><FrameTrackingNumber type="Int64" bitDepth="64"/>'
+            '<TimeStamp event="ExposureStarted" type="Int64" bitDepth="64" resolution="1000000" '
+            f'absoluteTime="{stamps[0]}"/></MetaBlock></MetaFormat>' if stamps else "")
     xml = ('<?xml version="1.0" encoding="utf-8"?>'
            '<SpeFormat version="3.0" xmlns="http://example.org/spe/format">'
            f'<DataFormat><DataBlock type="Frame" count="{frames}" pixelFormat="MonochromeUnsigned16" '
            f'size="{size}" stride="{stride}">{blocks}</DataBlock></DataFormat>'
-           f'{info}{temp}<Calibrations>{xml_cal}</Calibrations></SpeFormat>')
+           f'{meta}{info}{temp}<Calibrations>{xml_cal}</Calibrations></SpeFormat>')
     with open(path, "wb") as f:
         f.write(bytes(head) + bytes(data) + xml.encode())
     return arrays
@@ -101,6 +107,10 @@ def build_v3(folder):
     cases["v3_regions.spe"] = (arr, [sensor[0:30], sensor[40:60]], "2022-06-01T10:00:00")
     arr = spe3(os.path.join(folder, "v3_nocal.spe"), [(16, 4)], 1)
     cases["v3_nocal.spe"] = (arr, [None], None)
+    # The observation began with the first exposure, not when the file was saved.
+    arr = spe3(os.path.join(folder, "v3_stamps.spe"), [(16, 2)], 3, created="2024-03-05T10:00:09Z",
+               stamps=("2024-03-05T11:00:00+01:00", [1500000, 2500000, 3500000]))
+    cases["v3_stamps.spe"] = (arr, [None], "2024-03-05T10:00:01.500")
     return cases
 
 

@@ -464,6 +464,17 @@ class FrmFitsTest : public QObject {
         QCOMPARE(messages_.size(), std::size_t(1));  // says where the FITS file went
         QVERIFY(messages_[0].find("written to\n" + fit) != std::string::npos);
         QCOMPARE(GetValue(GetLine(Text(), 5)), std::string("8"));
+        // A Custom header readers would refuse is said before the camera runs.
+        Custom();
+        fits::SetHeaderText(*window_, "OBSERVER= 'me'\r\n" + Text());
+        messages_.clear();
+        Click("cmdRun");
+        QCOMPARE(app_->KeptDocuments().size(), std::size_t(1));  // nothing acquired
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY2(messages_[0].find("Custom header: header line 1 (OBSERVER) stands where FITS "
+                                   "requires SIMPLE") != std::string::npos &&
+                     messages_[0].find("nothing acquired") != std::string::npos,
+                 messages_[0].c_str());
     }
 
     void saveHeaderTextAndBlock() {
