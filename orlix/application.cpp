@@ -58,6 +58,7 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
     Status Close() override;
     std::string Notice() override;
     fits::DocumentMetadata GetMetadata() override;
+    std::optional<fits::FrameTable> GetFrameTable(std::vector<std::string>& notes) override;
     Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
 
     DocumentState& State() { return *state_; }
@@ -154,6 +155,10 @@ Status Document::ReadRows(std::int64_t n, std::int64_t first_row, std::int64_t c
 
 fits::DocumentMetadata Document::GetMetadata() {
     return state_->file ? state_->file->Info().metadata : fits::DocumentMetadata{};
+}
+
+std::optional<fits::FrameTable> Document::GetFrameTable(std::vector<std::string>& notes) {
+    return state_->file ? state_->file->ReadFrameTable(notes) : std::nullopt;
 }
 
 Status Document::GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) {

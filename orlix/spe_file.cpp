@@ -209,19 +209,37 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
 
 namespace {
 
-// The observation began when the first frame's exposure started, where the frame's metadata
-// block records it: that time replaces the footer's (which the file was saved at, seconds
-// later). A stamp outside the block is not read.
-void ReadFirstExposureStart(std::FILE* file, SpeInfo& info) {
-    if (!info.exposure_start) return;
-    const FrameStamp& stamp = *info.exposure_start;
-    const std::int64_t data = info.FrameDataBytes();
-    if (stamp.offset < 0 || stamp.offset + 8 > info.frame_stride - data) return;
+// The time stamp of `item` in the metadata block of frame f (from 0), when it can be read.
+std::optional<long double> StampAt(std::FILE* file, const SpeInfo& info, const MetaItem& item,
+                                   std::int64_t f) {
     std::int64_t ticks = 0;
-    if (!SeekTo(file, kHeaderSize + data + stamp.offset) ||
-        std::fread(&ticks, 1, sizeof ticks, file) != sizeof ticks)
-        return;
-    if (auto time = StampTime(stamp, ticks, info.metadata.notes)) info.metadata.time = time;
+    const std::int64_t at =
+        kHeaderSize + f * info.frame_stride + info.FrameDataBytes() + item.offset;
+    if (pread(fileno(file), &ticks, sizeof ticks, at) != static_cast<ssize_t>(sizeof ticks))
+        return std::nullopt;
+    return StampSeconds(item, ticks);
+}
+
+bool HasZone(std::string_view iso) {
+    return iso.ends_with('Z') ||
+           (iso.size() > 19 && (iso[iso.size() - 6] == '+' || iso[iso.size() - 6] == '-'));
+}
+
+// The observation began when the first frame's exposure started and ended when the last
+// one's ended, where the frames' metadata blocks record it: the start replaces the footer's
+// time (which the file was saved at, seconds later).
+void ReadFrameTimes(std::FILE* file, SpeInfo& info) {
+    if (!info.meta_layout || info.frames < 1) return;
+    fits::DocumentMetadata& meta = info.metadata;
+    if (const MetaItem* start = info.meta_layout->Find(MetaItem::Kind::kExposureStarted))
+        if (auto seconds = StampAt(file, info, *start, 0))
+            if (auto time = SecondsTime(*seconds, HasZone(start->absolute_time),
+                                        "start of the first exposure", meta.notes))
+                meta.time = time;
+    if (const MetaItem* end = info.meta_layout->Find(MetaItem::Kind::kExposureEnded))
+        if (auto seconds = StampAt(file, info, *end, info.frames - 1))
+            meta.end_time = SecondsTime(*seconds, HasZone(end->absolute_time),
+                                        "end of the last exposure", meta.notes);
 }
 
 }  // namespace
@@ -280,7 +298,7 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
                               " frames, file holds 0");
     // Some writers store a wrong NumFrames: the whole frames present count when fewer.
     info.frames = std::min(info.header_frames, whole);
-    ReadFirstExposureStart(file, info);
+    ReadFrameTimes(file, info);
     return std::unique_ptr<SpeFile>(new SpeFile(std::move(guard), std::move(info)));
 }
 
@@ -417,6 +435,42 @@ Status SpeFile::CheckWholeFrames() const {
                                         " wide in a frame " + std::to_string(info_.columns) +
                                         " wide: its regions can only be read one by one");
     return Status::Ok();
+}
+
+std::optional<fits::FrameTable> SpeFile::ReadFrameTable(std::vector<std::string>& notes) {
+    if (!info_.meta_layout || info_.meta_layout->items.empty() || info_.frames < 1)
+        return std::nullopt;
+    const MetaLayout& layout = *info_.meta_layout;
+    // Blocks of at most the stride's room (checked when the footer was read) for at most
+    // 2^31 frames: the product fits, and the file holds every frame present.
+    std::vector<std::uint8_t> blocks(static_cast<std::size_t>(layout.bytes * info_.frames));
+    for (std::int64_t f = 0; f < info_.frames; ++f) {
+        std::string reason;
+        const std::int64_t at = kHeaderSize + f * info_.frame_stride + info_.FrameDataBytes();
+        if (!PreadAll(fd_, blocks.data() + f * layout.bytes, static_cast<std::size_t>(layout.bytes),
+                      at, reason)) {
+            notes.push_back("the metadata of frame " + std::to_string(f + 1) + " cannot be read (" +
+                            reason + "); no per-frame table");
+            return std::nullopt;
+        }
+    }
+    // Time columns count from DATE-OBS where there is one, else from the stamps' own origin.
+    std::string reference_iso;
+    std::optional<long double> reference;
+    if (info_.metadata.time) {
+        reference_iso = info_.metadata.time->iso;
+        reference = IsoSeconds(reference_iso);
+    }
+    for (const MetaItem& item : layout.items) {
+        if (reference || item.resolution == 0) continue;
+        reference = StampSeconds(item, 0);
+        if (reference) {
+            std::vector<std::string> ignored;
+            if (auto time = SecondsTime(*reference, true, "", ignored)) reference_iso = time->iso;
+        }
+    }
+    return BuildFrameTable(layout, blocks, info_.frames, reference.value_or(0), reference_iso,
+                           notes);
 }
 
 Status SpeFile::ReadRows(std::int64_t index, std::int64_t first_row, std::int64_t count,

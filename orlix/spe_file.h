@@ -62,8 +62,8 @@ struct SpeInfo {
     std::string exposure_problem;     // why a stored exposure time was not usable, or empty
     std::string date;                 // "DDMonYYYY" as stored, may be empty
     fits::DocumentMetadata metadata;  // calibration, time, detector facts, comments
-    // 3.0: where each frame's metadata block records the start of its exposure.
-    std::optional<FrameStamp> exposure_start;
+    // 3.0: the layout of the metadata block after each frame's data, when it fits the stride.
+    std::optional<MetaLayout> meta_layout;
 
     // Regions of different widths cannot be read as one frame, only one by one.
     bool RegionsDiffer() const;
@@ -111,6 +111,9 @@ class SpeFile {
                     std::span<std::uint8_t> out);
     // Region `region` (from 0) of frame `index` (from 0) alone, as a frame of its own size.
     Status ReadRegion(std::int64_t index, std::size_t region, Frame& frame);
+    // The facts the frames' metadata blocks record, one row per frame present; none when the
+    // file has no such blocks or they cannot be read (with a note).
+    std::optional<fits::FrameTable> ReadFrameTable(std::vector<std::string>& notes);
     // Stores frame `index` (from 0); elements are converted (rounded, clamped) to the
     // file's datatype when the frame's type differs.
     Status WriteFrame(std::int64_t index, const Frame& frame);

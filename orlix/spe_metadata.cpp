@@ -392,41 +392,222 @@ std::optional<fits::ObservationTime> IsoCreated(std::string_view text,
     return MomentTime(*moment, "time the file was created", notes);
 }
 
-std::optional<FrameStamp> ExposureStartStamp(const pugi::xml_node& root,
-                                             std::vector<std::string>& notes) {
-    const pugi::xml_node block = xml::FindBelow(root, "MetaFormat", "MetaBlock");
-    std::int64_t offset = 0;
-    for (auto item : block.children()) {
-        if (item.type() != pugi::node_element) continue;
-        auto bits = WholeAttribute(item, "bitDepth");
-        if (!bits || *bits == 0 || *bits % 8 != 0 || *bits > 1024) {
-            notes.push_back("a per-frame metadata item (" + std::string(xml::LocalName(item)) +
-                            ") has no usable bitDepth; the frames' time stamps are not read");
-            return std::nullopt;
-        }
-        if (xml::LocalName(item) == "TimeStamp" &&
-            std::string_view(item.attribute("event").value()) == "ExposureStarted") {
-            auto resolution = WholeAttribute(item, "resolution");
-            if (*bits != 64 || !resolution || *resolution == 0) return std::nullopt;
-            return FrameStamp{offset, *resolution, item.attribute("absoluteTime").value()};
-        }
-        offset += *bits / 8;
-    }
-    return std::nullopt;
+const MetaItem* MetaLayout::Find(MetaItem::Kind kind) const {
+    for (const MetaItem& item : items)
+        if (item.kind == kind) return &item;
+    return nullptr;
 }
 
-std::optional<fits::ObservationTime> StampTime(const FrameStamp& stamp, std::int64_t ticks,
-                                               std::vector<std::string>& notes) {
+namespace {
+
+// What kind of known item the element is, when its type and size are the ones this reader
+// reads (64-bit integers for time stamps and frame numbers, 64-bit floats for gate values).
+MetaItem::Kind KindOf(const pugi::xml_node& item, std::int64_t bits, MetaItem& out) {
+    const std::string_view name = xml::LocalName(item);
+    const std::string_view type = item.attribute("type").value();
+    const bool whole = bits == 64 && (type.empty() || type == "Int64");
+    if (name == "TimeStamp") {
+        const std::string_view event = item.attribute("event").value();
+        out.name = "TimeStamp " + std::string(event);
+        auto resolution = WholeAttribute(item, "resolution");
+        if (!whole || !resolution || *resolution == 0) return MetaItem::Kind::kUnknown;
+        out.resolution = *resolution;
+        out.absolute_time = item.attribute("absoluteTime").value();
+        if (event == "ExposureStarted") return MetaItem::Kind::kExposureStarted;
+        if (event == "ExposureEnded") return MetaItem::Kind::kExposureEnded;
+        return MetaItem::Kind::kUnknown;
+    }
+    if (name == "FrameTrackingNumber") {
+        out.name = std::string(name);
+        return whole ? MetaItem::Kind::kFrameNumber : MetaItem::Kind::kUnknown;
+    }
+    if (name == "GateTracking") {
+        out.component = item.attribute("component").value();
+        out.unit = item.attribute("unit").value();
+        out.name = "GateTracking " + out.component;
+        const bool real = bits == 64 && (type.empty() || type == "Double");
+        if (real && (out.component == "Delay" || out.component == "Width"))
+            return MetaItem::Kind::kGate;
+        return MetaItem::Kind::kUnknown;
+    }
+    out.name = std::string(name);
+    return MetaItem::Kind::kUnknown;
+}
+
+}  // namespace
+
+std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
+                                         std::vector<std::string>& notes) {
+    const pugi::xml_node block = xml::FindBelow(root, "MetaFormat", "MetaBlock");
+    if (!block) return std::nullopt;
+    MetaLayout layout;
+    for (auto element : block.children()) {
+        if (element.type() != pugi::node_element) continue;
+        auto bits = WholeAttribute(element, "bitDepth");
+        if (!bits || *bits == 0 || *bits % 8 != 0 || *bits > 1024) {
+            notes.push_back("the per-frame metadata item " + std::string(xml::LocalName(element)) +
+                            " has no usable bitDepth; no per-frame facts are read");
+            return std::nullopt;
+        }
+        MetaItem item;
+        item.kind = KindOf(element, *bits, item);
+        item.offset = layout.bytes;
+        item.bytes = *bits / 8;
+        layout.bytes += item.bytes;
+        layout.items.push_back(std::move(item));
+    }
+    return layout;
+}
+
+std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t ticks) {
     auto moment = ParseIso(stamp.absolute_time);
-    if (!moment || ticks < 0) return std::nullopt;
-    // Ticks beyond 300 years are no exposure's start.
+    if (!moment || stamp.resolution <= 0) return std::nullopt;
     const long double seconds = static_cast<long double>(ticks) / stamp.resolution;
-    if (seconds > 300.0L * 366 * 86400) return std::nullopt;
-    moment->ms += std::llround(seconds * 1000);
-    moment->fraction = true;
-    moment->leap = false;
-    Normalise(moment->days, moment->ms);
-    return MomentTime(*moment, "start of the first exposure", &notes);
+    if (std::fabs(seconds) > 300.0L * 366 * 86400) return std::nullopt;  // no exposure's time
+    return static_cast<long double>(moment->days) * 86400 +
+           static_cast<long double>(moment->ms) / 1000 + seconds;
+}
+
+std::optional<long double> IsoSeconds(std::string_view iso) {
+    if (iso.size() == 10) {
+        std::string midnight(iso);
+        midnight += "T00:00:00";
+        return IsoSeconds(midnight);
+    }
+    auto moment = ParseIso(iso);
+    if (!moment) return std::nullopt;
+    return static_cast<long double>(moment->days) * 86400 +
+           static_cast<long double>(moment->ms) / 1000 + (moment->leap ? 1 : 0);
+}
+
+std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
+                                                 const std::string& what,
+                                                 std::vector<std::string>& notes) {
+    const auto total_ms = static_cast<std::int64_t>(std::llround(seconds * 1000));
+    Moment m;
+    m.days = 0;
+    m.ms = total_ms;
+    m.fraction = true;
+    m.utc = utc;
+    Normalise(m.days, m.ms);
+    return MomentTime(m, what, &notes);
+}
+
+namespace {
+
+template <class T>
+T BlockValue(const std::vector<std::uint8_t>& blocks, std::size_t at) {
+    T value;
+    std::memcpy(&value, blocks.data() + at, sizeof value);
+    return value;
+}
+
+// Column names by kind, in the order FITS users read them.
+std::string ColumnName(const MetaItem& item) {
+    switch (item.kind) {
+        case MetaItem::Kind::kExposureStarted:
+            return "EXPSTART";
+        case MetaItem::Kind::kExposureEnded:
+            return "EXPEND";
+        case MetaItem::Kind::kFrameNumber:
+            return "FRAMENUM";
+        case MetaItem::Kind::kGate:
+            return item.component == "Delay" ? "GATEDLY" : "GATEWID";
+        case MetaItem::Kind::kUnknown:
+            break;
+    }
+    return {};
+}
+
+std::string ColumnComment(const MetaItem& item) {
+    switch (item.kind) {
+        case MetaItem::Kind::kExposureStarted:
+            return "start of the frame's exposure, seconds since DATEREF";
+        case MetaItem::Kind::kExposureEnded:
+            return "end of the frame's exposure, seconds since DATEREF";
+        case MetaItem::Kind::kFrameNumber:
+            return "the camera's frame tracking number";
+        case MetaItem::Kind::kGate:
+            return std::string("gate ") + (item.component == "Delay" ? "delay" : "width") +
+                   " of the frame, as recorded";
+        case MetaItem::Kind::kUnknown:
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
+fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std::uint8_t>& blocks,
+                                 std::int64_t frames, long double reference,
+                                 const std::string& reference_iso,
+                                 std::vector<std::string>& notes) {
+    fits::FrameTable table;
+    table.rows = frames;
+    table.time_reference = reference_iso;
+    std::string unknown;
+    for (const MetaItem& item : layout.items) {
+        const std::string name = ColumnName(item);
+        if (name.empty()) {
+            unknown += (unknown.empty() ? "" : ", ") + item.name;
+            continue;
+        }
+        bool repeated = false;
+        for (const fits::FrameColumn& column : table.columns)
+            repeated = repeated || column.name == name;
+        if (repeated) {
+            unknown += (unknown.empty() ? "" : ", ") + item.name + " (again)";
+            continue;
+        }
+        fits::FrameColumn column;
+        column.name = name;
+        column.comment = ColumnComment(item);
+        const bool time = item.kind == MetaItem::Kind::kExposureStarted ||
+                          item.kind == MetaItem::Kind::kExposureEnded;
+        column.integer = item.kind == MetaItem::Kind::kFrameNumber;
+        column.unit = time ? "s" : item.unit;
+        if (time) {
+            table.resolution = item.resolution;
+            table.absolute_time = item.absolute_time;
+        }
+        for (std::int64_t f = 0; f < frames; ++f) {
+            const auto at = static_cast<std::size_t>(f * layout.bytes + item.offset);
+            if (column.integer) {
+                column.wholes.push_back(BlockValue<std::int64_t>(blocks, at));
+            } else if (time) {
+                auto seconds = StampSeconds(item, BlockValue<std::int64_t>(blocks, at));
+                column.reals.push_back(seconds ? static_cast<double>(*seconds - reference)
+                                               : std::nan(""));
+            } else {
+                column.reals.push_back(BlockValue<double>(blocks, at));
+            }
+        }
+        table.columns.push_back(std::move(column));
+    }
+    if (!unknown.empty())
+        notes.push_back("per-frame metadata of a kind this reader does not know is left out: " +
+                        unknown);
+    return table;
+}
+
+void ReadCameraFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
+    const pugi::xml_node camera = root.find_node([](const pugi::xml_node& n) {
+        return n.type() == pugi::node_element && xml::LocalName(n) == "Camera" &&
+               (n.attribute("model") || n.attribute("serialNumber"));
+    });
+    auto printable = [](std::string text) {
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+        return text.substr(0, 60);  // a card's string holds 68 characters
+    };
+    if (camera) {
+        meta.camera_model = printable(camera.attribute("model").value());
+        meta.camera_serial = printable(camera.attribute("serialNumber").value());
+    }
+    if (auto speed = Number(xml::FindBelow(root, "Adc", "Speed")); speed && *speed > 0)
+        meta.readout_mhz = speed;
+    if (auto gain = Number(xml::FindBelow(root, "Adc", "EMGain")); gain && *gain > 0)
+        meta.em_gain = gain;
 }
 
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
@@ -581,6 +762,7 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
     auto setpoint = xml::FindBelow(root, "", "SensorTemperatureSetPoint");
     if (!setpoint) setpoint = xml::FindBelow(root, "Temperature", "SetPoint");
     meta.temperature_setpoint = Number(setpoint);
+    ReadCameraFacts(root, meta);
     if (auto grating = xml::FindBelow(root, "", "Grating")) {
         meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
         if (auto c = Number(xml::Child(grating, "CenterWavelength")); c && *c > 0)

@@ -52,23 +52,53 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
 std::optional<fits::ObservationTime> IsoCreated(std::string_view text,
                                                 std::vector<std::string>* notes = nullptr);
 
-// The per-frame metadata item that records when each exposure started: its byte offset in
-// the block that follows each frame's data, its ticks per second and the absolute time the
-// ticks count from.
-struct FrameStamp {
-    std::int64_t offset = 0;
-    std::int64_t resolution = 1;
-    std::string absolute_time;
+// One item of the metadata block stored after each frame's data (MetaFormat/MetaBlock), in
+// block order. Items of a kind this reader does not know keep their place in the layout.
+struct MetaItem {
+    enum class Kind { kExposureStarted, kExposureEnded, kFrameNumber, kGate, kUnknown };
+    Kind kind = Kind::kUnknown;
+    std::string name;             // what the file calls it, for notes ("GateTracking Delay")
+    std::int64_t offset = 0;      // bytes from the block's start
+    std::int64_t bytes = 0;       // bitDepth / 8
+    std::int64_t resolution = 0;  // time stamps: ticks per second
+    std::string absolute_time;    // time stamps: what the ticks count from (ISO 8601)
+    std::string component;        // gate values: Delay or Width
+    std::string unit;             // gate values: the unit the file names, if any
 };
 
-// The ExposureStarted time stamp of the footer's MetaFormat/MetaBlock, laid out from each
-// item's bitDepth; none when the block has none or cannot be laid out (with a note).
-std::optional<FrameStamp> ExposureStartStamp(const pugi::xml_node& root,
-                                             std::vector<std::string>& notes);
-// The observation time of a first frame's time stamp (`ticks` at the stamp's resolution
-// after its absolute time), in UTC with milliseconds.
-std::optional<fits::ObservationTime> StampTime(const FrameStamp& stamp, std::int64_t ticks,
-                                               std::vector<std::string>& notes);
+struct MetaLayout {
+    std::vector<MetaItem> items;
+    std::int64_t bytes = 0;  // the whole block
+    // The first item of a kind, or null.
+    const MetaItem* Find(MetaItem::Kind kind) const;
+};
+
+// The layout of the per-frame metadata block, from each item's bitDepth; none when the footer
+// describes no block, or (with a note) when an item has no usable bitDepth, so that nothing
+// after it can be placed.
+std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
+                                         std::vector<std::string>& notes);
+
+// The moment of a time stamp (`ticks` after the item's absolute time) as seconds since
+// 1970-01-01 (UTC when the absolute time has a zone); none when it cannot be read.
+std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t ticks);
+// The observation time of a moment in seconds since 1970, with milliseconds; none (with a note
+// naming `what`) when its year is outside 0000-9999.
+std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
+                                                 const std::string& what,
+                                                 std::vector<std::string>& notes);
+// Seconds since 1970 of an observation time's ISO text; none when unreadable.
+std::optional<long double> IsoSeconds(std::string_view iso);
+
+// The per-frame table of `frames` blocks of `layout.bytes` bytes each (little-endian, as the
+// file stores them): one column per known item, in block order; unknown items are named in
+// `notes`. Time columns hold seconds since `reference` (seconds since 1970).
+fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std::uint8_t>& blocks,
+                                 std::int64_t frames, long double reference,
+                                 const std::string& reference_iso, std::vector<std::string>& notes);
+
+// Camera facts of a 3.0 footer: model, serial number, readout rate, EM gain.
+void ReadCameraFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta);
 
 // Everything a 2.x header records (`header` holds the 4100 header bytes).
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,

@@ -149,7 +149,15 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
         }
     }
     info.metadata = ReadFooterMetadata(root, info.regions);
-    info.exposure_start = ExposureStartStamp(root, info.metadata.notes);
+    info.meta_layout = ReadMetaLayout(root, info.metadata.notes);
+    const std::int64_t room = info.frame_stride - info.FrameDataBytes();
+    if (info.meta_layout && info.meta_layout->bytes > room) {
+        info.metadata.notes.push_back(
+            "the per-frame metadata block (" + std::to_string(info.meta_layout->bytes) +
+            " bytes) does not fit the " + std::to_string(room) +
+            " bytes the frame stride leaves after each frame; no per-frame facts are read");
+        info.meta_layout.reset();
+    }
     return Status::Ok();
 }
 

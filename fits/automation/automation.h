@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fits/automation/frame.h"
 #include "fits/automation/metadata.h"
@@ -81,6 +83,13 @@ class DataDocument {
     // What the open data file records beyond its frames; empty when the application keeps
     // nothing more (or no file is open).
     virtual DocumentMetadata GetMetadata() { return {}; }
+    // The facts the open data file records for each frame (time stamps, frame numbers, gate
+    // settings), read on request; none when it records none. Notes on what could not be read
+    // go to `notes`.
+    virtual std::optional<FrameTable> GetFrameTable(std::vector<std::string>& notes) {
+        (void)notes;
+        return std::nullopt;
+    }
     // Frame n (from 1) of region `region` (from 1) alone, for files whose regions differ in
     // width and so cannot be read as one frame.
     virtual Status GetRegionFrame(std::int64_t n, std::int32_t region, Frame& frame) {

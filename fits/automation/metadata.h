@@ -27,10 +27,35 @@ struct ObservationTime {
     std::string comment;  // what the time is, e.g. "UTC start of acquisition"
 };
 
+// One fact recorded for every frame: a column of the per-frame table.
+struct FrameColumn {
+    std::string name;                  // TTYPE: EXPSTART, EXPEND, FRAMENUM, GATEDLY, ...
+    std::string unit;                  // TUNIT; empty when the file names none
+    std::string comment;               // what the column holds
+    bool integer = false;              // 64-bit integers, else 64-bit floating point
+    std::vector<std::int64_t> wholes;  // one per frame, when integer
+    std::vector<double> reals;         // one per frame, otherwise
+};
+
+// The facts a data file records for each frame, one row per frame.
+struct FrameTable {
+    std::int64_t rows = 0;
+    std::vector<FrameColumn> columns;
+    // Time stamps: ticks per second and the absolute time the ticks count from (ISO 8601, as
+    // the file writes it); time columns hold seconds since the observation time.
+    std::optional<std::int64_t> resolution;
+    std::string absolute_time;
+    std::string time_reference;  // the observation time (DATE-OBS) the seconds count from
+};
+
 struct DocumentMetadata {
     // One entry per region of interest; one for files with a single region.
     std::vector<RegionMetadata> regions;
     std::optional<ObservationTime> time;
+    std::optional<ObservationTime> end_time;     // end of the last exposure (DATE-END)
+    std::string camera_model, camera_serial;     // INSTRUME, DETECTOR; empty when not recorded
+    std::optional<double> readout_mhz;           // ADC readout rate, MHz
+    std::optional<double> em_gain;               // electron-multiplying gain setting
     std::optional<double> sensor_temperature;    // deg C, a reading
     std::optional<double> temperature_setpoint;  // deg C
     std::optional<double> grating_grooves;       // grooves per mm

@@ -107,6 +107,69 @@ std::string WaveTableHdu(const std::vector<double>& nm, int version) {
     return hdu;
 }
 
+namespace {
+
+// A text as a data file gives it, kept when a card can hold it (printable ASCII, at most
+// `most` characters); else empty.
+std::string CardText(const std::string& text, std::size_t most) {
+    if (text.size() > most) return {};
+    for (char c : text)
+        if (c < 0x20 || c > 0x7E) return {};
+    return text;
+}
+
+}  // namespace
+
+std::string FrameTableHdu(const FrameTable& table) {
+    const std::size_t width = 8 * table.columns.size();
+    std::vector<std::string> cards = {
+        BuildCard("xtension", "BINTABLE", ValueType::kString, "facts recorded for each frame"),
+        BuildCard("bitpix", "8", ValueType::kInteger, ""),
+        BuildCard("naxis", "2", ValueType::kInteger, ""),
+        BuildCard("naxis1", std::to_string(width), ValueType::kInteger, "bytes per row"),
+        BuildCard("naxis2", std::to_string(table.rows), ValueType::kInteger, "one row per frame"),
+        BuildCard("pcount", "0", ValueType::kInteger, ""),
+        BuildCard("gcount", "1", ValueType::kInteger, ""),
+        BuildCard("tfields", std::to_string(table.columns.size()), ValueType::kInteger, ""),
+    };
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        const FrameColumn& column = table.columns[i];
+        const std::string n = std::to_string(i + 1);
+        cards.push_back(BuildCard("ttype" + n, column.name, ValueType::kString, column.comment));
+        cards.push_back(BuildCard("tform" + n, column.integer ? "1K" : "1D", ValueType::kString,
+                                  column.integer ? "64-bit integer" : "64-bit floating point"));
+        if (std::string unit = CardText(column.unit, 20); !unit.empty())
+            cards.push_back(BuildCard("tunit" + n, unit, ValueType::kString, ""));
+    }
+    cards.push_back(BuildCard("extname", "FRAMES", ValueType::kString, ""));
+    if (!table.time_reference.empty())
+        cards.push_back(BuildCard("dateref", table.time_reference, ValueType::kString,
+                                  "time columns count seconds from this time"));
+    if (table.resolution)
+        cards.push_back(BuildCard("tickrate", std::to_string(*table.resolution),
+                                  ValueType::kInteger, "time stamp ticks per second"));
+    if (std::string zero = CardText(table.absolute_time, 40); !zero.empty())
+        cards.push_back(
+            BuildCard("tickzero", zero, ValueType::kString, "the ticks count from this time"));
+    std::string hdu = BuildHeaderBlock(JoinCards(cards));
+    const std::size_t start = hdu.size();
+    hdu.resize(start + width * static_cast<std::size_t>(table.rows));
+    auto* out = reinterpret_cast<std::uint8_t*>(hdu.data() + start);
+    for (std::int64_t r = 0; r < table.rows; ++r)
+        for (const FrameColumn& column : table.columns) {
+            const auto row = static_cast<std::size_t>(r);
+            if (column.integer)
+                StoreBig<std::int64_t>(out, column.wholes[row]);
+            else
+                StoreBig<double>(out, column.reals[row]);
+            out += 8;
+        }
+    hdu.resize(
+        hdu.size() + static_cast<std::size_t>(BlockPadding(static_cast<std::int64_t>(hdu.size()))),
+        '\0');
+    return hdu;
+}
+
 std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned_offset,
                                               const RegionMetadata& region, std::int64_t frames,
                                               int index) {
@@ -210,6 +273,23 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         AppendBinningCards(added, region);
     }
     if (options.metadata) AppendFactCards(added, metadata);
+    // The per-frame facts follow every other extension.
+    if (options.metadata) {
+        std::vector<std::string> notes;
+        std::optional<FrameTable> table = document.GetFrameTable(notes);
+        for (const std::string& note : notes)
+            reporter.Warning(path + ": " + note);
+        if (table && !table->columns.empty()) {
+            if (!split) InsertExtend(cards);
+            extensions = [before = std::move(extensions),
+                          hdu = FrameTableHdu(*table)](FitsSink& sink) {
+                if (before)
+                    if (Status s = before(sink); !s) return s;
+                sink.Append(hdu);
+                return Status::Ok();
+            };
+        }
+    }
     for (std::string& card : added) {
         const std::string keyword = Keyword(card);
         if (keyword == "COMMENT" || !present.count(keyword))

@@ -17,6 +17,11 @@ namespace fits {
 // `version`.
 std::string WaveTableHdu(const std::vector<double>& nm, int version);
 
+// The binary-table HDU "FRAMES": one row per frame, one column per per-frame fact (64-bit
+// floats, or 64-bit integers for frame numbers), time columns in seconds since DATEREF, with
+// the stamps' tick rate (TICKRATE) and the time they count from (TICKZERO) in its header.
+std::string FrameTableHdu(const FrameTable& table);
+
 // The header cards of image extension `index` (from 1, EXTNAME "REGIONn") of a region.
 std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned_offset,
                                               const RegionMetadata& region, std::int64_t frames,

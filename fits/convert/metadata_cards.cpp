@@ -96,6 +96,17 @@ void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& r
 void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata) {
     if (metadata.time)
         Add(cards, "date-obs", metadata.time->iso, ValueType::kString, metadata.time->comment);
+    if (metadata.end_time)
+        Add(cards, "date-end", metadata.end_time->iso, ValueType::kString,
+            metadata.end_time->comment);
+    if (!metadata.camera_model.empty())
+        Add(cards, "instrume", metadata.camera_model, ValueType::kString, "camera model");
+    if (!metadata.camera_serial.empty())
+        Add(cards, "detector", metadata.camera_serial, ValueType::kString, "camera serial number");
+    if (metadata.readout_mhz)
+        AddNumber(cards, "readrate", *metadata.readout_mhz, "ADC readout rate, MHz");
+    if (metadata.em_gain)
+        AddNumber(cards, "emgain", *metadata.em_gain, "electron-multiplying gain setting");
     if (metadata.sensor_temperature)
         AddNumber(cards, "ccd-temp", *metadata.sensor_temperature,
                   "detector temperature reading, deg C");

@@ -268,7 +268,8 @@ std::string WriteSpe3(const std::string& path, const Spe3& layout) {
 TEST(SpeMetadata, Footer30CalibrationTimeTemperatureAndGrating) {
     TempDir dir;
     const std::string footer =
-        "<DataHistories><Camera><Sensor><Temperature>"
+        "<DataHistories><Camera model=\"CCD 1340\" serialNumber=\"SN-07\"><Adc><Speed>2</Speed>"
+        "<EMGain>0</EMGain><AnalogGain>High</AnalogGain></Adc><Sensor><Temperature>"
         "<SensorTemperatureSetPoint>-70</SensorTemperatureSetPoint>"
         "<SensorTemperatureReading>-69.5</SensorTemperatureReading></Temperature></Sensor>"
         "</Camera><Spectrometers><Spectrometer><Grating><Selected>[500nm,1200][1][0]</Selected>"
@@ -293,6 +294,11 @@ TEST(SpeMetadata, Footer30CalibrationTimeTemperatureAndGrating) {
     EXPECT_EQ(m.temperature_setpoint, -70);
     EXPECT_EQ(m.grating_grooves, 1200);
     EXPECT_EQ(m.center_wavelength, 600.5);
+    // Camera facts where the file states them; a gain of 0 (off) or in words is no number.
+    EXPECT_EQ(m.camera_model, "CCD 1340");
+    EXPECT_EQ(m.camera_serial, "SN-07");
+    EXPECT_EQ(m.readout_mhz, 2);
+    EXPECT_FALSE(m.em_gain.has_value());
 }
 
 TEST(SpeMetadata, Footer30CalibrationForms) {
@@ -369,9 +375,9 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         // An item without a bitDepth: nothing after it can be placed.
         {origin + meta("<GateTracking/>" + stamp("2021-05-06T07:08:00Z")), 2500000,
          "2021-05-06T05:08:05", true},
-        // A stamp beyond the 32 bytes each frame's block holds is not read.
+        // A block larger than the 32 bytes each frame leaves for it is not read, with a note.
         {origin + meta(tracking + tracking + tracking + tracking + stamp("2021-05-06T07:08:00Z")),
-         2500000, "2021-05-06T05:08:05", false},
+         2500000, "2021-05-06T05:08:05", true},
         {meta(tracking + stamp("9999-12-31T23:59:59Z")), 2000000, nullptr, true},
     };
     TempDir dir;

@@ -32,21 +32,22 @@ def check(condition, message):
 # ---- SPE 3.0 files written here ------------------------------------------------------------
 
 def spe3(path, regions, frames, xml_cal="", created=None, temperature=None, dtype="<u2",
-         stamps=None):
+         meta=(), room=32):
     """regions: list of (width, height); returns the frames as lists of region arrays.
-    stamps: (absoluteTime, ticks of each frame's exposure start at 1 MHz), stored in each
-    frame's metadata block behind a frame tracking number."""
+    meta: the per-frame metadata items, (MetaBlock element, struct format, value of each
+    frame), stored in this order in the `room` bytes after each frame (more are cut off)."""
     rng = np.random.default_rng(len(path))
     sample = np.dtype(dtype).itemsize
     size = sum(w * h for w, h in regions) * sample
-    stride = size + 32  # per-frame metadata after each frame
+    stride = size + room  # per-frame metadata after each frame
     data, arrays = bytearray(), []
     for f in range(frames):
         frame = [rng.integers(0, 65536, (h, w)).astype(dtype) for w, h in regions]
         arrays.append(frame)
         for a in frame:
             data += a.tobytes()
-        data += struct.pack("<qq16x", f + 1, stamps[1][f] if stamps else 0)
+        block = b"".join(struct.pack("<" + fmt, values[f]) for _, fmt, values in meta)
+        data += (block + bytes(room))[:room]
     xdim, ydim = regions[0][0], sum(h for _, h in regions)
     head = bytearray(4100)
     for fmt, off, val in [("<H", 42, xdim), ("<H", 656, ydim), ("<h", 108, 3),
@@ -60,14 +61,13 @@ def spe3(path, regions, frames, xml_cal="", created=None, temperature=None, dtyp
     temp = (f"<DataHistories><Camera><Sensor><Temperature><SensorTemperatureReading>{temperature}"
             "</SensorTemperatureReading></Temperature></Sensor></Camera></DataHistories>"
             if temperature is not None else "")
-    meta = ('<MetaFormat><MetaBlock><FrameTrackingNumber type="Int64" bitDepth="64"/>'
-            '<TimeStamp event="ExposureStarted" type="Int64" bitDepth="64" resolution="1000000" '
-            f'absoluteTime="{stamps[0]}"/></MetaBlock></MetaFormat>' if stamps else "")
+    meta_xml = ("<MetaFormat><MetaBlock>" + "".join(x for x, _, _ in meta) +
+                "</MetaBlock></MetaFormat>" if meta else "")
     xml = ('<?xml version="1.0" encoding="utf-8"?>'
            '<SpeFormat version="3.0" xmlns="http://example.org/spe/format">'
            f'<DataFormat><DataBlock type="Frame" count="{frames}" pixelFormat="MonochromeUnsigned16" '
            f'size="{size}" stride="{stride}">{blocks}</DataBlock></DataFormat>'
-           f'{meta}{info}{temp}<Calibrations>{xml_cal}</Calibrations></SpeFormat>')
+           f'{meta_xml}{info}{temp}<Calibrations>{xml_cal}</Calibrations></SpeFormat>')
     with open(path, "wb") as f:
         f.write(bytes(head) + bytes(data) + xml.encode())
     return arrays
@@ -83,6 +83,23 @@ def mapping(list_nm=None, poly=None, sensors=()):
     for x, w, xb in sensors:
         text += f'<SensorMapping x="{x}" y="0" width="{w}" height="1" xBinning="{xb}" yBinning="1"/>'
     return text
+
+
+STAMP = ('<TimeStamp event="{}" type="Int64" bitDepth="64" resolution="1000000" '
+         'absoluteTime="2024-03-05T11:00:00+01:00"/>')
+FRAME_META = [
+    (STAMP.format("ExposureStarted"), "q", [1500000, 2500000, 3500000]),
+    ('<Unknown type="Int32" bitDepth="32"/>', "i", [7, 7, 7]),
+    (STAMP.format("ExposureEnded"), "q", [2000000, 3000000, 4000250]),
+    ('<FrameTrackingNumber type="Int64" bitDepth="64"/>', "q", [11, 12, 14]),
+    ('<GateTracking component="Delay" type="Double" bitDepth="64" unit="ns"/>', "d",
+     [10.5, 20.5, 30.5]),
+    ('<GateTracking component="Width" type="Double" bitDepth="64"/>', "d", [1.0, 1.0, 1.25]),
+]
+# What the FRAMES table of v3_stamps.spe holds: column, unit, values (seconds since DATE-OBS).
+FRAME_TABLE = {"EXPSTART": ("s", [0.0, 1.0, 2.0]), "EXPEND": ("s", [0.5, 1.5, 2.50025]),
+               "FRAMENUM": (None, [11, 12, 14]), "GATEDLY": ("ns", [10.5, 20.5, 30.5]),
+               "GATEWID": (None, [1.0, 1.0, 1.25])}
 
 
 def build_v3(folder):
@@ -107,10 +124,15 @@ def build_v3(folder):
     cases["v3_regions.spe"] = (arr, [sensor[0:30], sensor[40:60]], "2022-06-01T10:00:00")
     arr = spe3(os.path.join(folder, "v3_nocal.spe"), [(16, 4)], 1)
     cases["v3_nocal.spe"] = (arr, [None], None)
-    # The observation began with the first exposure, not when the file was saved.
+    # The observation began with the first exposure, not when the file was saved; each frame's
+    # facts come out row by row, an item of an unknown kind keeps its place.
     arr = spe3(os.path.join(folder, "v3_stamps.spe"), [(16, 2)], 3, created="2024-03-05T10:00:09Z",
-               stamps=("2024-03-05T11:00:00+01:00", [1500000, 2500000, 3500000]))
+               meta=FRAME_META, room=48)
     cases["v3_stamps.spe"] = (arr, [None], "2024-03-05T10:00:01.500")
+    # A block that does not fit the stride: the images stay, the table is left out.
+    arr = spe3(os.path.join(folder, "v3_toobig.spe"), [(8, 1)], 2, created="2024-03-05T10:00:09Z",
+               meta=FRAME_META + [('<Extra type="Int64" bitDepth="64"/>', "q", [0, 0])])
+    cases["v3_toobig.spe"] = (arr, [None], "2024-03-05T10:00:09")
     return cases
 
 
@@ -171,6 +193,30 @@ def verify(path):
     check("Verification found 0 warning(s) and 0 error(s)" in out, f"{path}: fitsverify:\n{out}")
 
 
+def check_frames(name, hdul, opts):
+    """The FRAMES table of v3_stamps.spe with --metadata, row by row; no table elsewhere."""
+    names = [h.name for h in hdul]
+    want = "--metadata" in opts and name == "v3_stamps.spe"
+    check(("FRAMES" in names) == want, f"{name} {opts}: FRAMES present {'FRAMES' in names}")
+    if not want:
+        return
+    table = hdul["FRAMES"]
+    check(names[-1] == "FRAMES", f"{name} {opts}: FRAMES is not the last HDU: {names}")
+    check(table.columns.names == list(FRAME_TABLE), f"{name}: columns {table.columns.names}")
+    for column, (unit, values) in FRAME_TABLE.items():
+        if column not in table.columns.names:
+            continue
+        got = table.data[column]
+        check(table.columns[column].unit == unit, f"{name}: {column} unit {table.columns[column].unit}")
+        check(np.allclose(got, values, rtol=0, atol=1e-9), f"{name}: {column} {list(got)}")
+    check(table.data["FRAMENUM"].dtype.kind == "i", f"{name}: FRAMENUM is not an integer column")
+    check(table.header.get("TICKRATE") == 1000000 and
+          table.header.get("DATEREF") == hdul[0].header.get("DATE-OBS"),
+          f"{name}: TICKRATE/DATEREF {table.header.get('TICKRATE')} {table.header.get('DATEREF')}")
+    check(hdul[0].header.get("DATE-END") == "2024-03-05T10:00:04.000",
+          f"{name}: DATE-END {hdul[0].header.get('DATE-END')}")
+
+
 def check_fits(name, path, frames, expected_nm, date, opts):
     verify(path)
     with fits.open(path) as hdul:
@@ -196,6 +242,7 @@ def check_fits(name, path, frames, expected_nm, date, opts):
                 got = column_nm(hdu.header, hdul, hdu.header["NAXIS1"])
                 err = np.max(np.abs(got - nm))
                 check(err < 1e-6, f"{name} {opts}: wavelength off by {err} nm")
+        check_frames(name, hdul, opts)
         has_date = "DATE-OBS" in primary
         check(has_date == ("--metadata" in opts and date is not None),
               f"{name} {opts}: DATE-OBS present {has_date}")
