@@ -40,7 +40,8 @@ ControllerModel::ControllerModel(const Config& config) : config_(config), state_
 }
 
 bool ControllerModel::Busy(std::uint32_t now) const {
-    return config_.fault == Fault::BusyForever || static_cast<std::int32_t>(busy_until_ - now) > 0;
+    return config_.fault == Fault::BusyForever || stalled_ ||
+           static_cast<std::int32_t>(busy_until_ - now) > 0;
 }
 
 std::uint32_t ControllerModel::Delay() const {
@@ -75,6 +76,7 @@ void ControllerModel::StartMove(std::int64_t steps, std::uint32_t now) {
     const double ms = std::min(
         2000.0, speeds_[2] / 10.0 + 1000.0 * static_cast<double>(std::llabs(steps)) / speed);
     busy_until_ = now + static_cast<std::uint32_t>(ms);
+    stalled_ = stalled_ || config_.fault == Fault::Stuck;
 }
 
 void ControllerModel::Receive(std::uint8_t byte, std::uint32_t now) {

@@ -13,7 +13,8 @@ namespace emulator {
 
 enum class Family { Step, Value };
 enum class StartState { Boot, Star, Main };  // answers the start-up blank with B, * or F
-enum class Fault { None, Silence, Late, Dribble, Garbage, WrongByte, BusyForever };
+// Stuck: the first move never ends (the controller reports busy from then on).
+enum class Fault { None, Silence, Late, Dribble, Garbage, WrongByte, BusyForever, Stuck };
 
 struct Config {
     Family family = Family::Value;
@@ -66,6 +67,7 @@ class ControllerModel {
     std::string pending_;  // command text not yet terminated
     std::deque<Output> out_;
     std::uint32_t busy_until_ = 0;
+    bool stalled_ = false;  // Stuck: a move began and never ends
     std::uint32_t last_due_ = 0;
     bool completion_pending_ = false;
     std::int32_t steps_ = 0;

@@ -65,7 +65,8 @@ void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
                    {"dribble", emulator::Fault::Dribble},
                    {"garbage", emulator::Fault::Garbage},
                    {"wrong-byte", emulator::Fault::WrongByte},
-                   {"busy-forever", emulator::Fault::BusyForever}};
+                   {"busy-forever", emulator::Fault::BusyForever},
+                   {"stuck", emulator::Fault::Stuck}};
                const std::size_t eq = v.find('=');
                auto it = kFaults.find(v.substr(0, eq));
                if (it == kFaults.end()) throw CLI::ValidationError("--fault", "unknown fault " + v);
@@ -79,7 +80,7 @@ void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
                    throw CLI::ValidationError("--fault", "'" + ms + "' is not a time in ms");
                config.fault_ms = value;
            },
-           "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever")
+           "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever|stuck (a move never ends)")
         ->type_name("FAULT");
 }
 

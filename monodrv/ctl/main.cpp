@@ -4,12 +4,15 @@
 // opened: a bad word means exit status 2 and not a byte sent.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "monodrv.h"
@@ -32,6 +35,10 @@ const char kOperations[] =
     "  set-speeds MIN,MAX,RAMP\n"
     "  busy                   print the busy status\n"
     "  reinit                 re-initialise the mechanics\n"
+    "goto, grating, slit, mirror and reinit return when the controller is no longer busy (the\n"
+    "move has ended), or fail when it stays busy beyond the wait limit; --no-wait returns when\n"
+    "the controller has taken the command. A value the instrument took other than the one\n"
+    "asked (speeds, a wavelength beyond the model's range) is said on standard error.\n"
     "Exit status: 0 when every operation succeeded, 1 when one failed, 2 for bad usage.\n";
 
 // Limits of what a user may ask for; the driver clamps further where the controller needs it.
@@ -41,15 +48,21 @@ constexpr double kMaxSpeed = 4294967295.0;
 constexpr int kGratings = 3;
 constexpr int kMaxBaud = 4000000;
 
+// How long a move may keep the controller busy, per model: the longest move is a wavelength
+// drive across the whole range at the slowest speed the controller takes (100 steps/s) or a
+// grating turret's turn, with room; a controller busy beyond it has stalled.
 struct Model {
     const char* name;
     int16_t number;
+    double wait_limit_s;
 };
-constexpr Model kModels[] = {{"270m", SPEX_270M},
-                             {"triax180", TRIAX_180},
-                             {"triax190", TRIAX_190},
-                             {"triax320", TRIAX_320},
-                             {"spex232", SPEX232_RETRO}};
+constexpr Model kModels[] = {{"270m", SPEX_270M, 120},
+                             {"triax180", TRIAX_180, 60},
+                             {"triax190", TRIAX_190, 60},
+                             {"triax320", TRIAX_320, 90},
+                             {"spex232", SPEX232_RETRO, 120}};
+constexpr double kMaxWaitLimit = 3600;  // s
+constexpr auto kBusyPoll = std::chrono::milliseconds(50);
 
 // The whole text as a finite number (C locale, no blanks); none otherwise.
 std::optional<double> ParseNumber(const std::string& text) {
@@ -128,6 +141,8 @@ std::vector<Step> ParseOperations(const std::vector<std::string>& words) {
                 step.value[k] = *v;
                 start = comma + 1;
             }
+            if (step.value[0] > step.value[1])
+                throw UsageError(op + ": '" + word + "': the minimum speed is above the maximum");
         } else if (op != "position" && op != "speeds" && op != "busy" && op != "reinit") {
             throw UsageError("unknown operation '" + op + "'");
         }
@@ -136,9 +151,16 @@ std::vector<Step> ParseOperations(const std::vector<std::string>& words) {
     return steps;
 }
 
+// How the run treats moves: wait for their end (within the limit) or not; simulated.
+struct Waiting {
+    bool wait = true;
+    double limit_s = 60;
+    bool simulated = false;
+};
+
 class Session {
   public:
-    explicit Session(SPECT_HANDLE h) : h_(h) {}
+    Session(SPECT_HANDLE h, Waiting waiting) : h_(h), waiting_(waiting) {}
     // Runs an operation; false (with a message) when the driver reports error code 11.
     bool Run(uint32_t operation, const char* what) {
         uint32_t error = 0;
@@ -160,6 +182,7 @@ class Session {
         return v;
     }
     SPECT_HANDLE h_;
+    Waiting waiting_;
 };
 
 // The busy query's result in words.
@@ -180,12 +203,77 @@ const char* BusyWord(int32_t status) {
     }
 }
 
+// Waits until the controller no longer reports busy after `what`; false (with a message) when
+// it reports an error or is still busy at the limit. Returns at once with --no-wait and when
+// simulated (no controller).
+bool WaitForEnd(Session& s, const char* what) {
+    if (!s.waiting_.wait || s.waiting_.simulated) return true;
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = std::chrono::duration<double>(s.waiting_.limit_s);
+    for (;;) {
+        if (!s.Run(SPECT_OP_READ_BUSY_STATUS, "the busy query")) return false;
+        const auto status = static_cast<int32_t>(s.U(SPECT_PARAM_BUSY_STATUS));
+        if (status == SPECT_BUSY_READY) return true;
+        if (status == SPECT_BUSY_ERROR || status == SPECT_BUSY_HELD) {
+            std::fprintf(stderr, "monodrv-ctl: %s: the controller reports %s\n", what,
+                         BusyWord(status));
+            return false;
+        }
+        if (std::chrono::steady_clock::now() - start > limit) {
+            std::fprintf(stderr,
+                         "monodrv-ctl: %s did not end within %g s: the controller still "
+                         "reports busy\n",
+                         what, s.waiting_.limit_s);
+            return false;
+        }
+        std::this_thread::sleep_for(kBusyPoll);
+    }
+}
+
+// After a finished wavelength move: says the position the instrument went to when it is not
+// the target (a model that clamps moves to its range of steps).
+bool CheckArrival(Session& s, double target) {
+    if (!s.waiting_.wait || s.waiting_.simulated) return true;
+    if (!s.Run(SPECT_OP_READ_POSITION, "reading the position")) return false;
+    const double at = s.D(SPECT_PARAM_WAVELENGTH);
+    // One controller step (or the last decimal the model gives) is no difference.
+    double step = std::pow(10.0, -std::max<double>(s.U(SPECT_PARAM_WAVELENGTH_DECIMALS), 0));
+    uint32_t grating = 0;
+    if (SPECT_GetULongParam(s.h_, SPECT_PARAM_CURRENT_GRATING, &grating, 0) && grating > 0)
+        if (const double per_nm = s.D(SPECT_PARAM_STEPS_PER_NM, static_cast<int16_t>(grating - 1));
+            per_nm > 0)
+            step = std::max(step, 1.0 / per_nm);
+    if (std::fabs(at - target) > step * 1.01)
+        std::fprintf(stderr,
+                     "monodrv-ctl: warning: the instrument went to %.4f nm, not %.4f nm: the "
+                     "target lies beyond the model's range of steps\n",
+                     at, target);
+    return true;
+}
+
+// After set-speeds: says the speeds the instrument took when they differ from those asked.
+bool CheckSpeeds(Session& s, const double asked[3]) {
+    if (!s.Run(SPECT_OP_READ_SPEEDS, "reading the speeds")) return false;
+    const double took[3] = {s.D(SPECT_PARAM_SPEEDS, 0), s.D(SPECT_PARAM_SPEEDS, 1),
+                            s.D(SPECT_PARAM_SPEEDS, 2)};
+    if (took[0] != std::trunc(asked[0]) || took[1] != std::trunc(asked[1]) ||
+        took[2] != std::trunc(asked[2]))
+        std::fprintf(stderr,
+                     "monodrv-ctl: warning: the instrument took the speeds %.0f,%.0f,%.0f "
+                     "(asked %.0f,%.0f,%.0f)\n",
+                     took[0], took[1], took[2], asked[0], asked[1], asked[2]);
+    return true;
+}
+
 bool PrintPosition(Session& s) {
     if (!s.Run(8, "reading the position")) return false;
     uint32_t grating = 0;
     if (SPECT_GetULongParam(s.h_, SPECT_PARAM_CURRENT_GRATING, &grating, 0))
         std::printf("grating %u\n", grating);
-    std::printf("wavelength %.4f nm\n", s.D(154));
+    if (s.waiting_.simulated)  // no instrument reported it
+        std::printf("wavelength simulated (not modelled)\n");
+    else
+        std::printf("wavelength %.4f nm\n", s.D(SPECT_PARAM_WAVELENGTH));
     const uint32_t slits = s.U(SPECT_PARAM_SLIT_COUNT);
     for (uint32_t i = 0; i < slits; ++i) {
         char name[64] = "";
@@ -220,12 +308,14 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
         const auto u = [](double v) { return static_cast<uint32_t>(static_cast<int32_t>(v)); };
         if (op == "goto") {
             SPECT_SetDblParam(s.h_, SPECT_PARAM_TARGET_WAVELENGTH, step.value[0], 0);
-            ok = s.Run(SPECT_OP_MOVE_TO_WAVELENGTH, "the move to the wavelength");
+            ok = s.Run(SPECT_OP_MOVE_TO_WAVELENGTH, "the move to the wavelength") &&
+                 WaitForEnd(s, "the move to the wavelength") && CheckArrival(s, step.value[0]);
         } else if (op == "position") {
             ok = PrintPosition(s);
         } else if (op == "grating") {
             SPECT_SetULongParam(s.h_, SPECT_PARAM_GRATING, u(step.value[0] - 1), 0);
-            ok = s.Run(SPECT_OP_SELECT_GRATING, "the grating selection");
+            ok = s.Run(SPECT_OP_SELECT_GRATING, "the grating selection") &&
+                 WaitForEnd(s, "the grating selection");
         } else if (op == "slit") {
             if (!HasSlit(s, u(step.value[0]))) {
                 ok = false;
@@ -233,11 +323,12 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
             }
             SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_SLIT_LOCATION, u(step.value[0]), 0);
             SPECT_SetDblParam(s.h_, SPECT_PARAM_TARGET_SLIT_WIDTH, step.value[1], 0);
-            ok = s.Run(SPECT_OP_MOVE_SLIT, "the slit move");
+            ok = s.Run(SPECT_OP_MOVE_SLIT, "the slit move") && WaitForEnd(s, "the slit move");
         } else if (op == "mirror") {
             SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_MIRROR_LOCATION, u(step.value[0]), 0);
             SPECT_SetULongParam(s.h_, SPECT_PARAM_TARGET_MIRROR_POSITION, u(step.value[1]), 0);
-            ok = s.Run(SPECT_OP_SET_MIRROR, "the mirror switch");
+            ok = s.Run(SPECT_OP_SET_MIRROR, "the mirror switch") &&
+                 WaitForEnd(s, "the mirror switch");
         } else if (op == "speeds") {
             ok = s.Run(SPECT_OP_READ_SPEEDS, "reading the speeds");
             if (ok)
@@ -246,7 +337,7 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
         } else if (op == "set-speeds") {
             for (int16_t k = 0; k < 3; ++k)
                 SPECT_SetDblParam(s.h_, SPECT_PARAM_SPEEDS, step.value[k], k);
-            ok = s.Run(SPECT_OP_SET_SPEEDS, "setting the speeds");
+            ok = s.Run(SPECT_OP_SET_SPEEDS, "setting the speeds") && CheckSpeeds(s, step.value);
         } else if (op == "busy") {
             ok = s.Run(SPECT_OP_READ_BUSY_STATUS, "the busy query");
             if (ok) {
@@ -254,7 +345,8 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
                 std::printf("busy status %d (%s)\n", status, BusyWord(status));
             }
         } else if (op == "reinit") {
-            ok = s.Run(SPECT_OP_REINITIALIZE, "the re-initialisation");
+            ok = s.Run(SPECT_OP_REINITIALIZE, "the re-initialisation") &&
+                 WaitForEnd(s, "the re-initialisation");
         }
     }
     return ok ? 0 : kExitFailed;
@@ -280,17 +372,34 @@ int main(int argc, char** argv) {
     std::string baud_text = "19200";
     app.add_option("--baud", baud_text, "the serial line's speed (decimal, default 19200)");
     app.add_flag("--simulate", simulate,
-                 "answer from built-in values, without a port (the wavelength reads 0, "
-                 "grating changes nothing; slit, mirror and set-speeds fail)");
+                 "answer from built-in values, without a port (the wavelength is not "
+                 "modelled, grating changes nothing; slit, mirror and set-speeds fail)");
+    bool no_wait = false;
+    app.add_flag("--no-wait", no_wait,
+                 "return from a move when the controller has taken the command, not when it "
+                 "has ended");
+    std::string wait_text;
+    app.add_option("--wait-limit", wait_text,
+                   "seconds a move may keep the controller busy (default: the model's longest "
+                   "move)");
     app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT);
     app.add_option("operations", words, "OPERATION [ARGUMENTS]...");
     std::vector<Step> steps;
+    std::optional<double> wait_limit;
     try {
         app.parse(argc, argv);
         if (port_name.empty() && !simulate) throw UsageError("--port is required");
         const std::optional<int> parsed_baud = ParseInteger(baud_text, 1, kMaxBaud);
         if (!parsed_baud) throw UsageError("--baud: '" + baud_text + "' is not a baud rate");
         baud = *parsed_baud;
+        if (!wait_text.empty()) {
+            const std::optional<double> limit = ParseNumber(wait_text);
+            if (!limit || *limit <= 0 || *limit > kMaxWaitLimit)
+                throw UsageError("--wait-limit: '" + wait_text +
+                                 "' is not a number of seconds "
+                                 "(above 0, at most 3600)");
+            wait_limit = *limit;
+        }
         steps = ParseOperations(words);
     } catch (const CLI::Success& e) {
         return app.exit(e);
@@ -302,8 +411,12 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     int16_t model = 0;
+    Waiting waiting{!no_wait, 60, simulate};
     for (const Model& m : kModels)
-        if (model_name == m.name) model = m.number;
+        if (model_name == m.name) {
+            model = m.number;
+            waiting.limit_s = wait_limit.value_or(m.wait_limit_s);
+        }
     TELX_PORT port = 0;
     if (!port_name.empty()) {
         port = TELX_Create_physical_port_ex(port_name.c_str(), baud);
@@ -320,7 +433,7 @@ int main(int argc, char** argv) {
     }
     SPECT_SetULongParam(h, SPECT_PARAM_PORT_HANDLE, port, 0);
     SPECT_SetULongParam(h, SPECT_PARAM_SIMULATION, simulate ? 1 : 0, 0);
-    Session session(h);
+    Session session(h, waiting);
     const int status = RunSteps(session, steps);
     SPECT_DestroySpectrograph(h);
     if (port) TELX_Destroy(port);

@@ -13,6 +13,7 @@ Standard library only.
 import ctypes
 import enum
 import os
+import time
 
 __all__ = ["SPECTROMETERS", "MIRRORLOCATIONS", "MIRRORPOSITIONS", "SLITLOCATIONS",
            "MANUFACTURERS", "SPECT_PARAMETERS", "SPECT_OPERATIONS", "SPECT_ERRORS",
@@ -283,10 +284,23 @@ def close_port(handle):
     _telx.TELX_Destroy(handle)
 
 
-class Spectrograph:
-    """One driver instance for a model, talking on an open port."""
+# How long a move may keep the controller busy, per model (seconds): a wavelength drive
+# across the whole range at the slowest speed, or a grating turret's turn, with room.
+WAIT_LIMITS = {0: 120.0, 1: 60.0, 2: 60.0, 3: 90.0, 4: 120.0}
 
-    def __init__(self, model, port=0, simulate=False):
+
+class MoveTimedOut(OperationFailed):
+    """The controller still reported busy when the wait limit ran out."""
+
+
+class Spectrograph:
+    """One driver instance for a model, talking on an open port. Moves (move_to,
+    select_grating, move_slit, set_mirror, reinitialize) return when the controller is no
+    longer busy; wait=False returns when it has taken the command."""
+
+    def __init__(self, model, port=0, simulate=False, wait_limit=None):
+        self.simulated = simulate
+        self.wait_limit = WAIT_LIMITS.get(int(model), 60.0) if wait_limit is None else wait_limit
         self._lib = load()
         self.handle = self._lib.SPECT_CreateSpectrograph(int(model))
         if not self.handle:
@@ -345,24 +359,52 @@ class Spectrograph:
                           SPECT_OPERATIONS.SPECT_OP_FIND_SLITS):
             self.process(operation)
 
-    def move_to(self, nanometres):
-        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_WAVELENGTH, nanometres)
-        self.process(SPECT_OPERATIONS.SPECT_OP_MOVE_TO_WAVELENGTH)
+    def wait_until_ready(self, limit=None):
+        """Polls the busy query until the controller is ready; raises MoveTimedOut when it is
+        still busy after `limit` seconds (the model's default), OperationFailed when it
+        reports an error. Returns at once for a simulated instance (no controller)."""
+        if self.simulated:
+            return
+        limit = self.wait_limit if limit is None else limit
+        start = time.monotonic()
+        while True:
+            status = self.busy()
+            if status == SPECT_BUSY_STATUS.SPECT_BUSY_READY:
+                return
+            if status in (SPECT_BUSY_STATUS.SPECT_BUSY_ERROR, SPECT_BUSY_STATUS.SPECT_BUSY_HELD):
+                raise OperationFailed(f"the controller reports {status.name}")
+            if time.monotonic() - start > limit:
+                raise MoveTimedOut(f"the move did not end within {limit:g} s: the controller "
+                                   "still reports busy")
+            time.sleep(0.05)
 
-    def select_grating(self, number):
+    def _move(self, operation, wait):
+        self.process(operation)
+        if wait:
+            self.wait_until_ready()
+
+    def move_to(self, nanometres, wait=True):
+        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_WAVELENGTH, nanometres)
+        self._move(SPECT_OPERATIONS.SPECT_OP_MOVE_TO_WAVELENGTH, wait)
+
+    def select_grating(self, number, wait=True):
         """Selects grating `number` (1-based)."""
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_GRATING, number - 1)
-        self.process(SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING)
+        self._move(SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING, wait)
 
-    def move_slit(self, location, millimetres):
+    def move_slit(self, location, millimetres, wait=True):
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_LOCATION, int(location))
         self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_WIDTH, millimetres)
-        self.process(SPECT_OPERATIONS.SPECT_OP_MOVE_SLIT)
+        self._move(SPECT_OPERATIONS.SPECT_OP_MOVE_SLIT, wait)
 
-    def set_mirror(self, location, position):
+    def set_mirror(self, location, position, wait=True):
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_LOCATION, int(location))
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_POSITION, int(position))
-        self.process(SPECT_OPERATIONS.SPECT_OP_SET_MIRROR)
+        self._move(SPECT_OPERATIONS.SPECT_OP_SET_MIRROR, wait)
+
+    def reinitialize(self, wait=True):
+        """Re-initialises the mechanics."""
+        self._move(SPECT_OPERATIONS.SPECT_OP_REINITIALIZE, wait)
 
     def position(self):
         """Reads the grating, wavelength and slit widths: a dict."""

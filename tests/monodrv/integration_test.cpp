@@ -86,7 +86,7 @@ TEST(Integration, Triax320AndSpex270MOverPseudoTerminal) {
         {"triax180", "grating 2 position", "grating 2"},
         {"triax190", "slit 0 0.5 position", "slit 0 (Front (Axial) Entrance) 0.50 mm"},
         {"spex232", "set-speeds 50,90000,70000 speeds", "speeds 100,80000,65535"},
-        {"triax320", "mirror 2 2 reinit busy", "busy status -1 (busy)\n"},
+        {"triax320", "--no-wait mirror 2 2 reinit busy", "busy status -1 (busy)\n"},
     };
     for (const auto& c : cases) {
         Emulator emulator(std::string("--model ") + c.model);
@@ -139,6 +139,58 @@ TEST(Integration, FaultsFailWithinBounds) {
     EXPECT_NE(r.output.find("failed"), std::string::npos);
 }
 
+// monodrv-ctl says what the instrument did: a move returns when it has ended (or fails when
+// the controller stays busy past the limit), --no-wait returns at the acknowledgement, and
+// values the instrument took other than those asked are said.
+TEST(Integration, MovesWaitAndChangedValuesAreSaid) {
+    const struct {
+        const char* model;
+        const char* emulator;  // extra emulator options
+        const char* ops;
+        int status;
+        const char* said;
+        double max_seconds;
+    } cases[] = {
+        {"triax320", "", "goto 900 busy", 0, "busy status 1 (ready)", 6},
+        {"triax180", "", "grating 2 busy", 0, "busy status 1 (ready)", 6},
+        {"triax190", "", "slit 0 2 busy", 0, "busy status 1 (ready)", 6},
+        {"triax320", "", "mirror 2 2 busy", 0, "busy status 1 (ready)", 6},
+        {"triax320", "", "reinit busy", 0, "busy status 1 (ready)", 6},
+        {"270m", "", "goto 900 busy", 0, "busy status 1 (ready)", 6},
+        {"spex232", "", "goto 900 busy", 0, "busy status 1 (ready)", 6},
+        {"triax320", "", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
+        {"270m", "", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
+        // A move that never ends fails at the limit.
+        {"triax320", "--fault stuck", "--wait-limit 1 goto 500", 1,
+         "the move to the wavelength did not end within 1 s", 6},
+        {"270m", "--fault stuck", "--wait-limit 1.5 goto 500", 1, "did not end within 1.5 s", 6},
+        {"triax180", "--fault stuck", "--wait-limit 1 grating 2", 1,
+         "the grating selection did not end within 1 s", 6},
+        // Values the instrument changed, and moves a model clamps to its range of steps.
+        {"triax320", "", "set-speeds 0,0,0", 0,
+         "warning: the instrument took the speeds 100,100,100 (asked 0,0,0)", 6},
+        {"spex232", "", "set-speeds 50,90000,70000", 0,
+         "took the speeds 100,80000,65535 (asked 50,90000,70000)", 6},
+        {"270m", "", "goto -1000 position", 0,
+         "warning: the instrument went to -10.0000 nm, not -1000.0000 nm", 6},
+        {"spex232", "", "goto -1000", 0, "warning: the instrument went to", 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.emulator + " " + c.ops);
+        Emulator emulator(std::string("--model ") + c.model + " " + c.emulator);
+        ASSERT_FALSE(emulator.Port().empty());
+        RunResult r = RunCommand(Ctl(emulator.Port(), c.model, c.ops));
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;
+        EXPECT_LT(r.seconds, c.max_seconds);
+    }
+    // Asked values the instrument keeps are not said.
+    Emulator emulator("--model triax320");
+    RunResult r = RunCommand(Ctl(emulator.Port(), "triax320", "set-speeds 1000,4000,250 goto 500"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << r.output;
+}
+
 // The monodrv-ctl examples of the README's Monodrv section, each run against the emulator of
 // every model (the example's port and model replaced).
 TEST(Integration, ReadmeExamplesOnEveryModel) {
@@ -189,6 +241,9 @@ TEST(Integration, BadInputExitsTwoWithoutAByteSent) {
         {"position fly", "'fly'"},
         {"--bogus position", "--bogus"},
         {"--baud 0x10 position", "0x10"},
+        {"set-speeds 500,100,300", "the minimum speed is above the maximum"},
+        {"--wait-limit 0 goto 500", "--wait-limit: '0'"},
+        {"--wait-limit inf goto 500", "'inf'"},
     };
     {
         Emulator emulator("--model triax320 --received '" + received + "'");
@@ -216,7 +271,7 @@ TEST(Integration, SimulatedInstanceWithoutPort) {
     RunResult r = RunCommand(std::string(MONODRV_CTL) +
                              " --simulate --model triax320 goto 500 position speeds");
     EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("wavelength 0.0000 nm"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("wavelength simulated (not modelled)"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("slit 3 (Side (Lateral) Exit) 0.06 mm"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("speeds 80000,80000,65535"), std::string::npos) << r.output;
     RunResult bad = RunCommand(std::string(MONODRV_CTL) + " --model triax999");

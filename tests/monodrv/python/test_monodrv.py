@@ -25,9 +25,11 @@ class HeaderNamesTest(unittest.TestCase):
 
 
 class EmulatorTest(unittest.TestCase):
+    fault = []
+
     def setUp(self):
-        self.emulator = subprocess.Popen([os.environ["EMULATOR"], "--model", "triax320"],
-                                         stdout=subprocess.PIPE, text=True)
+        self.emulator = subprocess.Popen([os.environ["EMULATOR"], "--model", "triax320",
+                                          *self.fault], stdout=subprocess.PIPE, text=True)
         line = self.emulator.stdout.readline()
         self.assertTrue(line.startswith("PORT "), line)
         self.port = monodrv.open_port(line.split()[1])
@@ -53,6 +55,32 @@ class EmulatorTest(unittest.TestCase):
                 s.set_mirror(3, 1)  # not a mirror location: error code 11
             with self.assertRaises(ValueError):
                 s.process(7)
+
+
+    def test_moves_wait_for_their_end(self):
+        with monodrv.Spectrograph(monodrv.SPECTROMETERS.TRIAX_320, self.port) as s:
+            s.initialize()
+            s.move_to(900.0, wait=False)  # a long move: still busy when it returns
+            self.assertEqual(s.busy(), monodrv.SPECT_BUSY_STATUS.SPECT_BUSY_BUSY)
+            s.move_to(100.0)
+            self.assertEqual(s.busy(), monodrv.SPECT_BUSY_STATUS.SPECT_BUSY_READY)
+            s.reinitialize()
+            self.assertEqual(s.busy(), monodrv.SPECT_BUSY_STATUS.SPECT_BUSY_READY)
+
+
+class StuckControllerTest(EmulatorTest):
+    """A move that never ends fails within the limit."""
+    fault = ["--fault", "stuck"]
+
+    def test_move_read_back_and_enumerations(self):
+        pass
+
+    def test_moves_wait_for_their_end(self):
+        with monodrv.Spectrograph(monodrv.SPECTROMETERS.TRIAX_320, self.port,
+                                  wait_limit=0.5) as s:
+            s.initialize()
+            with self.assertRaises(monodrv.MoveTimedOut):
+                s.move_to(500.0)
 
 
 if __name__ == "__main__":
