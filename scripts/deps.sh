@@ -2,10 +2,10 @@
 # Sourced, not run.
 
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev libcli11-dev
-              fonts-liberation2)
+              libcfitsio-dev fonts-liberation2)
 # Configuring a build tree also finds the test libraries.
-CONFIGURE_PACKAGES=(libgtest-dev libcfitsio-dev)
-TEST_PACKAGES=(clang libclang-rt-14-dev clang-format fitsverify
+CONFIGURE_PACKAGES=(libgtest-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev clang-format fitsverify parallel
                xvfb xauth xfonts-base python3 python3-numpy python3-astropy locales)
 # The staged-install stage: computed package dependencies, package and desktop-entry checks.
 PACKAGE_TEST_PACKAGES=(dpkg-dev file desktop-file-utils lintian)

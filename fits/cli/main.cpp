@@ -10,10 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fits/convert/commands.h"
+#include "fits/convert/safe_file.h"
 #include "fits/input/header_reader.h"
 #include "orlix/application.h"
 #include "project_version.h"
@@ -27,10 +31,18 @@ constexpr int kAllConverted = 0, kSomeFailed = 1, kBadUsage = 2;
 const char kUsage[] =
     "Usage: fits-convert [options] SPE-FILE|FOLDER...\n"
     "Converts SPE data files to FITS files (NAME.spe -> NAME.fit). A folder stands for every\n"
-    "SPE file in it.\n"
+    "SPE file in it (with -r, in it and in every folder below it).\n"
     "\n"
     "Options:\n"
-    "  -o, --output DIR       write the FITS files into DIR (default: beside each SPE file)\n"
+    "  -o, --output DIR       write the FITS files into DIR (default: beside each SPE file);\n"
+    "                         with -r, into the same tree of folders under DIR\n"
+    "  -r, --recursive        walk folders to any depth (links to folders are not followed)\n"
+    "  --update               convert only SPE files whose FITS file is missing or older\n"
+    "  -j, --jobs N           convert N files at a time (default 1; 0: one per core)\n"
+    "  --report FILE          write one CSV line per input to FILE (input, output, outcome,\n"
+    "                         reason, bytes)\n"
+    "  --compress             lossless tile compression (Rice for whole numbers, GZIP for\n"
+    "                         floating point), as CFITSIO and astropy read it\n"
     "  --add-header FILE      append FILE's header (FITS or text) to the Standard header\n"
     "  --header FILE          Custom header: write FILE's header (FITS or text), checked\n"
     "                         against the FITS rules, for every file instead of the Standard\n"
@@ -47,7 +59,8 @@ const char kUsage[] =
     "  -h, --help             show this help\n"
     "  --version              show the version\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when any failed, 2 for bad usage.\n";
+    "Exit status: 0 when every file converted (or was up to date), 1 when any failed, 2 for\n"
+    "bad usage.\n";
 
 // Everything the command line asks for.
 struct Options {
@@ -55,6 +68,9 @@ struct Options {
     fits::ScienceOptions science;
     std::string custom_header;
     std::string save_header;
+    std::string report;
+    bool recursive = false;
+    int jobs = 1;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -81,6 +97,11 @@ void Declare(CLI::App& app, Options& options) {
     app.add_flag("-h,--help", options.help);
     app.add_flag("--version", options.version);
     app.add_option("-o,--output", options.convert.outputDir);
+    app.add_flag("-r,--recursive", options.recursive);
+    app.add_flag("--update", options.convert.update);
+    app.add_option("-j,--jobs", options.jobs)->check(CLI::Range(0, 1024));
+    app.add_option("--report", options.report);
+    app.add_flag("--compress", options.convert.compress);
     app.add_option("--add-header", options.convert.addFile);
     app.add_option("--header", options.custom_header);
     app.add_option("--save-header", options.save_header);
@@ -136,36 +157,71 @@ int Parse(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// Expands folders into their SPE files (sorted); reports folders that cannot be read and
-// entries that cannot be looked at (a symlink loop), and goes on.
-std::vector<std::string> Expand(const std::vector<std::string>& inputs,
-                                std::vector<std::string>& failures) {
+// The SPE files found, with the FITS path each gets when the tree is mirrored under -o
+// (empty: the usual place).
+struct Inputs {
     std::vector<std::string> files;
-    for (const std::string& input : inputs) {
+    std::vector<std::string> targets;
+};
+
+// The SPE files of a folder, sorted: only its own with `recursive` false, else those of every
+// folder below it too (links to folders are not followed, so no loop is possible). Entries
+// and folders that cannot be read are reported, and the walk goes on.
+std::vector<std::string> FolderFiles(const std::string& folder, bool recursive,
+                                     std::vector<std::string>& failures) {
+    std::vector<std::string> found;
+    auto take = [&](const fs::directory_entry& entry) {
+        if (!IsSpeName(entry.path())) return;
+        std::error_code entry_ec;
+        if (entry.is_regular_file(entry_ec))
+            found.push_back(entry.path().string());
+        else if (entry_ec)
+            failures.push_back(fits::ShownName(entry.path().string()) + ": " + entry_ec.message());
+    };
+    std::error_code ec;
+    if (recursive) {
+        for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+             it.increment(ec))
+            take(*it);
+    } else {
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            take(*it);
+    }
+    if (ec)
+        failures.push_back(fits::ShownName(folder) + ": cannot read the folder: " + ec.message());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Expands folders into their SPE files; with -r and -o, each file's FITS path mirrors its
+// place below the folder named.
+Inputs Expand(const Options& options, std::vector<std::string>& failures) {
+    Inputs inputs;
+    const bool mirror = options.recursive && !options.convert.outputDir.empty();
+    for (const std::string& input : options.inputs) {
         std::error_code ec;
         if (!fs::is_directory(input, ec)) {
-            files.push_back(input);
+            inputs.files.push_back(input);
+            inputs.targets.push_back(fits::FitsPathFor(input, options.convert.outputDir));
             continue;
         }
-        std::vector<std::string> found;
-        for (fs::directory_iterator it(input, ec), end; !ec && it != end; it.increment(ec)) {
-            if (!IsSpeName(it->path())) continue;
-            std::error_code entry_ec;
-            if (it->is_regular_file(entry_ec))
-                found.push_back(it->path().string());
-            else if (entry_ec)
-                failures.push_back(fits::ShownName(it->path().string()) + ": " +
-                                   entry_ec.message());
-        }
-        if (ec)
-            failures.push_back(fits::ShownName(input) +
-                               ": cannot read the folder: " + ec.message());
-        else if (found.empty())
+        const std::size_t failed_before = failures.size();
+        std::vector<std::string> found = FolderFiles(input, options.recursive, failures);
+        if (found.empty() && failures.size() == failed_before)
             failures.push_back(fits::ShownName(input) + ": no SPE files in the folder");
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
+        for (const std::string& file : found) {
+            inputs.files.push_back(file);
+            if (!mirror) {
+                inputs.targets.push_back(fits::FitsPathFor(file, options.convert.outputDir));
+                continue;
+            }
+            const std::string below = fs::path(file).lexically_relative(input).string();
+            std::string dir = options.convert.outputDir;
+            if (!dir.ends_with('/')) dir += '/';
+            inputs.targets.push_back(dir + fits::ChangeExtension(below, "fit"));
+        }
     }
-    return files;
+    return inputs;
 }
 
 // Why DIR cannot take the FITS files; empty when it can.
@@ -177,14 +233,44 @@ std::string CheckOutputFolder(const std::string& dir) {
     return {};
 }
 
-void DrawProgress(std::size_t done, std::size_t total) {
+// The bar counts bytes of SPE files over the whole batch.
+void DrawProgress(std::uint64_t done, std::uint64_t total) {
     constexpr int kWidth = 30;
-    int filled = static_cast<int>(kWidth * done / std::max<std::size_t>(total, 1));
-    std::fprintf(stderr, "\r[%s%s] %zu/%zu",
+    const double part =
+        total == 0 ? 1.0 : std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+    const int filled = static_cast<int>(kWidth * part);
+    std::fprintf(stderr, "\r[%s%s] %3d%%",
                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), done, total);
-    if (done == total) std::fputc('\n', stderr);
+                 std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(),
+                 static_cast<int>(100 * part));
+    if (done >= total) std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+// One CSV field: quoted when it holds a comma, a quote or a line end (quotes doubled).
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+// The report of every input, written like every other output (a temporary file renamed over
+// FILE when complete); the reason when it cannot be written.
+fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOutcome>& files) {
+    std::string text = "input,output,outcome,reason,bytes\n";
+    for (const fits::FileOutcome& f : files) {
+        const char* outcome = f.kind == fits::FileOutcome::Kind::kConverted  ? "converted"
+                              : f.kind == fits::FileOutcome::Kind::kUpToDate ? "up to date"
+                              : f.kind == fits::FileOutcome::Kind::kFailed   ? "failed"
+                                                                             : "not converted";
+        text += CsvField(f.input) + "," + CsvField(f.output) + "," + outcome + "," +
+                CsvField(f.reason) + "," + std::to_string(f.bytes) + "\n";
+    }
+    fits::SafeFile file(path);
+    if (file.Write(text.data(), text.size()) && file.Commit()) return fits::Status::Ok();
+    return fits::Status::Error(file.error() + " (report)");
 }
 
 // Runs the conversions and the saved header; returns the exit status.
@@ -214,18 +300,34 @@ int Run(Options& options) {
     }
 
     std::vector<std::string> failures;
-    std::vector<std::string> files = Expand(options.inputs, failures);
+    Inputs inputs = Expand(options, failures);
+    const std::vector<std::string>& files = inputs.files;
+    if (options.recursive && !options.convert.outputDir.empty())
+        options.convert.targets = inputs.targets;
+    options.convert.jobs = options.jobs == 0
+                               ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
+                               : options.jobs;
+    options.convert.newFactory = [] { return std::make_unique<orlix::Application>(); };
     const bool bar = !options.quiet && isatty(STDERR_FILENO) && files.size() > 1;
+    std::uint64_t total_bytes = 0, done_bytes = 0;
+    std::map<std::string, std::uint64_t> sizes;
+    for (const std::string& file : files) {
+        std::error_code ec;
+        const auto size = fs::file_size(file, ec);
+        sizes[file] = ec ? 0 : size;
+        total_bytes += sizes[file];
+    }
+    options.convert.finished = [&](const fits::FileOutcome& outcome) {
+        done_bytes += sizes[outcome.input];
+        if (bar) DrawProgress(done_bytes, total_bytes);
+    };
     fits::CommandReport report;
     if (!files.empty())
-        report = fits::ConvertFiles(
-            context, reporter, files, options.convert,
-            [&](std::size_t done, std::size_t total) {
-                if (bar) DrawProgress(done, total);
-                return true;
-            },
-            options.science);
+        report = fits::ConvertFiles(context, reporter, files, options.convert, {}, options.science);
     failures.insert(failures.end(), report.failures.begin(), report.failures.end());
+    if (!options.report.empty())
+        if (fits::Status s = WriteReport(options.report, report.files); !s)
+            failures.push_back(s.message());
 
     if (!options.save_header.empty()) {
         fits::Status built;
@@ -246,9 +348,12 @@ int Run(Options& options) {
     }
     for (const std::string& failure : failures)
         std::cerr << fits::ShownName(failure) << "\n";
-    if (!options.quiet)
-        std::cout << report.written.size() << " of " << files.size() << " file(s) converted\n";
-    const bool all = failures.empty() && report.written.size() == files.size();
+    if (!options.quiet) {
+        std::cout << report.written.size() << " of " << files.size() << " file(s) converted";
+        if (options.convert.update) std::cout << ", " << report.up_to_date << " up to date";
+        std::cout << "\n";
+    }
+    const bool all = failures.empty() && report.written.size() + report.up_to_date == files.size();
     return all ? kAllConverted : kSomeFailed;
 }
 

@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <new>
 #include <set>
 #include <stdexcept>
+#include <thread>
+#include <tuple>
 #include <utility>
 
+#include "fits/convert/compressed_file.h"
 #include "fits/convert/fits_extensions.h"
 #include "fits/convert/safe_file.h"
 #include "fits/convert/type_codes.h"
@@ -46,7 +50,7 @@ std::string Spelling(const std::string& path) {
 }
 
 // What a batch has read and written, so that no output replaces an input of the command or
-// an earlier output of the same batch.
+// an earlier output of the same batch. Workers share it: every call takes its lock.
 class OutputGuard {
   public:
     explicit OutputGuard(const std::vector<std::string>& inputs) {
@@ -55,6 +59,7 @@ class OutputGuard {
     }
     // Why `target` must not be written for `input`; empty when it may.
     std::string Check(const std::string& input, const std::string& target) const {
+        std::lock_guard lock(mutex_);
         const std::string shown =
             ShownName(input) + ": not converted: its FITS file " + ShownName(target);
         if (auto earlier = written_names_.find(Spelling(target)); earlier != written_names_.end())
@@ -67,11 +72,13 @@ class OutputGuard {
         return {};
     }
     void Written(const std::string& input, const std::string& target) {
+        std::lock_guard lock(mutex_);
         written_names_.emplace(Spelling(target), input);
         if (auto id = IdOf(target)) written_ids_.insert(*id);
     }
 
   private:
+    mutable std::mutex mutex_;
     std::set<FileId> inputs_, written_ids_;
     std::map<std::string, std::string> written_names_;
 };
@@ -109,6 +116,153 @@ Status CheckSampleType(AutomationFactory& factory, DataDocument& document,
                          " is not supported");
 }
 
+// Passes messages on whole, one at a time, with the scratch file's name replaced by the
+// target's: a worker's lines never interleave, and no message names a file the user never
+// sees.
+class WorkerReporter : public Reporter {
+  public:
+    WorkerReporter(Reporter& out, std::mutex& lock) : out_(out), lock_(lock) {}
+    void Rename(std::string from, std::string to) {
+        from_ = std::move(from);
+        to_ = std::move(to);
+    }
+    std::string Renamed(std::string text) const {
+        for (std::size_t at; !from_.empty() && (at = text.find(from_)) != std::string::npos;)
+            text.replace(at, from_.size(), to_);
+        return text;
+    }
+    void MessageBox(const std::string& text, const std::string& caption) override {
+        std::lock_guard lock(lock_);
+        out_.MessageBox(Renamed(text), caption);
+    }
+    void Warning(const std::string& text) override {
+        std::lock_guard lock(lock_);
+        out_.Warning(Renamed(text));
+    }
+
+  private:
+    Reporter& out_;
+    std::mutex& lock_;
+    std::string from_, to_;
+};
+
+// Whether the FITS file is at least as new as the SPE file (to the nanosecond).
+bool UpToDate(const std::string& input, const std::string& target) {
+    struct stat in {
+    }, out{};
+    if (stat(input.c_str(), &in) != 0 || stat(target.c_str(), &out) != 0) return false;
+    return S_ISREG(out.st_mode) && std::tie(out.st_mtim.tv_sec, out.st_mtim.tv_nsec) >=
+                                       std::tie(in.st_mtim.tv_sec, in.st_mtim.tv_nsec);
+}
+
+// Everything a batch's workers share.
+struct Batch {
+    const std::vector<std::string>& paths;
+    std::vector<std::string> targets;
+    const ConvertOptions& options;
+    const ScienceOptions& science;
+    const HeaderSource& added;
+    OutputGuard guard;
+    std::mutex lock;  // messages, the left-out warning, progress
+    bool warned_left_out = false;
+};
+
+// One worker's own application and header: a document is reused from file to file.
+struct Worker {
+    HeaderContext context;
+    WorkerReporter reporter;
+    std::unique_ptr<DataDocument> document;
+};
+
+// Converts input i of the batch with the worker's application.
+FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
+    const std::string& path = batch.paths[i];
+    const std::string& fits_path = batch.targets[i];
+    const ConvertOptions& options = batch.options;
+    FileOutcome outcome{path, fits_path};
+    if (options.update && UpToDate(path, fits_path)) {
+        outcome.kind = FileOutcome::Kind::kUpToDate;
+        struct stat st {};
+        if (stat(fits_path.c_str(), &st) == 0) outcome.bytes = st.st_size;
+        return outcome;
+    }
+    HeaderContext& context = worker.context;
+    Reporter& reporter = worker.reporter;
+    auto written = Guarded(path, [&]() -> Result<WriteOutcome> {
+        if (!worker.document) worker.document = context.factory.NewDataDocument();
+        DataDocument& document = *worker.document;
+        if (Status opened = document.Open(path, 0, 0, 0, 0, ""); !opened) return opened;
+        struct Closer {
+            DataDocument& d;
+            ~Closer() { d.Close(); }
+        } closer{document};
+        if (std::string notice = document.Notice(); !notice.empty()) reporter.Warning(notice);
+        const DocumentMetadata metadata = document.GetMetadata();
+        if (metadata.RegionsDiffer() && !(options.standard && batch.science.regions))
+            return Status::Error(RegionsDifferMessage(path, metadata) +
+                                 (options.standard ? "" : " (Standard header only)"));
+        if (options.standard) {
+            if (Status s = CheckSampleType(context.factory, document, path); !s) return s;
+            auto left_out = BuildStandardHeader(context, &document, batch.added);
+            std::lock_guard lock(batch.lock);
+            if (!batch.warned_left_out && !left_out.empty()) {
+                worker.reporter.Warning(LeftOutWarning(options.addFile, left_out));
+                batch.warned_left_out = true;
+            }
+        }
+        if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty())
+            return Status::Error(refused);
+        if (!options.targets.empty()) {
+            std::error_code ec;
+            if (const auto folder = std::filesystem::path(fits_path).parent_path();
+                !folder.empty() && !std::filesystem::is_directory(folder, ec))
+                if (std::filesystem::create_directories(folder, ec); ec)
+                    return Status::Error(ShownName(fits_path) +
+                                         ": cannot make its folder: " + ec.message());
+        }
+        auto write = [&](const std::string& to) {
+            return options.standard
+                       ? WriteWithOptions(context, reporter, document, to, batch.science)
+                       : WriteFitsFile(context.store.Text(), document, to, reporter);
+        };
+        if (!options.compress) return write(fits_path);
+        // Compressed: the plain file goes to a scratch file beside the target first.
+        ScratchFile scratch(fits_path);
+        if (!scratch.ok()) return Status::Error(scratch.error());
+        worker.reporter.Rename(ShownName(scratch.path()), ShownName(fits_path));
+        auto plain = write(scratch.path());
+        worker.reporter.Rename({}, {});
+        if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
+        auto compressed = CompressFitsFile(scratch.path(), fits_path);
+        if (!compressed) return compressed.status();
+        return *plain;
+    });
+    if (!written) {
+        outcome.kind = FileOutcome::Kind::kFailed;
+        outcome.reason = written.message();
+        return outcome;
+    }
+    if (!written->written) return outcome;
+    batch.guard.Written(path, fits_path);
+    outcome.kind = FileOutcome::Kind::kConverted;
+    struct stat st {};
+    if (stat(fits_path.c_str(), &st) == 0) outcome.bytes = st.st_size;
+    return outcome;
+}
+
+// The inputs in groups that share a FITS file (spelled alike): one worker converts a group in
+// the order given, so that the later ones fail as they do one at a time.
+std::vector<std::vector<std::size_t>> GroupsByTarget(const std::vector<std::string>& targets) {
+    std::vector<std::vector<std::size_t>> groups;
+    std::map<std::string, std::size_t> group_of;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        auto [it, added] = group_of.emplace(Spelling(targets[i]), groups.size());
+        if (added) groups.emplace_back();
+        groups[it->second].push_back(i);
+    }
+    return groups;
+}
+
 }  // namespace
 
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
@@ -140,45 +294,76 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
             return report;
         }
     }
-    OutputGuard guard(paths);
-    bool warned_left_out = false;
-    std::unique_ptr<DataDocument> document;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string& path = paths[i];
-        const std::string fits_path = FitsPathFor(path, options.outputDir);
-        auto outcome = Guarded(path, [&]() -> Result<WriteOutcome> {
-            if (!document) document = context.factory.NewDataDocument();
-            if (Status opened = document->Open(path, 0, 0, 0, 0, ""); !opened) return opened;
-            struct Closer {
-                DataDocument& d;
-                ~Closer() { d.Close(); }
-            } closer{*document};
-            if (std::string notice = document->Notice(); !notice.empty()) reporter.Warning(notice);
-            const DocumentMetadata metadata = document->GetMetadata();
-            if (metadata.RegionsDiffer() && !(options.standard && science.regions))
-                return Status::Error(RegionsDifferMessage(path, metadata) +
-                                     (options.standard ? "" : " (Standard header only)"));
-            if (options.standard) {
-                if (Status s = CheckSampleType(context.factory, *document, path); !s) return s;
-                auto left_out = BuildStandardHeader(context, document.get(), added);
-                if (!warned_left_out && !left_out.empty()) {
-                    reporter.Warning(LeftOutWarning(options.addFile, left_out));
-                    warned_left_out = true;
-                }
+    Batch batch{paths, options.targets, options, science, added, OutputGuard(paths), {}};
+    if (batch.targets.size() != paths.size()) {
+        batch.targets.clear();
+        for (const std::string& path : paths)
+            batch.targets.push_back(FitsPathFor(path, options.outputDir));
+    }
+    report.files.resize(paths.size());
+    const auto groups = GroupsByTarget(batch.targets);
+    std::size_t next_group = 0, done = 0;
+    bool stop = false;
+    // Takes the next group to convert, or none when all are taken or the batch was stopped.
+    auto take = [&]() -> std::optional<std::size_t> {
+        std::lock_guard lock(batch.lock);
+        if (stop || next_group >= groups.size()) return std::nullopt;
+        return next_group++;
+    };
+    auto run = [&](Worker& worker) {
+        while (auto g = take()) {
+            for (std::size_t i : groups[*g]) {
+                FileOutcome outcome = ConvertOne(batch, worker, i);
+                std::lock_guard lock(batch.lock);
+                report.files[i] = outcome;
+                ++done;
+                if (options.finished) options.finished(outcome);
+                if (progress && !progress(done, paths.size()) && done < paths.size()) stop = true;
             }
-            if (std::string refused = guard.Check(path, fits_path); !refused.empty())
-                return Status::Error(refused);
-            if (options.standard)
-                return WriteWithOptions(context, reporter, *document, fits_path, science);
-            return WriteFitsFile(context.store.Text(), *document, fits_path, reporter);
-        });
-        if (outcome) guard.Written(path, fits_path);
-        Record(report, outcome, fits_path);
-        if (progress && !progress(i + 1, paths.size()) && i + 1 < paths.size()) {
-            report.cancelled = true;
-            break;
+        }
+    };
+    const int jobs = options.newFactory ? static_cast<int>(std::clamp<std::size_t>(
+                                              static_cast<std::size_t>(std::max(1, options.jobs)),
+                                              1, std::max<std::size_t>(1, groups.size())))
+                                        : 1;
+    std::mutex messages;
+    if (jobs == 1) {
+        Worker worker{context, WorkerReporter(reporter, messages), nullptr};
+        run(worker);
+    } else {
+        std::vector<std::unique_ptr<AutomationFactory>> factories;
+        std::vector<std::unique_ptr<MemoryHeaderStore>> stores;
+        std::vector<std::unique_ptr<Worker>> workers;
+        for (int k = 0; k < jobs; ++k) {
+            factories.push_back(options.newFactory());
+            stores.push_back(std::make_unique<MemoryHeaderStore>());
+            SetHeaderText(*stores.back(), context.store.Text());
+            HeaderContext own{*stores.back(), *factories.back(), context.today};
+            workers.push_back(
+                std::make_unique<Worker>(Worker{own, WorkerReporter(reporter, messages), nullptr}));
+        }
+        std::vector<std::thread> threads;
+        for (auto& worker : workers)
+            threads.emplace_back([&run, w = worker.get()] { run(*w); });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    for (const FileOutcome& outcome : report.files) {
+        switch (outcome.kind) {
+            case FileOutcome::Kind::kConverted:
+                report.written.push_back(outcome.output);
+                break;
+            case FileOutcome::Kind::kUpToDate:
+                ++report.up_to_date;
+                break;
+            case FileOutcome::Kind::kFailed:
+                report.failures.push_back(outcome.reason);
+                break;
+            case FileOutcome::Kind::kNotReached:
+                break;
         }
     }
+    report.cancelled = stop;
     return report;
 }
 

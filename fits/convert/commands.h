@@ -3,7 +3,9 @@
 // thrown, and a batch goes on with the next file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,9 +15,20 @@
 
 namespace fits {
 
+// What became of one input of a conversion.
+struct FileOutcome {
+    enum class Kind { kConverted, kUpToDate, kFailed, kNotReached };
+    std::string input, output;
+    Kind kind = Kind::kNotReached;
+    std::string reason = {};  // the failure line, naming the file
+    std::int64_t bytes = 0;   // of the FITS file written
+};
+
 struct CommandReport {
     std::vector<std::string> written;   // FITS files written
     std::vector<std::string> failures;  // one line per failure, naming the file and reason
+    std::vector<FileOutcome> files;     // Convert: one per input, in the order given
+    std::size_t up_to_date = 0;         // inputs whose FITS file was already up to date
     bool cancelled = false;
     bool ok() const { return failures.empty() && !cancelled; }
 };
@@ -25,6 +38,19 @@ struct ConvertOptions {
     std::string addFile;          // header file appended to a Standard header
     std::string outputDir;        // empty: each FITS file beside its SPE file
     std::string customName = {};  // where a Custom header came from, for messages ("" : the window)
+    // The FITS path of each input (its folders made as needed); empty: FitsPathFor each.
+    std::vector<std::string> targets = {};
+    // Convert only inputs whose FITS file is missing or older than the SPE file; nothing else
+    // is opened for writing.
+    bool update = false;
+    // Tile-compress each FITS file (lossless; see CompressFitsFile).
+    bool compress = false;
+    // Files converted at a time; above 1 each worker has an application of its own from
+    // `newFactory` (without one the files are converted one at a time).
+    int jobs = 1;
+    std::function<std::unique_ptr<AutomationFactory>()> newFactory = {};
+    // Called after each file (from any worker, one call at a time).
+    std::function<void(const FileOutcome&)> finished = {};
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

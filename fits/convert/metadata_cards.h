@@ -16,6 +16,7 @@ struct ScienceOptions {
     bool metadata = false;  // wavelength axis, observation time, detector facts, comments
     bool bzero = false;     // unsigned 16-bit data as BITPIX 16 with BZERO 32768
     bool regions = false;   // regions of different widths as image extensions
+    bool compress = false;  // the window's Convert: lossless tile compression of each file
 };
 
 // Name and column of the binary-table extension holding a WAVE-TAB lookup table.

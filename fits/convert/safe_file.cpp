@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -113,13 +114,47 @@ bool ProcFdWorks() {
     return access("/proc/self/fd", F_OK) == 0;
 }
 
+// The process's umask, read without changing it where the kernel reports it: setting it to 0
+// and back would let a file another thread creates meanwhile be writable by everyone.
 mode_t CurrentUmask() {
-    mode_t mask = umask(0);
-    umask(mask);
+    static const mode_t mask = [] {
+        if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            unsigned value = 0;
+            bool found = false;
+            while (!found && std::fgets(line, sizeof line, status))
+                found = std::sscanf(line, "Umask: %o", &value) == 1;
+            std::fclose(status);
+            if (found) return static_cast<mode_t>(value);
+        }
+        const mode_t old = umask(0);
+        umask(old);
+        return old;
+    }();
     return mask;
 }
 
 }  // namespace
+
+ScratchFile::ScratchFile(const std::string& beside) {
+    const std::string dir = FolderOf(beside);
+    path_ = dir + "/" + TemporaryName(NameOf(beside), NameLimit(dir));
+    const int fd = mkostemp(path_.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error_ = ShownName(beside) +
+                 ": cannot create a temporary file beside it: " + std::strerror(errno);
+        path_.clear();
+        return;
+    }
+    close(fd);
+    Register(path_);
+}
+
+ScratchFile::~ScratchFile() {
+    if (path_.empty()) return;
+    unlink(path_.c_str());
+    Unregister(path_);
+}
 
 std::string TemporaryName(const std::string& target_name, std::size_t limit) {
     constexpr std::size_t kExtra = 8;  // the leading dot and ".XXXXXX"

@@ -47,6 +47,23 @@ class SafeFile {
     bool committed_ = false;
 };
 
+// A hidden file beside `beside` for intermediate bytes: created empty (mode 0600), removed when
+// this is destroyed, and on SIGINT, SIGTERM and SIGHUP like every temporary file here.
+class ScratchFile {
+  public:
+    explicit ScratchFile(const std::string& beside);
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_, error_;
+};
+
 // A name for a temporary file beside `target`: ".NAME.XXXXXX" with NAME shortened so that the
 // whole stays within `limit` bytes (the folder's longest file name).
 std::string TemporaryName(const std::string& target_name, std::size_t limit);

@@ -557,6 +557,7 @@ void frmFITS::cmdConvert_Click() {
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(1000);
     ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), "", ""};
+    options.compress = science_.compress;
     HeaderContext context = Context();
     CommandReport report = ConvertFiles(
         context, *this, paths, options,

@@ -16,6 +16,8 @@ void AttachScienceMenu(QWidget* anchor, ScienceOptions& options) {
          &ScienceOptions::metadata},
         {"actBzero", "Unsigned 16-bit data as BITPIX 16 with BZERO", &ScienceOptions::bzero},
         {"actRegions", "Regions of different widths as image extensions", &ScienceOptions::regions},
+        {"actCompress", "Compress the FITS files (lossless tile compression)",
+         &ScienceOptions::compress},
     };
     anchor->setContextMenuPolicy(Qt::ActionsContextMenu);
     anchor->setToolTip("Right-click for more choices of the Standard header");

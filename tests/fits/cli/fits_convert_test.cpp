@@ -1,8 +1,10 @@
 // fits-convert driven as a user drives it: arguments in, files and exit status out.
+#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -379,6 +381,138 @@ TEST(FitsConvert, SuppliedHeadersGiveFilesReadersOpen) {
             EXPECT_NE(ReadAll(target).find("TELESCOP= 'big'"), std::string::npos);
         }
     }
+}
+
+// Samples of a FITS file's primary image (or its first compressed image) as CFITSIO reads
+// them, as doubles; empty when it cannot be read.
+std::vector<double> CfitsioSamples(const std::string& path) {
+    int status = 0, hdus = 0;
+    fitsfile* f = nullptr;
+    if (fits_open_diskfile(&f, path.c_str(), READONLY, &status) != 0) return {};
+    fits_get_num_hdus(f, &hdus, &status);
+    int naxis = 0;
+    fits_get_img_dim(f, &naxis, &status);
+    if (naxis == 0 && hdus > 1) fits_movabs_hdu(f, 2, nullptr, &status);  // the compressed one
+    long axes[3] = {1, 1, 1};
+    fits_get_img_size(f, 3, axes, &status);
+    std::vector<double> values(static_cast<std::size_t>(axes[0] * axes[1] * axes[2]));
+    int any = 0;
+    fits_read_img(f, TDOUBLE, 1, static_cast<LONGLONG>(values.size()), nullptr, values.data(), &any,
+                  &status);
+    fits_close_file(f, &status);
+    return status == 0 ? values : std::vector<double>{};
+}
+
+struct timespec ModifiedTime(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mtim;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
+// followed), again with --update (nothing rewritten; a touched file alone), in parallel (the
+// same bytes as one at a time), with a CSV report, and tile-compressed (CFITSIO reads the same
+// samples; fitsverify clean).
+TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string d = dir.path();
+    const std::string in = d + "/in", in2 = d + "/in2";
+    for (const char* sub : {"in/2020/pl/day1", "in/2021/deep/er/still", "in/odd, name", "in2/2021",
+                            "in2/2021/deep/er/still"})
+        fs::create_directories(dir / sub);
+    const std::pair<const char*, const char*> files[] = {
+        {"in/2020/pl/day1/run 7.spe", "image_uint16_30x20x2.spe"},
+        {"in/2021/deep/er/still/a.spe", "hene_int32_1340x1.spe"},
+        {"in/odd, name/\xC3\xBC \"q\".spe", "noise_uint16_1020x1x5.spe"},
+        {"in/b.SPE", "glue_float32_4711x1_v25.spe"},
+        {"in2/2021/deep/er/still/a.spe", "polystyrene_uint16_1340x1.spe"},
+    };
+    for (const auto& [to, from] : files)
+        fs::copy_file(Sample(from), dir / to);
+    std::ofstream(dir / "in/2020/bad.spe") << "not spe";
+    fs::create_directory_symlink(in, dir / "in/2021/loop");  // not followed: no loop
+    const std::string mirrored[] = {"2020/pl/day1/run 7.fit", "2021/deep/er/still/a.fit",
+                                    "odd, name/\xC3\xBC \"q\".fit", "b.fit"};
+    const std::string log = d + "/log.txt";
+    struct Run {
+        std::string args;
+        int status;
+        std::vector<std::string> log_holds;
+    };
+    // One at a time and two at a time: the same outcome, the same bytes.
+    for (const char* jobs : {"1", "2"}) {
+        const std::string out = d + "/out" + jobs;
+        fs::create_directory(out);
+        const Run runs[] = {
+            {"-r -j " + std::string(jobs) + " --report " + Q(out + "/r.csv") + " -o " + Q(out) +
+                 " " + Q(in) + " " + Q(in2),
+             1,
+             {"bad.spe: not an SPE file",
+              "in2/2021/deep/er/still/a.spe: not converted: its FITS "
+              "file",
+              "already written from", "4 of 6 file(s) converted"}},
+        };
+        for (const Run& r : runs) {
+            SCOPED_TRACE(r.args);
+            EXPECT_EQ(RunCli(r.args, log), r.status) << ReadAll(log);
+            for (const std::string& text : r.log_holds)
+                EXPECT_NE(ReadAll(log).find(text), std::string::npos) << text << ReadAll(log);
+        }
+        for (const std::string& name : mirrored)
+            EXPECT_TRUE(fs::exists(out + "/" + name)) << name;
+        EXPECT_FALSE(fs::exists(out + "/2021/loop"));
+        const std::string report = ReadAll(out + "/r.csv");
+        EXPECT_EQ(report.rfind("input,output,outcome,reason,bytes\n", 0), 0u) << report;
+        EXPECT_NE(report.find("/in/2020/bad.spe," + out + "/2020/bad.fit,failed,"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find("\"" + in + "/odd, name/\xC3\xBC \"\"q\"\".spe\""), std::string::npos)
+            << report;
+        EXPECT_NE(report.find("run 7.fit,converted,,8640\n"), std::string::npos) << report;
+    }
+    for (const std::string& name : mirrored)
+        EXPECT_EQ(ReadAll(d + "/out1/" + name), ReadAll(d + "/out2/" + name)) << name;
+
+    // --update: nothing is rewritten; a touched SPE file is converted alone.
+    const std::string out = d + "/out2";
+    std::vector<struct timespec> before;
+    for (const std::string& name : mirrored)
+        before.push_back(ModifiedTime(out + "/" + name));
+    const std::string update = "-r --update -j 2 -o " + Q(out) + " " + Q(in);
+    EXPECT_EQ(RunCli(update, log), 1) << ReadAll(log);  // bad.spe still fails
+    EXPECT_NE(ReadAll(log).find("0 of 5 file(s) converted, 4 up to date"), std::string::npos)
+        << ReadAll(log);
+    fs::last_write_time(dir / "in/b.SPE", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    EXPECT_EQ(RunCli(update + " --report " + Q(d + "/u.csv"), log), 1) << ReadAll(log);
+    EXPECT_NE(ReadAll(log).find("1 of 5 file(s) converted, 3 up to date"), std::string::npos)
+        << ReadAll(log);
+    for (std::size_t i = 0; i < std::size(mirrored); ++i)
+        EXPECT_EQ(SameTime(ModifiedTime(out + "/" + mirrored[i]), before[i]), i != 3)
+            << mirrored[i];
+    EXPECT_NE(ReadAll(d + "/u.csv").find("run 7.fit,up to date,,8640\n"), std::string::npos);
+
+    // --compress: lossless, read by CFITSIO as the same samples, clean for fitsverify, smaller.
+    fs::create_directory(dir / "packed");
+    EXPECT_EQ(RunCli("-r --compress -o " + Q(d + "/packed") + " " + Q(in), log), 1) << ReadAll(log);
+    for (const std::string& name : mirrored) {
+        SCOPED_TRACE(name);
+        const std::string packed = d + "/packed/" + name, plain = out + "/" + name;
+        const std::vector<double> samples = CfitsioSamples(packed);
+        EXPECT_FALSE(samples.empty());
+        EXPECT_EQ(samples, CfitsioSamples(plain));
+        EXPECT_TRUE(FitsverifyPasses(packed));
+        EXPECT_LE(fs::file_size(packed), fs::file_size(plain));
+    }
+    EXPECT_LT(fs::file_size(d + "/packed/odd, name/\xC3\xBC \"q\".fit"),
+              fs::file_size(out + "/odd, name/\xC3\xBC \"q\".fit") / 2);
+    // Nothing but the FITS files is left in the folders written.
+    for (const auto& entry : fs::recursive_directory_iterator(d + "/packed"))
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".fit") << entry.path();
 }
 
 }  // namespace
