@@ -4,6 +4,7 @@
 # 256 MiB frame and a 100,000-frame spectrum file, header reading and a batch of small files.
 #
 # Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
+# Then archives: -j 2 against -j 1 and --compress against the plain write (see archive()).
 # Environment: ROUNDS (A B B A rounds against the loop and against the int16 conversion,
 # default 5), ASTROPY_ROUNDS (default 3), CASES (the sample types to time, default "int16
 # uint16 float32 int32 uint8"), SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding
@@ -37,7 +38,7 @@ mkdir -p "$WORK"
 timed() {
     local output=$1 start end
     shift
-    rm -f "$output"
+    rm -rf "$output"
     sync
     start=$(date +%s%N)
     "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
@@ -72,6 +73,36 @@ peak_mib() {
     /usr/bin/time -v "$@" 2>&1 >/dev/null |
         awk -F: '/Maximum resident/ {printf "%.1f", $2 / 1024}'
 }
+
+# Archives: 96 files of 8 MiB (2048 x 2048 int16) converted with -j 2 against -j 1, and
+# --compress against the plain write (size and time), in A B B A rounds. ARCHIVE_ROUNDS
+# (default ROUNDS); ONLY_ARCHIVE=1 runs this part alone.
+archive() {
+    local rounds=${ARCHIVE_ROUNDS:-$ROUNDS} tree="$WORK/archive"
+    mkdir -p "$tree/in"
+    [ -f "$tree/in/f95.spe" ] || for i in $(seq 0 95); do
+        "$BIN"/make-spe "$tree/in/f$i.spe" 2048 2048 1 2
+    done
+    # Each run writes a new tree (rm -rf and sync before), as timed() does for one file.
+    local tree_run='rm -rf "$1" && mkdir -p "$1" && shift && "$@"'
+    one=(-- "$tree/o1" bash -c "$tree_run" _ "$tree/o1" "$BIN"/fits-convert -q -j 1 -o "$tree/o1" "$tree/in")
+    two=(-- "$tree/o2" bash -c "$tree_run" _ "$tree/o2" "$BIN"/fits-convert -q -j 2 -o "$tree/o2" "$tree/in")
+    packed=(-- "$tree/oc" bash -c "$tree_run" _ "$tree/oc" "$BIN"/fits-convert -q -j 1 --compress -o "$tree/oc" "$tree/in")
+    echo "96 files of 8 MiB, -j 2 / -j 1 (time): $(abba "$rounds" "${two[@]}" "${one[@]}" | median_spread)"
+    echo "96 files of 8 MiB, --compress / plain (time): $(abba "$rounds" "${packed[@]}" "${one[@]}" | median_spread)"
+    "$BIN"/fits-convert -q -o "$tree/o1" "$tree/in" 2>/dev/null || true
+    "$BIN"/fits-convert -q --compress -o "$tree/oc" "$tree/in" 2>/dev/null || true
+    echo "--compress size: $(du -sb "$tree/oc" | cut -f1) bytes against $(du -sb "$tree/o1" | cut -f1)"         "(plain / compressed $(awk -v a="$(du -sb "$tree/o1" | cut -f1)" -v b="$(du -sb "$tree/oc" | cut -f1)" 'BEGIN {printf "%.2f", a / b}'))"
+    local samples="$WORK/samples"
+    rm -rf "$samples" && mkdir -p "$samples/plain" "$samples/packed"
+    "$BIN"/fits-convert -q --bzero -o "$samples/plain" tests/data/spe
+    "$BIN"/fits-convert -q --bzero --compress -o "$samples/packed" tests/data/spe
+    echo "the samples (--bzero), plain / compressed bytes: $(du -sb "$samples/plain" | cut -f1) / $(du -sb "$samples/packed" | cut -f1)"
+}
+if [ -n "${ONLY_ARCHIVE:-}" ]; then
+    archive
+    exit 0
+fi
 
 echo "machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
     "$(uname -sr), load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -155,4 +186,5 @@ start=$(date +%s%N)
 "$BIN"/fits-convert -q -o "$small/out" "$small/in"
 end=$(date +%s%N)
 echo "500 small files (64 x 64 int16): $((500 * 1000000000 / (end - start))) files/s"
+archive
 echo "load average at end $(cut -d' ' -f1-3 /proc/loadavg)"
