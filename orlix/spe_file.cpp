@@ -177,6 +177,11 @@ std::optional<fits::ElementType> DatatypeElement(std::int16_t datatype) {
 namespace {
 
 // Reads and checks the 4100-byte header; fills everything but the frame layout.
+// "1 frame", "2 frames".
+std::string Frames(std::int64_t n) {
+    return std::to_string(n) + (n == 1 ? " frame" : " frames");
+}
+
 Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo& info) {
     if (Get<std::uint32_t>(header, kIdentity) != kIdentityWord)
         return NotSpe(path, "the header lacks the SPE format's identity mark");
@@ -189,8 +194,7 @@ Status ParseHeader(const std::string& path, const std::uint8_t* header, SpeInfo&
         return NotSpe(path, "its frames are " + std::to_string(info.columns) + " x " +
                                 std::to_string(info.rows) + " samples");
     info.header_frames = Get<std::int32_t>(header, kNumFrames);
-    if (info.header_frames < 1)
-        return Fail(path, "header says " + std::to_string(info.header_frames) + " frames");
+    if (info.header_frames < 1) return Fail(path, "header says " + Frames(info.header_frames));
     info.version = Get<float>(header, kVersion);
     float exposure = Get<float>(header, kExposure);
     info.exposure_seconds = std::isfinite(exposure) ? exposure : 0.0;
@@ -264,7 +268,16 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     }
     fits::UniqueFile guard(file);
     const std::int64_t size = st.st_size;
-    if (size < kHeaderSize) return NotSpe(path, "shorter than the 4100-byte SPE header");
+    if (size < kHeaderSize) {
+        // A header cut short still carries the format's identity mark when it reaches it.
+        std::uint8_t head[kIdentity + 4];
+        if (size >= static_cast<std::int64_t>(sizeof head) &&
+            std::fread(head, 1, sizeof head, file) == sizeof head &&
+            Get<std::uint32_t>(head, kIdentity) == kIdentityWord)
+            return Fail(path, "truncated: the file ends at byte " + std::to_string(size) +
+                                  ", within the 4100-byte SPE header");
+        return NotSpe(path, "shorter than the 4100-byte SPE header");
+    }
     std::uint8_t header[kHeaderSize];
     if (std::fread(header, 1, sizeof header, file) != sizeof header)
         return Fail(path, "cannot read the header: " + SystemReason());
@@ -279,8 +292,11 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     info.regions = {Region{0, info.columns, info.rows}};
     if (info.version >= 2.9995f) {
         auto footer = Get<std::uint64_t>(header, kFooterOffset);
-        if (footer < static_cast<std::uint64_t>(kHeaderSize) ||
-            footer > static_cast<std::uint64_t>(size))
+        if (footer > static_cast<std::uint64_t>(size))
+            return Fail(path, "truncated: the XML footer should start at byte " +
+                                  std::to_string(footer) + ", the file ends at byte " +
+                                  std::to_string(size));
+        if (footer < static_cast<std::uint64_t>(kHeaderSize))
             return Fail(path, "version 3.0 file with an XML footer offset outside the file");
         data_end = static_cast<std::int64_t>(footer);
         if (size - data_end > kMaxFooterBytes) return Fail(path, "XML footer too large");
@@ -294,8 +310,8 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     const std::int64_t whole =
         data_bytes < frame_bytes ? 0 : (data_bytes - frame_bytes) / info.frame_stride + 1;
     if (whole == 0)
-        return Fail(path, "truncated: header says " + std::to_string(info.header_frames) +
-                              " frames, file holds 0");
+        return Fail(path,
+                    "truncated: header says " + Frames(info.header_frames) + ", file holds 0");
     // Some writers store a wrong NumFrames: the whole frames present count when fewer.
     info.frames = std::min(info.header_frames, whole);
     ReadFrameTimes(file, info);

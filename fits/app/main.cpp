@@ -1,6 +1,7 @@
 // The FITS converter program: the window, wired to the embedded acquisition application,
 // whose viewer shows the documents it creates.
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +14,10 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: FITS [--help | --version]\n"
+    "Usage: FITS [--help | --version] [FILE...]\n"
     "Opens the window \"Orlix/32 - FITS File Converter\": converts SPE data files to FITS\n"
-    "files, composes their header, runs acquisitions and shows FITS files.\n"
+    "files, composes their header, runs acquisitions and shows FITS files. FILEs given are\n"
+    "opened at once: SPE files converted, FITS files displayed.\n"
     "Needs a display; without one, convert with fits-convert or run: xvfb-run FITS\n";
 
 const char kNoDisplay[] =
@@ -89,5 +91,11 @@ int main(int argc, char** argv) {
     // window, and the program ends.
     viewers.CloseWith(&window);
     window.show();
+    // Files the desktop opens with the program ("Open with", FITS FILE.fit).
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i)
+        if (argv[i][0] != '-') files.emplace_back(argv[i]);
+    if (!files.empty())
+        QTimer::singleShot(0, &window, [&window, files] { window.OpenFiles(files); });
     return QApplication::exec();
 }

@@ -135,15 +135,21 @@ class WorkerReporter : public Reporter {
         std::lock_guard lock(lock_);
         out_.MessageBox(Renamed(text), caption);
     }
-    void Warning(const std::string& text) override {
+    void Warning(const std::string& text) override { held_.push_back(Renamed(text)); }
+    // Passes on the warnings of the file just converted, but for those naming `unwritten`
+    // (a FITS file that was not written after all: its warnings would mislead).
+    void Release(const std::string& unwritten) {
         std::lock_guard lock(lock_);
-        out_.Warning(Renamed(text));
+        for (const std::string& text : held_)
+            if (unwritten.empty() || text.find(unwritten) == std::string::npos) out_.Warning(text);
+        held_.clear();
     }
 
   private:
     Reporter& out_;
     std::mutex& lock_;
     std::string from_, to_;
+    std::vector<std::string> held_;  // the current file's warnings, passed on once it is done
 };
 
 // Whether the FITS file is at least as new as the SPE file (to the nanosecond).
@@ -206,7 +212,7 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
             auto left_out = BuildStandardHeader(context, &document, batch.added);
             std::lock_guard lock(batch.lock);
             if (!batch.warned_left_out && !left_out.empty()) {
-                worker.reporter.Warning(LeftOutWarning(options.addFile, left_out));
+                reporter.Warning(LeftOutWarning(options.addFile, left_out));
                 batch.warned_left_out = true;
             }
         }
@@ -237,6 +243,7 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         if (!compressed) return compressed.status();
         return *plain;
     });
+    worker.reporter.Release(written && written->written ? "" : ShownName(fits_path));
     if (!written) {
         outcome.kind = FileOutcome::Kind::kFailed;
         outcome.reason = written.message();
@@ -402,6 +409,7 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
         report.failures.push_back("the acquisition did not name its data file");
         return report;
     }
+    report.data_file = data_path;
     std::string fits_path = ChangeExtension(data_path, "fit");
     Record(report,
            Guarded(data_path,

@@ -29,6 +29,7 @@ struct CommandReport {
     std::vector<std::string> failures;  // one line per failure, naming the file and reason
     std::vector<FileOutcome> files;     // Convert: one per input, in the order given
     std::size_t up_to_date = 0;         // inputs whose FITS file was already up to date
+    std::string data_file;              // Run Experiment: the SPE file of the acquisition
     bool cancelled = false;
     bool ok() const { return failures.empty() && !cancelled; }
 };

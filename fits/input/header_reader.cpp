@@ -82,8 +82,12 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
             ++card_number;
             std::string_view card = piece.substr(at, kCard);
             if (GetKeyword(card) == "END") break;
-            if (std::string problem = LineProblem(card); !problem.empty())
-                return LineError(path, card_number, problem);
+            std::string problem = LineProblem(card);
+            if (!problem.empty() && card_number == 1)  // binary from the start: a data file
+                return Status::Error(ShownName(path) +
+                                     ": not a FITS file (its first 80 bytes are no header card; "
+                                     "a FITS file begins with SIMPLE)");
+            if (!problem.empty()) return LineError(path, card_number, problem);
         }
         AppendCards(piece, result);
         if (end) return result;

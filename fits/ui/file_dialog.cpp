@@ -42,8 +42,9 @@ std::string PathBytes(const QString& path) {
 
 // Runs a Qt file dialog; the chosen paths, or none when cancelled.
 QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std::string& folder,
-                      bool save) {
-    QFileDialog dialog(nullptr, {}, QFile::decodeName(QByteArray::fromStdString(folder)),
+                      const std::string& title, bool save) {
+    QFileDialog dialog(nullptr, QString::fromStdString(title),
+                       QFile::decodeName(QByteArray::fromStdString(folder)),
                        QString::fromStdString(TranslateFilter(filter)));
     dialog.setObjectName("dlgFileName");
     dialog.setOptions(Options(flags));
@@ -61,7 +62,7 @@ QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std:
 }  // namespace
 
 bool QtFileDialog::ShowOpen(const std::string& filter, std::uint32_t flags) {
-    const QStringList files = RunDialog(filter, flags, initial_folder_, false);
+    const QStringList files = RunDialog(filter, flags, initial_folder_, title_, false);
     if (files.size() <= 1) {
         file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
         return true;
@@ -77,7 +78,7 @@ bool QtFileDialog::ShowOpen(const std::string& filter, std::uint32_t flags) {
 }
 
 bool QtFileDialog::ShowSave(const std::string& filter, std::uint32_t flags) {
-    const QStringList files = RunDialog(filter, flags, initial_folder_, true);
+    const QStringList files = RunDialog(filter, flags, initial_folder_, title_, true);
     file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
     return true;
 }

@@ -32,10 +32,14 @@ class FileDialog {
     void SetFileName(const std::string& name) { file_name_ = name; }
     const std::string& InitialFolder() const { return initial_folder_; }
     void SetInitialFolder(const std::string& folder) { initial_folder_ = folder; }
+    // The title of the next dialog: the command that shows it ("Display FITS File").
+    const std::string& Title() const { return title_; }
+    void SetTitle(const std::string& title) { title_ = title; }
 
   protected:
     std::string file_name_;
     std::string initial_folder_;
+    std::string title_;
 };
 
 // "A (*.a)|*.a|All Files (*.*)|*.*" as Qt name filters: "A (*.a);;All Files (*)".

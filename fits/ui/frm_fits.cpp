@@ -2,20 +2,25 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 
@@ -129,6 +134,7 @@ frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
     CreateControls();
     FitCaptionFont();
     Form_Load();
+    setAcceptDrops(true);  // SPE files dropped are converted, FITS files displayed
 }
 
 frmFITS::~frmFITS() = default;
@@ -301,6 +307,9 @@ void frmFITS::CreateControls() {
     };
     for (const auto& [b, handler] : clicks)
         connect(b, &QPushButton::clicked, this, [this, h = handler] { (this->*h)(); });
+    auto* undo = new QShortcut(QKeySequence::Undo, this);
+    undo->setObjectName("undoHeader");
+    connect(undo, &QShortcut::activated, this, [this] { Undo(); });
 }
 
 bool frmFITS::eventFilter(QObject* watched, QEvent* event) {
@@ -387,11 +396,21 @@ void frmFITS::ShowHeaderFormat(bool standard) {
         SetInputColour(txtAddFile, true);
         caption = "Primary Data + Orlix/32 Data";
         const QString path = txtAddFile->text().trimmed();
-        if (!path.isEmpty()) caption += " + " + path;
+        if (!path.isEmpty()) {
+            // A long path is cut in its middle, so that the file's name stays in view; the
+            // tooltip shows it whole.
+            const QString lead = caption + " + ";
+            const int room = lblFormat->contentsRect().width() -
+                             lblFormat->fontMetrics().horizontalAdvance(lead);
+            caption = lead +
+                      lblFormat->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 0));
+        }
+        lblFormat->setToolTip(path);
     } else {
         txtAddFile->setEnabled(false);
         SetInputColour(txtAddFile, false);
         caption = "Use header shown above";
+        lblFormat->setToolTip({});
     }
     EnableEditor(!standard);
     lblFormat->setText(caption);
@@ -491,7 +510,9 @@ void frmFITS::cmdAddLine_Click() {
                     "Add Line:\n\n" + review.refused + ".\n\nNo line was added.");
         return;
     }
+    const std::string before = text_;
     SetHeaderText(*this, text);
+    RememberForUndo(before);
     if (review.notes.empty()) return;
     std::string said = "Add Line:\n\nThe line was added; ";
     for (std::size_t i = 0; i < review.notes.size(); ++i)
@@ -500,23 +521,44 @@ void frmFITS::cmdAddLine_Click() {
 }
 
 void frmFITS::cmdRemoveLine_Click() {
+    const std::string before = text_;
     std::string text = text_;
     RemoveLine(text, updHeaderLine->Value());
     SetHeaderText(*this, text);
+    RememberForUndo(before);
 }
 
 void frmFITS::cmdClear_Click() {
+    const std::string before = text_;
     SetHeaderText(*this, "");
+    RememberForUndo(before);
 }
 
 void frmFITS::cmdAddPrimary_Click() {
+    const std::string before = text_;
     HeaderContext context = Context();
     AddPrimaryData(context, nullptr);
+    RememberForUndo(before);
 }
 
 void frmFITS::cmdAddOrlix_Click() {
+    const std::string before = text_;
     HeaderContext context = Context();
     AddOrlixData(context, nullptr);
+    RememberForUndo(before);
+}
+
+void frmFITS::RememberForUndo(const std::string& before) {
+    constexpr std::size_t kSteps = 100;
+    if (before == text_) return;
+    if (undo_.size() == kSteps) undo_.erase(undo_.begin());
+    undo_.push_back(before);
+}
+
+void frmFITS::Undo() {
+    if (undo_.empty()) return;
+    SetHeaderText(*this, undo_.back());
+    undo_.pop_back();
 }
 
 // ---- Commands ---------------------------------------------------------------------------
@@ -545,6 +587,7 @@ void frmFITS::ShowMessage(QMessageBox::Icon icon, const std::string& text) {
 }
 
 void frmFITS::cmdConvert_Click() {
+    dialog_->SetTitle("Convert SPE Files");
     if (!dialog_->ShowOpen(kConvertFilter, kConvertFlags)) {
         SetBusy(false);
         return;
@@ -552,6 +595,10 @@ void frmFITS::cmdConvert_Click() {
     BusyScope busy;
     const std::vector<std::string> paths = ListPickedFiles(*dialog_);
     if (paths.empty()) return;
+    ConvertPaths(paths);
+}
+
+void frmFITS::ConvertPaths(const std::vector<std::string>& paths) {
     QProgressDialog progress("Converting SPE files...", "Cancel", 0, static_cast<int>(paths.size()),
                              this);
     progress.setWindowModality(Qt::WindowModal);
@@ -585,7 +632,8 @@ void frmFITS::cmdRun_Click() {
         ReportCommand("Run Experiment", report);
         return;
     }
-    std::string text = "Run Experiment:\n\nThe FITS file was written to\n";
+    std::string text = "Run Experiment:\n\nThe acquisition was saved to\n" + report.data_file +
+                       "\nThe FITS file was written to\n";
     for (const auto& path : report.written)
         text += path + "\n";
     for (const auto& w : warnings_)
@@ -595,6 +643,7 @@ void frmFITS::cmdRun_Click() {
 }
 
 void frmFITS::cmdSaveFile_Click() {
+    dialog_->SetTitle("Save Header to File");
     if (!dialog_->ShowSave(kHeaderFileFilter, kSaveFlags)) {
         SetBusy(false);
         return;
@@ -608,12 +657,15 @@ void frmFITS::cmdSaveFile_Click() {
 }
 
 void frmFITS::cmdAddFile_Click() {
+    dialog_->SetTitle("Add FITS File Header");
     if (!dialog_->ShowOpen(kHeaderFileFilter, kOpenOneFlags)) return;
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
     if (optCustom->isChecked()) {
         CommandReport report;
+        const std::string before = text_;
         auto left_out = AppendFileHeader(*this, name, &warnings_);
+        RememberForUndo(before);
         if (!left_out)
             report.failures.push_back(left_out.message());
         else if (!left_out->empty())
@@ -648,10 +700,45 @@ bool frmFITS::ShowAgain(const std::string& fitsPath) {
 }
 
 void frmFITS::cmdDisplay_Click() {
+    dialog_->SetTitle("Display FITS File");
     if (!dialog_->ShowOpen(kDisplayFilter, kOpenOneFlags)) return;
-    BusyScope busy;
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
+    DisplayFile(name);
+}
+
+void frmFITS::OpenFiles(const std::vector<std::string>& paths) {
+    std::vector<std::string> spe;
+    for (const std::string& path : paths) {
+        if (ToLower(std::filesystem::path(path).extension().string()) == ".spe")
+            spe.push_back(path);
+        else
+            DisplayFile(path);
+    }
+    if (spe.empty()) return;
+    BusyScope busy;
+    ConvertPaths(spe);
+}
+
+void frmFITS::dragEnterEvent(QDragEnterEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) return event->acceptProposedAction();
+}
+
+void frmFITS::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(PathBytes(url.toLocalFile()));
+    event->acceptProposedAction();
+    // After the drop has ended: the file manager is not kept waiting for the conversion.
+    QTimer::singleShot(0, this, [this, paths] { OpenFiles(paths); });
+}
+
+void frmFITS::DisplayFile(const std::string& name) {
+    BusyScope busy;
+    // The box shows the displayed file's header: one step of its undo, and nothing changed
+    // when nothing is displayed.
+    const std::string before = text_;
     ReplaceText("");
     CommandReport report;
     if (auto shown = AppendFileHeader(*this, name); !shown) {
@@ -663,6 +750,10 @@ void frmFITS::cmdDisplay_Click() {
         else
             displayed_[name] = {document, ModifiedTime(name)};
     }
+    if (report.failures.empty())
+        RememberForUndo(before);
+    else
+        SetHeaderText(*this, before);
     ReportCommand("Display FITS File", report);
 }
 

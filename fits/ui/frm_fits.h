@@ -82,6 +82,13 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void cmdAddFile_Click();
     void cmdDisplay_Click();
 
+    // Display FITS File... for a file already chosen (a file the desktop opens with the
+    // program, a FITS file dropped on the window).
+    void DisplayFile(const std::string& path);
+    // Files given from outside (the command line, a drop): SPE files are converted as Convert
+    // SPE File(s)... converts them, the others displayed.
+    void OpenFiles(const std::vector<std::string>& paths);
+
     void ShowHeaderFormat(bool standard);
     void EnableEditor(bool enabled);
 
@@ -91,6 +98,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void CreateControls();
@@ -106,11 +115,17 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
                        std::size_t files = 0);
     void ShowMessage(QMessageBox::Icon icon, const std::string& text);
     HeaderContext Context();
+    // The header box's undo: `before` becomes the step Ctrl+Z brings back (when the text has
+    // changed since); Undo brings back the last step.
+    void RememberForUndo(const std::string& before);
+    void ConvertPaths(const std::vector<std::string>& paths);
+    void Undo();
 
     AutomationFactory& factory_;
     std::unique_ptr<FileDialog> dialog_;
     std::string text_;
     std::vector<std::string> warnings_;
+    std::vector<std::string> undo_;  // earlier header texts, the last one first back
     // The icon of the next message box: a warning when something failed.
     QMessageBox::Icon message_icon_ = QMessageBox::Information;
     ScienceOptions science_;

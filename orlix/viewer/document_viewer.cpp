@@ -318,6 +318,8 @@ void ViewerHost::Show(const std::shared_ptr<DocumentState>& state) {
         else
             viewer->Reload();
     }
+    // A minimized viewer comes back as it was before, in front.
+    viewer->setWindowState(viewer->windowState() & ~Qt::WindowMinimized);
     viewer->show();
     viewer->raise();
     viewer->activateWindow();

@@ -3,10 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -14,6 +17,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 #include <chrono>
 #include <deque>
@@ -901,6 +905,85 @@ class FrmFitsTest : public QObject {
         QCOMPARE(seen_default, std::string("FITS Files (*.fit)"));
     }
 
+    // The window keeps the user's work: a display replaces the header as one step of its
+    // undo (Ctrl+Z brings it back) and a failed display leaves it as it was; dialogs are titled
+    // by their command; messages say "truncated" and "not a FITS file"; SPE files dropped on
+    // the window are converted, FITS files displayed.
+    void windowKeepsTheUsersWorkAndSays() {
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
+                                   *dir_ / "im.spe");
+        dialog_->results.push_back(*dir_ / "im.spe");
+        Click("cmdConvert");
+        QCOMPARE(dialog_->Title(), std::string("Convert SPE Files"));
+        std::filesystem::remove(*dir_ / "im.spe");
+        Custom();
+        const std::string mine = kPrimary8 + "NAXIS   =                    0\r\n";
+        fits::SetHeaderText(*window_, mine);
+        // A cut SPE file, and an SPE file picked in Display.
+        std::string cut = ReadAll(testing_support::Sample("image_uint16_30x20x2.spe"));
+        cut.resize(3500);
+        std::ofstream(*dir_ / "cut.spe", std::ios::binary) << cut;
+        std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                   *dir_ / "spe.fit");
+        const struct {
+            const char* button;
+            std::string file;
+            std::string title;
+            std::string said;  // "" : no message
+            bool replaced;     // the header box shows the file's header afterwards
+        } cases[] = {
+            {"cmdDisplay", *dir_ / "spe.fit", "Display FITS File",
+             "spe.fit: not a FITS file (its first 80 bytes are no header card", false},
+            {"cmdConvert", *dir_ / "cut.spe", "Convert SPE Files",
+             "cut.spe: truncated: the file ends at byte 3500", false},
+            {"cmdAddFile", *dir_ / "none.txt", "Add FITS File Header", "none.txt: cannot open",
+             false},
+            {"cmdSaveFile", *dir_ / "h.txt", "Save Header to File", "", false},
+            {"cmdDisplay", *dir_ / "im.fit", "Display FITS File", "", true},
+        };
+        for (const auto& c : cases) {
+            messages_.clear();
+            dialog_->results.push_back(c.file);
+            Click(c.button);
+            QCOMPARE(dialog_->Title(), c.title);
+            QCOMPARE(messages_.empty(), c.said.empty());
+            if (!c.said.empty()) {
+                QVERIFY2(messages_[0].find(c.said) != std::string::npos, messages_[0].c_str());
+            }
+            QCOMPARE(Text() != mine, c.replaced);
+        }
+        QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("32"));
+        Header()->setFocus();
+        QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(Text(), mine);  // Ctrl+Z: the header the user had
+        // A long header-source path is cut in its middle; the tooltip holds it whole.
+        Standard();
+        const QString path =
+            QString::fromStdString(dir_->path() + "/" + std::string(120, 'f') + "/site-header.txt");
+        W<QLineEdit>("txtAddFile")->setText(path);
+        auto* format = W<QLabel>("lblFormat");
+        QVERIFY(format->text().endsWith("site-header.txt"));
+        QVERIFY(format->text().contains(QChar(0x2026)));
+        QCOMPARE(format->toolTip(), path);
+        W<QLineEdit>("txtAddFile")->clear();
+        // Files dropped on the window: SPE files converted, FITS files displayed.
+        std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                   *dir_ / "dropped.spe");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir_->path() + "/dropped.spe"))});
+        const QPoint at = window_->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &drop);
+        QTRY_VERIFY(std::filesystem::exists(dir_->path() + "/dropped.fit"));
+        messages_.clear();
+        window_->OpenFiles({dir_->path() + "/dropped.fit"});  // as the desktop's "Open with" does
+        QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+        QCOMPARE(GetValue(GetLine(Text(), 4)), std::string("1340"));
+    }
+
     void viewersCloseWithTheWindowAndOpenOncePerFile() {
         orlix::ViewerHost host(*app_);
         host.CloseWith(window_.get());
@@ -918,6 +1001,12 @@ class FrmFitsTest : public QObject {
             if (qobject_cast<orlix::DocumentViewer*>(w) && w->isVisible()) viewer = w;
         QVERIFY(viewer);
         QVERIFY(QTest::qWaitForWindowActive(viewer));
+        // A minimized viewer comes back when its file is displayed again.
+        viewer->setWindowState(Qt::WindowMinimized);
+        dialog_->results.push_back(*dir_ / "im.fit");
+        Click("cmdDisplay");
+        QVERIFY(!(viewer->windowState() & Qt::WindowMinimized));
+        QCOMPARE(host.Count(), std::size_t(1));
         std::filesystem::last_write_time(
             *dir_ / "im.fit",
             std::filesystem::last_write_time(*dir_ / "im.fit") + std::chrono::seconds(5));
