@@ -18,6 +18,7 @@
 
 #include "fits/convert/commands.h"
 #include "fits/convert/safe_file.h"
+#include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"
 #include "orlix/application.h"
 #include "project_version.h"
@@ -275,6 +276,11 @@ fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOu
 
 // Runs the conversions and the saved header; returns the exit status.
 int Run(Options& options) {
+    // A mirrored tree is made as needed, its top included.
+    if (options.recursive && !options.convert.outputDir.empty()) {
+        std::error_code ec;
+        fs::create_directories(options.convert.outputDir, ec);
+    }
     if (!options.convert.outputDir.empty()) {
         if (std::string problem = CheckOutputFolder(options.convert.outputDir); !problem.empty()) {
             std::cerr << problem << "\n";
@@ -288,8 +294,16 @@ int Run(Options& options) {
     if (!options.custom_header.empty()) {
         std::vector<std::string> warnings;
         auto custom = fits::ReadFileHeader(options.custom_header, &warnings);
+        // A Custom header that cannot be used is bad usage, whatever is wrong with it: no
+        // file is converted. (A header only saved as text may be a set of cards.)
         if (!custom) {
-            std::cerr << fits::ShownName(custom.message()) << " (header file)\n";
+            std::cerr << fits::ShownName(custom.message()) << " (header file; no file converted)\n";
+            return kBadUsage;
+        }
+        if (auto problem = fits::FindHeaderProblem(*custom, fits::HeaderCheck::kComplete);
+            problem && !options.inputs.empty()) {
+            std::cerr << fits::DescribeProblem(fits::ShownName(options.custom_header), *problem)
+                      << " (header file; no file converted)\n";
             return kBadUsage;
         }
         for (const std::string& warning : warnings)

@@ -186,7 +186,15 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     const std::string& fits_path = batch.targets[i];
     const ConvertOptions& options = batch.options;
     FileOutcome outcome{path, fits_path};
+    // An up-to-date FITS file counts as this run's output of its input: a later input with
+    // the same FITS file fails as it does when both are converted.
     if (options.update && UpToDate(path, fits_path)) {
+        if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty()) {
+            outcome.kind = FileOutcome::Kind::kFailed;
+            outcome.reason = refused;
+            return outcome;
+        }
+        batch.guard.Written(path, fits_path);
         outcome.kind = FileOutcome::Kind::kUpToDate;
         struct stat st {};
         if (stat(fits_path.c_str(), &st) == 0) outcome.bytes = st.st_size;

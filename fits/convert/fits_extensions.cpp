@@ -118,6 +118,34 @@ std::string CardText(const std::string& text, std::size_t most) {
     return text;
 }
 
+// The FITS name (FITS Standard 4.0, section 4.3) of a unit a data file names in words or
+// symbols; empty for one FITS does not know.
+std::string FitsUnit(const std::string& unit) {
+    static const std::pair<std::string_view, std::string_view> kUnits[] = {
+        {"s", "s"},
+        {"ms", "ms"},
+        {"us", "us"},
+        {"ns", "ns"},
+        {"ps", "ps"},
+        {"second", "s"},
+        {"seconds", "s"},
+        {"millisecond", "ms"},
+        {"milliseconds", "ms"},
+        {"microsecond", "us"},
+        {"microseconds", "us"},
+        {"nanosecond", "ns"},
+        {"nanoseconds", "ns"},
+        {"picosecond", "ps"},
+        {"picoseconds", "ps"},
+    };
+    std::string lower = unit;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (const auto& [name, fits] : kUnits)
+        if (lower == name) return std::string(fits);
+    return {};
+}
+
 }  // namespace
 
 std::string FrameTableHdu(const FrameTable& table) {
@@ -138,8 +166,12 @@ std::string FrameTableHdu(const FrameTable& table) {
         cards.push_back(BuildCard("ttype" + n, column.name, ValueType::kString, column.comment));
         cards.push_back(BuildCard("tform" + n, column.integer ? "1K" : "1D", ValueType::kString,
                                   column.integer ? "64-bit integer" : "64-bit floating point"));
-        if (std::string unit = CardText(column.unit, 20); !unit.empty())
+        if (std::string unit = FitsUnit(column.unit); !unit.empty())
             cards.push_back(BuildCard("tunit" + n, unit, ValueType::kString, ""));
+        else if (std::string named = CardText(column.unit, 20); !named.empty())
+            cards.push_back(BuildCard(
+                "comment", "column " + n + " is in " + named + " (a unit FITS does not name)",
+                ValueType::kNone, ""));
     }
     cards.push_back(BuildCard("extname", "FRAMES", ValueType::kString, ""));
     if (!table.time_reference.empty())

@@ -441,6 +441,10 @@ std::vector<CardLine> Cards(std::string_view text, std::optional<HeaderProblem>&
 
 }  // namespace
 
+bool OnlyCommentBeyondCard(std::string_view line) {
+    return line.size() > kCard && LongLineProblem(line).empty();
+}
+
 std::string CardProblem(std::string_view card) {
     if (std::string problem = LongLineProblem(card); !problem.empty()) return problem;
     Value value;

@@ -50,6 +50,10 @@ std::string DescribeProblem(const std::string& name, const HeaderProblem& proble
 // Keywords of table headers (TFIELDS, THEAP, TFORMn, TTYPEn, TZEROn, ...).
 bool IsTableKeyword(std::string_view keyword);
 
+// Whether a line longer than a card holds beyond column 80 only comment (or the text of a
+// commentary card), which the writer cuts with a warning.
+bool OnlyCommentBeyondCard(std::string_view line);
+
 // Lines longer than a card whose part beyond column 80 lies in the comment: the writer cuts
 // them there. Each entry names the line and the text cut off.
 std::vector<std::string> CutComments(std::string_view text);

@@ -53,8 +53,9 @@ std::string LineProblem(std::string_view line) {
         return std::string("holds the byte ") + hex + what +
                "; a FITS header holds printable ASCII only";
     }
-    if (line.size() > kCard)
-        return "is " + std::to_string(line.size()) + " characters long; a card holds 80";
+    if (line.size() > kCard && !OnlyCommentBeyondCard(line))
+        return "is " + std::to_string(line.size()) +
+               " characters long; a card holds 80 (only a comment may run beyond, to be cut)";
     return {};
 }
 
@@ -68,12 +69,16 @@ std::string MegaBytes(std::size_t bytes) {
 
 // The cards up to END. A header without END (a file cut short, or no FITS file at all) is
 // refused: its last cards may be missing, and a reader would not open the file.
-Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path) {
+Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path,
+                                   std::string_view head) {
     std::string result;
     std::string block(kBlock, ' ');
     std::size_t card_number = 0;
     for (std::size_t total = 0; total < kMaxHeaderBytes; total += kBlock) {
-        std::size_t got = std::fread(block.data(), 1, kBlock, file);
+        // The bytes already read to tell the kind of file come first.
+        const std::size_t first = total == 0 ? head.size() : 0;
+        if (first > 0) std::memcpy(block.data(), head.data(), first);
+        std::size_t got = first + std::fread(block.data() + first, 1, kBlock - first, file);
         if (got < kBlock && std::ferror(file))
             return Status::Error(ShownName(path) + ": cannot read: " + SystemReason());
         std::string_view piece(block.data(), got);
@@ -116,8 +121,8 @@ std::string KeywordProblem(std::string_view line) {
 // Reads a text header: lines ended by CR LF, LF or CR come out ended by CR LF. The header
 // ends at an END line; anything but blanks behind it is named in `warnings`.
 Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
-                                   std::vector<std::string>* warnings) {
-    std::string content;
+                                   std::vector<std::string>* warnings, std::string_view head) {
+    std::string content(head);
     char buffer[65536];
     for (std::size_t got; content.size() <= kMaxHeaderBytes &&
                           (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
@@ -134,7 +139,8 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
     for (std::size_t start = 0; start <= text.size();) {
         std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(start, end - start);
+        // Blanks at a line's end are no part of a card (a card is filled with them anyway).
+        std::string_view line = TrimRight(text.substr(start, end - start));
         if (GetKeyword(line) == "END") {
             const bool more = text.substr(end).find_first_not_of(" \r\n") != std::string::npos;
             if (more && warnings)
@@ -166,8 +172,15 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
     struct stat st {};
     if (fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode))
         return Status::Error(ShownName(path) + ": is a folder, not a header file");
-    auto text = IsFitsName(path) ? ReadFitsHeader(file.get(), path)
-                                 : ReadTextHeader(file.get(), path, warnings);
+    // The kind comes from the bytes where they tell it (a FITS header read through a pipe has
+    // no name): a file beginning with a SIMPLE card is FITS, one with a line end in its first
+    // card is text; otherwise the name says (".fit" anywhere: FITS).
+    std::string head(kCard + 2, '\0');  // a text line of 80 characters ends in 81 and 82
+    head.resize(std::fread(head.data(), 1, head.size(), file.get()));
+    const bool line_end = head.find_first_of("\r\n") != std::string::npos;
+    const bool fits = head.starts_with("SIMPLE  =") ? !line_end : !line_end && IsFitsName(path);
+    auto text = fits ? ReadFitsHeader(file.get(), path, head)
+                     : ReadTextHeader(file.get(), path, warnings, head);
     if (!text) return text;
     NormalizeCardLayout(*text);
     return text;

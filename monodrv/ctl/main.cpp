@@ -25,7 +25,8 @@ constexpr int kExitFailed = 1, kExitUsage = 2;
 
 const char kOperations[] =
     "Every run starts with the start-up handshake and reads the gratings, the position, the\n"
-    "speeds and the slits present. Operations, run in order:\n"
+    "speeds and the slits present (a run of busy alone reads nothing more). Operations, run\n"
+    "in order:\n"
     "  goto NM                move to a wavelength in nanometres\n"
     "  position               print the grating, the wavelength and the slit widths\n"
     "  grating N              select grating N (1-3)\n"
@@ -299,9 +300,14 @@ bool HasSlit(Session& s, uint32_t location) {
 }
 
 int RunSteps(Session& s, const std::vector<Step>& steps) {
+    // The busy query alone reads nothing else: reading the position waits for a move the
+    // query is to report.
+    const bool busy_only =
+        !steps.empty() && std::all_of(steps.begin(), steps.end(),
+                                      [](const Step& step) { return step.name == "busy"; });
     bool ok = s.Run(SPECT_OP_INITIALIZE, "the start-up handshake") &&
-              s.Run(SPECT_OP_REFRESH_ALL, "reading the gratings and position") &&
-              s.Run(SPECT_OP_FIND_SLITS, "finding the slits");
+              (busy_only || (s.Run(SPECT_OP_REFRESH_ALL, "reading the gratings and position") &&
+                             s.Run(SPECT_OP_FIND_SLITS, "finding the slits")));
     for (std::size_t i = 0; ok && i < steps.size(); ++i) {
         const Step& step = steps[i];
         const std::string& op = step.name;

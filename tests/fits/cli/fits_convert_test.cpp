@@ -200,8 +200,8 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          {"NAXIS3 is 0", "0 of 1"},
          {}},
         {"-o " + Q(d + "/out") + " --header " + Q(d + "/empty.txt") + " " + Q(spe),
-         1,
-         {"header is empty", "0 of 1"},
+         2,
+         {"header is empty", "no file converted"},
          {}},
         // A name with a control character is shown escaped, on one line.
         {Q(d + "/bad\nname.spe"), 1, {"bad\\x0Aname.spe: cannot open: No such file"}, {}},
@@ -298,6 +298,14 @@ TEST(FitsConvert, SuppliedHeadersGiveFilesReadersOpen) {
     std::ofstream(dir / "broken.txt") << "OBSERVER= 'Ann\nRA      = NAN\nTELESCOP= 'big'\n";
     std::ofstream(dir / "cut.fit")
         << FitsCard("SIMPLE  =                    T") << FitsCard("BITPIX  =                   16");
+    std::string tmpl;
+    for (const char* card :
+         {"SIMPLE  =                    T", "BITPIX  =                   32",
+          "NAXIS   =                    3", "NAXIS1  =                   30",
+          "NAXIS2  =                   20", "NAXIS3  =                    2", "END"})
+        tmpl += FitsCard(card);
+    tmpl.resize(2880, ' ');
+    std::ofstream(dir / "tmpl.fit") << tmpl;
     const struct {
         std::string header;  // a Custom header's text ("" for the rows that give their own line)
         std::string line;    // the command line, $FC standing for fits-convert
@@ -305,30 +313,39 @@ TEST(FitsConvert, SuppliedHeadersGiveFilesReadersOpen) {
         std::string said;
         bool written;
     } cases[] = {
-        {"OBSERVER= 'me'\n" + start, "", 1, "line 1 (OBSERVER) stands where FITS requires SIMPLE",
+        {"OBSERVER= 'me'\n" + start, "", 2, "line 1 (OBSERVER) stands where FITS requires SIMPLE",
          false},
         {"SIMPLE  = T\nBITPIX  = 32\nNAXIS   = 3\nNAXIS1  = 30\nNAXIS2  = 20\nOBSERVER= 'me'\n"
          "NAXIS3  = 2\n",
-         "", 1, "line 6 (OBSERVER) stands where FITS requires NAXIS3", false},
-        {"XTENSION= 'IMAGE'\n" + start.substr(12), "", 1,
+         "", 2, "line 6 (OBSERVER) stands where FITS requires NAXIS3", false},
+        {"XTENSION= 'IMAGE'\n" + start.substr(12), "", 2,
          "line 1 (XTENSION) begins an extension header", false},
-        {"SIMPLE  = T\nBITPIX  = 16.0\nNAXIS   = 1\nNAXIS1  = 30\n", "", 1,
+        {"SIMPLE  = T\nBITPIX  = 16.0\nNAXIS   = 1\nNAXIS1  = 30\n", "", 2,
          "line 2 (BITPIX) must have a whole number", false},
-        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 1e3\n", "", 1,
+        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 1e3\n", "", 2,
          "line 4 (NAXIS1) has the value 1e3, whose exponent FITS writes with a capital E", false},
-        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 30.5\n", "", 1,
+        {"SIMPLE  = T\nBITPIX  = 16\nNAXIS   = 1\nNAXIS1  = 30.5\n", "", 2,
          "line 4 (NAXIS1) must have a whole number", false},
-        {start + "BITPIX  = 16\n", "", 1, "line 7 (BITPIX) BITPIX already stands at line 2", false},
-        {start + "BZERO   = NAN\n", "", 1, "line 7 (BZERO) has the value \"NAN\"", false},
-        {start + "OBJECT  = 'M31\n", "", 1,
+        {start + "BITPIX  = 16\n", "", 2, "line 7 (BITPIX) BITPIX already stands at line 2", false},
+        {start + "BZERO   = NAN\n", "", 2, "line 7 (BZERO) has the value \"NAN\"", false},
+        {start + "OBJECT  = 'M31\n", "", 2,
          "line 7 (OBJECT) has a string value without its "
          "closing quote",
          false},
-        {start + "EPOCH   = 2000.\n", "", 1, "line 7 (EPOCH) is EPOCH", false},
-        {start + "DATE-OBS= '10000-01-01'\n", "", 1, "line 7 (DATE-OBS) must have a date", false},
+        {start + "EPOCH   = 2000.\n", "", 2, "line 7 (EPOCH) is EPOCH", false},
+        {start + "DATE-OBS= '10000-01-01'\n", "", 2, "line 7 (DATE-OBS) must have a date", false},
         {start + "END\nJUNK    = 1\n", "", 0, "custom.txt: line 7 is END", true},
         // Free spacing, as people type headers, is put in card form: the file is valid.
         {start + "OBJECT = 'M31'\n", "", 0, "1 of 1", true},
+        // Blanks after a card are no part of it; a comment beyond column 80 is cut, and said.
+        {start + "OBSERVER= 'me'" + std::string(70, ' ') + "\n", "", 0, "1 of 1", true},
+        {start + "OBJECT  = 'M31' / " + std::string(80, 'c') + "\n", "", 0,
+         "header line 7 (OBJECT) is cut at column 80", true},
+        // A FITS header through a pipe is told by its first card, not by a name.
+        {"",
+         "$FC --header <(cat " + Q(d + "/tmpl.fit") + ") -o " + Q(d + "/out") + " " +
+             Q(d + "/im.spe"),
+         0, "1 of 1", true},
         // A FITS header file cut short is no header.
         {"", "$FC --header " + Q(d + "/cut.fit") + " -o " + Q(d + "/out") + " " + Q(d + "/im.spe"),
          2, "cut.fit: the header ends after 2 cards without an END card", false},
@@ -486,6 +503,10 @@ TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
     const std::string update = "-r --update -j 2 -o " + Q(out) + " " + Q(in);
     EXPECT_EQ(RunCli(update, log), 1) << ReadAll(log);  // bad.spe still fails
     EXPECT_NE(ReadAll(log).find("0 of 5 file(s) converted, 4 up to date"), std::string::npos)
+        << ReadAll(log);
+    // An up-to-date file still claims its FITS file: the same one from another root fails.
+    EXPECT_EQ(RunCli(update + " " + Q(in2), log), 1) << ReadAll(log);
+    EXPECT_NE(ReadAll(log).find("in2/2021/deep/er/still/a.spe: not converted"), std::string::npos)
         << ReadAll(log);
     fs::last_write_time(dir / "in/b.SPE", fs::file_time_type::clock::now() + std::chrono::hours(1));
     EXPECT_EQ(RunCli(update + " --report " + Q(d + "/u.csv"), log), 1) << ReadAll(log);

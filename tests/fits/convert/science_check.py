@@ -92,7 +92,7 @@ FRAME_META = [
     ('<Unknown type="Int32" bitDepth="32"/>', "i", [7, 7, 7]),
     (STAMP.format("ExposureEnded"), "q", [2000000, 3000000, 4000250]),
     ('<FrameTrackingNumber type="Int64" bitDepth="64"/>', "q", [11, 12, 14]),
-    ('<GateTracking component="Delay" type="Double" bitDepth="64" unit="ns"/>', "d",
+    ('<GateTracking component="Delay" type="Double" bitDepth="64" unit="Nanosecond"/>', "d",
      [10.5, 20.5, 30.5]),
     ('<GateTracking component="Width" type="Double" bitDepth="64"/>', "d", [1.0, 1.0, 1.25]),
 ]
