@@ -502,34 +502,23 @@ T BlockValue(const std::vector<std::uint8_t>& blocks, std::size_t at) {
     return value;
 }
 
-// Column names by kind, in the order FITS users read them.
-std::string ColumnName(const MetaItem& item) {
+// The column of a known item: its name and what it holds; empty names for unknown items.
+struct ColumnText {
+    std::string name, comment;
+};
+ColumnText ColumnOf(const MetaItem& item) {
+    const bool delay = item.component == "Delay";
     switch (item.kind) {
         case MetaItem::Kind::kExposureStarted:
-            return "EXPSTART";
+            return {"EXPSTART", "start of the frame's exposure, seconds since DATEREF"};
         case MetaItem::Kind::kExposureEnded:
-            return "EXPEND";
+            return {"EXPEND", "end of the frame's exposure, seconds since DATEREF"};
         case MetaItem::Kind::kFrameNumber:
-            return "FRAMENUM";
+            return {"FRAMENUM", "the camera's frame tracking number"};
         case MetaItem::Kind::kGate:
-            return item.component == "Delay" ? "GATEDLY" : "GATEWID";
-        case MetaItem::Kind::kUnknown:
-            break;
-    }
-    return {};
-}
-
-std::string ColumnComment(const MetaItem& item) {
-    switch (item.kind) {
-        case MetaItem::Kind::kExposureStarted:
-            return "start of the frame's exposure, seconds since DATEREF";
-        case MetaItem::Kind::kExposureEnded:
-            return "end of the frame's exposure, seconds since DATEREF";
-        case MetaItem::Kind::kFrameNumber:
-            return "the camera's frame tracking number";
-        case MetaItem::Kind::kGate:
-            return std::string("gate ") + (item.component == "Delay" ? "delay" : "width") +
-                   " of the frame, as recorded";
+            return {
+                delay ? "GATEDLY" : "GATEWID",
+                std::string("gate ") + (delay ? "delay" : "width") + " of the frame, as recorded"};
         case MetaItem::Kind::kUnknown:
             break;
     }
@@ -547,7 +536,8 @@ fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std
     table.time_reference = reference_iso;
     std::string unknown;
     for (const MetaItem& item : layout.items) {
-        const std::string name = ColumnName(item);
+        const ColumnText text = ColumnOf(item);
+        const std::string& name = text.name;
         if (name.empty()) {
             unknown += (unknown.empty() ? "" : ", ") + item.name;
             continue;
@@ -561,7 +551,7 @@ fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std
         }
         fits::FrameColumn column;
         column.name = name;
-        column.comment = ColumnComment(item);
+        column.comment = text.comment;
         const bool time = item.kind == MetaItem::Kind::kExposureStarted ||
                           item.kind == MetaItem::Kind::kExposureEnded;
         column.integer = item.kind == MetaItem::Kind::kFrameNumber;
