@@ -269,6 +269,10 @@ std::unique_ptr<fits::DataDocument> Application::NewDataDocument() {
     return std::make_unique<Document>(*this);
 }
 
+std::string Application::DataFolder() {
+    return orlix::DataFolder();
+}
+
 std::unique_ptr<fits::Experiment> Application::NewExperiment() {
     return std::make_unique<SimulatedExperiment>();
 }

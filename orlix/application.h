@@ -37,6 +37,7 @@ class Application : public fits::AutomationFactory {
 
     std::unique_ptr<fits::DataDocument> NewDataDocument() override;
     std::unique_ptr<fits::Experiment> NewExperiment() override;
+    std::string DataFolder() override;
 
     // Called when the application shows a document (created new, or acquired), and again on
     // each Refresh of it. Without a hook (no display) nothing opens.

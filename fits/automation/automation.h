@@ -114,6 +114,9 @@ class AutomationFactory {
     virtual ~AutomationFactory() = default;
     virtual std::unique_ptr<DataDocument> NewDataDocument() = 0;
     virtual std::unique_ptr<Experiment> NewExperiment() = 0;
+    // A folder of the application's own where documents may be created (it may not exist
+    // yet); empty when the application has none.
+    virtual std::string DataFolder() { return {}; }
 };
 
 }  // namespace fits

@@ -1,11 +1,15 @@
 #include "fits/input/fits_display.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "fits/automation/c_file.h"
@@ -82,6 +86,73 @@ std::string FreeDisplayName(const std::string& fitsPath) {
     return name;
 }
 
+namespace {
+
+// The index of display documents in the application's data folder, one line each:
+// FITS path, its modification time (ns) and size, the document's path; tab-separated.
+constexpr char kIndexName[] = "/displayed-fits.tsv";
+
+struct Seen {
+    std::int64_t modified_ns = 0, size = 0;
+};
+
+std::optional<Seen> SeenOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return Seen{st.st_mtim.tv_sec * std::int64_t{1000000000} + st.st_mtim.tv_nsec, st.st_size};
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+// The document an earlier display made from this FITS file, unchanged since; empty when
+// there is none (paths holding tabs or line ends are never indexed).
+std::string IndexedDocument(const std::string& folder, const std::string& fits) {
+    std::ifstream index(folder + kIndexName);
+    const auto seen = SeenOf(fits);
+    std::string found;
+    for (std::string line; seen && std::getline(index, line);) {
+        std::vector<std::string> f;
+        for (std::size_t at = 0;;) {
+            const std::size_t tab = line.find('\t', at);
+            f.push_back(line.substr(at, tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        if (f.size() == 4 && f[0] == fits && f[1] == std::to_string(seen->modified_ns) &&
+            f[2] == std::to_string(seen->size) && SeenOf(f[3]))
+            found = f[3];  // the latest line wins
+    }
+    return found;
+}
+
+void IndexDocument(const std::string& folder, const std::string& fits,
+                   const std::string& document) {
+    const auto seen = SeenOf(fits);
+    if (!seen || fits.find_first_of("\t\r\n") != std::string::npos ||
+        document.find_first_of("\t\r\n") != std::string::npos)
+        return;
+    std::ofstream(folder + kIndexName, std::ios::app)
+        << fits << '\t' << seen->modified_ns << '\t' << seen->size << '\t' << document << '\n';
+}
+
+// Where the display document of `fits` goes: beside it where that folder can be written,
+// else in the application's data folder (made when missing); empty when neither can.
+std::string DocumentFolder(AutomationFactory& factory, const std::string& fits) {
+    const std::string beside = std::filesystem::path(fits).parent_path().string();
+    if (access(beside.empty() ? "." : beside.c_str(), W_OK) == 0)
+        return beside.empty() ? "." : beside;
+    const std::string own = factory.DataFolder();
+    std::error_code ec;
+    if (own.empty() || (std::filesystem::create_directories(own, ec), ec)) return {};
+    return access(own.c_str(), W_OK) == 0 ? own : std::string();
+}
+
+}  // namespace
+
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs) {
     const std::string shown = ShownName(path);
     auto text = ReadFileHeader(path);
@@ -113,9 +184,27 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
         return Status::Error(shown + ": cannot read: " + SystemReason());
 
-    // Never over an existing file: the round trip run1.spe -> run1.fit -> display must not
-    // replace the raw data in run1.spe.
-    const std::string spe = FreeDisplayName(path);
+    // An unchanged FITS file shown before (in this session or an earlier one) shows the same
+    // document again, instead of another copy of its data.
+    const std::string fits = Absolute(path);
+    const std::string index_folder = factory.DataFolder();
+    if (!index_folder.empty())
+        if (std::string earlier = IndexedDocument(index_folder, fits); !earlier.empty()) {
+            auto document = factory.NewDataDocument();
+            if (document->Open(earlier, 0, 0, 0, 0, "") && document->Refresh()) {
+                if (shownAs) *shownAs = earlier;
+                return Status::Ok();
+            }
+        }
+    // Beside the FITS file where its folder can be written, else in the application's own
+    // folder. Never over an existing file: the round trip run1.spe -> run1.fit -> display must
+    // not replace the raw data in run1.spe.
+    const std::string folder = DocumentFolder(factory, path);
+    if (folder.empty())
+        return Status::Error(shown + ": neither its folder nor the application's data folder " +
+                             "can take the display document");
+    const std::string spe =
+        FreeDisplayName(folder + "/" + std::filesystem::path(path).filename().string());
     if (spe.empty()) return Status::Error(shown + ": no free name for the display document");
     auto document = factory.NewDataDocument();
     if (Status s = document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, spe); !s) return s;
@@ -135,6 +224,9 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
             return s;
         }
     }
+    std::error_code ec;
+    if (!index_folder.empty() && std::filesystem::create_directories(index_folder, ec), !ec)
+        IndexDocument(index_folder, fits, Absolute(spe));
     return Status::Ok();
 }
 

@@ -745,10 +745,16 @@ void frmFITS::DisplayFile(const std::string& name) {
         report.failures.push_back(shown.message());
     } else if (!ShowAgain(name)) {
         std::string document;
-        if (Status s = DisplayFitsFile(factory_, name, &document); !s)
+        if (Status s = DisplayFitsFile(factory_, name, &document); !s) {
             report.failures.push_back(s.message());
-        else
+        } else {
             displayed_[name] = {document, ModifiedTime(name)};
+            namespace fs = std::filesystem;
+            if (fs::absolute(document).parent_path() != fs::absolute(name).parent_path())
+                warnings_.push_back(ShownName(name) +
+                                    ": its folder cannot take the display document; it is " +
+                                    ShownName(document));
+        }
     }
     if (report.failures.empty())
         RememberForUndo(before);

@@ -1,8 +1,12 @@
 // Shared by the tests that need a private XDG config/data folder and the sample files.
 #pragma once
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -35,5 +39,18 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// Runs `work` in a child process, as an unprivileged user (nobody) when the test runs as root
+// (root may write any file or folder); true when it returned true.
+inline bool InChildAsUser(const std::function<bool()>& work) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 }  // namespace testing_support

@@ -98,7 +98,8 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     EXPECT_EQ(shown, dir / "run1-2.spe");
     EXPECT_EQ(ReadAll(dir / "run1.spe"), raw);
     ASSERT_TRUE(DisplayFitsFile(app, dir / "run1.fit", &shown));
-    EXPECT_EQ(shown, dir / "run1-3.spe");
+    EXPECT_EQ(shown, dir / "run1-2.spe");  // unchanged: the same document again
+    EXPECT_FALSE(std::filesystem::exists(dir / "run1-3.spe"));
 
     const std::string fits = ReadAll(dir / "run1.fit");
     std::ofstream(dir / "short.fit", std::ios::binary) << fits.substr(0, fits.size() - 2880);

@@ -16,6 +16,7 @@
 namespace fits {
 namespace {
 
+using testing_support::InChildAsUser;
 using testing_support::TempDir;
 
 std::string ReadAll(const std::string& path) {
@@ -45,19 +46,6 @@ TEST(TemporaryName, StaysWithinTheNameLimit) {
         EXPECT_NE(static_cast<unsigned char>(name[name.size() - 8]) & 0xC0, 0x80);
     }
     EXPECT_EQ(TemporaryName("run1.fit", 255), ".run1.fit.XXXXXX");
-}
-
-// Runs `work` in a child process, as an unprivileged user when the test runs as root (root
-// may write any file, as a shell redirection may); true when it returned true.
-bool InChildAsUser(const std::function<bool()>& work) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-        _exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // A replaced file keeps its permission bits; a file the user may not write is not replaced,

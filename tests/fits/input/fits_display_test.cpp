@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
+#include "orlix/application.h"
 
 namespace fits {
 namespace {
@@ -60,6 +65,53 @@ TEST(FreeDisplayName, SkipsEveryTakenName) {
         EXPECT_EQ(FreeDisplayName(fit), dir / ("run-" + std::to_string(n) + ".spe"));
         std::ofstream(dir / ("run-" + std::to_string(n) + ".spe")) << "x";
     }
+}
+
+// A FITS file in a folder the user cannot write is shown from the application's data folder;
+// an unchanged file shown again, in a later session too, shows the document made from it,
+// and a changed one gets a new document.
+TEST(DisplayFitsFile, FoldersTheUserCannotWriteAndLaterSessions) {
+    namespace fs = std::filesystem;
+    TempDir dir;  // also the user's data folder (dir/data)
+    chmod(dir.path().c_str(), 0777);
+    fs::create_directories(dir / "data/orlix");
+    chmod((dir / "data").c_str(), 0777);
+    chmod((dir / "data/orlix").c_str(), 0777);
+    const std::string sample = std::string(SAMPLES_DIR) + "/../fits/hene_int32_1340x1.fit";
+    fs::create_directory(dir / "ro");
+    fs::copy_file(sample, dir / "ro/hene.fit");
+    chmod((dir / "ro").c_str(), 0555);
+    auto show = [](const std::string& fits) {
+        orlix::Application app;  // a session of its own
+        std::string shown;
+        return DisplayFitsFile(app, fits, &shown).ok();
+    };
+    const struct {
+        std::string fits;
+        bool as_user;
+        std::string document;  // the document that must exist afterwards
+    } cases[] = {
+        {dir / "ro/hene.fit", true, dir / "data/orlix/hene.spe"},
+        {dir / "ro/hene.fit", true, dir / "data/orlix/hene.spe"},  // reused
+        {dir / "hene.fit", false, dir / "hene.spe"},
+        {dir / "hene.fit", false, dir / "hene.spe"},  // reused
+    };
+    fs::copy_file(sample, dir / "hene.fit");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fits);
+        EXPECT_TRUE(c.as_user ? testing_support::InChildAsUser([&] { return show(c.fits); })
+                              : show(c.fits));
+        EXPECT_TRUE(fs::exists(c.document));
+    }
+    EXPECT_FALSE(fs::exists(dir / "ro/hene.spe"));
+    EXPECT_FALSE(fs::exists(dir / "data/orlix/hene-2.spe"));
+    EXPECT_FALSE(fs::exists(dir / "hene-2.spe"));
+    // A changed FITS file is shown anew.
+    fs::last_write_time(dir / "hene.fit",
+                        fs::last_write_time(dir / "hene.fit") + std::chrono::seconds(5));
+    EXPECT_TRUE(show(dir / "hene.fit"));
+    EXPECT_TRUE(fs::exists(dir / "hene-2.spe"));
+    chmod((dir / "ro").c_str(), 0755);
 }
 
 }  // namespace
