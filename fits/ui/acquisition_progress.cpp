@@ -20,8 +20,12 @@ constexpr int kSteps = 1000;       // resolution of the progress bar
 // two parameters through which the converter sees the experiment's timing.
 class WatchedExperiment : public Experiment {
   public:
-    WatchedExperiment(std::unique_ptr<Experiment> inner, QWidget* window, bool& cancelled)
-        : inner_(std::move(inner)), window_(window), cancelled_(cancelled) {}
+    WatchedExperiment(std::unique_ptr<Experiment> inner, QWidget* window, bool& cancelled,
+                      const bool& cancel_requested)
+        : inner_(std::move(inner)),
+          window_(window),
+          cancelled_(cancelled),
+          cancel_requested_(cancel_requested) {}
 
     Variant GetParam(std::int32_t number) override { return inner_->GetParam(number); }
     Status Start(DataDocument& document) override { return inner_->Start(document); }
@@ -35,6 +39,7 @@ class WatchedExperiment : public Experiment {
     std::unique_ptr<Experiment> inner_;
     QWidget* window_;
     bool& cancelled_;
+    const bool& cancel_requested_;
 };
 
 Status WatchedExperiment::Wait() {
@@ -46,7 +51,17 @@ Status WatchedExperiment::Wait() {
     QProgressDialog progress("Acquiring...", "Cancel", 0, kSteps, window_);
     progress.setObjectName("acquisitionProgress");
     progress.setWindowTitle("Run Experiment");
-    progress.setWindowModality(Qt::WindowModal);
+    // Not modal: the window is disabled instead, so that closing it still reaches it (and asks
+    // whether to cancel) rather than being ignored as a blocked window's close is.
+    progress.setWindowModality(Qt::NonModal);
+    struct Disabled {
+        QWidget* w;
+        ~Disabled() {
+            if (w) w->setEnabled(true);
+        }
+    } disabled{window_};
+    if (window_) window_->setEnabled(false);
+    progress.setEnabled(true);
     progress.setMinimumDuration(kShowAfterMs);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
@@ -57,6 +72,11 @@ Status WatchedExperiment::Wait() {
     QEventLoop loop;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (cancel_requested_) {
+            progress.cancel();  // wasCanceled() from now on, as after the Cancel button
+            loop.quit();
+            return;
+        }
         const double elapsed = static_cast<double>(clock.elapsed());
         if (elapsed >= total_ms) {
             loop.quit();
@@ -85,7 +105,12 @@ Status WatchedExperiment::Wait() {
 }  // namespace
 
 std::unique_ptr<Experiment> WatchedFactory::NewExperiment() {
-    return std::make_unique<WatchedExperiment>(inner_.NewExperiment(), window_, cancelled_);
+    return std::make_unique<WatchedExperiment>(inner_.NewExperiment(), window_, cancelled_,
+                                               cancel_requested_);
+}
+
+void WatchedFactory::Cancel() {
+    cancel_requested_ = true;
 }
 
 }  // namespace fits::ui

@@ -21,11 +21,14 @@ class WatchedFactory : public AutomationFactory {
     // Whether the user cancelled a wait; the acquisition was then abandoned before its data
     // were finalized, so nothing was written.
     bool Cancelled() const { return cancelled_; }
+    // Cancels the wait that is running (as its Cancel button does); nothing when none runs.
+    void Cancel();
 
   private:
     AutomationFactory& inner_;
     QWidget* window_;
     bool cancelled_ = false;
+    bool cancel_requested_ = false;  // read by the running wait at its next tick
 };
 
 }  // namespace fits::ui

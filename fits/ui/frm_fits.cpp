@@ -1,6 +1,7 @@
 #include "fits/ui/frm_fits.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -125,6 +126,10 @@ frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
     : QWidget(parent), factory_(factory), dialog_(std::move(dialog)) {
     setObjectName("frmFITS");
     setWindowTitle("Orlix/32 - FITS File Converter");
+    ask = [this](const std::string& question) {
+        return QMessageBox::question(this, "FITS", QString::fromStdString(question)) ==
+               QMessageBox::Yes;
+    };
     show_message = [this](const std::string& text, const std::string& caption) {
         QMessageBox box(message_icon_, QString::fromStdString(caption),
                         QString::fromStdString(text), QMessageBox::Ok, this);
@@ -616,12 +621,29 @@ void frmFITS::ConvertPaths(const std::vector<std::string>& paths) {
     ReportCommand("Convert SPE File(s)", report, paths.size());
 }
 
+void frmFITS::closeEvent(QCloseEvent* event) {
+    if (!acquiring_) return QWidget::closeEvent(event);
+    event->ignore();
+    if (ask("An acquisition is running (Run Experiment).\n\nCancel it and close the window? "
+            "Nothing of it will be written.")) {
+        close_after_run_ = true;
+        acquiring_->Cancel();
+    }
+}
+
 void frmFITS::cmdRun_Click() {
     BusyScope busy;
     WatchedFactory watched(factory_, this);
     HeaderContext context{*this, watched};
+    acquiring_ = &watched;
     CommandReport report =
         RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile), science_);
+    acquiring_ = nullptr;
+    if (close_after_run_) {
+        warnings_.clear();
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
     if (watched.Cancelled()) {
         warnings_.clear();
         ShowMessage(QMessageBox::Information,

@@ -14,6 +14,7 @@
 #include "fits/automation/automation.h"
 #include "fits/convert/commands.h"
 #include "fits/header/header_text.h"
+#include "fits/ui/acquisition_progress.h"
 #include "fits/ui/file_dialog.h"
 
 class QComboBox;
@@ -48,6 +49,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     // Shows a message box (text, caption) as MessageBox does; a seam so tests see messages without
     // a modal box.
     std::function<void(const std::string&, const std::string&)> show_message;
+    // Asks a yes-or-no question (the answer true for yes); a seam as show_message is.
+    std::function<bool(const std::string&)> ask;
 
     // HeaderStore
     std::string Text() const override { return text_; }
@@ -100,6 +103,9 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Closing while Run Experiment acquires asks whether to cancel the acquisition; yes
+    // cancels it and closes the window when the command has ended.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void CreateControls();
@@ -125,7 +131,9 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::unique_ptr<FileDialog> dialog_;
     std::string text_;
     std::vector<std::string> warnings_;
-    std::vector<std::string> undo_;  // earlier header texts, the last one first back
+    std::vector<std::string> undo_;        // earlier header texts, the last one first back
+    WatchedFactory* acquiring_ = nullptr;  // Run Experiment's, while it runs
+    bool close_after_run_ = false;
     // The icon of the next message box: a warning when something failed.
     QMessageBox::Icon message_icon_ = QMessageBox::Information;
     ScienceOptions science_;

@@ -883,6 +883,37 @@ class FrmFitsTest : public QObject {
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
+    // Closing the window while Run Experiment acquires asks; "no" keeps both going, "yes"
+    // cancels the acquisition (nothing written) and closes the window.
+    void closingDuringRunExperimentAsks() {
+        QVERIFY(orlix::SaveSettings({0.5, 4, 1, 16, 8, false}).ok());  // a 2 s acquisition
+        std::vector<std::string> asked;
+        std::vector<bool> answers = {false, true};
+        window_->ask = [&](const std::string& question) {
+            asked.push_back(question);
+            const bool yes = answers[asked.size() - 1];
+            return yes;
+        };
+        int ticks = 0;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* progress = window_->findChild<QProgressDialog*>("acquisitionProgress");
+            if (!progress || !progress->isVisible()) return;
+            if (++ticks == 5 || ticks == 10) window_->close();  // the window's close button
+        });
+        poll.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        Click("cmdRun");
+        poll.stop();
+        QCOMPARE(asked.size(), std::size_t(2));
+        QVERIFY(asked[0].find("Cancel it and close the window?") != std::string::npos);
+        QVERIFY2(clock.elapsed() < 1900, "yes cancels the acquisition");
+        QVERIFY(app_->KeptDocuments().empty());  // nothing acquired, nothing written
+        QTRY_VERIFY(!window_->isVisible());
+        QVERIFY(messages_.empty());
+    }
+
     void displayDialogOffersFitsExtensions() {
         std::string seen_default;
         QStringList seen_filters;
