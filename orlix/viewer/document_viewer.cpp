@@ -141,8 +141,9 @@ QString FrameView::ValueAt(QPoint position) const {
     const QRect area = DataRect();
     if (frame_.Empty() || !area.contains(position)) return {};
     if (IsPlot()) {
+        // Numbered as the axis is: the first pixel is pixel 1.
         const std::int64_t c = SampleAtX(position.x());
-        QString text = QString("(%1, 0) = %2").arg(c).arg(frame_.At(c, 0), 0, 'g', 8);
+        QString text = QString("pixel %1 = %2").arg(c + 1).arg(frame_.At(c, 0), 0, 'g', 8);
         if (!wavelengths_.empty()) text += QString(" at %1 nm").arg(AxisValue(c), 0, 'f', 2);
         return text;
     }

@@ -103,8 +103,8 @@ class ViewerTest : public QObject {
             std::string file;       // a sample, or a created file without calibration
             QString axis_at_first;  // the hover text at the plot's left edge
         } cases[] = {
-            {testing_support::Sample("hene_int32_1340x1.spe"), "(0, 0) = 5651 at 780.88 nm"},
-            {dir / "row.spe", "(0, 0) = 0"},
+            {testing_support::Sample("hene_int32_1340x1.spe"), "pixel 1 = 5651 at 780.88 nm"},
+            {dir / "row.spe", "pixel 1 = 0"},
         };
         QVERIFY(orlix::SpeFile::Create(dir / "row.spe", 700, 1, 1, orlix::kSpeUInt16).ok());
         for (const auto& c : cases) {
