@@ -372,7 +372,7 @@ void frmFITS::MessageBox(const std::string& text, const std::string& caption) {
 }
 
 HeaderContext frmFITS::Context() {
-    return HeaderContext{*this, factory_};
+    return HeaderContext{*this, factory_, today};
 }
 
 // ---- Window and format ------------------------------------------------------------------

@@ -51,6 +51,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::function<void(const std::string&, const std::string&)> show_message;
     // Asks a yes-or-no question (the answer true for yes); a seam as show_message is.
     std::function<bool(const std::string&)> ask;
+    // Today's date for the header's DATE-OBS and DATE cards; a seam for tests.
+    std::function<std::string()> today = TodayIsoDate;
 
     // HeaderStore
     std::string Text() const override { return text_; }
