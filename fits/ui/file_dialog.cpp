@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QStringList>
 
+#include "fits/ui/paths.h"
+
 namespace fits::ui {
 
 std::string TranslateFilter(const std::string& filter) {
@@ -34,11 +36,6 @@ QFileDialog::Options Options(std::uint32_t flags) {
 }  // namespace
 
 namespace {
-
-// A chosen path as the file system's bytes.
-std::string PathBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
 
 // Runs a Qt file dialog; the chosen paths, or none when cancelled.
 QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std::string& folder,

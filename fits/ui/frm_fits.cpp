@@ -30,6 +30,7 @@
 #include "fits/input/fits_display.h"
 #include "fits/input/header_reader.h"
 #include "fits/ui/acquisition_progress.h"
+#include "fits/ui/paths.h"
 #include "fits/ui/science_menu.h"
 #include "fits/ui/up_down.h"
 
@@ -90,15 +91,6 @@ QString DisplayText(const std::string& text) {
 void ShowFromStart(QLineEdit* box, const std::string& text) {
     box->setText(QString::fromLatin1(text.c_str()));
     box->setCursorPosition(0);
-}
-
-// A path as the file system's bytes, and back: never through Latin-1, so that any name
-// (UTF-8 on this system) reaches the file and is shown as typed.
-std::string PathBytes(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-QString PathText(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // The header source file as the format label shows it: the path without surrounding blanks.
