@@ -342,8 +342,11 @@ void ViewerHost::CloseAll() {
         v->close();
 }
 
+// The viewers close when the owner has closed: its close may be refused (a question asked
+// first), so the hide that follows an accepted close is the sign, not the close request. A
+// minimized owner's hide comes from the window system (spontaneous) and is not one.
 bool ViewerHost::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == owner_ && event->type() == QEvent::Close) CloseAll();
+    if (watched == owner_ && event->type() == QEvent::Hide && !event->spontaneous()) CloseAll();
     return QObject::eventFilter(watched, event);
 }
 

@@ -887,11 +887,26 @@ class FrmFitsTest : public QObject {
     // Closing the window while Run Experiment acquires asks; "no" keeps both going, "yes"
     // cancels the acquisition (nothing written) and closes the window.
     void closingDuringRunExperimentAsks() {
+        // A viewer open beforehand stays while the question is asked and after "no".
+        orlix::ViewerHost host(*app_);
+        host.CloseWith(window_.get());
+        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
+                                   *dir_ / "im.spe");
+        dialog_->results.push_back(*dir_ / "im.spe");
+        Click("cmdConvert");
+        dialog_->results.push_back(*dir_ / "im.fit");
+        Click("cmdDisplay");
+        QWidget* viewer = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<orlix::DocumentViewer*>(w) && w->isVisible()) viewer = w;
+        QVERIFY(viewer);
+        bool viewer_kept = true;
         QVERIFY(orlix::SaveSettings({0.5, 4, 1, 16, 8, false}).ok());  // a 2 s acquisition
         std::vector<std::string> asked;
         std::vector<bool> answers = {false, true};
         window_->ask = [&](const std::string& question) {
             asked.push_back(question);
+            viewer_kept = viewer_kept && viewer->isVisible();
             const bool yes = answers[asked.size() - 1];
             return yes;
         };
@@ -903,6 +918,7 @@ class FrmFitsTest : public QObject {
             if (++ticks == 5 || ticks == 10) window_->close();  // the window's close button
         });
         poll.start(20);
+        const std::size_t kept = app_->KeptDocuments().size();  // the display's document
         QElapsedTimer clock;
         clock.start();
         Click("cmdRun");
@@ -910,8 +926,10 @@ class FrmFitsTest : public QObject {
         QCOMPARE(asked.size(), std::size_t(2));
         QVERIFY(asked[0].find("Cancel it and close the window?") != std::string::npos);
         QVERIFY2(clock.elapsed() < 1900, "yes cancels the acquisition");
-        QVERIFY(app_->KeptDocuments().empty());  // nothing acquired, nothing written
+        QCOMPARE(app_->KeptDocuments().size(), kept);  // nothing acquired, nothing written
         QTRY_VERIFY(!window_->isVisible());
+        QVERIFY(viewer_kept);           // open while asked, both times
+        QVERIFY(!viewer->isVisible());  // closed with the window
         QVERIFY(messages_.empty());
     }
 
