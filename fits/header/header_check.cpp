@@ -346,7 +346,15 @@ std::string OwnProblem(std::string_view card, Value& value) {
     }
     if (std::string problem = KeywordFieldProblem(card); !problem.empty()) return problem;
     const std::string keyword = GetKeyword(card);
-    if (IsCommentary(keyword) || keyword == "HIERARCH") return {};
+    if (IsCommentary(keyword)) return {};
+    if (keyword == "HIERARCH" && card.substr(8, 2) != "= ") {
+        // "HIERARCH A B C = value": the value after the first "= " must be one readers take.
+        const std::size_t equals = card.find("= ", 9);
+        if (equals == std::string_view::npos) return {};
+        std::string reason;
+        ParseValue("HIERARCH= " + std::string(card.substr(equals + 2)), reason);
+        return reason;
+    }
     if (keyword == "END")
         return "is END, which ends a header; the writer adds it after the last card";
     if (keyword == "CONTINUE")
@@ -355,6 +363,8 @@ std::string OwnProblem(std::string_view card, Value& value) {
     if (keyword == "EPOCH") return "is EPOCH, which FITS no longer uses; write EQUINOX instead";
     if (card.size() > 9 && card[8] == '=' && card[9] != ' ')
         return "has \"=\" in column 9 without a blank after it (a value follows \"= \")";
+    if (card.size() == 9 && card[8] == '=')
+        return "has \"=\" but no value (write a value, or leave out \"=\")";
     std::string reason;
     value = ParseValue(card, reason);
     if (!reason.empty()) return reason;
