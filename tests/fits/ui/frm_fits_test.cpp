@@ -110,6 +110,12 @@ class FrmFitsTest : public QObject {
     QPlainTextEdit* Header() { return W<QPlainTextEdit>("txtHeader"); }
     std::string Text() { return window_->Text(); }
     void Click(const char* name) { QTest::mouseClick(W<QPushButton>(name), Qt::LeftButton); }
+    // Copies a sample into the test folder as NAME.spe and converts it with Convert SPE File(s).
+    void ConvertSample(const char* sample, const std::string& name) {
+        std::filesystem::copy_file(testing_support::Sample(sample), *dir_ / (name + ".spe"));
+        dialog_->results.push_back(*dir_ / (name + ".spe"));
+        Click("cmdConvert");
+    }
     void Type(const char* name, const QString& text) {
         auto* e = W<QLineEdit>(name);
         e->setFocus();
@@ -535,10 +541,7 @@ class FrmFitsTest : public QObject {
     }
 
     void displayFitsFileCreatesDocument() {
-        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
-                                   *dir_ / "im.spe");
-        dialog_->results.push_back(*dir_ / "im.spe");
-        Click("cmdConvert");
+        ConvertSample("image_uint16_30x20x2.spe", "im");
         std::filesystem::remove(*dir_ / "im.spe");
         dialog_->results.push_back(*dir_ / "im.fit");
         Click("cmdDisplay");
@@ -890,10 +893,7 @@ class FrmFitsTest : public QObject {
         // A viewer open beforehand stays while the question is asked and after "no".
         orlix::ViewerHost host(*app_);
         host.CloseWith(window_.get());
-        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
-                                   *dir_ / "im.spe");
-        dialog_->results.push_back(*dir_ / "im.spe");
-        Click("cmdConvert");
+        ConvertSample("image_uint16_30x20x2.spe", "im");
         dialog_->results.push_back(*dir_ / "im.fit");
         Click("cmdDisplay");
         QWidget* viewer = nullptr;
@@ -960,10 +960,7 @@ class FrmFitsTest : public QObject {
     // by their command; messages say "truncated" and "not a FITS file"; SPE files dropped on
     // the window are converted, FITS files displayed.
     void windowKeepsTheUsersWorkAndSays() {
-        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
-                                   *dir_ / "im.spe");
-        dialog_->results.push_back(*dir_ / "im.spe");
-        Click("cmdConvert");
+        ConvertSample("image_uint16_30x20x2.spe", "im");
         QCOMPARE(dialog_->Title(), std::string("Convert SPE Files"));
         std::filesystem::remove(*dir_ / "im.spe");
         Custom();
@@ -1037,10 +1034,7 @@ class FrmFitsTest : public QObject {
     void viewersCloseWithTheWindowAndOpenOncePerFile() {
         orlix::ViewerHost host(*app_);
         host.CloseWith(window_.get());
-        std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
-                                   *dir_ / "im.spe");
-        dialog_->results.push_back(*dir_ / "im.spe");
-        Click("cmdConvert");
+        ConvertSample("image_uint16_30x20x2.spe", "im");
         for (int i = 0; i < 2; ++i) {
             dialog_->results.push_back(*dir_ / "im.fit");
             Click("cmdDisplay");
