@@ -4,11 +4,12 @@
 # 256 MiB frame and a 100,000-frame spectrum file, header reading and a batch of small files.
 #
 # Usage: bench/run_benchmark.sh [work-folder]      (needs about 16 GiB free there)
-# Then archives: -j 2 against -j 1 and --compress against the plain write (see archive()).
+# Then archives: -j 2 against -j 1 and --compress against the plain write (see archive()),
+# and the window's Display and Convert on a 1 GiB file (see window()).
 # Environment: ROUNDS (A B B A rounds against the loop and against the int16 conversion,
 # default 5), ASTROPY_ROUNDS (default 3), CASES (the sample types to time, default "int16
 # uint16 float32 int32 uint8"), SPECTRUM_FRAMES (default 100000), BENCH_BIN (a folder holding
-# fits-convert, make-spe and copy-loop already built, instead of building them in
+# fits-convert, make-spe, copy-loop and window-bench already built, instead of building them in
 # build-bench, Release).
 #
 # Timing on a shared or virtual disk is dominated by write-back and by run order. Each run
@@ -25,10 +26,9 @@ if [ -n "${BENCH_BIN:-}" ]; then
     BIN=$BENCH_BIN
 else
     source scripts/deps.sh
-    ensure_packages cmake ninja-build g++ pkg-config libpugixml-dev libcli11-dev \
-        "${CONFIGURE_PACKAGES[@]}" python3-astropy time
-    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=OFF >/dev/null
-    cmake --build build-bench -j2 --target fits-convert make-spe copy-loop >/dev/null
+    ensure_packages "${RUN_PACKAGES[@]}" "${CONFIGURE_PACKAGES[@]}" python3-astropy time
+    cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build-bench -j2 --target fits-convert make-spe copy-loop window-bench >/dev/null
     BIN=build-bench/bin
 fi
 WORK=${1:-$(mktemp -d /tmp/fits-bench.XXXXXX)}
@@ -99,8 +99,39 @@ archive() {
     "$BIN"/fits-convert -q --bzero --compress -o "$samples/packed" tests/data/spe
     echo "the samples (--bzero), plain / compressed bytes: $(du -sb "$samples/plain" | cut -f1) / $(du -sb "$samples/packed" | cut -f1)"
 }
+# The window on a 1 GiB file (128 frames of 2048 x 2048 int16), on the offscreen platform:
+# Display FITS File against fits-convert writing the same bytes (time, A B B A rounds), and
+# the longest the window's event loop was kept from running (its and the viewer's repaint
+# gap) during Display and during Convert SPE File(s). WINDOW_ROUNDS (default ROUNDS);
+# ONLY_WINDOW=1 runs this part alone.
+window() {
+    local rounds=${WINDOW_ROUNDS:-$ROUNDS} dir="$WORK/window"
+    mkdir -p "$dir"
+    [ -f "$dir/big.spe" ] || "$BIN"/make-spe "$dir/big.spe" 2048 2048 128 2
+    [ -f "$dir/shown.fit" ] || { "$BIN"/fits-convert -q "$dir/big.spe" && mv "$dir/big.fit" "$dir/shown.fit"; }
+    export XDG_DATA_HOME="$dir/data" QT_QPA_PLATFORM=offscreen
+    # The display document (shown.spe) is removed before each run: none is reused.
+    local display=(-- "$dir/shown.spe" "$BIN"/window-bench "$dir/shown.fit")
+    local convert=(-- "$dir/big.fit" "$BIN"/fits-convert -q "$dir/big.spe")
+    echo "Display FITS File, 1 GiB / fits-convert of the same bytes (time):" \
+        "$(abba "$rounds" "${display[@]}" "${convert[@]}" | median_spread)"
+    local shows=() converts=()
+    for _ in $(seq 1 "$rounds"); do
+        rm -f "$dir/shown.spe" "$dir/big.fit" && sync
+        shows+=("$("$BIN"/window-bench "$dir/shown.fit" 2>/dev/null | awk '{print $4}')")
+        sync
+        converts+=("$("$BIN"/window-bench "$dir/big.spe" 2>/dev/null | awk '{print $4}')")
+    done
+    echo "longest repaint gap, ms: Display $(printf '%s\n' "${shows[@]}" | median_spread)," \
+        "Convert SPE File(s) $(printf '%s\n' "${converts[@]}" | median_spread)"
+    rm -f "$dir/shown.spe" "$dir/big.fit"
+}
 if [ -n "${ONLY_ARCHIVE:-}" ]; then
     archive
+    exit 0
+fi
+if [ -n "${ONLY_WINDOW:-}" ]; then
+    window
     exit 0
 fi
 
@@ -187,4 +218,5 @@ start=$(date +%s%N)
 end=$(date +%s%N)
 echo "500 small files (64 x 64 int16): $((500 * 1000000000 / (end - start))) files/s"
 archive
+window
 echo "load average at end $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -169,7 +169,9 @@ Status Document::GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame
 
 Status Document::PutFrame(std::int64_t n, const fits::Frame& frame) {
     if (!state_->file) return Status::Error("no data file is open");
-    return state_->file->WriteFrame(n - 1, frame);
+    Status s = state_->file->WriteFrame(n - 1, frame);
+    if (s) state_->unseen.Add(n - 1);
+    return s;
 }
 
 Status Document::Finalize() {

@@ -3,8 +3,10 @@
 // display), which a viewer window may show.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,12 +25,29 @@ struct PendingAcquisition {
     std::chrono::steady_clock::time_point done_at;
 };
 
+// The frames (from 0) of a document written since its viewer last read them: one interval,
+// empty when first > last. A document starts with every frame unseen.
+struct UnseenFrames {
+    std::int64_t first = 0, last = std::numeric_limits<std::int64_t>::max();
+    void Add(std::int64_t k) {
+        if (first > last)
+            first = last = k;
+        else
+            first = std::min(first, k), last = std::max(last, k);
+    }
+    bool Has(std::int64_t k) const { return first <= k && k <= last; }
+    void Clear() { first = 1, last = 0; }
+};
+
 // What a document holds; shared between the converter's object and the application, which
 // keeps documents that it shows after the converter has let go of them.
 struct DocumentState {
     std::unique_ptr<SpeFile> file;
     std::string full_path;  // the file's path made absolute when opened
     std::optional<PendingAcquisition> pending;
+    // A viewer reads a frame again only when it was written since: filling a document of many
+    // frames then costs the viewer one read, not one per frame.
+    UnseenFrames unseen;
 };
 
 class Application : public fits::AutomationFactory {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -171,6 +172,7 @@ struct Batch {
     OutputGuard guard;
     std::mutex lock;  // messages, the left-out warning, progress
     bool warned_left_out = false;
+    std::atomic<bool> stopped{false};  // a `writing` call asked to stop
 };
 
 // One worker's own application and header: a document is reused from file to file.
@@ -234,10 +236,16 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
                     return Status::Error(ShownName(fits_path) +
                                          ": cannot make its folder: " + ec.message());
         }
+        ByteProgress progress;
+        if (options.writing)
+            progress = [&](std::int64_t done, std::int64_t total) {
+                if (!options.writing(i, done, total)) batch.stopped = true;
+                return !batch.stopped;
+            };
         auto write = [&](const std::string& to) {
             return options.standard
-                       ? WriteWithOptions(context, reporter, document, to, batch.science)
-                       : WriteFitsFile(context.store.Text(), document, to, reporter);
+                       ? WriteWithOptions(context, reporter, document, to, batch.science, progress)
+                       : WriteFitsFile(context.store.Text(), document, to, reporter, progress);
         };
         if (!options.compress) return write(fits_path);
         // Compressed: the plain file goes to a scratch file beside the target first.
@@ -252,6 +260,7 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         return *plain;
     });
     worker.reporter.Release(written && written->written ? "" : ShownName(fits_path));
+    if (!written && batch.stopped) return outcome;  // stopped while writing: not reached
     if (!written) {
         outcome.kind = FileOutcome::Kind::kFailed;
         outcome.reason = written.message();
@@ -333,7 +342,9 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 report.files[i] = outcome;
                 ++done;
                 if (options.finished) options.finished(outcome);
-                if (progress && !progress(done, paths.size()) && done < paths.size()) stop = true;
+                if (batch.stopped ||
+                    (progress && !progress(done, paths.size()) && done < paths.size()))
+                    stop = true;
             }
         }
     };

@@ -52,6 +52,10 @@ struct ConvertOptions {
     std::function<std::unique_ptr<AutomationFactory>()> newFactory = {};
     // Called after each file (from any worker, one call at a time).
     std::function<void(const FileOutcome&)> finished = {};
+    // Told of the file being written (by the worker writing it): the input's index, and its
+    // bytes written and in all. Returning false stops the batch: the file being written is
+    // left as it was, and counts as not reached.
+    std::function<bool(std::size_t, std::int64_t, std::int64_t)> writing = {};
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

@@ -234,8 +234,7 @@ std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata
 
 Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
                                       DataDocument& document, const std::string& path,
-                                      const ScienceOptions& options,
-                                      const FrameProgress& progress) {
+                                      const ScienceOptions& options, const ByteProgress& progress) {
     const DocumentMetadata metadata = document.GetMetadata();
     const bool split = metadata.RegionsDiffer();
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));

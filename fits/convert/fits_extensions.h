@@ -36,6 +36,6 @@ std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata
 Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
                                       DataDocument& document, const std::string& path,
                                       const ScienceOptions& options,
-                                      const FrameProgress& progress = {});
+                                      const ByteProgress& progress = {});
 
 }  // namespace fits

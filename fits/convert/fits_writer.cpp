@@ -174,11 +174,19 @@ bool IsSupportedBitpix(std::int32_t bitpix) {
 // The file being written, through one reused buffer.
 class TempOutput : public FitsSink {
   public:
-    explicit TempOutput(const std::string& target) : file_(target) {
+    explicit TempOutput(const std::string& target) : file_(target), target_(target) {
         if (ok()) buffer_.Resize(kWriteBuffer);
     }
-    bool ok() const { return file_.ok(); }
-    const std::string& error() const { return file_.error(); }
+    bool ok() const { return file_.ok() && !cancelled_; }
+    std::string error() const {
+        return cancelled_ ? ShownName(target_) + ": cancelled; nothing written" : file_.error();
+    }
+    // Tells `progress` of the bytes written after each write to the file; the writing fails
+    // (and Commit keeps nothing) once it returns false.
+    void SetProgress(const ByteProgress& progress, std::int64_t total) {
+        progress_ = progress;
+        total_ = total;
+    }
     std::int64_t Written() const override { return written_; }
 
     // Room for n more bytes in the buffer (flushing first when needed), not yet counted as
@@ -210,15 +218,21 @@ class TempOutput : public FitsSink {
     void Flush() {
         file_.Write(buffer_.data(), used_);
         used_ = 0;
+        if (progress_ && ok() && !progress_(written_, std::max(total_, written_)))
+            cancelled_ = true;
     }
     // Completes the file and renames it over the target.
     void Commit() {
         Flush();
-        file_.Commit();
+        if (ok()) file_.Commit();
     }
 
   private:
     SafeFile file_;
+    std::string target_;
+    ByteProgress progress_;
+    std::int64_t total_ = 0;
+    bool cancelled_ = false;
     AlignedBuffer buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
@@ -229,7 +243,7 @@ void AppendFrame(const Frame& frame, FrameEncoder& encoder, TempOutput& out) {
     const std::int64_t row_bytes = encoder.Columns() * encoder.SampleBytes();
     const std::int64_t rows_per_chunk =
         std::max<std::int64_t>(1, static_cast<std::int64_t>(kWriteBuffer) / row_bytes);
-    for (std::int64_t r = 0; r < encoder.Rows(); r += rows_per_chunk) {
+    for (std::int64_t r = 0; r < encoder.Rows() && out.ok(); r += rows_per_chunk) {
         std::int64_t count = std::min(rows_per_chunk, encoder.Rows() - r);
         encoder.EncodeRows(frame, r, count,
                            out.Reserve(static_cast<std::size_t>(count * row_bytes)));
@@ -515,7 +529,7 @@ std::string SizeMismatchWarning(const std::string& path, const DataLayout& layou
 
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress,
+                                   const ByteProgress& progress,
                                    const ExtensionWriter& extensions) {
     if (auto problem = FindHeaderProblem(headerText, HeaderCheck::kComplete))
         return Status::Error(DescribeProblem(ShownName(path), *problem) + "; nothing written");
@@ -536,6 +550,8 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
     std::string block = BuildHeaderBlock(headerText);
+    out.SetProgress(progress, static_cast<std::int64_t>(block.size()) + layout.data_bytes +
+                                  BlockPadding(layout.data_bytes));
     out.Append(block);
 
     const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
@@ -568,8 +584,6 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         } else {
             AppendFrame(frame, encoder, out);
         }
-        if (progress && !progress(f, layout.frames))
-            return Status::Error(ShownName(path) + ": cancelled");
     }
     out.AppendZeros(BlockPadding(out.Written()));
     if (extensions && out.ok())

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fits/automation/automation.h"
+#include "fits/automation/progress.h"
 #include "fits/convert/report.h"
 
 namespace fits {
@@ -104,17 +105,15 @@ using ExtensionWriter = std::function<Status(FitsSink&)>;
 // BITPIX 16, BZERO 32768 and a document of data type code 6.
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document);
 
-// Called after each frame with (frames done, frames in all); returning false cancels.
-using FrameProgress = std::function<bool(std::int64_t, std::int64_t)>;
-
 // Writes the FITS file `path` from the header text and the document's frames. A header that
 // CheckDataLayout refuses, or that asks for more frames than the document holds or more data
 // than the file system has room for, fails before anything is written. The file is written
 // beside the target as a temporary file and renamed over it only when complete: on any
-// failure the target stays as it was and no partial file remains.
+// failure, and when `progress` (told of the bytes as they are written) asks to stop, the
+// target stays as it was and no partial file remains.
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
-                                   const FrameProgress& progress = {},
+                                   const ByteProgress& progress = {},
                                    const ExtensionWriter& extensions = {});
 
 }  // namespace fits

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,11 +23,34 @@
 namespace fits {
 namespace {
 
+// Bytes read and decoded at a time: small enough that progress is said (and the window
+// paints) several times a second, large enough that reading stays at the disk's speed.
+constexpr std::size_t kChunkBytes = 4 << 20;
+
 template <class T>
-void Decode(std::span<const std::uint8_t> buffer, Frame& frame) {
-    auto out = frame.Elements<T>();
+void Decode(std::span<const std::uint8_t> bytes, std::span<T> out) {
     for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = LoadBig<T>(buffer.data() + i * sizeof(T));
+        out[i] = LoadBig<T>(bytes.data() + i * sizeof(T));
+}
+
+// Decodes big-endian samples into the frame's elements from element `first` on; `bytes`
+// holds whole samples and ends within the frame.
+void DecodeInto(Frame& frame, std::int64_t first, std::span<const std::uint8_t> bytes) {
+    const auto at = static_cast<std::size_t>(first);
+    auto run = [&](auto elements) {
+        using T = typename decltype(elements)::element_type;
+        Decode<T>(bytes, elements.subspan(at, bytes.size() / sizeof(T)));
+    };
+    switch (frame.Type()) {
+        case ElementType::kUInt8:
+            return run(frame.Elements<std::uint8_t>());
+        case ElementType::kInt16:
+            return run(frame.Elements<std::int16_t>());
+        case ElementType::kInt32:
+            return run(frame.Elements<std::int32_t>());
+        case ElementType::kFloat32:
+            return run(frame.Elements<float>());
+    }
 }
 
 // Offset of the first data byte: the end of the header block that holds END. Blank cards
@@ -57,20 +81,7 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
     frame.Reset(*row->element, columns, rows);
     if (static_cast<std::int64_t>(buffer.size()) < count * ElementSize(frame.Type()))
         return Frame();
-    switch (frame.Type()) {
-        case ElementType::kUInt8:
-            Decode<std::uint8_t>(buffer, frame);
-            break;
-        case ElementType::kInt16:
-            Decode<std::int16_t>(buffer, frame);
-            break;
-        case ElementType::kInt32:
-            Decode<std::int32_t>(buffer, frame);
-            break;
-        case ElementType::kFloat32:
-            Decode<float>(buffer, frame);
-            break;
-    }
+    DecodeInto(frame, 0, buffer.first(static_cast<std::size_t>(count * ElementSize(frame.Type()))));
     return frame;
 }
 
@@ -153,7 +164,8 @@ std::string DocumentFolder(AutomationFactory& factory, const std::string& fits) 
 
 }  // namespace
 
-Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs) {
+Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,
+                       const ByteProgress& progress) {
     const std::string shown = ShownName(path);
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
@@ -209,20 +221,41 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     auto document = factory.NewDataDocument();
     if (Status s = document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, spe); !s) return s;
     if (shownAs) *shownAs = spe;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(frame_bytes));
+    // Each frame is read and decoded a chunk at a time, with progress between chunks.
+    const auto fail = [&](Status s) {
+        // A display that fails (or is cancelled) leaves no document file behind.
+        document->Close();
+        std::remove(spe.c_str());
+        return s;
+    };
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, frame_bytes)));
+    const std::int64_t sample = std::abs(*v.bitpix) / 8;
+    Frame frame;
+    std::int64_t done = 0;
     for (std::int64_t f = 1; f <= *v.naxis3; ++f) {
-        Status s;
-        if (std::fread(buffer.data(), 1, buffer.size(), file.get()) != buffer.size())
-            s = Status::Error(shown + ": the file ends before frame " + std::to_string(f) + " of " +
-                              std::to_string(*v.naxis3));
-        if (s) s = document->PutFrame(f, BytesToFrame(*document, buffer, *v.bitpix));
-        if (s) s = document->Refresh();
-        if (!s) {
-            // A display that fails leaves no document file behind.
-            document->Close();
-            std::remove(spe.c_str());
-            return s;
+        // The document's own size, which the application chose for the FITS file's.
+        const auto columns = document->GetParam(doc_param::kColumns).ToInt32().value_or(0);
+        const auto rows = document->GetParam(doc_param::kRows).ToInt32().value_or(0);
+        if (static_cast<std::int64_t>(columns) * rows * sample != frame_bytes)
+            return fail(Status::Error(shown + ": the display document's frame size differs "
+                                              "from the FITS file's"));
+        frame.Reshape(*FindDataType(code)->element, columns, rows);  // every element is read
+        for (std::int64_t at = 0; at < frame_bytes;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), frame_bytes - at));
+            if (std::fread(chunk.data(), 1, n, file.get()) != n)
+                return fail(Status::Error(shown + ": the file ends before frame " +
+                                          std::to_string(f) + " of " + std::to_string(*v.naxis3)));
+            DecodeInto(frame, at / sample, std::span(chunk).first(n));
+            at += static_cast<std::int64_t>(n);
+            done += static_cast<std::int64_t>(n);
+            if (progress && !progress(done, data_bytes))
+                return fail(Status::Error(shown + ": cancelled; nothing displayed"));
         }
+        Status s = document->PutFrame(f, frame);
+        if (s) s = document->Refresh();
+        if (!s) return fail(s);
     }
     std::error_code ec;
     if (!index_folder.empty() && std::filesystem::create_directories(index_folder, ec), !ec)

@@ -13,7 +13,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -33,6 +32,7 @@
 #include "fits/ui/paths.h"
 #include "fits/ui/science_menu.h"
 #include "fits/ui/up_down.h"
+#include "fits/ui/work_progress.h"
 
 namespace fits::ui {
 namespace {
@@ -596,31 +596,59 @@ void frmFITS::cmdConvert_Click() {
 }
 
 void frmFITS::ConvertPaths(const std::vector<std::string>& paths) {
-    QProgressDialog progress("Converting SPE files...", "Cancel", 0, static_cast<int>(paths.size()),
-                             this);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(1000);
-    ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), "", ""};
-    options.compress = science_.compress;
-    HeaderContext context = Context();
-    CommandReport report = ConvertFiles(
-        context, *this, paths, options,
-        [&](std::size_t done, std::size_t) {
-            progress.setValue(static_cast<int>(done));
-            return !progress.wasCanceled();
-        },
-        science_);
+    CommandReport report;
+    {
+        WorkProgress work(this, "Convert SPE File(s)");
+        Running running(*this, work, "Convert SPE File(s)");
+        ConvertOptions options{optStandard->isChecked(), SourcePath(txtAddFile), "", ""};
+        options.compress = science_.compress;
+        // The bar runs over all files, each file's share filled as its bytes are written.
+        constexpr std::int64_t kShare = 1000;
+        const auto all = static_cast<std::int64_t>(paths.size()) * kShare;
+        options.writing = [&](std::size_t i, std::int64_t done, std::int64_t total) {
+            const QString label = QString("Converting %1 (%2 of %3)...\n%4")
+                                      .arg(QString::fromStdString(ShownName(
+                                          std::filesystem::path(paths[i]).filename().string())))
+                                      .arg(i + 1)
+                                      .arg(paths.size())
+                                      .arg(ByteCount(done, total));
+            const std::int64_t share = total > 0 ? done * kShare / total : 0;
+            return work.Step(label, static_cast<std::int64_t>(i) * kShare + share, all);
+        };
+        HeaderContext context = Context();
+        report = ConvertFiles(
+            context, *this, paths, options,
+            [&](std::size_t done, std::size_t count) {
+                return work.Step(QString("Converted %1 of %2 files").arg(done).arg(count),
+                                 static_cast<std::int64_t>(done) * kShare, all);
+            },
+            science_);
+    }
+    if (CloseIfAsked()) return;
     ReportCommand("Convert SPE File(s)", report, paths.size());
 }
 
 void frmFITS::closeEvent(QCloseEvent* event) {
-    if (!acquiring_) return QWidget::closeEvent(event);
+    if (!acquiring_ && !working_) return QWidget::closeEvent(event);
     event->ignore();
-    if (ask("An acquisition is running (Run Experiment).\n\nCancel it and close the window? "
-            "Nothing of it will be written.")) {
+    const std::string question =
+        acquiring_ ? "An acquisition is running (Run Experiment).\n\nCancel it and close the "
+                     "window? Nothing of it will be written."
+                   : working_command_ +
+                         " is running.\n\nCancel it and close the window? The file it is "
+                         "writing will not be kept.";
+    if (ask(question)) {
         close_after_run_ = true;
-        acquiring_->Cancel();
+        if (acquiring_) acquiring_->Cancel();
+        if (working_) working_->Cancel();
     }
+}
+
+bool frmFITS::CloseIfAsked() {
+    if (!close_after_run_) return false;
+    warnings_.clear();
+    QTimer::singleShot(0, this, [this] { close(); });
+    return true;
 }
 
 void frmFITS::cmdRun_Click() {
@@ -631,11 +659,7 @@ void frmFITS::cmdRun_Click() {
     CommandReport report =
         RunExperiment(context, *this, optStandard->isChecked(), SourcePath(txtAddFile), science_);
     acquiring_ = nullptr;
-    if (close_after_run_) {
-        warnings_.clear();
-        QTimer::singleShot(0, this, [this] { close(); });
-        return;
-    }
+    if (CloseIfAsked()) return;
     if (watched.Cancelled()) {
         warnings_.clear();
         ShowMessage(QMessageBox::Information,
@@ -755,11 +779,28 @@ void frmFITS::DisplayFile(const std::string& name) {
     const std::string before = text_;
     ReplaceText("");
     CommandReport report;
+    bool cancelled = false;
     if (auto shown = AppendFileHeader(*this, name); !shown) {
         report.failures.push_back(shown.message());
     } else if (!ShowAgain(name)) {
         std::string document;
-        if (Status s = DisplayFitsFile(factory_, name, &document); !s) {
+        Status s;
+        {
+            WorkProgress work(this, "Display FITS File");
+            Running running(*this, work, "Display FITS File");
+            const QString label =
+                "Displaying " +
+                QString::fromStdString(ShownName(std::filesystem::path(name).filename().string())) +
+                "...\n";
+            s = DisplayFitsFile(factory_, name, &document,
+                                [&](std::int64_t done, std::int64_t total) {
+                                    return work.Step(label + ByteCount(done, total), done, total);
+                                });
+            cancelled = work.Cancelled();
+        }
+        if (cancelled) {
+            // Nothing was displayed, and the document begun is gone.
+        } else if (!s) {
             report.failures.push_back(s.message());
         } else {
             displayed_[name] = {document, ModifiedTime(name)};
@@ -770,10 +811,16 @@ void frmFITS::DisplayFile(const std::string& name) {
                                     ShownName(document));
         }
     }
-    if (report.failures.empty())
+    if (report.failures.empty() && !cancelled)
         RememberForUndo(before);
     else
         SetHeaderText(*this, before);
+    if (CloseIfAsked()) return;
+    if (cancelled) {
+        warnings_.clear();
+        return ShowMessage(QMessageBox::Information,
+                           "Display FITS File:\n\nCancelled: nothing was displayed.");
+    }
     ReportCommand("Display FITS File", report);
 }
 

@@ -28,6 +28,7 @@ class QRadioButton;
 namespace fits::ui {
 
 class UpDown;
+class WorkProgress;
 
 // Turns the busy pointer on for its lifetime: on at construction, off on every way out.
 class BusyScope {
@@ -105,8 +106,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
-    // Closing while Run Experiment acquires asks whether to cancel the acquisition; yes
-    // cancels it and closes the window when the command has ended.
+    // Closing while Run Experiment acquires, or while Convert or Display works, asks whether
+    // to cancel the command; yes cancels it and closes the window when the command has ended.
     void closeEvent(QCloseEvent* event) override;
 
   private:
@@ -128,6 +129,19 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void RememberForUndo(const std::string& before);
     void ConvertPaths(const std::vector<std::string>& paths);
     void Undo();
+    // After a command that ran with progress: when a close was asked meanwhile, the window
+    // closes (and nothing more is said); true then.
+    bool CloseIfAsked();
+
+    // Marks a command that runs with progress for its lifetime, so that a close asks first.
+    struct Running {
+        Running(frmFITS& w, WorkProgress& work, std::string command) : window(w) {
+            window.working_ = &work;
+            window.working_command_ = std::move(command);
+        }
+        ~Running() { window.working_ = nullptr; }
+        frmFITS& window;
+    };
 
     AutomationFactory& factory_;
     std::unique_ptr<FileDialog> dialog_;
@@ -135,6 +149,8 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::vector<std::string> warnings_;
     std::vector<std::string> undo_;        // earlier header texts, the last one first back
     WatchedFactory* acquiring_ = nullptr;  // Run Experiment's, while it runs
+    WorkProgress* working_ = nullptr;      // Display's or Convert's, while it runs
+    std::string working_command_;
     bool close_after_run_ = false;
     // The icon of the next message box: a warning when something failed.
     QMessageBox::Icon message_icon_ = QMessageBox::Information;

@@ -17,8 +17,9 @@ namespace orlix {
 namespace {
 
 constexpr double kLowPercentile = 0.5, kHighPercentile = 99.5;
-constexpr int kMargin = 4;                    // pixels around the data
-constexpr std::int64_t kFewestShown = 8;      // samples a zoomed plot still shows
+constexpr std::int64_t kGreySamples = std::int64_t{1} << 20;  // samples the percentiles use
+constexpr int kMargin = 4;                                    // pixels around the data
+constexpr std::int64_t kFewestShown = 8;                      // samples a zoomed plot still shows
 constexpr double kZoomStep = 0.8;             // share of the range one wheel notch keeps
 constexpr int kTicks = 6;                     // about this many labelled ticks per axis
 const QColor kBesideImage(0x50, 0x50, 0x50);  // the bands beside an image, set off from black
@@ -61,11 +62,15 @@ QString Number(double v) {
 }  // namespace
 
 std::pair<double, double> GreyRange(const fits::Frame& frame) {
+    // Beyond kGreySamples samples, an evenly spaced subset of about that many stands for the
+    // frame: the grey scale needs its percentiles only roughly, and a 1 GiB frame then needs
+    // no 2 GiB copy.
+    const std::int64_t step = std::max<std::int64_t>(1, frame.Count() / kGreySamples);
     std::vector<double> values;
-    values.reserve(static_cast<std::size_t>(frame.Count()));
-    for (std::int64_t r = 0; r < frame.Rows(); ++r)
-        for (std::int64_t c = 0; c < frame.Columns(); ++c)
-            if (double v = frame.At(c, r); std::isfinite(v)) values.push_back(v);
+    values.reserve(static_cast<std::size_t>(frame.Count() / step + 1));
+    for (std::int64_t k = 0; k < frame.Count(); k += step)
+        if (double v = frame.At(k % frame.Columns(), k / frame.Columns()); std::isfinite(v))
+            values.push_back(v);
     if (values.empty()) return {0, 0};
     const double low = Percentile(values, kLowPercentile);
     return {low, Percentile(values, kHighPercentile)};
@@ -277,13 +282,27 @@ void DocumentViewer::SetDocument(std::shared_ptr<DocumentState> document) {
     Reload();
 }
 
-void DocumentViewer::Reload() {
-    if (!document_->file) return;
+// The window's title and the frame selector's range follow the document.
+void DocumentViewer::Follow() {
     const SpeInfo& info = document_->file->Info();
     setWindowTitle(QString::fromStdString(std::filesystem::path(info.path).filename().string()));
     frame_selector_->blockSignals(true);
     frame_selector_->setRange(1, static_cast<int>(std::min<std::int64_t>(info.frames, INT32_MAX)));
     frame_selector_->blockSignals(false);
+}
+
+void DocumentViewer::Refresh() {
+    if (!document_->file) return;
+    if (document_->unseen.Has(frame_selector_->value() - 1)) return Reload();
+    Follow();
+    document_->unseen.Clear();
+}
+
+void DocumentViewer::Reload() {
+    if (!document_->file) return;
+    Follow();
+    document_->unseen.Clear();
+    const SpeInfo& info = document_->file->Info();
     fits::Frame frame;
     // A wavelength axis needs one calibrated region covering the row.
     std::vector<double> wavelengths;
@@ -317,7 +336,7 @@ void ViewerHost::Show(const std::shared_ptr<DocumentState>& state) {
         if (viewer->Document() != state)
             viewer->SetDocument(state);
         else
-            viewer->Reload();
+            viewer->Refresh();
     }
     // A minimized viewer comes back as it was before, in front.
     viewer->setWindowState(viewer->windowState() & ~Qt::WindowMinimized);

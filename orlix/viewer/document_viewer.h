@@ -64,14 +64,19 @@ class DocumentViewer : public QWidget {
     Q_OBJECT
   public:
     explicit DocumentViewer(std::shared_ptr<DocumentState> document, QWidget* parent = nullptr);
-    // Reads the selected frame again (after the document changed).
+    // Reads the selected frame again.
     void Reload();
+    // After the document changed: the frame selector follows its frame count, and the selected
+    // frame is read again when it was written since the viewer last read it.
+    void Refresh();
     // Shows another document in this window.
     void SetDocument(std::shared_ptr<DocumentState> document);
     const std::shared_ptr<DocumentState>& Document() const { return document_; }
     FrameView* View() { return view_; }
 
   private:
+    void Follow();
+
     std::shared_ptr<DocumentState> document_;
     QSpinBox* frame_selector_;
     QLabel* value_label_;

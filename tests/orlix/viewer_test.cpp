@@ -49,6 +49,15 @@ class ViewerTest : public QObject {
         QCOMPARE(shown, view->ValueAt(inside));
         viewer->findChild<QSpinBox*>("frameSelector")->setValue(2);
         QCOMPARE(view->CurrentFrame().At(3, 2), 0.0);  // frame 2 was never stored
+        // A refresh reads the shown frame again only when it was stored since.
+        viewer->findChild<QSpinBox*>("frameSelector")->setValue(1);
+        frame.Set(3, 2, 999);
+        QVERIFY(doc->PutFrame(2, frame).ok());
+        QVERIFY(doc->Refresh().ok());
+        QCOMPARE(view->CurrentFrame().At(3, 2), 203.0);
+        QVERIFY(doc->PutFrame(1, frame).ok());
+        QVERIFY(doc->Refresh().ok());
+        QCOMPARE(view->CurrentFrame().At(3, 2), 999.0);
     }
     void imagesKeepSquarePixels() {
         const struct {

@@ -10,6 +10,7 @@
 #include "../fake_automation.h"
 #include "fits/input/fits_display.h"
 #include "orlix/application.h"
+#include "orlix/spe_file.h"
 
 namespace fits {
 namespace {
@@ -111,6 +112,72 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "short.spe"));
     EXPECT_FALSE(std::filesystem::exists(dir / "nothing.spe"));
+}
+
+// Converting and displaying say their bytes as they go, from the first to the last; asked to
+// stop, they keep nothing: the old FITS file stays, no display document or temporary file is
+// left, and the stopped file is not reached rather than failed.
+TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    // 6 frames of 1024 x 1024 int16: 12 MiB, written and read in several pieces.
+    ASSERT_TRUE(orlix::SpeFile::Create(dir / "big.spe", 1024, 1024, 6, orlix::kSpeInt16));
+    const struct {
+        bool display;
+        int stop_at;  // the call of the progress that answers "stop"; 0: none does
+    } cases[] = {{false, 2}, {false, 0}, {false, 3}, {true, 1}, {true, 4}, {true, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.display ? "display" : "convert") + " stop at " +
+                     std::to_string(c.stop_at));
+        auto fits = [&] { return fs::exists(dir / "big.fit") ? ReadAll(dir / "big.fit") : "none"; };
+        const std::string before = fits();
+        std::vector<std::pair<std::int64_t, std::int64_t>> calls;
+        auto step = [&](std::int64_t done, std::int64_t total) {
+            calls.emplace_back(done, total);
+            return static_cast<int>(calls.size()) != c.stop_at;
+        };
+        orlix::Application app;
+        bool stopped = false;
+        if (c.display) {
+            std::string shown;
+            Status s = DisplayFitsFile(app, dir / "big.fit", &shown, step);
+            ASSERT_EQ(s.ok(), c.stop_at == 0) << s.message();
+            stopped = !s;
+            EXPECT_TRUE(!stopped || s.message().find("cancelled") != std::string::npos);
+            EXPECT_EQ(fs::exists(dir / "big-2.spe"), !stopped);
+            EXPECT_EQ(app.KeptDocuments().size(), stopped ? 0u : 1u);
+        } else {
+            MemoryHeaderStore store;
+            HeaderContext context{store, app};
+            RecordingReporter reporter;
+            ConvertOptions options;
+            options.writing = [&](std::size_t i, std::int64_t done, std::int64_t total) {
+                EXPECT_EQ(i, 0u);
+                return step(done, total);
+            };
+            auto report = ConvertFiles(context, reporter, {dir / "big.spe"}, options);
+            stopped = report.cancelled;
+            EXPECT_EQ(stopped, c.stop_at != 0);
+            EXPECT_TRUE(report.failures.empty());
+            EXPECT_EQ(report.files[0].kind,
+                      stopped ? FileOutcome::Kind::kNotReached : FileOutcome::Kind::kConverted);
+            EXPECT_TRUE(!stopped || fits() == before);
+        }
+        // Stopped, the work asks no more; not stopped, it said several pieces.
+        if (stopped)
+            EXPECT_EQ(calls.size(), static_cast<std::size_t>(c.stop_at));
+        else
+            EXPECT_GE(calls.size(), 3u);
+        for (std::size_t k = 1; k < calls.size(); ++k) {
+            EXPECT_GT(calls[k].first, calls[k - 1].first);
+            EXPECT_EQ(calls[k].second, calls[0].second);
+        }
+        EXPECT_TRUE(stopped || calls.back().first == calls.back().second);
+        EXPECT_GE(calls.back().second, 12 << 20);
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+        fs::remove(dir / "big-2.spe");
+    }
 }
 
 }  // namespace

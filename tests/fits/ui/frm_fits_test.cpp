@@ -31,6 +31,7 @@
 #include "fits/ui/frm_fits.h"
 #include "fits/ui/up_down.h"
 #include "orlix/application.h"
+#include "orlix/spe_file.h"
 #include "orlix/viewer/document_viewer.h"
 
 using namespace fits;
@@ -86,6 +87,40 @@ std::vector<SeenBox> AnswerBoxes(const std::function<void()>& action) {
     action();
     return seen;
 }
+
+// The embedded application with its documents slowed down: opening one takes `open_ms`,
+// storing a frame `put_ms`, so that small files keep a command busy for seconds.
+struct SlowFactory : AutomationFactory {
+    struct Document : DataDocument {
+        std::unique_ptr<DataDocument> inner;
+        int open_ms = 0, put_ms = 0;
+        Variant GetParam(std::int32_t n) override { return inner->GetParam(n); }
+        Status Open(const std::string& a, std::int32_t b, std::int32_t c, std::int32_t d,
+                    std::int32_t e, const std::string& f) override {
+            QTest::qSleep(open_ms);
+            return inner->Open(a, b, c, d, e, f);
+        }
+        Status Refresh() override { return inner->Refresh(); }
+        Status GetFrame(std::int64_t n, Frame& frame) override { return inner->GetFrame(n, frame); }
+        Status PutFrame(std::int64_t n, const Frame& frame) override {
+            QTest::qSleep(put_ms);
+            return inner->PutFrame(n, frame);
+        }
+        Status Finalize() override { return inner->Finalize(); }
+        Status Close() override { return inner->Close(); }
+    };
+    orlix::Application& app;
+    int open_ms, put_ms;
+    SlowFactory(orlix::Application& a, int open, int put) : app(a), open_ms(open), put_ms(put) {}
+    std::unique_ptr<DataDocument> NewDataDocument() override {
+        auto d = std::make_unique<Document>();
+        d->inner = app.NewDataDocument();
+        d->open_ms = open_ms, d->put_ms = put_ms;
+        return d;
+    }
+    std::unique_ptr<Experiment> NewExperiment() override { return app.NewExperiment(); }
+    std::string DataFolder() override { return app.DataFolder(); }
+};
 
 }  // namespace
 
@@ -635,35 +670,7 @@ class FrmFitsTest : public QObject {
     }
 
     void longConversionShowsProgressAndCancels() {
-        // Documents that take 150 ms to open make a batch of 20 files run about 3 s.
-        struct SlowDocument : DataDocument {
-            std::unique_ptr<DataDocument> inner;
-            Variant GetParam(std::int32_t n) override { return inner->GetParam(n); }
-            Status Open(const std::string& a, std::int32_t b, std::int32_t c, std::int32_t d,
-                        std::int32_t e, const std::string& f) override {
-                QTest::qSleep(150);
-                return inner->Open(a, b, c, d, e, f);
-            }
-            Status Refresh() override { return inner->Refresh(); }
-            Status GetFrame(std::int64_t n, Frame& frame) override {
-                return inner->GetFrame(n, frame);
-            }
-            Status PutFrame(std::int64_t n, const Frame& frame) override {
-                return inner->PutFrame(n, frame);
-            }
-            Status Finalize() override { return inner->Finalize(); }
-            Status Close() override { return inner->Close(); }
-        };
-        struct SlowFactory : AutomationFactory {
-            orlix::Application& app;
-            explicit SlowFactory(orlix::Application& a) : app(a) {}
-            std::unique_ptr<DataDocument> NewDataDocument() override {
-                auto d = std::make_unique<SlowDocument>();
-                d->inner = app.NewDataDocument();
-                return d;
-            }
-            std::unique_ptr<Experiment> NewExperiment() override { return app.NewExperiment(); }
-        } slow(*app_);
+        SlowFactory slow(*app_, 150, 0);  // a batch of 20 files runs about 3 s
         auto dialog = std::make_unique<ScriptedDialog>();
         ScriptedDialog* scripted = dialog.get();
         frmFITS window(slow, std::move(dialog));
@@ -705,6 +712,77 @@ class FrmFitsTest : public QObject {
         QCOMPARE(shown.size(), std::size_t(1));
         QVERIFY(shown[0].find("Stopped") != std::string::npos);
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    // Display keeps both windows painting while it works, shows its progress with Cancel, and
+    // keeps nothing when cancelled, by its button or by closing the window (which asks first).
+    void displayShowsProgressKeepsPaintingAndCancels() {
+        QVERIFY(orlix::SpeFile::Create(*dir_ / "many.spe", 64, 64, 20, orlix::kSpeInt16));
+        dialog_->results.push_back(*dir_ / "many.spe");
+        Click("cmdConvert");
+        QVERIFY(std::filesystem::exists(*dir_ / "many.fit"));
+        SlowFactory slow(*app_, 0, 100);  // 20 frames of 100 ms: a display of about 2 s
+        auto dialog = std::make_unique<ScriptedDialog>();
+        ScriptedDialog* scripted = dialog.get();
+        frmFITS window(slow, std::move(dialog));
+        std::vector<std::string> shown, asked;
+        window.show_message = [&](const std::string& text, const std::string&) {
+            shown.push_back(text);
+        };
+        window.ask = [&](const std::string& question) {
+            asked.push_back(question);
+            return true;
+        };
+        window.show();
+        SetHeaderText(window, kPrimary8);
+        for (bool by_closing : {false, true}) {
+            int paints = 0;
+            bool acted = false;
+            struct PaintCounter : QObject {
+                int& count;
+                explicit PaintCounter(int& c) : count(c) {}
+                bool eventFilter(QObject*, QEvent* e) override {
+                    if (e->type() == QEvent::Paint) ++count;
+                    return false;
+                }
+            } counter(paints);
+            auto* label = window.findChild<QLabel*>("lblFormat");
+            label->installEventFilter(&counter);
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                label->update();
+                auto* progress = window.findChild<QProgressDialog*>("workProgress");
+                if (acted || !progress || !progress->isVisible() || paints < 5) return;
+                acted = true;
+                QVERIFY(progress->labelText().contains("many.fit"));
+                QVERIFY(!window.isEnabled());
+                if (by_closing)
+                    window.close();
+                else
+                    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+            });
+            poll.start(20);
+            scripted->results.push_back(*dir_ / "many.fit");
+            QTest::mouseClick(window.findChild<QPushButton*>("cmdDisplay"), Qt::LeftButton);
+            poll.stop();
+            label->removeEventFilter(&counter);
+            QVERIFY(acted);
+            QVERIFY(!std::filesystem::exists(*dir_ / "many-2.spe"));  // nothing kept
+            QCOMPARE(window.Text(), kPrimary8);                       // the box as it was
+            QVERIFY(window.isEnabled());
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+            if (by_closing) {
+                QCOMPARE(asked.size(), std::size_t(1));
+                QVERIFY(asked[0].find("Display FITS File is running") != std::string::npos);
+                QTRY_VERIFY(!window.isVisible());
+            } else {
+                QCOMPARE(shown, std::vector<std::string>{
+                                    "Display FITS File:\n\nCancelled: nothing was displayed."});
+                shown.clear();
+            }
+        }
+        QVERIFY(shown.empty());
+        QVERIFY(app_->KeptDocuments().empty());
     }
 
     void realQtDialogMultipleSelection() {

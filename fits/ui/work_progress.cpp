@@ -1,0 +1,66 @@
+#include "fits/ui/work_progress.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <QWidget>
+#include <algorithm>
+
+namespace fits::ui {
+namespace {
+
+constexpr int kShowAfterMs = 500;   // shorter work ends without a dialog flashing up
+constexpr int kEventsEveryMs = 25;  // how often the waiting events run: well under a frame's
+                                    // time at the 250 ms a user notices as a freeze
+constexpr int kSteps = 1000;        // resolution of the progress bar
+
+}  // namespace
+
+WorkProgress::WorkProgress(QWidget* window, const QString& title) : window_(window), title_(title) {
+    clock_.start();
+    since_events_.start();
+    if (window_) {
+        was_enabled_ = window_->isEnabled();
+        window_->setEnabled(false);
+    }
+}
+
+WorkProgress::~WorkProgress() {
+    if (dialog_) QApplication::restoreOverrideCursor();
+    dialog_.reset();
+    if (window_) window_->setEnabled(was_enabled_);
+}
+
+bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t total) {
+    if (since_events_.elapsed() < kEventsEveryMs) return !cancelled_;
+    if (!dialog_ && clock_.elapsed() >= kShowAfterMs && !cancelled_) {
+        dialog_ = std::make_unique<QProgressDialog>(label, "Cancel", 0, kSteps, window_);
+        dialog_->setObjectName("workProgress");
+        dialog_->setWindowTitle(title_);
+        dialog_->setWindowModality(Qt::NonModal);
+        dialog_->setEnabled(true);
+        dialog_->setAutoClose(false);
+        dialog_->setAutoReset(false);
+        dialog_->setMinimumDuration(0);
+        // The busy pointer would hide that Cancel can be clicked.
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+        dialog_->show();
+    }
+    if (dialog_) {
+        dialog_->setLabelText(label);
+        const double share = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
+        dialog_->setValue(static_cast<int>(kSteps * std::clamp(share, 0.0, 1.0)));
+    }
+    QApplication::processEvents();
+    since_events_.restart();
+    if (dialog_ && dialog_->wasCanceled()) cancelled_ = true;
+    return !cancelled_;
+}
+
+QString ByteCount(std::int64_t done, std::int64_t total) {
+    constexpr double kMiB = 1 << 20;
+    return QString("%1 of %2 MiB")
+        .arg(static_cast<double>(done) / kMiB, 0, 'f', 1)
+        .arg(static_cast<double>(total) / kMiB, 0, 'f', 1);
+}
+
+}  // namespace fits::ui

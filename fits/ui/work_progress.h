@@ -1,0 +1,44 @@
+// Long commands without a frozen window: between pieces of its work a command calls Step,
+// which lets the window and the viewers paint and, once the work has run for a moment, shows
+// a progress dialog with Cancel.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QProgressDialog;
+class QWidget;
+
+namespace fits::ui {
+
+class WorkProgress {
+  public:
+    // `window` parents the dialog, titled `title`; it is disabled while this lasts (not
+    // blocked, so that closing it still reaches it).
+    WorkProgress(QWidget* window, const QString& title);
+    ~WorkProgress();
+    WorkProgress(const WorkProgress&) = delete;
+    WorkProgress& operator=(const WorkProgress&) = delete;
+
+    // Says how far the work is (`done` of `total`, any unit) and runs the events that wait,
+    // at most every few tens of milliseconds; false once the work should stop.
+    bool Step(const QString& label, std::int64_t done, std::int64_t total);
+    // Stops the work at its next Step, as the dialog's Cancel button does.
+    void Cancel() { cancelled_ = true; }
+    bool Cancelled() const { return cancelled_; }
+
+  private:
+    QWidget* window_;
+    QString title_;
+    std::unique_ptr<QProgressDialog> dialog_;  // made once the work has run kShowAfterMs
+    QElapsedTimer clock_, since_events_;
+    bool cancelled_ = false;
+    bool was_enabled_ = true;
+};
+
+// "1.5 of 1024 MiB": a count of bytes as a progress label shows it.
+QString ByteCount(std::int64_t done, std::int64_t total);
+
+}  // namespace fits::ui
