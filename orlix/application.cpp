@@ -60,6 +60,12 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
     fits::DocumentMetadata GetMetadata() override;
     std::optional<fits::FrameTable> GetFrameTable(std::vector<std::string>& notes) override;
     Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
+    Status SetWavelengths(const std::vector<double>& nm) override {
+        if (!state_->file) return Status::Error("no data file is open");
+        Status s = state_->file->SetWavelengths(nm);
+        if (s) state_->unseen = UnseenFrames{};  // every frame is shown anew, against nm
+        return s;
+    }
 
     DocumentState& State() { return *state_; }
 

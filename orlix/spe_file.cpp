@@ -15,6 +15,7 @@
 
 #include "fits/automation/c_file.h"
 #include "fits/automation/data_types.h"
+#include "orlix/spe_layout.h"
 #include "orlix/spe_metadata.h"
 
 namespace orlix {
@@ -24,29 +25,10 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-// Header offsets (bytes from the file's start).
-constexpr std::size_t kChipWidth = 6, kExposure = 10, kChipHeight = 18, kDate = 20;
-constexpr std::size_t kOldScanCount16 = 34, kXdim = 42, kDatatype = 108, kLocalTime = 172;
-constexpr std::size_t kUtcTime = 179, kYdim = 656, kUnscrambled = 658, kOldScanCount32 = 664;
-constexpr std::size_t kFooterOffset = 678, kSoftwareVersion = 688, kNumFrames = 1446;
-constexpr std::size_t kRegionCount = 1510, kRegions = 1512, kVersion = 1992;
-constexpr std::size_t kIdentity = 2996, kLastValue = 4098;
-constexpr std::uint32_t kIdentityWord = 0x01234567;
-constexpr std::int16_t kLastValueWord = 0x5555;
+using namespace spe_layout;
+
 // A footer larger than this is not an SPE footer (real ones are kilobytes to a few MiB).
 constexpr std::int64_t kMaxFooterBytes = 64 << 20;
-
-template <class T>
-T Get(const std::uint8_t* header, std::size_t offset) {
-    T value;
-    std::memcpy(&value, header + offset, sizeof value);
-    return value;
-}
-
-template <class T>
-void Put(std::uint8_t* header, std::size_t offset, T value) {
-    std::memcpy(header + offset, &value, sizeof value);
-}
 
 using fits::SystemReason;
 
@@ -540,6 +522,36 @@ Status SpeFile::WriteFrame(std::int64_t index, const Frame& frame) {
     if (!PwriteAll(fd_, bytes.data(), bytes.size(), kHeaderSize + index * info_.frame_stride))
         return Fail(info_.path,
                     "cannot write frame " + std::to_string(index + 1) + ": " + SystemReason());
+    return Status::Ok();
+}
+
+Status SpeFile::SetWavelengths(const std::vector<double>& nm) {
+    // 0.1 pm: far below the spectral width of any detector column, and far above the rounding
+    // of a polynomial that truly holds the values.
+    constexpr double kToleranceNm = 1e-4;
+    if (info_.version >= 3 || info_.regions.size() != 1 ||
+        static_cast<std::int64_t>(nm.size()) != info_.columns)
+        return Fail(info_.path,
+                    "a calibration is kept only for a 2.x file of one region, one "
+                    "wavelength per column");
+    auto coefficients = PolynomialThrough(nm, kToleranceNm);
+    if (!coefficients)
+        return Fail(info_.path,
+                    "the wavelengths follow no polynomial of order 5 or less, the "
+                    "only calibration the file can keep");
+    std::uint8_t header[kHeaderSize];
+    std::string reason;
+    if (!PreadAll(fd_, header, sizeof header, 0, reason))
+        return Fail(info_.path, "cannot read the header: " + reason);
+    StoreXCalibration(header, *coefficients);
+    // Kept only when it reads back as a wavelength axis (one that rises or falls throughout).
+    fits::DocumentMetadata metadata = ReadHeaderMetadata(header, info_.columns, info_.rows);
+    if (metadata.regions.empty() || metadata.regions[0].wavelengths.empty())
+        return Fail(info_.path, metadata.notes.empty() ? "the wavelengths make no axis"
+                                                       : metadata.notes.back());
+    if (!PwriteAll(fd_, header, sizeof header, 0))
+        return Fail(info_.path, "cannot write the calibration: " + SystemReason());
+    info_.metadata = std::move(metadata);
     return Status::Ok();
 }
 

@@ -117,6 +117,10 @@ class SpeFile {
     // Stores frame `index` (from 0); elements are converted (rounded, clamped) to the
     // file's datatype when the frame's type differs.
     Status WriteFrame(std::int64_t index, const Frame& frame);
+    // Makes `nm` (the wavelength of each column) the calibration of a 2.x file of one region,
+    // stored as the lowest-order polynomial that holds every value to 0.1 pm; fails, changing
+    // nothing, when no polynomial the header can hold does.
+    Status SetWavelengths(const std::vector<double>& nm);
     Status Flush();
 
   private:

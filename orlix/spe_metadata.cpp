@@ -9,29 +9,14 @@
 
 #include "fits/automation/variant.h"
 #include "orlix/spe_file.h"
+#include "orlix/spe_layout.h"
 #include "orlix/xml_names.h"
 
 namespace orlix {
 namespace {
 
-// 2.x header offsets (bytes from the file's start).
-constexpr std::size_t kDate = 20, kSetPoint = 36, kSpectrographUsed = 70, kCenter = 72;
-constexpr std::size_t kLocalTime = 172, kUtcTime = 179, kComments = 200, kGrooves = 650;
-constexpr std::size_t kRegionCount = 1510, kRegions = 1512;
-constexpr std::size_t kCommentCount = 5, kCommentLength = 80;
-// x-calibration block: its start and the offsets within it.
-constexpr std::size_t kXCal = 3000, kCalValid = 98, kCalPolyUnit = 100, kCalOrder = 101;
-constexpr std::size_t kCalCoefficients = 263, kCalLaser = 311, kMaxCoefficients = 6;
-// Calibration unit codes.
-constexpr std::uint8_t kUnitNone = 0, kUnitNm = 4, kUnitWavenumber = 5, kUnitRamanShift = 6;
+using namespace spe_layout;
 constexpr double kNmPerCm = 1e7;
-
-template <class T>
-T Get(const std::uint8_t* header, std::size_t offset) {
-    T value;
-    std::memcpy(&value, header + offset, sizeof value);
-    return value;
-}
 
 // A recorded number: finite and not 0 (writers leave 0 where they record nothing).
 std::optional<double> Recorded(double value) {
@@ -598,6 +583,79 @@ void ReadCameraFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
         meta.readout_mhz = speed;
     if (auto gain = Number(xml::FindBelow(root, "Adc", "EMGain")); gain && *gain > 0)
         meta.em_gain = gain;
+}
+
+std::optional<std::vector<double>> PolynomialThrough(const std::vector<double>& nm,
+                                                     double tolerance_nm) {
+    const std::size_t n = nm.size();
+    if (n == 0 || !std::all_of(nm.begin(), nm.end(), [](double v) { return std::isfinite(v); }))
+        return std::nullopt;
+    auto holds = [&](const std::vector<double>& c) {
+        for (std::size_t j = 0; j < n; ++j) {
+            double sum = 0;  // as ApplyPolynomial evaluates it
+            for (std::size_t i = c.size(); i-- > 0;)
+                sum = sum * static_cast<double>(j) + c[i];
+            if (!(std::abs(sum - nm[j]) <= tolerance_nm)) return false;
+        }
+        return true;
+    };
+    if (holds({nm[0]})) return std::vector<double>{nm[0]};
+    // Least squares in t = a j + b, which spans [-1, 1] and keeps the normal equations well
+    // conditioned; the result is then expanded into powers of j.
+    const long double a = 2.0L / static_cast<long double>(n - 1), b = -1.0L;
+    for (std::size_t order = 1; order < kMaxCoefficients && order < n; ++order) {
+        const std::size_t m = order + 1;
+        std::vector<std::vector<long double>> eq(m, std::vector<long double>(m + 1, 0));
+        for (std::size_t j = 0; j < n; ++j) {
+            const long double t = a * static_cast<long double>(j) + b;
+            std::vector<long double> power(2 * m, 1);
+            for (std::size_t k = 1; k < 2 * m; ++k)
+                power[k] = power[k - 1] * t;
+            for (std::size_t r = 0; r < m; ++r) {
+                for (std::size_t c = 0; c < m; ++c)
+                    eq[r][c] += power[r + c];
+                eq[r][m] += power[r] * nm[j];
+            }
+        }
+        for (std::size_t col = 0; col < m; ++col) {  // Gauss-Jordan with partial pivoting
+            std::size_t pivot = col;
+            for (std::size_t r = col + 1; r < m; ++r)
+                if (std::abs(eq[r][col]) > std::abs(eq[pivot][col])) pivot = r;
+            std::swap(eq[col], eq[pivot]);
+            if (eq[col][col] == 0) return std::nullopt;
+            for (std::size_t r = 0; r < m; ++r) {
+                if (r == col) continue;
+                const long double f = eq[r][col] / eq[col][col];
+                for (std::size_t c = col; c <= m; ++c)
+                    eq[r][c] -= f * eq[col][c];
+            }
+        }
+        // q_k t^k with t = a j + b: c_i = sum over k >= i of q_k C(k, i) a^i b^(k - i).
+        std::vector<double> c(m);
+        for (std::size_t i = 0; i < m; ++i) {
+            long double sum = 0;
+            for (std::size_t k = i; k < m; ++k) {
+                long double binomial = 1;
+                for (std::size_t t = 0; t < i; ++t)
+                    binomial = binomial * static_cast<long double>(k - t) /
+                               static_cast<long double>(t + 1);
+                sum += eq[k][m] / eq[k][k] * binomial * std::pow(a, static_cast<long double>(i)) *
+                       std::pow(b, static_cast<long double>(k - i));
+            }
+            c[i] = static_cast<double>(sum);
+        }
+        if (holds(c)) return c;
+    }
+    return std::nullopt;
+}
+
+void StoreXCalibration(std::uint8_t* header, const std::vector<double>& coefficients) {
+    const std::size_t count = std::min(coefficients.size(), kMaxCoefficients);
+    header[kXCal + kCalValid] = 1;
+    header[kXCal + kCalPolyUnit] = kUnitNm;
+    header[kXCal + kCalOrder] = static_cast<std::uint8_t>(count == 0 ? 0 : count - 1);
+    for (std::size_t i = 0; i < kMaxCoefficients; ++i)
+        Put<double>(header, kXCal + kCalCoefficients + 8 * i, i < count ? coefficients[i] : 0.0);
 }
 
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,

@@ -42,6 +42,16 @@ void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
                      std::int64_t binning, fits::RegionMetadata& region,
                      std::vector<std::string>& notes);
 
+// A calibration in nm that holds every one of `nm` (the wavelength of column j at nm[j])
+// within `tolerance_nm`: the coefficients, c0 first, of the lowest-order polynomial in the
+// column that does, up to order 5 (the most a 2.x header holds); none when no order does.
+std::optional<std::vector<double>> PolynomialThrough(const std::vector<double>& nm,
+                                                     double tolerance_nm);
+
+// Writes a calibration in nm (coefficients c0 first, at most six) into the x-calibration block
+// of a 2.x header, as ReadHeaderMetadata reads it back.
+void StoreXCalibration(std::uint8_t* header, const std::vector<double>& coefficients);
+
 // "DDMonYYYY" and "hhmmss" local and UTC times of a 2.x header as an observation time;
 // none without a readable date.
 std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,

@@ -90,6 +90,13 @@ class DataDocument {
         (void)notes;
         return std::nullopt;
     }
+    // Makes `nm`, the wavelength in nm of each column, the calibration of a document this
+    // application created; its viewer then plots against wavelength. Fails, changing nothing,
+    // when the application cannot keep these wavelengths.
+    virtual Status SetWavelengths(const std::vector<double>& nm) {
+        (void)nm;
+        return Status::Error("the application keeps no wavelength calibration");
+    }
     // Frame n (from 1) of region `region` (from 1) alone, for files whose regions differ in
     // width and so cannot be read as one frame.
     virtual Status GetRegionFrame(std::int64_t n, std::int32_t region, Frame& frame) {

@@ -12,24 +12,10 @@
 #include "fits/automation/c_file.h"
 
 #include "fits/convert/safe_file.h"
+#include "fits/input/cfitsio_handle.h"
 
 namespace fits {
 namespace {
-
-// CFITSIO's text for a status, with what was being done.
-std::string CfitsioReason(const char* doing, int status) {
-    char text[FLEN_STATUS] = "";
-    fits_get_errstatus(status, text);
-    return std::string(doing) + ": " + text;
-}
-
-struct CloseFits {
-    void operator()(fitsfile* f) const {
-        int ignored = 0;
-        fits_close_file(f, &ignored);
-    }
-};
-using FitsHandle = std::unique_ptr<fitsfile, CloseFits>;
 
 // Copies every HDU of `in` into `out`: images (of any size) tile-compressed, Rice for whole
 // numbers, GZIP without quantization for floating point; tables as they are. `status` as

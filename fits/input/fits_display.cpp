@@ -19,6 +19,7 @@
 #include "fits/header/fits_format.h"
 #include "fits/header/header_values.h"
 #include "fits/input/header_reader.h"
+#include "fits/input/wavelength_axis.h"
 
 namespace fits {
 namespace {
@@ -165,7 +166,7 @@ std::string DocumentFolder(AutomationFactory& factory, const std::string& fits) 
 }  // namespace
 
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,
-                       const ByteProgress& progress) {
+                       const ByteProgress& progress, std::vector<std::string>* notes) {
     const std::string shown = ShownName(path);
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
@@ -221,6 +222,14 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     auto document = factory.NewDataDocument();
     if (Status s = document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, spe); !s) return s;
     if (shownAs) *shownAs = spe;
+    // The FITS file's wavelength axis becomes the document's calibration, before the first
+    // frame is shown: the viewer plots against it.
+    std::string note;
+    if (auto nm = ReadWavelengthAxis(path, *text, *v.naxis1, note); !nm.empty())
+        if (Status s = document->SetWavelengths(nm); !s)
+            note = shown + ": the wavelength axis is not carried (" + s.message() +
+                   "); the viewer shows pixels";
+    if (notes && !note.empty()) notes->push_back(note);
     // Each frame is read and decoded a chunk at a time, with progress between chunks.
     const auto fail = [&](Status s) {
         // A display that fails (or is cancelled) leaves no document file behind.

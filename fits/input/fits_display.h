@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fits/automation/automation.h"
 #include "fits/automation/progress.h"
@@ -23,10 +24,12 @@ std::string FreeDisplayName(const std::string& fitsPath);
 
 // Creates an SPE document for the FITS file at `path` under FreeDisplayName (never over an
 // existing file; the name used goes to `shownAs` when given) and stores every frame in it.
-// Fails with a readable message for what cannot be shown, before anything is created when
-// the header or the file's length says so; a failure later, or a stop asked by `progress`
-// (told of the data's bytes as they are read), removes the document's file.
+// The file's wavelength axis becomes the document's calibration; what keeps it from that
+// goes to `notes`. Fails with a readable message for what cannot be shown, before anything is
+// created when the header or the file's length says so; a failure later, or a stop asked by
+// `progress` (told of the data's bytes as they are read), removes the document's file.
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path,
-                       std::string* shownAs = nullptr, const ByteProgress& progress = {});
+                       std::string* shownAs = nullptr, const ByteProgress& progress = {},
+                       std::vector<std::string>* notes = nullptr);
 
 }  // namespace fits

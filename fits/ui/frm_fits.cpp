@@ -792,10 +792,12 @@ void frmFITS::DisplayFile(const std::string& name) {
                 "Displaying " +
                 QString::fromStdString(ShownName(std::filesystem::path(name).filename().string())) +
                 "...\n";
-            s = DisplayFitsFile(factory_, name, &document,
-                                [&](std::int64_t done, std::int64_t total) {
-                                    return work.Step(label + ByteCount(done, total), done, total);
-                                });
+            s = DisplayFitsFile(
+                factory_, name, &document,
+                [&](std::int64_t done, std::int64_t total) {
+                    return work.Step(label + ByteCount(done, total), done, total);
+                },
+                &warnings_);
             cancelled = work.Cancelled();
         }
         if (cancelled) {

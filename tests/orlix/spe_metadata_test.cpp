@@ -443,5 +443,57 @@ TEST(SpeMetadata, RegionsOfDifferentWidthsReadOneByOne) {
     EXPECT_FALSE(document->GetRegionFrame(1, 0, frame).ok());
 }
 
+// Wavelengths given to a created file become its calibration when a polynomial of order 5
+// or less holds them all to 0.1 pm and they make an axis (read back as the file's
+// wavelengths); others, and a list of the wrong length, change nothing.
+TEST(SpeMetadata, WavelengthsKeptAsTheLowestPolynomialThatHoldsThem) {
+    TempDir dir;
+    const std::int64_t n = 1340;
+    auto list = [&](auto f) {
+        std::vector<double> nm(static_cast<std::size_t>(n));
+        for (std::int64_t j = 0; j < n; ++j)
+            nm[static_cast<std::size_t>(j)] = f(static_cast<double>(j));
+        return nm;
+    };
+    const struct {
+        const char* name;
+        std::vector<double> nm;
+        std::size_t order;  // of the polynomial kept; 9: none kept
+    } cases[] = {
+        {"constant", list([](double) { return 500.0; }), 9},  // a polynomial, but no axis
+        {"linear", list([](double j) { return 400 + 0.25 * j; }), 1},
+        {"cubic", list([](double j) { return 780 + 0.23 * j - 1e-5 * j * j + 3e-9 * j * j * j; }),
+         3},
+        {"quintic", list([](double j) { return 300 + 0.1 * j + 1e-15 * std::pow(j, 5); }), 5},
+        {"steps", list([](double j) { return 400 + std::floor(j / 100); }), 9},
+        {"short", std::vector<double>(10, 500.0), 9},
+        {"not finite", list([](double j) { return j == 7 ? NAN : 400 + j; }), 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string(c.name) + ".spe");
+        auto file = SpeFile::Create(path, n, 1, 1, kSpeUInt16);
+        ASSERT_TRUE(file);
+        const Status s = (*file)->SetWavelengths(c.nm);
+        ASSERT_EQ(s.ok(), c.order != 9) << s.message();
+        auto back = SpeFile::Open(path);
+        ASSERT_TRUE(back);
+        const std::vector<double>& got = (*back)->Info().metadata.regions.at(0).wavelengths;
+        const auto& own = (*file)->Info().metadata.regions;  // what its viewer reads
+        if (c.order == 9) {
+            EXPECT_TRUE(got.empty());
+            EXPECT_TRUE(own.empty() || own[0].wavelengths.empty());
+            continue;
+        }
+        EXPECT_EQ(own.at(0).wavelengths, got);
+        ASSERT_EQ(got.size(), c.nm.size());
+        for (std::size_t j = 0; j < got.size(); ++j)
+            ASSERT_NEAR(got[j], c.nm[j], 1e-4) << "column " << j;
+        auto order = PolynomialThrough(c.nm, 1e-4);
+        ASSERT_TRUE(order);
+        EXPECT_EQ(order->size(), c.order + 1);
+    }
+}
+
 }  // namespace
 }  // namespace orlix

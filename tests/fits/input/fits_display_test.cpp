@@ -10,7 +10,9 @@
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
+#include "fits/convert/commands.h"
 #include "orlix/application.h"
+#include "orlix/spe_file.h"
 
 namespace fits {
 namespace {
@@ -112,6 +114,84 @@ TEST(DisplayFitsFile, FoldersTheUserCannotWriteAndLaterSessions) {
     EXPECT_TRUE(show(dir / "hene.fit"));
     EXPECT_TRUE(fs::exists(dir / "hene-2.spe"));
     chmod((dir / "ro").c_str(), 0755);
+}
+
+// A displayed FITS file's wavelength axis, linear or a table, becomes the document's
+// calibration (the wavelengths of the SPE file it was converted from); an axis that cannot
+// be carried is said and the document has none.
+TEST(DisplayFitsFile, CarriesTheWavelengthAxis) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    orlix::Application app;
+    MemoryHeaderStore store;
+    HeaderContext context{store, app};
+    testing_fakes::RecordingReporter reporter;
+    ScienceOptions science;
+    science.metadata = true;
+    // The card at `from` of glue.fit replaced by `to` (padded to 80 columns), as NAME.fit.
+    auto patched = [&](const std::string& name, const std::string& from, std::string to) {
+        std::ifstream in(dir / "glue.fit", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        const std::size_t at = bytes.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        to.resize(80, ' ');
+        if (at != std::string::npos) bytes.replace(at, 80, to);
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return dir / name;
+    };
+    const struct {
+        const char* name;  // a sample, or a patched glue.fit
+        std::string from, to;
+        double per_nm;     // the document's wavelengths over the sample's
+        const char* note;  // in the note when the axis is not carried
+    } cases[] = {
+        {"glue_float32_4711x1_v25", "", "", 1, ""},  // WAVE
+        {"hene_int32_1340x1", "", "", 1, ""},        // WAVE-TAB
+        {"polystyrene_uint16_1340x1", "", "", 1, ""},
+        {"noise_uint16_1020x1x5", "", "", 1, ""},
+        {"angstrom", "CUNIT1  = 'nm", "CUNIT1  = 'Angstrom'", 0.1, ""},
+        {"log", "CTYPE1  = 'WAVE", "CTYPE1  = 'WAVE-LOG'", 0, "axis 1 is WAVE-LOG"},
+        {"hertz", "CUNIT1  = 'nm", "CUNIT1  = 'Hz'", 0, "CUNIT1 'Hz' is no length"},
+        {"nostep", "CDELT1  =", "CDELT1  = 'x'", 0, "its step is no number"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string fits = dir / (std::string(c.name) + ".fit");
+        if (c.from.empty()) {
+            fs::copy_file(testing_support::Sample(std::string(c.name) + ".spe"),
+                          dir / (std::string(c.name) + ".spe"));
+            auto report = ConvertFiles(context, reporter, {dir / (std::string(c.name) + ".spe")},
+                                       {}, {}, science);
+            ASSERT_TRUE(report.ok());
+            if (std::string(c.name).starts_with("glue")) fs::copy_file(fits, dir / "glue.fit");
+        } else {
+            fits = patched(std::string(c.name) + ".fit", c.from, c.to);
+        }
+        std::string shown;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(DisplayFitsFile(app, fits, &shown, {}, &notes));
+        auto document = orlix::SpeFile::Open(shown);
+        ASSERT_TRUE(document);
+        const auto& regions = (*document)->Info().metadata.regions;
+        ASSERT_EQ(regions.size(), 1u);
+        const std::vector<double>& got = regions[0].wavelengths;
+        if (*c.note) {
+            EXPECT_TRUE(got.empty());
+            ASSERT_EQ(notes.size(), 1u);
+            EXPECT_NE(notes[0].find(c.note), std::string::npos) << notes[0];
+            continue;
+        }
+        EXPECT_TRUE(notes.empty()) << notes[0];
+        const std::string source = testing_support::Sample(
+            std::string(c.per_nm == 1 ? c.name : "glue_float32_4711x1_v25") + ".spe");
+        auto spe = orlix::SpeFile::Open(source);
+        ASSERT_TRUE(spe);
+        const std::vector<double>& want = (*spe)->Info().metadata.regions[0].wavelengths;
+        ASSERT_FALSE(want.empty());
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t j = 0; j < want.size(); ++j)
+            ASSERT_NEAR(got[j], want[j] * c.per_nm, 1e-4) << "column " << j;
+    }
 }
 
 }  // namespace

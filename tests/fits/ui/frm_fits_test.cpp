@@ -477,6 +477,32 @@ class FrmFitsTest : public QObject {
         std::string cmd =
             "fitsverify '" + (*dir_ / "n.fit") + "' | grep -q 'found 0 warning(s) and 0 error(s)'";
         QCOMPARE(std::system(cmd.c_str()), 0);
+
+        // Displayed, the FITS file plots against the wavelengths of the SPE file it came from.
+        orlix::ViewerHost host(*app_);
+        dialog_->results.push_back(*dir_ / "n.fit");
+        Click("cmdDisplay");
+        QVERIFY(messages_.empty());
+        orlix::DocumentViewer* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) shown = v;
+        QVERIFY(shown);
+        auto source = std::make_shared<orlix::DocumentState>();
+        source->file = std::move(orlix::SpeFile::Open(*dir_ / "n.spe").value());
+        orlix::DocumentViewer beside(source);
+        beside.show();
+        // The text under the mouse there (the viewer tests show it reaches the label).
+        auto wavelength_at = [](orlix::DocumentViewer& viewer, double share) {
+            const QRect plot = viewer.View()->DataRect();
+            const QPoint at(plot.left() + static_cast<int>(share * plot.width()),
+                            plot.center().y());
+            return viewer.View()->ValueAt(at).section(" at ", 1);
+        };
+        for (double share : {0.0, 0.5, 0.99}) {
+            beside.resize(shown->size());
+            QVERIFY(wavelength_at(*shown, share).endsWith(" nm"));
+            QCOMPARE(wavelength_at(*shown, share), wavelength_at(beside, share));
+        }
     }
 
     void convertCustomAndReportFailures() {
