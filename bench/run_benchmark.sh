@@ -102,7 +102,8 @@ archive() {
 # The window on a 1 GiB file (128 frames of 2048 x 2048 int16), on the offscreen platform:
 # Display FITS File against fits-convert writing the same bytes (time, A B B A rounds), and
 # the longest the window's event loop was kept from running (its and the viewer's repaint
-# gap) during Display and during Convert SPE File(s). WINDOW_ROUNDS (default ROUNDS);
+# gap) during Display and during Convert SPE File(s): writing a new file, replacing one,
+# and compressed. WINDOW_ROUNDS (default ROUNDS);
 # ONLY_WINDOW=1 runs this part alone.
 window() {
     local rounds=${WINDOW_ROUNDS:-$ROUNDS} dir="$WORK/window"
@@ -115,15 +116,19 @@ window() {
     local convert=(-- "$dir/big.fit" "$BIN"/fits-convert -q "$dir/big.spe")
     echo "Display FITS File, 1 GiB / fits-convert of the same bytes (time):" \
         "$(abba "$rounds" "${display[@]}" "${convert[@]}" | median_spread)"
-    local shows=() converts=()
+    local shows=() converts=() replaces=() packs=()
+    gap() { sync && "$BIN"/window-bench "$@" 2>/dev/null | awk '{print $4}'; }
     for _ in $(seq 1 "$rounds"); do
-        rm -f "$dir/shown.spe" "$dir/big.fit" && sync
-        shows+=("$("$BIN"/window-bench "$dir/shown.fit" 2>/dev/null | awk '{print $4}')")
-        sync
-        converts+=("$("$BIN"/window-bench "$dir/big.spe" 2>/dev/null | awk '{print $4}')")
+        rm -f "$dir/shown.spe" "$dir/big.fit"
+        shows+=("$(gap "$dir/shown.fit")")
+        converts+=("$(gap "$dir/big.spe")")
+        replaces+=("$(gap "$dir/big.spe")")  # big.fit now exists: replaced
+        packs+=("$(gap --compress "$dir/big.spe")")
     done
     echo "longest repaint gap, ms: Display $(printf '%s\n' "${shows[@]}" | median_spread)," \
-        "Convert SPE File(s) $(printf '%s\n' "${converts[@]}" | median_spread)"
+        "Convert SPE File(s) $(printf '%s\n' "${converts[@]}" | median_spread)," \
+        "replacing $(printf '%s\n' "${replaces[@]}" | median_spread)," \
+        "compressed $(printf '%s\n' "${packs[@]}" | median_spread)"
     rm -f "$dir/shown.spe" "$dir/big.fit"
 }
 if [ -n "${ONLY_ARCHIVE:-}" ]; then

@@ -255,7 +255,15 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         auto plain = write(scratch.path());
         worker.reporter.Rename({}, {});
         if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
-        auto compressed = CompressFitsFile(scratch.path(), fits_path);
+        Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
+        const std::function<void()> compress = [&] {
+            compressed = CompressFitsFile(scratch.path(), fits_path);
+            scratch.Remove();
+        };
+        if (options.aside)
+            options.aside(i, compress);
+        else
+            compress();
         if (!compressed) return compressed.status();
         return *plain;
     });

@@ -56,6 +56,10 @@ struct ConvertOptions {
     // bytes written and in all. Returning false stops the batch: the file being written is
     // left as it was, and counts as not reached.
     std::function<bool(std::size_t, std::int64_t, std::int64_t)> writing = {};
+    // Runs work that tells no progress and touches nothing but files (compressing input i's
+    // finished FITS file), returning when it is done; a window runs it on a thread of its own
+    // and keeps painting meanwhile. Without one the work runs in place.
+    std::function<void(std::size_t, const std::function<void()>&)> aside = {};
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

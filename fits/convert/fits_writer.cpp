@@ -1,9 +1,13 @@
 #include "fits/convert/fits_writer.h"
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <thread>
 #include <type_traits>
 
 #include "fits/automation/data_types.h"
@@ -221,13 +226,41 @@ class TempOutput : public FitsSink {
         if (progress_ && ok() && !progress_(written_, std::max(total_, written_)))
             cancelled_ = true;
     }
-    // Completes the file and renames it over the target.
+    // Completes the file and renames it over the target. With progress to tell, the slow
+    // parts of replacing a file run beside while progress is told: the wait for the disk, and
+    // freeing the old file's blocks (held open across the rename, and let go afterwards). A
+    // stop asked during the wait still keeps the old file.
     void Commit() {
         Flush();
-        if (ok()) file_.Commit();
+        if (!ok()) return;
+        if (!progress_) {
+            file_.Commit();
+            return;
+        }
+        Beside([&] { file_.SyncIfReplacing(); }, true);
+        if (!ok()) return;
+        const int old = open(target_.c_str(), O_RDONLY | O_CLOEXEC);
+        file_.Commit();
+        if (old >= 0) Beside([old] { close(old); }, false);  // written: too late to stop
     }
 
   private:
+    // Runs `work` on a thread of its own, telling progress meanwhile; a stop asked then counts
+    // when `may_stop`.
+    template <class Work>
+    void Beside(Work work, bool may_stop) {
+        std::atomic<bool> done{false};
+        std::thread aside([&] {
+            work();
+            done = true;
+        });
+        while (!done) {
+            if (!progress_(written_, std::max(total_, written_)) && may_stop) cancelled_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        aside.join();
+    }
+
     SafeFile file_;
     std::string target_;
     ByteProgress progress_;

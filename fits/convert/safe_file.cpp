@@ -151,9 +151,14 @@ ScratchFile::ScratchFile(const std::string& beside) {
 }
 
 ScratchFile::~ScratchFile() {
+    Remove();
+}
+
+void ScratchFile::Remove() {
     if (path_.empty()) return;
     unlink(path_.c_str());
     Unregister(path_);
+    path_.clear();
 }
 
 std::string TemporaryName(const std::string& target_name, std::size_t limit) {
@@ -250,6 +255,15 @@ bool SafeFile::LinkUnnamed() {
     return Fail("cannot create", EEXIST);
 }
 
+bool SafeFile::SyncIfReplacing() {
+    if (!ok() || fd_ < 0) return false;
+    struct stat existing {};
+    if (lstat(target_.c_str(), &existing) == 0 && fdatasync(fd_) != 0)
+        return Fail("cannot write", errno);
+    synced_ = true;
+    return true;
+}
+
 bool SafeFile::Commit() {
     if (!ok() || fd_ < 0) return false;
     // A replaced file keeps its permission bits and, where the owner may set it, its group:
@@ -267,7 +281,7 @@ bool SafeFile::Commit() {
     // Replacing a file: the new content reaches the disk before the rename does, so that a
     // power cut leaves the old file or the new one, never an empty one. A new name needs no
     // such wait: nothing is lost when it is cut short.
-    if (replacing && fdatasync(fd_) != 0) return Fail("cannot write", errno);
+    if (replacing && !synced_ && fdatasync(fd_) != 0) return Fail("cannot write", errno);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);
     fd_ = -1;

@@ -31,6 +31,10 @@ class SafeFile {
 
     // Writes all n bytes (retrying short writes); records a failure.
     bool Write(const void* data, std::size_t n);
+    // When the target exists, writes the new content through to the disk now: the wait that
+    // Commit would otherwise begin with, so that a caller can wait elsewhere (beside a window
+    // that keeps painting). Call it on a complete file, then Commit; false on failure.
+    bool SyncIfReplacing();
     // Makes the complete file the target, replacing an existing one. A new file gets a new
     // file's permissions (0666 less the umask); a replaced one keeps its permission bits and,
     // where allowed, its group.
@@ -45,6 +49,7 @@ class SafeFile {
     int fd_ = -1;
     bool unnamed_ = false;
     bool committed_ = false;
+    bool synced_ = false;
 };
 
 // A hidden file beside `beside` for intermediate bytes: created empty (mode 0600), removed when
@@ -59,6 +64,9 @@ class ScratchFile {
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
+    // Removes the file now rather than at destruction (freeing a large file's blocks takes a
+    // while; a caller may choose where); the path is empty afterwards.
+    void Remove();
 
   private:
     std::string path_, error_;

@@ -615,6 +615,14 @@ void frmFITS::ConvertPaths(const std::vector<std::string>& paths) {
             const std::int64_t share = total > 0 ? done * kShare / total : 0;
             return work.Step(label, static_cast<std::int64_t>(i) * kShare + share, all);
         };
+        options.aside = [&](std::size_t i, const std::function<void()>& compress) {
+            work.RunAside(QString("Compressing %1 (%2 of %3)...")
+                              .arg(QString::fromStdString(
+                                  ShownName(std::filesystem::path(paths[i]).filename().string())))
+                              .arg(i + 1)
+                              .arg(paths.size()),
+                          compress);
+        };
         HeaderContext context = Context();
         report = ConvertFiles(
             context, *this, paths, options,

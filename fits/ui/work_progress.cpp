@@ -4,6 +4,9 @@
 #include <QProgressDialog>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace fits::ui {
 namespace {
@@ -54,6 +57,20 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
     since_events_.restart();
     if (dialog_ && dialog_->wasCanceled()) cancelled_ = true;
     return !cancelled_;
+}
+
+void WorkProgress::RunAside(const QString& label, const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::thread aside([&] {
+        work();
+        done = true;
+    });
+    while (!done) {
+        // The bar stays where it is; the label says what runs.
+        Step(label, dialog_ ? dialog_->value() : 0, kSteps);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kEventsEveryMs / 5));
+    }
+    aside.join();
 }
 
 QString ByteCount(std::int64_t done, std::int64_t total) {

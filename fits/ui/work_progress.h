@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QProgressDialog;
@@ -25,6 +26,10 @@ class WorkProgress {
     // Says how far the work is (`done` of `total`, any unit) and runs the events that wait,
     // at most every few tens of milliseconds; false once the work should stop.
     bool Step(const QString& label, std::int64_t done, std::int64_t total);
+    // Runs `work`, which touches no widget, on a thread of its own while the events keep
+    // running; returns when it is done. It cannot be stopped: a Cancel meanwhile stops the work
+    // at the next Step after it.
+    void RunAside(const QString& label, const std::function<void()>& work);
     // Stops the work at its next Step, as the dialog's Cancel button does.
     void Cancel() { cancelled_ = true; }
     bool Cancelled() const { return cancelled_; }

@@ -114,7 +114,7 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "nothing.spe"));
 }
 
-// Converting and displaying say their bytes as they go, from the first to the last; asked to
+// Converting and displaying say their bytes as they go, up to the last; asked to
 // stop, they keep nothing: the old FITS file stays, no display document or temporary file is
 // left, and the stopped file is not reached rather than failed.
 TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
@@ -125,7 +125,7 @@ TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
     const struct {
         bool display;
         int stop_at;  // the call of the progress that answers "stop"; 0: none does
-    } cases[] = {{false, 2}, {false, 0}, {false, 3}, {true, 1}, {true, 4}, {true, 0}};
+    } cases[] = {{false, 2}, {false, 0}, {false, 3}, {false, 0}, {true, 1}, {true, 4}, {true, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.display ? "display" : "convert") + " stop at " +
                      std::to_string(c.stop_at));
@@ -169,7 +169,7 @@ TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
         else
             EXPECT_GE(calls.size(), 3u);
         for (std::size_t k = 1; k < calls.size(); ++k) {
-            EXPECT_GT(calls[k].first, calls[k - 1].first);
+            EXPECT_GE(calls[k].first, calls[k - 1].first);  // repeated while waiting for the disk
             EXPECT_EQ(calls[k].second, calls[0].second);
         }
         EXPECT_TRUE(stopped || calls.back().first == calls.back().second);
