@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Fails when two source folders include each other, directly or through others.
+"""Fails when two source folders include each other, directly or through others, and when
+two top-level folders do.
 
 A source folder is a folder of the tree that holds .cpp/.h/.c files (fits/convert, orlix,
 orlix/viewer, monodrv/api, ...). Every `#include "a/b/c.h"` line names the folder of the
 included file; the folders and these edges make a graph that must have no cycle, so that
-dependencies point one way. Usage: check_include_layers.py SOURCE_ROOT
+dependencies point one way. The same holds for the top-level folders (fits, orlix, programs,
+...), each standing for everything below it: the layers a reader sees first.
+Usage: check_include_layers.py SOURCE_ROOT
 """
 import os
 import re
 import sys
 
-ROOTS = ("fits", "orlix", "monodrv", "telx32", "emulator")
+ROOTS = ("fits", "orlix", "monodrv", "telx32", "emulator", "programs")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SUFFIXES = (".cpp", ".h", ".c")
 
@@ -78,16 +81,20 @@ def find_cycle(edges):
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else "."
     edges = include_edges(root)
-    cycle = find_cycle(edges)
-    if cycle:
-        print("include cycle: " + " -> ".join(cycle))
-        for a, b in zip(cycle, cycle[1:]):
-            files = sorted({f for x, y, f in edges if x == a and y == b})
-            print(f"  {a} -> {b}: {', '.join(files)}")
-        return 1
-    print(f"no include cycle among {len({e[0] for e in edges} | {e[1] for e in edges})} folders")
+    tops = [(a.split(os.sep)[0], b.split("/")[0], f) for a, b, f in edges]
+    tops = [(a, b, f) for a, b, f in tops if a != b]
+    for what, graph in (("include cycle", edges), ("top-level include cycle", tops)):
+        cycle = find_cycle(graph)
+        if cycle:
+            print(f"{what}: " + " -> ".join(cycle))
+            for a, b in zip(cycle, cycle[1:]):
+                files = sorted({f for x, y, f in graph if x == a and y == b})
+                print(f"  {a} -> {b}: {', '.join(files)}")
+            return 1
+    folders = {e[0] for e in edges} | {e[1] for e in edges}
+    print(f"no include cycle among {len(folders)} folders and "
+          f"{len({t[0] for t in tops} | {t[1] for t in tops})} top-level folders")
     return 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The include-layer check on crafted trees: a cycle fails (directly or through a third
-folder), one-way includes and includes of missing folders pass.
+folder, or between top-level folders only), one-way includes and includes of missing folders
+pass.
 Usage: check_include_layers_test.py PATH_TO_check_include_layers.py"""
 import os
 import subprocess
@@ -19,6 +20,15 @@ CASES = [
      1, "include cycle"),
     ("one direction only",
      {"fits/a/x.cpp": ["fits/b/y.h", "fits/a/x.h"], "fits/a/x.h": [], "fits/b/y.h": []},
+     0, "no include cycle"),
+    ("top-level folders include each other through different subfolders",
+     {"fits/app/main.cpp": ["orlix/app.h"], "orlix/app.h": ["fits/automation/a.h"],
+      "fits/automation/a.h": []},
+     1, "top-level include cycle: fits -> orlix -> fits"),
+    ("programs on top of both",
+     {"programs/FITS/main.cpp": ["orlix/app.h", "fits/ui/w.h"],
+      "orlix/app.h": ["fits/automation/a.h"], "fits/ui/w.h": ["fits/automation/a.h"],
+      "fits/automation/a.h": []},
      0, "no include cycle"),
     ("plain names and missing folders are not edges",
      {"fits/a/x.cpp": ["y.h", "gone/y.h"], "fits/b/y.c": ["fits/a/x.h"], "fits/a/x.h": []},
