@@ -9,6 +9,15 @@
 
 #include "monodrv.h"
 
+// The enumerations the type library publishes name the header's values (a compile-time check
+// on Linux of the table otherwise read back only under Wine; the Python tests compare the
+// whole lists).
+#define MONODRV_ENUM(name)
+#define MONODRV_CONST(name, value, help) static_assert((name) == (value), #name);
+#include "../../../monodrv/registration/enumerations.inc"
+#undef MONODRV_ENUM
+#undef MONODRV_CONST
+
 namespace {
 
 // The thirteen exports, looked up by name in the loaded library.

@@ -539,6 +539,17 @@ TEST_F(Driver, RoundValueAndRefreshAll) {
     double wavelength = 0;
     s.GetDblParam(SPECT_PARAM_WAVELENGTH, &wavelength, 0);
     EXPECT_EQ(wavelength, 500.0);
+    // A named set outside the table (1-based: 0, and one past the last) fails the refresh
+    // without naming a grating or sending a byte.
+    for (std::int32_t named : {0, kGratingSets + 1}) {
+        MonodrvSpectrograph other(TRIAX_180);
+        other.State().SetInt(SPECT_PARAM_NAMED_GRATING_SET, named);
+        port.sent.clear();
+        EXPECT_EQ(Run(other, SPECT_OP_REFRESH_ALL), SPECT_ERR_FAILED) << named;
+        EXPECT_TRUE(port.sent.empty()) << named;
+        other.GetULongParam(SPECT_PARAM_REFRESHED, &refreshed, 0);
+        EXPECT_EQ(refreshed, 0u) << named;
+    }
 }
 
 TEST(ReplyParsing, IntegersAndReals) {

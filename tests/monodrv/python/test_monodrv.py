@@ -23,6 +23,30 @@ class HeaderNamesTest(unittest.TestCase):
             python = {m.name: int(m.value) for m in getattr(monodrv, name)}
             self.assertEqual(python, expected, name)
 
+    def test_type_library_table_equals_the_header(self):
+        """The five enumerations the type library publishes (enumerations.inc, otherwise read
+        back only under Wine) hold exactly the header's names and values, in its order."""
+        header_path = os.environ["MONODRV_HEADER"]
+        table = os.path.join(os.path.dirname(os.path.dirname(header_path)), "registration",
+                             "enumerations.inc")
+        with open(header_path) as f:
+            header = f.read()
+        with open(table) as f:
+            published = {}
+            for line in f:
+                if m := re.match(r"MONODRV_ENUM\((\w+)\)", line):
+                    current = published.setdefault(m.group(1), [])
+                elif m := re.match(r'MONODRV_CONST\((\w+), (-?\d+), "[^"]+"\)', line):
+                    current.append((m.group(1), int(m.group(2))))
+        self.assertEqual(list(published), ["SPECTROMETERS", "MIRRORLOCATIONS",
+                                           "MIRRORPOSITIONS", "SLITLOCATIONS", "MANUFACTURERS"])
+        for name, constants in published.items():
+            body = re.search(r"typedef enum %s \{(.*?)\} %s;" % (name, name), header, re.S)
+            self.assertIsNotNone(body, name)
+            text = re.sub(r"/\*.*?\*/", "", body.group(1), flags=re.S)
+            expected = [(n, int(v, 0)) for n, v in re.findall(r"(\w+) = (-?\w+)", text)]
+            self.assertEqual(constants, expected, name)
+
 
 class EmulatorTest(unittest.TestCase):
     fault = []

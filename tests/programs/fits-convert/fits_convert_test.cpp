@@ -131,6 +131,7 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     fs::copy_file(spe, dir / "b/x.spe");
     fs::copy_file(spe, dir / "c/y.spe");
     fs::copy_file(spe, dir / "c/y.SPE");
+    fs::create_directory_symlink("c", dir / "clink");  // c/y.spe reached by a second name
     fs::copy_file(spe, dir / "data.fit");
     fs::copy_file(spe, dir / "my.data/run");
     fs::copy_file(spe, dir / "loop/good.spe");
@@ -169,6 +170,11 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         {Q(d + "/c/y.spe") + " " + Q(d + "/c/y.SPE"),
          1,
          {"y.SPE: not converted", "1 of 2"},
+         {"c/y.fit"}},
+        // One input reached by two names: its FITS file is written once.
+        {Q(d + "/c/y.spe") + " " + Q(d + "/clink/y.spe"),
+         1,
+         {"clink/y.spe: not converted", "was already written in this run", "1 of 2"},
          {"c/y.fit"}},
         // Only the file name's extension counts.
         {Q(d + "/my.data/run"), 0, {"1 of 1"}, {"my.data/run.fit"}},
