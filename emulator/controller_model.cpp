@@ -1,5 +1,7 @@
 #include "emulator/controller_model.h"
 
+#include "monodrv/control/command_words.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -9,14 +11,12 @@
 namespace emulator {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
+namespace command = monodrv::command;
 
-// Comma-separated integers after a prefix, e.g. "k0,2,-40" -> {2, -40}.
-bool Numbers(const std::string& text, std::size_t skip, std::vector<long long>& out) {
+// Comma-separated integers, e.g. "2,-40" (after "k0,") -> {2, -40}.
+bool Numbers(const std::string& text, std::vector<long long>& out) {
     out.clear();
-    const char* p = text.c_str() + skip;
+    const char* p = text.c_str();
     while (*p) {
         char* end = nullptr;
         long long v = std::strtoll(p, &end, 10);
@@ -134,68 +134,159 @@ void ControllerModel::Receive(std::uint8_t byte, std::uint32_t now) {
     }
 }
 
+// The commands the controller knows: a word ending in ',' takes what follows it, the others
+// stand alone. An action that returns false refuses the command, as an unknown one is.
+struct ControllerModel::CommandRow {
+    std::string_view word;
+    enum { kValue, kStep, kBoth } family;
+    bool (ControllerModel::*act)(std::string_view word, const std::string& args, std::uint32_t now);
+};
+
+const ControllerModel::CommandRow ControllerModel::kCommands[] = {
+    {command::kMoveToValue, CommandRow::kValue, &ControllerModel::MoveToValue},
+    {command::kReadValue, CommandRow::kValue, &ControllerModel::ReadValue},
+    {command::kSelectGrating, CommandRow::kValue, &ControllerModel::SelectGrating},
+    {command::kReadGrating, CommandRow::kValue, &ControllerModel::ReadGrating},
+    {command::kReadSteps, CommandRow::kStep, &ControllerModel::ReadSteps},
+    {command::kMoveSteps, CommandRow::kStep, &ControllerModel::MoveSteps},
+    {command::kFirstGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
+    {command::kSecondGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
+    {command::kReadSpeeds, CommandRow::kBoth, &ControllerModel::ReadSpeeds},
+    {command::kSetSpeeds, CommandRow::kBoth, &ControllerModel::SetSpeeds},
+    {command::kEntranceMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kEntranceMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kExitMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kExitMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kReadSlit, CommandRow::kBoth, &ControllerModel::ReadSlit},
+    {command::kMoveSlit, CommandRow::kBoth, &ControllerModel::MoveSlit},
+    {command::kReadSlitSpeed, CommandRow::kBoth, &ControllerModel::ReadSlitSpeed},
+};
+
 void ControllerModel::Command(const std::string& text, std::uint32_t now) {
     log_.push_back(text);
-    std::vector<long long> n;
     const bool value = config_.family == Family::Value;
-    char line[64];
-    if (value && StartsWith(text, "Z61,0,")) {
-        char* end = nullptr;
-        double v = std::strtod(text.c_str() + 6, &end);
-        if (end == text.c_str() + 6 || *end) return Refuse(now);
-        StartMove(std::llround((v - value_) * 16.7), now);
-        value_ = v;
-        Reply("o", now);
-    } else if (value && text == "Z62,0") {
-        Reply("o", now);
-        std::snprintf(line, sizeof line, "%.4f", value_);
-        ReplyLine(line, now);
-    } else if (value && StartsWith(text, "Z451,0,0,0,") && Numbers(text, 11, n) && n.size() == 1 &&
-               n[0] >= 0 && n[0] <= 2) {
-        grating_ = static_cast<int>(n[0]);
-        StartMove(2000, now);
-        Reply("o", now);
-    } else if (value && text == "Z452,0,0,0") {
-        Reply("o", now);
-        ReplyLine(std::to_string(grating_), now);
-    } else if (!value && text == "H0") {
-        Reply("o", now);
-        ReplyLine(std::to_string(steps_), now);
-    } else if (!value && StartsWith(text, "F0,") && Numbers(text, 3, n) && n.size() == 1) {
-        steps_ = static_cast<std::int32_t>(steps_ + n[0]);
-        StartMove(n[0], now);
-        Reply("o", now);
-    } else if (!value && (text == "b0" || text == "a0")) {
-        grating_ = text == "b0" ? 0 : 1;
-        StartMove(2000, now);
-        Reply("o", now);
-    } else if (text == "C0") {
-        Reply("o", now);
-        std::snprintf(line, sizeof line, "%d,%d,%d", speeds_[0], speeds_[1], speeds_[2]);
-        ReplyLine(line, now);
-    } else if (StartsWith(text, "B0,") && Numbers(text, 3, n) && n.size() == 3) {
-        for (int i = 0; i < 3; ++i)
-            speeds_[i] = static_cast<std::int32_t>(n[static_cast<std::size_t>(i)]);
-        Reply("o", now);
-    } else if (text == "c0" || text == "d0" || text == "e0" || text == "f0") {
-        mirrors_[text[0] <= 'd' ? 1 : 2] = (text[0] == 'c' || text[0] == 'e') ? 2 : 1;
-        StartMove(200, now);
-        Reply("o", now);
-    } else if (StartsWith(text, "j0,") && Numbers(text, 3, n) && n.size() == 1 && n[0] >= 0 &&
-               n[0] <= 3 && config_.slit_present[n[0]]) {
-        Reply("o", now);
-        ReplyLine(std::to_string(slit_steps_[n[0]]), now);
-    } else if (StartsWith(text, "k0,") && Numbers(text, 3, n) && n.size() == 2 && n[0] >= 0 &&
-               n[0] <= 3 && config_.slit_present[n[0]]) {
-        slit_steps_[n[0]] = static_cast<std::int32_t>(slit_steps_[n[0]] + n[1]);
-        StartMove(n[1], now);
-        Reply("o", now);
-    } else if (StartsWith(text, "h0,") && Numbers(text, 3, n) && n.size() == 1) {
-        Reply("o", now);
-        ReplyLine(std::to_string(slit_speed_), now);
-    } else {
-        Refuse(now);
+    for (const CommandRow& row : kCommands) {
+        if (row.family != CommandRow::kBoth && (row.family == CommandRow::kValue) != value)
+            continue;
+        const bool takes_args = row.word.ends_with(',');
+        if (takes_args ? !text.starts_with(row.word) : text != row.word) continue;
+        if (!(this->*row.act)(row.word, text.substr(takes_args ? row.word.size() : text.size()),
+                              now))
+            break;
+        return;
     }
+    Refuse(now);
+}
+
+bool ControllerModel::MoveToValue(std::string_view, const std::string& args, std::uint32_t now) {
+    char* end = nullptr;
+    const double v = std::strtod(args.c_str(), &end);
+    if (end == args.c_str() || *end) return false;
+    StartMove(std::llround((v - value_) * 16.7), now);
+    value_ = v;
+    Reply("o", now);
+    return true;
+}
+
+bool ControllerModel::ReadValue(std::string_view, const std::string&, std::uint32_t now) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%.4f", value_);
+    Reply("o", now);
+    ReplyLine(line, now);
+    return true;
+}
+
+// Z451 names the grating (0-2); b0 and a0 choose the first and the second.
+bool ControllerModel::SelectGrating(std::string_view word, const std::string& args,
+                                    std::uint32_t now) {
+    std::vector<long long> n;
+    if (word == command::kSelectGrating) {
+        if (!Numbers(args, n) || n.size() != 1 || n[0] < 0 || n[0] > 2) return false;
+        grating_ = static_cast<int>(n[0]);
+    } else {
+        grating_ = word == command::kFirstGrating ? 0 : 1;
+    }
+    StartMove(2000, now);
+    Reply("o", now);
+    return true;
+}
+
+bool ControllerModel::ReadGrating(std::string_view, const std::string&, std::uint32_t now) {
+    Reply("o", now);
+    ReplyLine(std::to_string(grating_), now);
+    return true;
+}
+
+bool ControllerModel::ReadSteps(std::string_view, const std::string&, std::uint32_t now) {
+    Reply("o", now);
+    ReplyLine(std::to_string(steps_), now);
+    return true;
+}
+
+bool ControllerModel::MoveSteps(std::string_view, const std::string& args, std::uint32_t now) {
+    std::vector<long long> n;
+    if (!Numbers(args, n) || n.size() != 1) return false;
+    steps_ = static_cast<std::int32_t>(steps_ + n[0]);
+    StartMove(n[0], now);
+    Reply("o", now);
+    return true;
+}
+
+bool ControllerModel::ReadSpeeds(std::string_view, const std::string&, std::uint32_t now) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%d,%d,%d", speeds_[0], speeds_[1], speeds_[2]);
+    Reply("o", now);
+    ReplyLine(line, now);
+    return true;
+}
+
+bool ControllerModel::SetSpeeds(std::string_view, const std::string& args, std::uint32_t now) {
+    std::vector<long long> n;
+    if (!Numbers(args, n) || n.size() != 3) return false;
+    for (int i = 0; i < 3; ++i)
+        speeds_[i] = static_cast<std::int32_t>(n[static_cast<std::size_t>(i)]);
+    Reply("o", now);
+    return true;
+}
+
+// The entrance (1) or exit (2) mirror to the side (2) or the front (1).
+bool ControllerModel::MoveMirror(std::string_view word, const std::string&, std::uint32_t now) {
+    const bool entrance =
+        word == command::kEntranceMirrorSide || word == command::kEntranceMirrorFront;
+    const bool side = word == command::kEntranceMirrorSide || word == command::kExitMirrorSide;
+    mirrors_[entrance ? 1 : 2] = side ? 2 : 1;
+    StartMove(200, now);
+    Reply("o", now);
+    return true;
+}
+
+bool ControllerModel::ReadSlit(std::string_view, const std::string& args, std::uint32_t now) {
+    std::vector<long long> n;
+    if (!Numbers(args, n) || n.size() != 1 || !SlitPresent(n[0])) return false;
+    Reply("o", now);
+    ReplyLine(std::to_string(slit_steps_[n[0]]), now);
+    return true;
+}
+
+bool ControllerModel::MoveSlit(std::string_view, const std::string& args, std::uint32_t now) {
+    std::vector<long long> n;
+    if (!Numbers(args, n) || n.size() != 2 || !SlitPresent(n[0])) return false;
+    slit_steps_[n[0]] = static_cast<std::int32_t>(slit_steps_[n[0]] + n[1]);
+    StartMove(n[1], now);
+    Reply("o", now);
+    return true;
+}
+
+bool ControllerModel::ReadSlitSpeed(std::string_view, const std::string& args, std::uint32_t now) {
+    std::vector<long long> n;
+    if (!Numbers(args, n) || n.size() != 1) return false;
+    Reply("o", now);
+    ReplyLine(std::to_string(slit_speed_), now);
+    return true;
+}
+
+bool ControllerModel::SlitPresent(long long location) const {
+    return location >= 0 && location <= 3 && config_.slit_present[location];
 }
 
 std::vector<Output> ControllerModel::Due(std::uint32_t now) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace emulator {
@@ -55,7 +56,23 @@ class ControllerModel {
     const std::vector<std::string>& Log() const { return log_; }
 
   private:
+    struct CommandRow;
+    static const CommandRow kCommands[];
     void Command(const std::string& text, std::uint32_t now);
+    // The commands' actions: `word` as the table names it, `args` what follows it.
+    bool MoveToValue(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadValue(std::string_view word, const std::string& args, std::uint32_t now);
+    bool SelectGrating(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadGrating(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadSteps(std::string_view word, const std::string& args, std::uint32_t now);
+    bool MoveSteps(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadSpeeds(std::string_view word, const std::string& args, std::uint32_t now);
+    bool SetSpeeds(std::string_view word, const std::string& args, std::uint32_t now);
+    bool MoveMirror(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadSlit(std::string_view word, const std::string& args, std::uint32_t now);
+    bool MoveSlit(std::string_view word, const std::string& args, std::uint32_t now);
+    bool ReadSlitSpeed(std::string_view word, const std::string& args, std::uint32_t now);
+    bool SlitPresent(long long location) const;
     void Reply(const std::string& bytes, std::uint32_t now);
     void ReplyLine(const std::string& line, std::uint32_t now);
     void Refuse(std::uint32_t now) { Reply("b", now); }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "telx32/telx32.h"
+
 namespace telx32 {
 
 enum BlockPacket : std::uint8_t {
@@ -14,9 +16,9 @@ enum BlockPacket : std::uint8_t {
     kStatus = 's',      // controller -> host: status bits 0x01 done, 0x02 error
 };
 
-inline constexpr std::uint8_t kStatusReplyWaiting = 0x80;
-inline constexpr std::uint8_t kStatusDone = 0x01;
-inline constexpr std::uint8_t kStatusError = 0x02;
+inline constexpr std::uint8_t kStatusReplyWaiting = TELX_STATUS_REPLY_WAITING;
+inline constexpr std::uint8_t kStatusDone = TELX_STATUS_DONE;
+inline constexpr std::uint8_t kStatusError = TELX_STATUS_ERROR;
 inline constexpr int kMaxPacket = 4096;
 
 }  // namespace telx32

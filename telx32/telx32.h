@@ -32,6 +32,8 @@ enum {
     TELX_UI_BAUD = 30          /* serial baud rate (settable) */
 };
 enum { TELX_KIND_BLOCK = 5, TELX_KIND_CHARACTER = 6 };
+/* Bits of the block interface status (TELX_UI_STATUS). */
+enum { TELX_STATUS_DONE = 0x01, TELX_STATUS_ERROR = 0x02, TELX_STATUS_REPLY_WAITING = 0x80 };
 /* TELX_Flush_Buffer codes. */
 enum { TELX_FLUSH_OUTPUT_STATE = 2, TELX_FLUSH_INPUT = 3 };
 

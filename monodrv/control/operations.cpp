@@ -7,6 +7,8 @@
 #include <limits>
 
 #include "monodrv/control/operations.h"
+
+#include "monodrv/control/command_words.h"
 #include "monodrv/control/protocol.h"
 
 namespace monodrv {
@@ -52,6 +54,12 @@ std::string Format(const char* format, Args... args) {
     char text[64];
     std::snprintf(text, sizeof text, format, args...);
     return text;
+}
+
+// A command word followed by its numbers, formatted.
+template <class... Args>
+std::string Format(std::string_view word, const char* format, Args... args) {
+    return std::string(word) + Format(format, args...);
 }
 
 // What an operation works with: the instance's storage and, when the port library is bound
@@ -156,7 +164,7 @@ bool Operations::MoveToWavelength() {
         if (s_.grating_command) v = RoundTo(v, D());
         const double unit = std::pow(10.0, -std::max(D(), 0)) / scale;
         if (!Represents(target, v, v / scale, unit, D())) return false;
-        return P().WaitNotBusy() && P().Exchange(Format("Z61,0,%7.*f", D(), v));
+        return P().WaitNotBusy() && P().Exchange(Format(command::kMoveToValue, "%7.*f", D(), v));
     }
     const std::optional<double> steps_per_nm = StepsPerNm();
     if (!steps_per_nm) return false;
@@ -166,7 +174,7 @@ bool Operations::MoveToWavelength() {
         return false;
     if (!P().WaitNotBusy()) return false;
     std::string line;
-    if (!P().Query("H0", line)) return false;
+    if (!P().Query(std::string(command::kReadSteps), line)) return false;
     auto position = ParseIntegers(line, 1);
     if (!position) return false;
     std::int64_t t = *target_steps;
@@ -177,7 +185,7 @@ bool Operations::MoveToWavelength() {
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
         return false;
-    return P().Exchange(Format("F0,%" PRId32, static_cast<std::int32_t>(move)));
+    return P().Exchange(Format(command::kMoveSteps, "%" PRId32, static_cast<std::int32_t>(move)));
 }
 
 // An unknown (0) slit steps-per-millimetre, a width no step count stands for or a location
@@ -193,7 +201,7 @@ bool Operations::MoveSlit() {
         !SlitLocationValid(location) || !HasPort() || !P().WaitNotBusy())
         return false;
     std::string line;
-    if (!P().Query(Format("j0,%d", location), line)) return false;
+    if (!P().Query(Format(command::kReadSlit, "%d", location), line)) return false;
     auto position = ParseIntegers(line, 1);
     if (!position) return false;
     std::int64_t t = *target_steps;
@@ -203,7 +211,8 @@ bool Operations::MoveSlit() {
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
         return false;
-    return P().Exchange(Format("k0,%d,%" PRId32, location, static_cast<std::int32_t>(move)));
+    return P().Exchange(
+        Format(command::kMoveSlit, "%d,%" PRId32, location, static_cast<std::int32_t>(move)));
 }
 
 bool Operations::SetMirror() {
@@ -211,17 +220,18 @@ bool Operations::SetMirror() {
                        position = s_.Int(SPECT_PARAM_TARGET_MIRROR_POSITION);
     struct Row {
         std::int32_t location, position;
-        const char* command;
+        std::string_view word;
     };
-    static constexpr Row kCommands[] = {{MIR_LOC_ENTRANCE, MIR_POS_SIDE, "c0"},
-                                        {MIR_LOC_ENTRANCE, MIR_POS_FRONT, "d0"},
-                                        {MIR_LOC_EXIT, MIR_POS_SIDE, "e0"},
-                                        {MIR_LOC_EXIT, MIR_POS_FRONT, "f0"}};
-    const char* command = nullptr;
+    static constexpr Row kCommands[] = {
+        {MIR_LOC_ENTRANCE, MIR_POS_SIDE, command::kEntranceMirrorSide},
+        {MIR_LOC_ENTRANCE, MIR_POS_FRONT, command::kEntranceMirrorFront},
+        {MIR_LOC_EXIT, MIR_POS_SIDE, command::kExitMirrorSide},
+        {MIR_LOC_EXIT, MIR_POS_FRONT, command::kExitMirrorFront}};
+    std::string_view word;
     for (const Row& row : kCommands)
-        if (row.location == location && row.position == position) command = row.command;
-    if (!command || !HasPort() || !P().WaitNotBusy()) return false;
-    return P().Exchange(command);
+        if (row.location == location && row.position == position) word = row.word;
+    if (word.empty() || !HasPort() || !P().WaitNotBusy()) return false;
+    return P().Exchange(std::string(word));
 }
 
 bool Operations::Reinitialize() {
@@ -246,7 +256,7 @@ bool Operations::ReadGrating() {
     }
     if (!s_.grating_known || !s_.grating_command) return true;
     std::vector<std::int32_t> n;
-    bool ok = QueryIntegers("Z452,0,0,0", 1, n);
+    bool ok = QueryIntegers(std::string(command::kReadGrating), 1, n);
     ok = ok && n[0] >= 0 && n[0] < std::numeric_limits<std::int16_t>::max();
     if (ok) {
         s_.SetInt(SPECT_PARAM_GRATING, n[0]);
@@ -266,14 +276,16 @@ bool Operations::ReadWavelength(double& wavelength) {
     std::string line;
     if (s_.wavelength_command) {
         const std::optional<double> scale = s_.grating_command ? Scale() : 1.0;
-        if (!scale || !P().WaitNotBusy() || !P().Query("Z62,0", line)) return false;
+        if (!scale || !P().WaitNotBusy() || !P().Query(std::string(command::kReadValue), line))
+            return false;
         const std::optional<double> v = ParseReal(line);
         if (!v) return false;
         wavelength = s_.grating_command ? RoundTo(*v / *scale, D()) : *v;
         return true;
     }
     const std::optional<double> steps_per_nm = StepsPerNm();
-    if (!steps_per_nm || !P().WaitNotBusy() || !P().Query("H0", line)) return false;
+    if (!steps_per_nm || !P().WaitNotBusy() || !P().Query(std::string(command::kReadSteps), line))
+        return false;
     const auto steps = ParseIntegers(line, 1);
     if (!steps) return false;
     wavelength = (*steps)[0] / *steps_per_nm;
@@ -288,9 +300,8 @@ bool Operations::ReadSlit(int location, double& width) {
     if (!SlitLocationValid(location) || !HasPort() ||
         !Usable(s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM)))
         return false;
-    static const char* const kReads[] = {"j0,0", "j0,1", "j0,2", "j0,3"};
     std::vector<std::int32_t> n;
-    const bool ok = QueryIntegers(kReads[location], 1, n, false);
+    const bool ok = QueryIntegers(Format(command::kReadSlit, "%d", location), 1, n, false);
     if (ok)
         width =
             RoundTo(n[0] / s_.Double(SPECT_PARAM_SLIT_STEPS_PER_MM) + 0.005, kSlitWidthDecimals);
@@ -361,9 +372,10 @@ bool Operations::SelectGrating() {
     const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
     if (s_.grating_command && !GratingValid(g)) return false;
     if (!HasPort() || !P().WaitNotBusy()) return false;
-    if (s_.grating_command) return P().Exchange(Format("Z451,0,0,0,%d", g));
+    if (s_.grating_command) return P().Exchange(Format(command::kSelectGrating, "%d", g));
     if (g != 0 && g != 1) return false;
-    if (!P().Exchange(g == 0 ? "b0" : "a0")) return false;
+    if (!P().Exchange(std::string(g == 0 ? command::kFirstGrating : command::kSecondGrating)))
+        return false;
     s_.grating_known = 0;
     return true;
 }
@@ -384,9 +396,10 @@ std::uint32_t ClampSpeed(double value, double upper_bound) {
 bool Operations::SetSpeeds() {
     bool ok = false;
     if (s_.Int(SPECT_PARAM_SPEED_COUNT) > 0 && s_.Int(SPECT_PARAM_SIMULATION) == 0 && HasPort()) {
-        ok = P().Exchange(
-            Format("B0,%" PRIu32 ",%" PRIu32 ",%" PRIu32, ClampSpeed(s_.speeds[0][0], kSpeedMax),
-                   ClampSpeed(s_.speeds[0][1], kSpeedMax), ClampSpeed(s_.speeds[0][2], kRampMax)));
+        ok = P().Exchange(Format(command::kSetSpeeds, "%" PRIu32 ",%" PRIu32 ",%" PRIu32,
+                                 ClampSpeed(s_.speeds[0][0], kSpeedMax),
+                                 ClampSpeed(s_.speeds[0][1], kSpeedMax),
+                                 ClampSpeed(s_.speeds[0][2], kRampMax)));
     }
     Release();
     return ok;
@@ -401,7 +414,7 @@ bool Operations::ReadSpeeds() {
     if (!HasPort()) return false;
     std::string line;
     bool ok = false;
-    if (P().Query("C0", line)) {
+    if (P().Query(std::string(command::kReadSpeeds), line)) {
         auto v = ParseIntegers(line, 3);
         ok = v.has_value();
         if (ok)
@@ -423,7 +436,8 @@ bool Operations::ReadSlitSpeed() {
     const std::int32_t location = s_.Int(SPECT_PARAM_TARGET_SLIT_LOCATION);
     std::string line;
     bool ok = false;
-    if (SlitLocationValid(location) && P().Query(Format("h0,%d", location), line)) {
+    if (SlitLocationValid(location) &&
+        P().Query(Format(command::kReadSlitSpeed, "%d", location), line)) {
         auto v = ParseIntegers(line, 1);
         ok = v.has_value();
         s_.slit_speeds[0][0] = ok ? (*v)[0] : kSlitSpeedDefault;

@@ -11,6 +11,7 @@
 
 #include "monodrv.h"
 #include "monodrv/control/port_link.h"
+#include "telx32/telx32.h"
 
 namespace monodrv {
 
@@ -27,11 +28,17 @@ inline constexpr std::uint32_t kStartPause = 1000;
 inline constexpr std::uint32_t kPollInterval = 10;
 inline constexpr std::uint32_t kBusyPollInterval = 15;
 
-// Port-library parameter codes, buffer codes and interface kinds.
-inline constexpr std::int32_t kUiStatus = 9, kUiRxWaiting = 12, kUiTxPending = 19, kUiKind = 21,
-                              kUiStatusValid = 26;
-inline constexpr std::int32_t kFlushSendBuffer = 2, kFlushInput = 3;
-inline constexpr std::int32_t kKindBlock = 5, kKindCharacter = 6;
+// Port-library parameter codes, buffer codes and interface kinds, as the library names them.
+inline constexpr std::int32_t kUiStatus = TELX_UI_STATUS, kUiRxWaiting = TELX_UI_RX_WAITING,
+                              kUiTxPending = TELX_UI_TX_PENDING, kUiKind = TELX_UI_KIND,
+                              kUiStatusValid = TELX_UI_STATUS_VALID;
+inline constexpr std::int32_t kFlushSendBuffer = TELX_FLUSH_OUTPUT_STATE,
+                              kFlushInput = TELX_FLUSH_INPUT;
+inline constexpr std::int32_t kKindBlock = TELX_KIND_BLOCK, kKindCharacter = TELX_KIND_CHARACTER;
+// The status bits the driver publishes are the port library's.
+static_assert(int{SPECT_STATUS_DONE} == int{TELX_STATUS_DONE} &&
+              int{SPECT_STATUS_ERROR} == int{TELX_STATUS_ERROR} &&
+              int{SPECT_STATUS_REPLY_WAITING} == int{TELX_STATUS_REPLY_WAITING});
 // A reply line holds at most 249 characters (with its CR) in the 251-byte buffer.
 inline constexpr std::size_t kMaxLine = 249;
 inline constexpr std::int32_t kMaxBlock = 250;
