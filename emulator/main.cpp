@@ -11,7 +11,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include <string>
 
 #include "emulator/controller_model.h"
+#include "monodrv/control/strict_numbers.h"
 #include "project_version.h"
 #include "telx32/block_link.h"
 
@@ -74,11 +74,10 @@ void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
                config.fault_ms = 100;
                if (eq == std::string::npos) return;
                const std::string ms = v.substr(eq + 1);
-               std::uint32_t value = 0;
-               auto [end, ec] = std::from_chars(ms.data(), ms.data() + ms.size(), value);
-               if (ms.empty() || ec != std::errc() || end != ms.data() + ms.size())
+               const auto value = monodrv::WholeInteger<std::uint32_t>(ms, 0, UINT32_MAX);
+               if (!value)
                    throw CLI::ValidationError("--fault", "'" + ms + "' is not a time in ms");
-               config.fault_ms = value;
+               config.fault_ms = *value;
            },
            "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever|stuck (a move never ends)")
         ->type_name("FAULT");

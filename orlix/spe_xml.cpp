@@ -2,7 +2,6 @@
 // default namespace, and the namespace URI is ignored.
 #include <pugixml.hpp>
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -22,12 +21,7 @@ using xml::LocalName;
 
 // A non-negative whole-number attribute; none when absent or not a number.
 std::optional<std::int64_t> Whole(const pugi::xml_node& node, const char* name) {
-    const char* text = node.attribute(name).value();
-    std::int64_t value = 0;
-    auto end = text + std::strlen(text);
-    auto [ptr, ec] = std::from_chars(text, end, value);
-    if (ec != std::errc() || ptr != end || *text == '\0' || value < 0) return std::nullopt;
-    return value;
+    return fits::ParseCount(node.attribute(name).value());
 }
 
 // An attribute as the file writes it, for a message: quoted, at most 32 characters, bytes

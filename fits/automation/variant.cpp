@@ -29,6 +29,14 @@ std::optional<double> ParseNumber(std::string_view text) {
     return value;
 }
 
+std::optional<std::int64_t> ParseCount(std::string_view text) {
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
+
 std::optional<std::int32_t> RoundToInt32(double value) {
     if (!std::isfinite(value)) return std::nullopt;
     double rounded = std::nearbyint(value);  // default rounding mode: halves to even

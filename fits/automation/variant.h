@@ -38,6 +38,8 @@ class Variant {
 
 // Reads a whole text (blanks around it allowed) as a number, independent of locale.
 std::optional<double> ParseNumber(std::string_view text);
+// Reads a whole text (nothing around it) as a whole number of 0 or more.
+std::optional<std::int64_t> ParseCount(std::string_view text);
 // Rounds to the nearest 32-bit whole number, halves to even; none when out of range or NaN.
 std::optional<std::int32_t> RoundToInt32(double value);
 

@@ -95,16 +95,69 @@ struct ModelValues {
     std::int8_t grating_known;
 };
 
-// Columns: 270M, Spex232 and any unknown model; TRIAX 180 and 190; TRIAX 320.
+// 270M, Spex232 and any unknown model.
 constexpr ModelValues kStepModel = {
-    2,     267.84, 18.0, 11.0, 4, 1200, 32.0, 320, 157.48, 8, 2, 0, 4, 2, {2560, 2560, 1000},
-    false, false,  0};
+    .gratings_per_set = 2,
+    .c106 = 267.84,
+    .c107 = 18.0,
+    .c108 = 11.0,
+    .decimals = 4,
+    .reference_grooves = 1200,
+    .steps_per_nm = 32.0,
+    .wavelength_limit = 320,
+    .slit_steps_per_mm = 157.48,
+    .slit_limit = 8,
+    .slit_decimals = 2,
+    .p79 = 0,
+    .slits = 4,
+    .mirrors = 2,
+    .speeds = {2560, 2560, 1000},
+    .wavelength_command = false,
+    .grating_command = false,
+    .grating_known = 0,
+};
+// TRIAX 180 and 190.
 constexpr ModelValues kTriax180 = {
-    3,    190.0, 30.0, -10.0, 3, 1200, 16.7, 400, 157.48, 8, 2, 0, 4, 2, {1000, 4000, 250},
-    true, true,  1};
+    .gratings_per_set = 3,
+    .c106 = 190.0,
+    .c107 = 30.0,
+    .c108 = -10.0,
+    .decimals = 3,
+    .reference_grooves = 1200,
+    .steps_per_nm = 16.7,
+    .wavelength_limit = 400,
+    .slit_steps_per_mm = 157.48,
+    .slit_limit = 8,
+    .slit_decimals = 2,
+    .p79 = 0,
+    .slits = 4,
+    .mirrors = 2,
+    .speeds = {1000, 4000, 250},
+    .wavelength_command = true,
+    .grating_command = true,
+    .grating_known = 1,
+};
+// TRIAX 320.
 constexpr ModelValues kTriax320 = {
-    3,    320.0, 21.26, 12.5, 3, 1200, 16.7, 400, 157.48, 8, 2, 0, 4, 2, {1000, 4000, 250},
-    true, true,  1};
+    .gratings_per_set = 3,
+    .c106 = 320.0,
+    .c107 = 21.26,
+    .c108 = 12.5,
+    .decimals = 3,
+    .reference_grooves = 1200,
+    .steps_per_nm = 16.7,
+    .wavelength_limit = 400,
+    .slit_steps_per_mm = 157.48,
+    .slit_limit = 8,
+    .slit_decimals = 2,
+    .p79 = 0,
+    .slits = 4,
+    .mirrors = 2,
+    .speeds = {1000, 4000, 250},
+    .wavelength_command = true,
+    .grating_command = true,
+    .grating_known = 1,
+};
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 #include "monodrv/control/protocol.h"
 
+#include "monodrv/control/strict_numbers.h"
+
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -213,14 +214,7 @@ std::optional<std::vector<std::int32_t>> ParseIntegers(const std::string& line, 
 
 std::optional<double> ParseReal(const std::string& line) {
     if (line.find('\0') != std::string::npos) return std::nullopt;
-    const std::string text = Trimmed(line);
-    if (text.empty()) return std::nullopt;
-    const char* begin = text.c_str() + (text[0] == '+' ? 1 : 0);
-    double v = 0;
-    auto [end, ec] = std::from_chars(begin, text.c_str() + text.size(), v);  // locale-free
-    if (ec != std::errc() || end != text.c_str() + text.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+    return WholeNumber(Trimmed(line));
 }
 
 }  // namespace monodrv

@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "monodrv.h"
+#include "monodrv/control/strict_numbers.h"
 #include "project_version.h"
 #include "telx32.h"
 
@@ -67,21 +67,12 @@ constexpr auto kBusyPoll = std::chrono::milliseconds(50);
 
 // The whole text as a finite number (C locale, no blanks); none otherwise.
 std::optional<double> ParseNumber(const std::string& text) {
-    double v = 0;
-    const char* begin = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(begin, end, v);
-    if (ec != std::errc() || p != end || begin == end || !std::isfinite(v)) return std::nullopt;
-    return v;
+    return monodrv::WholeNumber(text);
 }
 
 // The whole text as an integer in [low, high]; none otherwise.
 std::optional<int> ParseInteger(const std::string& text, int low, int high) {
-    int v = 0;
-    const char* end = text.data() + text.size();
-    auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (ec != std::errc() || p != end || text.empty() || v < low || v > high) return std::nullopt;
-    return v;
+    return monodrv::WholeInteger(text, low, high);
 }
 
 // One operation of the command line with its checked arguments.
