@@ -349,76 +349,78 @@ int RunSteps(Session& s, const std::vector<Step>& steps) {
     return ok ? 0 : kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{"Drives a Spex 270M, TRIAX 180/190/320 or Spex232 spectrograph.", "monodrv-ctl"};
-    app.footer(kOperations);
-    std::string port_name, model_name;
-    int baud = 19200;
-    bool simulate = false;
+// What the command line says, as typed.
+struct Options {
+    std::string port_name, model_name, baud_text = "19200", wait_text;
+    bool simulate = false, no_wait = false;
     std::vector<std::string> words;
-    app.add_option("--port", port_name,
+};
+
+// What the command line says, checked: the baud rate, the wait limit and the operations.
+struct Checked {
+    int baud = 19200;
+    std::optional<double> wait_limit;
+    std::vector<Step> steps;
+};
+
+void DeclareOptions(CLI::App& app, Options& o) {
+    app.footer(kOperations);
+    app.add_option("--port", o.port_name,
                    "a serial device (/dev/ttyUSB0), a pseudo-terminal, or block:SOCKET");
     std::vector<std::string> model_names;
     for (const Model& m : kModels)
         model_names.push_back(m.name);
-    app.add_option("--model", model_name, "the spectrograph model")
+    app.add_option("--model", o.model_name, "the spectrograph model")
         ->required()
         ->check(CLI::IsMember(model_names));
-    std::string baud_text = "19200";
-    app.add_option("--baud", baud_text, "the serial line's speed (decimal, default 19200)");
-    app.add_flag("--simulate", simulate,
+    app.add_option("--baud", o.baud_text, "the serial line's speed (decimal, default 19200)");
+    app.add_flag("--simulate", o.simulate,
                  "answer from built-in values, without a port (the wavelength is not "
                  "modelled, grating changes nothing; slit, mirror and set-speeds fail)");
-    bool no_wait = false;
-    app.add_flag("--no-wait", no_wait,
+    app.add_flag("--no-wait", o.no_wait,
                  "return from a move when the controller has taken the command, not when it "
                  "has ended");
-    std::string wait_text;
-    app.add_option("--wait-limit", wait_text,
+    app.add_option("--wait-limit", o.wait_text,
                    "seconds a move may keep the controller busy (default: the model's longest "
                    "move)");
     app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT);
-    app.add_option("operations", words, "OPERATION [ARGUMENTS]...");
-    std::vector<Step> steps;
-    std::optional<double> wait_limit;
-    try {
-        app.parse(argc, argv);
-        if (port_name.empty() && !simulate) throw UsageError("--port is required");
-        const std::optional<int> parsed_baud = ParseInteger(baud_text, 1, kMaxBaud);
-        if (!parsed_baud) throw UsageError("--baud: '" + baud_text + "' is not a baud rate");
-        baud = *parsed_baud;
-        if (!wait_text.empty()) {
-            const std::optional<double> limit = ParseNumber(wait_text);
-            if (!limit || *limit <= 0 || *limit > kMaxWaitLimit)
-                throw UsageError("--wait-limit: '" + wait_text +
-                                 "' is not a number of seconds "
-                                 "(above 0, at most 3600)");
-            wait_limit = *limit;
-        }
-        steps = ParseOperations(words);
-    } catch (const CLI::Success& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "monodrv-ctl: %s\nRun with --help for more information.\n", e.what());
-        return kExitUsage;
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "monodrv-ctl: %s\nRun with --help for more information.\n", e.what());
-        return kExitUsage;
+    app.add_option("operations", o.words, "OPERATION [ARGUMENTS]...");
+}
+
+// Throws UsageError for what CLI11 does not check itself.
+Checked CheckOptions(const Options& o) {
+    Checked c;
+    if (o.port_name.empty() && !o.simulate) throw UsageError("--port is required");
+    const std::optional<int> baud = ParseInteger(o.baud_text, 1, kMaxBaud);
+    if (!baud) throw UsageError("--baud: '" + o.baud_text + "' is not a baud rate");
+    c.baud = *baud;
+    if (!o.wait_text.empty()) {
+        const std::optional<double> limit = ParseNumber(o.wait_text);
+        if (!limit || *limit <= 0 || *limit > kMaxWaitLimit)
+            throw UsageError("--wait-limit: '" + o.wait_text +
+                             "' is not a number of seconds "
+                             "(above 0, at most 3600)");
+        c.wait_limit = *limit;
     }
+    c.steps = ParseOperations(o.words);
+    return c;
+}
+
+// Opens the port and an instance of the driver, runs the operations and lets both go;
+// returns the exit status.
+int Drive(const Options& o, const Checked& c) {
     int16_t model = 0;
-    Waiting waiting{!no_wait, 60, simulate};
+    Waiting waiting{!o.no_wait, 60, o.simulate};
     for (const Model& m : kModels)
-        if (model_name == m.name) {
+        if (o.model_name == m.name) {
             model = m.number;
-            waiting.limit_s = wait_limit.value_or(m.wait_limit_s);
+            waiting.limit_s = c.wait_limit.value_or(m.wait_limit_s);
         }
     TELX_PORT port = 0;
-    if (!port_name.empty()) {
-        port = TELX_Create_physical_port_ex(port_name.c_str(), baud);
+    if (!o.port_name.empty()) {
+        port = TELX_Create_physical_port_ex(o.port_name.c_str(), c.baud);
         if (!port) {
-            std::fprintf(stderr, "monodrv-ctl: cannot open the port %s\n", port_name.c_str());
+            std::fprintf(stderr, "monodrv-ctl: cannot open the port %s\n", o.port_name.c_str());
             return kExitFailed;
         }
     }
@@ -429,10 +431,31 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     SPECT_SetULongParam(h, SPECT_PARAM_PORT_HANDLE, port, 0);
-    SPECT_SetULongParam(h, SPECT_PARAM_SIMULATION, simulate ? 1 : 0, 0);
+    SPECT_SetULongParam(h, SPECT_PARAM_SIMULATION, o.simulate ? 1 : 0, 0);
     Session session(h, waiting);
-    const int status = RunSteps(session, steps);
+    const int status = RunSteps(session, c.steps);
     SPECT_DestroySpectrograph(h);
     if (port) TELX_Destroy(port);
     return status;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Drives a Spex 270M, TRIAX 180/190/320 or Spex232 spectrograph.", "monodrv-ctl"};
+    Options options;
+    DeclareOptions(app, options);
+    Checked checked;
+    try {
+        app.parse(argc, argv);
+        checked = CheckOptions(options);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "monodrv-ctl: %s\nRun with --help for more information.\n", e.what());
+        return kExitUsage;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "monodrv-ctl: %s\nRun with --help for more information.\n", e.what());
+        return kExitUsage;
+    }
+    return Drive(options, checked);
 }
