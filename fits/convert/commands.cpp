@@ -257,11 +257,11 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
         Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
         const std::function<void()> compress = [&] {
-            compressed = CompressFitsFile(scratch.path(), fits_path);
+            compressed = CompressFitsFile(scratch.path(), fits_path, &batch.stopped);
             scratch.Remove();
         };
         if (options.aside)
-            options.aside(i, compress);
+            options.aside(i, compress, batch.stopped);
         else
             compress();
         if (!compressed) return compressed.status();

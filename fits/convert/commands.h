@@ -3,6 +3,7 @@
 // thrown, and a batch goes on with the next file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,8 +59,9 @@ struct ConvertOptions {
     std::function<bool(std::size_t, std::int64_t, std::int64_t)> writing = {};
     // Runs work that tells no progress and touches nothing but files (compressing input i's
     // finished FITS file), returning when it is done; a window runs it on a thread of its own
-    // and keeps painting meanwhile. Without one the work runs in place.
-    std::function<void(std::size_t, const std::function<void()>&)> aside = {};
+    // and keeps painting meanwhile, and sets the flag given when the user asks to stop (the
+    // work then keeps nothing). Without one the work runs in place.
+    std::function<void(std::size_t, const std::function<void()>&, std::atomic<bool>&)> aside = {};
 };
 
 // Called after each file with (files done, files in all); returning false stops the batch

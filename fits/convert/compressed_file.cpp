@@ -64,7 +64,8 @@ bool CopyInto(const std::string& from, SafeFile& file, std::string& error) {
 
 }  // namespace
 
-Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::string& target) {
+Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::string& target,
+                                      const std::atomic<bool>* stop) {
     // Disk files by their literal names: CFITSIO's extended syntax would read "run[1]" as a
     // section of "run".
     int status = 0;
@@ -89,7 +90,10 @@ Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::strin
         return Status::Error(ShownName(target) + ": " + CfitsioReason("cannot compress", status));
     SafeFile file(target);
     std::string error;
-    if (CopyInto(packed.path(), file, error) && file.Commit()) {
+    // A stop asked until the file is complete and on the disk keeps the old target.
+    if (CopyInto(packed.path(), file, error) && file.SyncIfReplacing() && stop && *stop)
+        return Status::Error(ShownName(target) + ": cancelled; nothing written");
+    if (file.ok() && error.empty() && file.Commit()) {
         struct stat st {};
         return stat(target.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     }

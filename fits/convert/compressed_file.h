@@ -5,6 +5,7 @@
 // as they are.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -13,7 +14,9 @@
 namespace fits {
 
 // Writes `plain` (a complete FITS file) to `target` tile-compressed, through a temporary file
-// renamed over the target when complete (see SafeFile). Returns the bytes written.
-Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::string& target);
+// renamed over the target when complete (see SafeFile); a `stop` set before then keeps the
+// old target. Returns the bytes written.
+Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::string& target,
+                                      const std::atomic<bool>* stop = nullptr);
 
 }  // namespace fits

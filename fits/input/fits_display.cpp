@@ -18,6 +18,7 @@
 #include "fits/header/card.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_values.h"
+#include "fits/input/cfitsio_handle.h"
 #include "fits/input/header_reader.h"
 #include "fits/input/wavelength_axis.h"
 
@@ -66,6 +67,16 @@ std::int64_t DataOffset(std::FILE* file) {
             if (GetKeyword(std::string_view(block.data() + at, kCard)) == "END")
                 return offset + kBlockBytes;
     }
+}
+
+// Whether the file's first extension is a tile-compressed image.
+bool HoldsCompressedImage(const std::string& path) {
+    int status = 0, type = 0;
+    fitsfile* raw = nullptr;
+    fits_open_diskfile(&raw, path.c_str(), READONLY, &status);
+    FitsHandle file(raw);
+    fits_movabs_hdu(raw, 2, &type, &status);
+    return status == 0 && fits_is_compressed_image(raw, &status) == 1;
 }
 
 }  // namespace
@@ -171,6 +182,10 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
     HeaderValues v = GetHeaderValues(*text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
+    if (GetHeaderValue(*text, "NAXIS") == "0" && HoldsCompressedImage(path))
+        return Status::Error(shown +
+                             ": a tile-compressed FITS file; Display shows uncompressed files "
+                             "(convert the SPE file again without compression)");
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
         *v.naxis3 <= 0)
         return Status::Error(shown +

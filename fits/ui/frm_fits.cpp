@@ -567,7 +567,18 @@ void frmFITS::ReportCommand(const std::string& command, const CommandReport& rep
         text += f + "\n";
     for (const auto& w : warnings_)
         text += w + "\n";
-    if (report.cancelled) text += "Stopped: the remaining files were not converted.\n";
+    if (report.cancelled) {
+        std::vector<std::string> left;
+        for (const FileOutcome& f : report.files)
+            if (f.kind == FileOutcome::Kind::kNotReached) left.push_back(ShownName(f.input));
+        if (left.empty())
+            text += "Stopped: the remaining files were not converted.\n";
+        else if (left.size() == 1)
+            text += "Stopped: " + left[0] + " was not converted.\n";
+        else
+            text += "Stopped: " + left[0] + " and the " + std::to_string(left.size() - 1) +
+                    " files after it were not converted.\n";
+    }
     warnings_.clear();
     if (text.empty()) return;
     if (files > 1)
@@ -615,13 +626,14 @@ void frmFITS::ConvertPaths(const std::vector<std::string>& paths) {
             const std::int64_t share = total > 0 ? done * kShare / total : 0;
             return work.Step(label, static_cast<std::int64_t>(i) * kShare + share, all);
         };
-        options.aside = [&](std::size_t i, const std::function<void()>& compress) {
+        options.aside = [&](std::size_t i, const std::function<void()>& compress,
+                            std::atomic<bool>& stop) {
             work.RunAside(QString("Compressing %1 (%2 of %3)...")
                               .arg(QString::fromStdString(
                                   ShownName(std::filesystem::path(paths[i]).filename().string())))
                               .arg(i + 1)
                               .arg(paths.size()),
-                          compress);
+                          compress, stop);
         };
         HeaderContext context = Context();
         report = ConvertFiles(

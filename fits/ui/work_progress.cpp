@@ -51,7 +51,8 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
     if (dialog_) {
         dialog_->setLabelText(label);
         const double share = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0;
-        dialog_->setValue(static_cast<int>(kSteps * std::clamp(share, 0.0, 1.0)));
+        if (dialog_->maximum() > 0)
+            dialog_->setValue(static_cast<int>(kSteps * std::clamp(share, 0.0, 1.0)));
     }
     QApplication::processEvents();
     since_events_.restart();
@@ -59,18 +60,20 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
     return !cancelled_;
 }
 
-void WorkProgress::RunAside(const QString& label, const std::function<void()>& work) {
+void WorkProgress::RunAside(const QString& label, const std::function<void()>& work,
+                            std::atomic<bool>& stop) {
     std::atomic<bool> done{false};
     std::thread aside([&] {
         work();
         done = true;
     });
     while (!done) {
-        // The bar stays where it is; the label says what runs.
-        Step(label, dialog_ ? dialog_->value() : 0, kSteps);
+        if (!Step(label, 0, 0)) stop = true;
+        if (dialog_ && dialog_->maximum() != 0) dialog_->setRange(0, 0);  // busy: no share known
         std::this_thread::sleep_for(std::chrono::milliseconds(kEventsEveryMs / 5));
     }
     aside.join();
+    if (dialog_) dialog_->setRange(0, kSteps);
 }
 
 QString ByteCount(std::int64_t done, std::int64_t total) {

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,9 +28,9 @@ class WorkProgress {
     // at most every few tens of milliseconds; false once the work should stop.
     bool Step(const QString& label, std::int64_t done, std::int64_t total);
     // Runs `work`, which touches no widget, on a thread of its own while the events keep
-    // running; returns when it is done. It cannot be stopped: a Cancel meanwhile stops the work
-    // at the next Step after it.
-    void RunAside(const QString& label, const std::function<void()>& work);
+    // running (the bar shows that something runs, not how far); returns when it is done. A
+    // Cancel meanwhile sets `stop`, which the work reads, and stops the work at the next Step.
+    void RunAside(const QString& label, const std::function<void()>& work, std::atomic<bool>& stop);
     // Stops the work at its next Step, as the dialog's Cancel button does.
     void Cancel() { cancelled_ = true; }
     bool Cancelled() const { return cancelled_; }

@@ -112,6 +112,15 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "short.spe"));
     EXPECT_FALSE(std::filesystem::exists(dir / "nothing.spe"));
+    // A tile-compressed file is refused for what it is.
+    ConvertOptions packed;
+    packed.compress = true;
+    packed.targets = {dir / "packed.fit"};
+    ASSERT_TRUE(ConvertFiles(context, reporter, {dir / "run1.spe"}, packed).ok());
+    auto refused = DisplayFitsFile(app, dir / "packed.fit");
+    EXPECT_NE(refused.message().find("packed.fit: a tile-compressed FITS file"), std::string::npos)
+        << refused.message();
+    EXPECT_FALSE(std::filesystem::exists(dir / "packed.spe"));
 }
 
 // Converting and displaying say their bytes as they go, up to the last; asked to
@@ -178,6 +187,25 @@ TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
             EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
         fs::remove(dir / "big-2.spe");
     }
+    // A stop asked while the finished file is compressed keeps the old FITS file too.
+    const std::string before = ReadAll(dir / "big.fit");
+    orlix::Application app;
+    MemoryHeaderStore store;
+    HeaderContext context{store, app};
+    RecordingReporter reporter;
+    ConvertOptions options;
+    options.compress = true;
+    options.aside = [](std::size_t, const std::function<void()>& work, std::atomic<bool>& stop) {
+        stop = true;
+        work();
+    };
+    auto report = ConvertFiles(context, reporter, {dir / "big.spe"}, options);
+    EXPECT_TRUE(report.cancelled);
+    EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(report.files[0].kind, FileOutcome::Kind::kNotReached);
+    EXPECT_EQ(ReadAll(dir / "big.fit"), before);
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
 }  // namespace

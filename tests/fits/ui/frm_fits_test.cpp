@@ -94,10 +94,12 @@ struct SlowFactory : AutomationFactory {
     struct Document : DataDocument {
         std::unique_ptr<DataDocument> inner;
         int open_ms = 0, put_ms = 0;
+        std::function<void()> on_open;
         Variant GetParam(std::int32_t n) override { return inner->GetParam(n); }
         Status Open(const std::string& a, std::int32_t b, std::int32_t c, std::int32_t d,
                     std::int32_t e, const std::string& f) override {
             QTest::qSleep(open_ms);
+            if (on_open) on_open();
             return inner->Open(a, b, c, d, e, f);
         }
         Status Refresh() override { return inner->Refresh(); }
@@ -111,11 +113,13 @@ struct SlowFactory : AutomationFactory {
     };
     orlix::Application& app;
     int open_ms, put_ms;
+    std::function<void()> on_open;  // called as each document is opened, after its wait
     SlowFactory(orlix::Application& a, int open, int put) : app(a), open_ms(open), put_ms(put) {}
     std::unique_ptr<DataDocument> NewDataDocument() override {
         auto d = std::make_unique<Document>();
         d->inner = app.NewDataDocument();
         d->open_ms = open_ms, d->put_ms = put_ms;
+        d->on_open = on_open;
         return d;
     }
     std::unique_ptr<Experiment> NewExperiment() override { return app.NewExperiment(); }
@@ -713,18 +717,17 @@ class FrmFitsTest : public QObject {
             pick += '\0' + name;
         }
         scripted->results.push_back(pick);
+        // Opening the sixth file (at 750 ms, past the dialog's 500) the user clicks Cancel:
+        // five files are written, the sixth is not kept.
         bool progress_seen = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) {
-                    progress_seen = true;
-                    p->cancel();
-                }
-        });
-        poll.start(50);
+        int opened = 0;
+        slow.on_open = [&] {
+            auto* progress = window.findChild<QProgressDialog*>("workProgress");
+            if (++opened != 6 || !progress || !progress->isVisible()) return;
+            progress_seen = true;
+            QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+        };
         QTest::mouseClick(window.findChild<QPushButton*>("cmdConvert"), Qt::LeftButton);
-        poll.stop();
         QVERIFY(progress_seen);
         int written = 0;
         for (const auto& entry : std::filesystem::directory_iterator(dir_->path())) {
@@ -734,9 +737,12 @@ class FrmFitsTest : public QObject {
                 QCOMPARE(std::filesystem::file_size(entry.path()), std::uintmax_t(8640));
             }
         }
-        QVERIFY2(written >= 1 && written < 20, std::to_string(written).c_str());  // stopped early
+        QCOMPARE(written, 5);
         QCOMPARE(shown.size(), std::size_t(1));
-        QVERIFY(shown[0].find("Stopped") != std::string::npos);
+        QVERIFY2(
+            shown[0].find("Stopped: " + (*dir_ / "f15.spe") +
+                          " and the 14 files after it were not converted.") != std::string::npos,
+            shown[0].c_str());
         QVERIFY(QApplication::overrideCursor() == nullptr);
     }
 
