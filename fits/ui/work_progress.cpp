@@ -77,10 +77,13 @@ void WorkProgress::RunAside(const QString& label, const std::function<void()>& w
 }
 
 QString ByteCount(std::int64_t done, std::int64_t total) {
-    constexpr double kMiB = 1 << 20;
-    return QString("%1 of %2 MiB")
-        .arg(static_cast<double>(done) / kMiB, 0, 'f', 1)
-        .arg(static_cast<double>(total) / kMiB, 0, 'f', 1);
+    // Below a MiB the count is in KiB, so that it moves as the bar does.
+    const bool small = total < (1 << 20);
+    const double unit = small ? 1 << 10 : 1 << 20;
+    return QString("%1 of %2 %3")
+        .arg(static_cast<double>(done) / unit, 0, 'f', small ? 0 : 1)
+        .arg(static_cast<double>(total) / unit, 0, 'f', small ? 0 : 1)
+        .arg(small ? "KiB" : "MiB");
 }
 
 }  // namespace fits::ui

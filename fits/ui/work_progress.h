@@ -44,7 +44,7 @@ class WorkProgress {
     bool was_enabled_ = true;
 };
 
-// "1.5 of 1024 MiB": a count of bytes as a progress label shows it.
+// "1.5 of 1024.0 MiB" ("12 of 160 KiB" below a MiB): bytes as a progress label shows them.
 QString ByteCount(std::int64_t done, std::int64_t total);
 
 }  // namespace fits::ui

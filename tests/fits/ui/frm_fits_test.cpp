@@ -1206,15 +1206,48 @@ class FrmFitsTest : public QObject {
                 QVERIFY(v->grab().save(QString::fromStdString(folder + "/viewer-image.png")));
             }
 
-        // A spectrum with a wavelength calibration.
-        auto state = std::make_shared<orlix::DocumentState>();
-        auto file = orlix::SpeFile::Open(testing_support::Sample("hene_int32_1340x1.spe"));
-        QVERIFY(file.ok());
-        state->file = std::move(file.value());
-        orlix::DocumentViewer plot(state);
+        // A spectrum converted with its metadata and displayed: plotted against wavelength.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<orlix::DocumentViewer*>(w)) w->hide();
+        W<QRadioButton>("optStandard")->findChild<QAction*>("actMetadata")->trigger();
+        std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                   *dir_ / "hene.spe");
+        dialog_->results.push_back(*dir_ / "hene.spe");
+        Click("cmdConvert");
+        dialog_->results.push_back(*dir_ / "hene.fit");
+        Click("cmdDisplay");
+        orlix::DocumentViewer* shown = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) shown = v;
+        QVERIFY(shown);
+        orlix::DocumentViewer& plot = *shown;
         plot.resize(700, 450);
-        plot.show();
         QTest::qWait(50);
+
+        // Display's progress on a file that takes a while (frames stored slowly).
+        QVERIFY(orlix::SpeFile::Create(*dir_ / "many.spe", 64, 64, 20, orlix::kSpeInt16));
+        dialog_->results.push_back(*dir_ / "many.spe");
+        Click("cmdConvert");
+        SlowFactory slow(*app_, 0, 100);
+        auto scripted = std::make_unique<ScriptedDialog>();
+        scripted->results.push_back(*dir_ / "many.fit");
+        ScriptedDialog* pick = scripted.get();
+        frmFITS busy(slow, std::move(scripted));
+        busy.show_message = [](const std::string&, const std::string&) {};
+        busy.show();
+        bool grabbed = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* progress = busy.findChild<QProgressDialog*>("workProgress");
+            if (grabbed || !progress || !progress->isVisible() || progress->value() < 300) return;
+            grabbed =
+                progress->grab().save(QString::fromStdString(folder + "/display-progress.png"));
+            progress->cancel();
+        });
+        poll.start(20);
+        QTest::mouseClick(busy.findChild<QPushButton*>("cmdDisplay"), Qt::LeftButton);
+        poll.stop();
+        QVERIFY(grabbed && pick->results.empty());
         QVERIFY(plot.grab().save(QString::fromStdString(folder + "/viewer-plot.png")));
     }
 };
