@@ -78,18 +78,19 @@ const DblParam kDblParams[] = {
     {176, kSetGet, D::kScalar, 0, 0.0},
 };
 
+// What differs from model to model; the members with a value are every model's.
 struct ModelValues {
     std::int16_t gratings_per_set;
     double c106, c107, c108;
     std::int16_t decimals;
-    std::int16_t reference_grooves;
+    std::int16_t reference_grooves = 1200;
     double steps_per_nm;
     std::int32_t wavelength_limit;
-    double slit_steps_per_mm;
-    std::int32_t slit_limit;
-    int slit_decimals;
-    std::int8_t p79;
-    std::int16_t slits, mirrors;
+    double slit_steps_per_mm = 157.48;
+    std::int32_t slit_limit = 8;
+    int slit_decimals = 2;
+    std::int8_t p79 = 0;
+    std::int16_t slits = 4, mirrors = 2;
     double speeds[3];
     bool wavelength_command, grating_command;
     std::int8_t grating_known;
@@ -102,20 +103,14 @@ constexpr ModelValues kStepModel = {
     .c107 = 18.0,
     .c108 = 11.0,
     .decimals = 4,
-    .reference_grooves = 1200,
     .steps_per_nm = 32.0,
     .wavelength_limit = 320,
-    .slit_steps_per_mm = 157.48,
-    .slit_limit = 8,
-    .slit_decimals = 2,
-    .p79 = 0,
-    .slits = 4,
-    .mirrors = 2,
     .speeds = {2560, 2560, 1000},
     .wavelength_command = false,
     .grating_command = false,
     .grating_known = 0,
 };
+
 // TRIAX 180 and 190.
 constexpr ModelValues kTriax180 = {
     .gratings_per_set = 3,
@@ -123,41 +118,22 @@ constexpr ModelValues kTriax180 = {
     .c107 = 30.0,
     .c108 = -10.0,
     .decimals = 3,
-    .reference_grooves = 1200,
     .steps_per_nm = 16.7,
     .wavelength_limit = 400,
-    .slit_steps_per_mm = 157.48,
-    .slit_limit = 8,
-    .slit_decimals = 2,
-    .p79 = 0,
-    .slits = 4,
-    .mirrors = 2,
     .speeds = {1000, 4000, 250},
     .wavelength_command = true,
     .grating_command = true,
     .grating_known = 1,
 };
-// TRIAX 320.
-constexpr ModelValues kTriax320 = {
-    .gratings_per_set = 3,
-    .c106 = 320.0,
-    .c107 = 21.26,
-    .c108 = 12.5,
-    .decimals = 3,
-    .reference_grooves = 1200,
-    .steps_per_nm = 16.7,
-    .wavelength_limit = 400,
-    .slit_steps_per_mm = 157.48,
-    .slit_limit = 8,
-    .slit_decimals = 2,
-    .p79 = 0,
-    .slits = 4,
-    .mirrors = 2,
-    .speeds = {1000, 4000, 250},
-    .wavelength_command = true,
-    .grating_command = true,
-    .grating_known = 1,
-};
+
+// TRIAX 320: a TRIAX 180 but for parameters 106-108 (its optics).
+constexpr ModelValues kTriax320 = [] {
+    ModelValues m = kTriax180;
+    m.c106 = 320.0;
+    m.c107 = 21.26;
+    m.c108 = 12.5;
+    return m;
+}();
 
 }  // namespace
 

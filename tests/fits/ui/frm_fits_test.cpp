@@ -88,6 +88,16 @@ std::vector<SeenBox> AnswerBoxes(const std::function<void()>& action) {
     return seen;
 }
 
+// Counts the paint events of the widgets it filters: a window that keeps painting.
+struct PaintCounter : QObject {
+    int& count;
+    explicit PaintCounter(int& c) : count(c) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++count;
+        return false;
+    }
+};
+
 // The embedded application with its documents slowed down: opening one takes `open_ms`,
 // storing a frame `put_ms`, so that small files keep a command busy for seconds.
 struct SlowFactory : AutomationFactory {
@@ -770,14 +780,7 @@ class FrmFitsTest : public QObject {
         for (bool by_closing : {false, true}) {
             int paints = 0;
             bool acted = false;
-            struct PaintCounter : QObject {
-                int& count;
-                explicit PaintCounter(int& c) : count(c) {}
-                bool eventFilter(QObject*, QEvent* e) override {
-                    if (e->type() == QEvent::Paint) ++count;
-                    return false;
-                }
-            } counter(paints);
+            PaintCounter counter(paints);
             auto* label = window.findChild<QLabel*>("lblFormat");
             label->installEventFilter(&counter);
             QTimer poll;
@@ -962,14 +965,7 @@ class FrmFitsTest : public QObject {
         QVERIFY(orlix::SaveSettings({0.5, 4, 1, 16, 8, false}).ok());  // a 2 s acquisition
         int ticks = 0, paints = 0;
         bool cancelled = false;
-        struct PaintCounter : QObject {
-            int& count;
-            explicit PaintCounter(int& c) : count(c) {}
-            bool eventFilter(QObject*, QEvent* e) override {
-                if (e->type() == QEvent::Paint) ++count;
-                return false;
-            }
-        } counter(paints);
+        PaintCounter counter(paints);
         W<QLabel>("lblFormat")->installEventFilter(&counter);
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
