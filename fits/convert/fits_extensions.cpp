@@ -4,6 +4,7 @@
 #include <set>
 
 #include "fits/automation/data_types.h"
+#include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
 #include "fits/header/header_values.h"
@@ -215,11 +216,9 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
         BuildCard("pcount", "0", ValueType::kInteger, ""),
         BuildCard("gcount", "1", ValueType::kInteger, ""),
     };
-    if (unsigned_offset) {
-        cards.push_back(
-            BuildCard("bzero", "32768", ValueType::kInteger, "stored value + 32768 = count"));
-        cards.push_back(BuildCard("bscale", "1", ValueType::kInteger, ""));
-    }
+    if (unsigned_offset)
+        for (std::string& card : UnsignedOffsetCards())
+            cards.push_back(std::move(card));
     cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), ValueType::kString, ""));
     return cards;
 }
@@ -239,8 +238,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     const bool split = metadata.RegionsDiffer();
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
     std::vector<std::string> cards = SplitCards(context.store.Text());
-    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16)
-        UseUnsignedOffset(cards);
+    if (options.bzero && HoldsUnsigned16(document)) UseUnsignedOffset(cards);
     const std::string array_text = JoinCards(cards);
     const bool unsigned_offset = IsUnsignedOffset(array_text, document);
     if (options.metadata)
@@ -253,8 +251,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
             return Status::Error(path +
                                  ": the header gives no BITPIX or frame count for the regions");
-        if (*v.bitpix != 8 && *v.bitpix != 16 && *v.bitpix != 32 && *v.bitpix != -32)
-            return Status::Error(path + ": data type not supported");
+        if (!IsSupportedBitpix(*v.bitpix)) return Status::Error(path + ": data type not supported");
         cards = DatalessPrimary(std::move(cards));
         const std::int32_t bitpix = *v.bitpix;
         const std::int64_t frames = *v.naxis3;

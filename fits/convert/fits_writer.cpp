@@ -20,6 +20,7 @@
 
 #include "fits/automation/data_types.h"
 #include "fits/convert/safe_file.h"
+#include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"
 #include "fits/header/header_text.h"
@@ -168,10 +169,6 @@ void EncodeOffsetUnsigned(const std::uint8_t* src, std::int64_t n, std::uint8_t*
         std::memcpy(&v, src + 2 * i, 2);
         StoreBig(out + 2 * i, static_cast<std::int16_t>(v ^ 0x8000u));
     }
-}
-
-bool IsSupportedBitpix(std::int32_t bitpix) {
-    return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32;
 }
 
 // ---- Output --------------------------------------------------------------------------------
@@ -335,8 +332,7 @@ void FitsSink::PadBlock() {
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
     auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
-    return v.bitpix == 16 && bzero == 32768.0 &&
-           document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
+    return v.bitpix == 16 && bzero == kUnsigned16Zero && HoldsUnsigned16(document);
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
@@ -587,8 +583,7 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
                                   BlockPadding(layout.data_bytes));
     out.Append(block);
 
-    const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
-    FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
+    FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, HoldsUnsigned16(document));
     const bool offset = IsUnsignedOffset(headerText, document);
     encoder.SetUnsignedOffset(offset);
     if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
