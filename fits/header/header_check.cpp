@@ -120,7 +120,7 @@ std::size_t ParseString(std::string_view card, std::size_t at, Value& value, std
     return i + 1;
 }
 
-// A complex number "(real, imaginary)", each part a FITS number.
+// A complex number "(real, imaginary)": two FITS numbers.
 std::size_t ParseComplex(std::string_view card, std::size_t at, Value& value, std::string& reason) {
     const std::size_t close = card.find(')', at);
     const std::string_view inside =
