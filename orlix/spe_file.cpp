@@ -230,9 +230,17 @@ void ReadFrameTimes(std::FILE* file, SpeInfo& info) {
 
 }  // namespace
 
-Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
-    // Opened without blocking: a pipe or a device named like a data file must be refused,
-    // not waited for.
+namespace {
+
+// A regular file opened for Open, and its size in bytes.
+struct OpenedFile {
+    fits::UniqueFile file;
+    std::int64_t size = 0;
+};
+
+// Opens a regular file, read-only unless `writable`. Opened without blocking: a pipe or a
+// device named like a data file must be refused, not waited for.
+Result<OpenedFile> OpenRegularFile(const std::string& path, bool writable) {
     const int fd = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail(path, "cannot open: " + SystemReason());
     struct stat st {};
@@ -248,10 +256,14 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
         close(fd);
         return Fail(path, "cannot open: " + reason);
     }
-    fits::UniqueFile guard(file);
-    const std::int64_t size = st.st_size;
+    return OpenedFile{fits::UniqueFile(file), st.st_size};
+}
+
+// Reads the 4100-byte header from the start of a file of `size` bytes. A file shorter than
+// that is truncated when it carries the format's identity mark, else no SPE file.
+Status ReadHeaderBlock(const std::string& path, std::FILE* file, std::int64_t size,
+                       std::uint8_t (&header)[kHeaderSize]) {
     if (size < kHeaderSize) {
-        // A header cut short still carries the format's identity mark when it reaches it.
         std::uint8_t head[kIdentity + 4];
         if (size >= static_cast<std::int64_t>(sizeof head) &&
             std::fread(head, 1, sizeof head, file) == sizeof head &&
@@ -260,9 +272,40 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
                                   ", within the 4100-byte SPE header");
         return NotSpe(path, "shorter than the 4100-byte SPE header");
     }
-    std::uint8_t header[kHeaderSize];
-    if (std::fread(header, 1, sizeof header, file) != sizeof header)
+    if (std::fread(header, 1, kHeaderSize, file) != kHeaderSize)
         return Fail(path, "cannot read the header: " + SystemReason());
+    return Status::Ok();
+}
+
+// Reads a version 3 file's XML footer, which the header places after the data, into `info`:
+// the offset where the data end.
+Result<std::int64_t> ReadXmlFooter(const std::string& path, std::FILE* file, std::int64_t size,
+                                   const std::uint8_t* header, SpeInfo& info) {
+    auto footer = Get<std::uint64_t>(header, kFooterOffset);
+    if (footer > static_cast<std::uint64_t>(size))
+        return Fail(path, "truncated: the XML footer should start at byte " +
+                              std::to_string(footer) + ", the file ends at byte " +
+                              std::to_string(size));
+    if (footer < static_cast<std::uint64_t>(kHeaderSize))
+        return Fail(path, "version 3.0 file with an XML footer offset outside the file");
+    const auto data_end = static_cast<std::int64_t>(footer);
+    if (size - data_end > kMaxFooterBytes) return Fail(path, "XML footer too large");
+    std::string xml(static_cast<std::size_t>(size - data_end), '\0');
+    if (!SeekTo(file, data_end) || std::fread(xml.data(), 1, xml.size(), file) != xml.size())
+        return Fail(path, "cannot read the XML footer: " + SystemReason());
+    if (Status s = ApplyXmlFooter(xml, info); !s) return Fail(path, s.message());
+    return data_end;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool writable) {
+    auto opened = OpenRegularFile(path, writable);
+    if (!opened) return opened.status();
+    std::FILE* file = opened->file.get();
+    const std::int64_t size = opened->size;
+    std::uint8_t header[kHeaderSize];
+    if (Status s = ReadHeaderBlock(path, file, size, header); !s) return s;
 
     SpeInfo info;
     info.path = path;
@@ -273,19 +316,9 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     info.frame_stride = frame_bytes;
     info.regions = {Region{0, info.columns, info.rows}};
     if (info.version >= 2.9995f) {
-        auto footer = Get<std::uint64_t>(header, kFooterOffset);
-        if (footer > static_cast<std::uint64_t>(size))
-            return Fail(path, "truncated: the XML footer should start at byte " +
-                                  std::to_string(footer) + ", the file ends at byte " +
-                                  std::to_string(size));
-        if (footer < static_cast<std::uint64_t>(kHeaderSize))
-            return Fail(path, "version 3.0 file with an XML footer offset outside the file");
-        data_end = static_cast<std::int64_t>(footer);
-        if (size - data_end > kMaxFooterBytes) return Fail(path, "XML footer too large");
-        std::string xml(static_cast<std::size_t>(size - data_end), '\0');
-        if (!SeekTo(file, data_end) || std::fread(xml.data(), 1, xml.size(), file) != xml.size())
-            return Fail(path, "cannot read the XML footer: " + SystemReason());
-        if (Status s = ApplyXmlFooter(xml, info); !s) return Fail(path, s.message());
+        auto footer_start = ReadXmlFooter(path, file, size, header, info);
+        if (!footer_start) return footer_start.status();
+        data_end = *footer_start;
         frame_bytes = info.FrameDataBytes();
     }
     const std::int64_t data_bytes = data_end - kHeaderSize;
@@ -297,12 +330,14 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Open(const std::string& path, bool wri
     // Some writers store a wrong NumFrames: the whole frames present count when fewer.
     info.frames = std::min(info.header_frames, whole);
     ReadFrameTimes(file, info);
-    return std::unique_ptr<SpeFile>(new SpeFile(std::move(guard), std::move(info)));
+    return std::unique_ptr<SpeFile>(new SpeFile(std::move(opened->file), std::move(info)));
 }
 
-Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::int64_t columns,
-                                                 std::int64_t rows, std::int64_t frames,
-                                                 std::int16_t datatype, float exposure_seconds) {
+namespace {
+
+// Why an SPE file of this size and data type cannot be made; Ok when it can.
+Status CheckNewSize(const std::string& path, std::int64_t columns, std::int64_t rows,
+                    std::int64_t frames, std::int16_t datatype) {
     constexpr std::int64_t kMaxSide = std::numeric_limits<std::uint16_t>::max();
     if (columns < 1 || columns > kMaxSide || rows < 1 || rows > kMaxSide)
         return Fail(path, "cannot create an SPE file of " + std::to_string(columns) + " x " +
@@ -312,7 +347,12 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     if (!DatatypeElement(datatype))
         return Fail(path, "data type " + std::to_string(datatype) + " (" + DatatypeName(datatype) +
                               ") cannot be created");
-    // Never over an existing file: a new document must not replace anyone's data.
+    return Status::Ok();
+}
+
+// Creates the file for reading and writing. Never over an existing file: a new document must
+// not replace anyone's data.
+Result<std::FILE*> CreateNewFile(const std::string& path) {
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return Fail(path, "cannot create: " + SystemReason());
     std::FILE* file = fdopen(fd, "w+b");
@@ -322,9 +362,13 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
         unlink(path.c_str());
         return Fail(path, "cannot create: " + reason);
     }
+    return file;
+}
 
-    std::uint8_t header[kHeaderSize] = {};
-    const auto w = static_cast<std::uint16_t>(columns), h = static_cast<std::uint16_t>(rows);
+// Fills a zeroed header for one region of columns x rows (each at most 65535), dated now;
+// the date as written.
+std::string FillNewHeader(std::uint8_t* header, std::uint16_t w, std::uint16_t h,
+                          std::int64_t frames, std::int16_t datatype, float exposure_seconds) {
     Put<std::uint16_t>(header, kChipWidth, w);
     Put<std::uint16_t>(header, kChipHeight, h);
     Put<float>(header, kExposure, exposure_seconds);
@@ -350,7 +394,23 @@ Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::i
     Put<float>(header, kVersion, 2.5f);
     Put<std::uint32_t>(header, kIdentity, kIdentityWord);
     Put<std::int16_t>(header, kLastValue, kLastValueWord);
+    return date;
+}
 
+}  // namespace
+
+Result<std::unique_ptr<SpeFile>> SpeFile::Create(const std::string& path, std::int64_t columns,
+                                                 std::int64_t rows, std::int64_t frames,
+                                                 std::int16_t datatype, float exposure_seconds) {
+    if (Status s = CheckNewSize(path, columns, rows, frames, datatype); !s) return s;
+    auto created = CreateNewFile(path);
+    if (!created) return created.status();
+    std::FILE* file = *created;
+
+    std::uint8_t header[kHeaderSize] = {};
+    const std::string date =
+        FillNewHeader(header, static_cast<std::uint16_t>(columns), static_cast<std::uint16_t>(rows),
+                      frames, datatype, exposure_seconds);
     const std::int64_t frame_bytes = columns * rows * DatatypeSize(datatype);
     const std::int64_t total = kHeaderSize + frames * frame_bytes;
     // The frames start as zeros: extending the file leaves them so without writing them.

@@ -585,66 +585,98 @@ void ReadCameraFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
         meta.em_gain = gain;
 }
 
+namespace {
+
+using Equations = std::vector<std::vector<long double>>;
+
+// Whether the polynomial with coefficients `c` (in powers of the column j) gives every
+// column's wavelength within the tolerance, evaluated as ApplyPolynomial evaluates it.
+bool PolynomialHolds(const std::vector<double>& c, const std::vector<double>& nm,
+                     double tolerance_nm) {
+    for (std::size_t j = 0; j < nm.size(); ++j) {
+        double sum = 0;
+        for (std::size_t i = c.size(); i-- > 0;)
+            sum = sum * static_cast<double>(j) + c[i];
+        if (!(std::abs(sum - nm[j]) <= tolerance_nm)) return false;
+    }
+    return true;
+}
+
+// The normal equations of the least-squares fit of `m` coefficients in t = a j + b, as m
+// rows of m coefficients and the right-hand side.
+Equations NormalEquations(const std::vector<double>& nm, std::size_t m, long double a,
+                          long double b) {
+    Equations eq(m, std::vector<long double>(m + 1, 0));
+    for (std::size_t j = 0; j < nm.size(); ++j) {
+        const long double t = a * static_cast<long double>(j) + b;
+        std::vector<long double> power(2 * m, 1);
+        for (std::size_t k = 1; k < 2 * m; ++k)
+            power[k] = power[k - 1] * t;
+        for (std::size_t r = 0; r < m; ++r) {
+            for (std::size_t c = 0; c < m; ++c)
+                eq[r][c] += power[r + c];
+            eq[r][m] += power[r] * nm[j];
+        }
+    }
+    return eq;
+}
+
+// Gauss-Jordan elimination with partial pivoting, in place: row k then holds only its
+// diagonal and right-hand side. False when the equations are singular.
+bool Eliminate(Equations& eq) {
+    const std::size_t m = eq.size();
+    for (std::size_t col = 0; col < m; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t r = col + 1; r < m; ++r)
+            if (std::abs(eq[r][col]) > std::abs(eq[pivot][col])) pivot = r;
+        std::swap(eq[col], eq[pivot]);
+        if (eq[col][col] == 0) return false;
+        for (std::size_t r = 0; r < m; ++r) {
+            if (r == col) continue;
+            const long double f = eq[r][col] / eq[col][col];
+            for (std::size_t c = col; c <= m; ++c)
+                eq[r][c] -= f * eq[col][c];
+        }
+    }
+    return true;
+}
+
+// The solved equations' q_k t^k with t = a j + b, in powers of j:
+// c_i = sum over k >= i of q_k C(k, i) a^i b^(k - i).
+std::vector<double> InPowersOfColumn(const Equations& eq, long double a, long double b) {
+    const std::size_t m = eq.size();
+    std::vector<double> c(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        long double sum = 0;
+        for (std::size_t k = i; k < m; ++k) {
+            long double binomial = 1;
+            for (std::size_t t = 0; t < i; ++t)
+                binomial =
+                    binomial * static_cast<long double>(k - t) / static_cast<long double>(t + 1);
+            sum += eq[k][m] / eq[k][k] * binomial * std::pow(a, static_cast<long double>(i)) *
+                   std::pow(b, static_cast<long double>(k - i));
+        }
+        c[i] = static_cast<double>(sum);
+    }
+    return c;
+}
+
+}  // namespace
+
 std::optional<std::vector<double>> PolynomialThrough(const std::vector<double>& nm,
                                                      double tolerance_nm) {
     const std::size_t n = nm.size();
     if (n == 0 || !std::all_of(nm.begin(), nm.end(), [](double v) { return std::isfinite(v); }))
         return std::nullopt;
-    auto holds = [&](const std::vector<double>& c) {
-        for (std::size_t j = 0; j < n; ++j) {
-            double sum = 0;  // as ApplyPolynomial evaluates it
-            for (std::size_t i = c.size(); i-- > 0;)
-                sum = sum * static_cast<double>(j) + c[i];
-            if (!(std::abs(sum - nm[j]) <= tolerance_nm)) return false;
-        }
-        return true;
-    };
-    if (holds({nm[0]})) return std::vector<double>{nm[0]};
+    if (PolynomialHolds({nm[0]}, nm, tolerance_nm)) return std::vector<double>{nm[0]};
     // Least squares in t = a j + b, which spans [-1, 1] and keeps the normal equations well
     // conditioned; the result is then expanded into powers of j.
     const long double a = 2.0L / static_cast<long double>(n - 1), b = -1.0L;
     for (std::size_t order = 1; order < kMaxCoefficients && order < n; ++order) {
-        const std::size_t m = order + 1;
-        std::vector<std::vector<long double>> eq(m, std::vector<long double>(m + 1, 0));
-        for (std::size_t j = 0; j < n; ++j) {
-            const long double t = a * static_cast<long double>(j) + b;
-            std::vector<long double> power(2 * m, 1);
-            for (std::size_t k = 1; k < 2 * m; ++k)
-                power[k] = power[k - 1] * t;
-            for (std::size_t r = 0; r < m; ++r) {
-                for (std::size_t c = 0; c < m; ++c)
-                    eq[r][c] += power[r + c];
-                eq[r][m] += power[r] * nm[j];
-            }
-        }
-        for (std::size_t col = 0; col < m; ++col) {  // Gauss-Jordan with partial pivoting
-            std::size_t pivot = col;
-            for (std::size_t r = col + 1; r < m; ++r)
-                if (std::abs(eq[r][col]) > std::abs(eq[pivot][col])) pivot = r;
-            std::swap(eq[col], eq[pivot]);
-            if (eq[col][col] == 0) return std::nullopt;
-            for (std::size_t r = 0; r < m; ++r) {
-                if (r == col) continue;
-                const long double f = eq[r][col] / eq[col][col];
-                for (std::size_t c = col; c <= m; ++c)
-                    eq[r][c] -= f * eq[col][c];
-            }
-        }
-        // q_k t^k with t = a j + b: c_i = sum over k >= i of q_k C(k, i) a^i b^(k - i).
-        std::vector<double> c(m);
-        for (std::size_t i = 0; i < m; ++i) {
-            long double sum = 0;
-            for (std::size_t k = i; k < m; ++k) {
-                long double binomial = 1;
-                for (std::size_t t = 0; t < i; ++t)
-                    binomial = binomial * static_cast<long double>(k - t) /
-                               static_cast<long double>(t + 1);
-                sum += eq[k][m] / eq[k][k] * binomial * std::pow(a, static_cast<long double>(i)) *
-                       std::pow(b, static_cast<long double>(k - i));
-            }
-            c[i] = static_cast<double>(sum);
-        }
-        if (holds(c)) return c;
+        Equations eq = NormalEquations(nm, order + 1, a, b);
+        if (!Eliminate(eq)) return std::nullopt;
+        std::vector<double> c = InPowersOfColumn(eq, a, b);
+        if (PolynomialHolds(c, nm, tolerance_nm)) return c;
     }
     return std::nullopt;
 }
@@ -742,62 +774,72 @@ void ApplyList(const std::vector<double>& list, std::int64_t x, std::int64_t bin
     SetWavelengths(std::move(nm), region, notes);
 }
 
-}  // namespace
-
-fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
-                                          const std::vector<Region>& regions) {
-    fits::DocumentMetadata meta;
-    auto calibrations = xml::FindBelow(root, "", "Calibrations");
-    std::vector<pugi::xml_node> mappings;
-    for (auto child : calibrations.children())
-        if (xml::LocalName(child) == "SensorMapping") mappings.push_back(child);
-    auto wavelength = xml::Child(calibrations, "WavelengthMapping");
+// The calibration's wavelength mapping: a list of wavelengths, or polynomial coefficients;
+// none when absent or not numbers (with a note).
+struct WavelengthMapping {
     std::optional<std::vector<double>> list, coefficients;
-    if (auto node = xml::Child(wavelength, "Wavelength")) list = NumberList(node.text().get());
+    bool Given() const {
+        return (coefficients && !coefficients->empty()) || (list && !list->empty());
+    }
+};
+
+WavelengthMapping ReadWavelengthMapping(const pugi::xml_node& calibrations,
+                                        std::vector<std::string>& notes) {
+    WavelengthMapping mapping;
+    auto wavelength = xml::Child(calibrations, "WavelengthMapping");
+    if (auto node = xml::Child(wavelength, "Wavelength"))
+        mapping.list = NumberList(node.text().get());
     if (auto node = xml::Child(wavelength, "Polynomial"))
-        coefficients = NumberList(node.text().get());
-    if ((xml::Child(wavelength, "Wavelength") && !list) ||
-        (xml::Child(wavelength, "Polynomial") && !coefficients))
-        meta.notes.push_back(
+        mapping.coefficients = NumberList(node.text().get());
+    if ((xml::Child(wavelength, "Wavelength") && !mapping.list) ||
+        (xml::Child(wavelength, "Polynomial") && !mapping.coefficients))
+        notes.push_back(
             "the wavelength mapping holds text that is not numbers; no "
             "wavelength axis");
+    return mapping;
+}
 
-    for (std::size_t k = 0; k < regions.size(); ++k) {
-        fits::RegionMetadata region;
-        region.width = regions[k].width;
-        region.height = regions[k].height;
-        std::int64_t x = 0, binning = 1;
-        // Regions share the calibration through their places on the sensor: a region without
-        // a SensorMapping of its own has no place, so no wavelengths.
-        const bool placed = k < mappings.size() || regions.size() == 1;
-        if (!placed && ((coefficients && !coefficients->empty()) || (list && !list->empty()))) {
-            meta.notes.push_back("region " + std::to_string(k + 1) +
-                                 " has no SensorMapping of its own; no wavelength axis for it");
-            meta.regions.push_back(std::move(region));
-            continue;
-        }
-        if (k < mappings.size()) {
-            x = WholeAttribute(mappings[k], "x").value_or(0);
-            auto xb = WholeAttribute(mappings[k], "xBinning");
-            auto yb = WholeAttribute(mappings[k], "yBinning");
-            if (xb && *xb >= 1 && *xb <= INT32_MAX) {
-                binning = *xb;
-                region.xbinning = static_cast<std::int32_t>(*xb);
-            }
-            if (yb && *yb >= 1 && *yb <= INT32_MAX)
-                region.ybinning = static_cast<std::int32_t>(*yb);
-        }
-        if (coefficients && !coefficients->empty()) {
-            XCalibration cal{true, kUnitNm, *coefficients, 0};
-            ApplyPolynomial(cal, x, binning, region, meta.notes);
-        } else if (list && !list->empty()) {
-            ApplyList(*list, x, binning, region, meta.notes);
-        }
-        meta.regions.push_back(std::move(region));
+// Region k's size, binning and wavelengths. Regions share the calibration through their
+// places on the sensor: a region without a SensorMapping of its own (`mappings`) has no
+// place, so no wavelengths.
+fits::RegionMetadata ReadRegion(const std::vector<Region>& regions, std::size_t k,
+                                const std::vector<pugi::xml_node>& mappings,
+                                const WavelengthMapping& wavelengths,
+                                std::vector<std::string>& notes) {
+    fits::RegionMetadata region;
+    region.width = regions[k].width;
+    region.height = regions[k].height;
+    std::int64_t x = 0, binning = 1;
+    const bool placed = k < mappings.size() || regions.size() == 1;
+    if (!placed && wavelengths.Given()) {
+        notes.push_back("region " + std::to_string(k + 1) +
+                        " has no SensorMapping of its own; no wavelength axis for it");
+        return region;
     }
+    if (k < mappings.size()) {
+        x = WholeAttribute(mappings[k], "x").value_or(0);
+        auto xb = WholeAttribute(mappings[k], "xBinning");
+        auto yb = WholeAttribute(mappings[k], "yBinning");
+        if (xb && *xb >= 1 && *xb <= INT32_MAX) {
+            binning = *xb;
+            region.xbinning = static_cast<std::int32_t>(*xb);
+        }
+        if (yb && *yb >= 1 && *yb <= INT32_MAX) region.ybinning = static_cast<std::int32_t>(*yb);
+    }
+    const auto& [list, coefficients] = wavelengths;
+    if (coefficients && !coefficients->empty()) {
+        XCalibration cal{true, kUnitNm, *coefficients, 0};
+        ApplyPolynomial(cal, x, binning, region, notes);
+    } else if (list && !list->empty()) {
+        ApplyList(*list, x, binning, region, notes);
+    }
+    return region;
+}
 
-    // The acquisition's start: the Origin's created time, else the time the file was saved
-    // (seconds later). A first frame's time stamp, read with the frames, comes before both.
+// The acquisition's start, the sensor's temperature and set point, the camera and the
+// grating. The start is the Origin's created time, else the time the file was saved (seconds
+// later); a first frame's time stamp, read with the frames, comes before both.
+void ReadAcquisitionFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
     if (auto origin = xml::FindBelow(root, "", "Origin"); origin.attribute("created")) {
         if (auto moment = ParseIso(origin.attribute("created").value()))
             meta.time = MomentTime(*moment, "time the acquisition began", &meta.notes);
@@ -816,6 +858,21 @@ fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
         if (auto c = Number(xml::Child(grating, "CenterWavelength")); c && *c > 0)
             meta.center_wavelength = c;
     }
+}
+
+}  // namespace
+
+fits::DocumentMetadata ReadFooterMetadata(const pugi::xml_node& root,
+                                          const std::vector<Region>& regions) {
+    fits::DocumentMetadata meta;
+    auto calibrations = xml::FindBelow(root, "", "Calibrations");
+    std::vector<pugi::xml_node> mappings;
+    for (auto child : calibrations.children())
+        if (xml::LocalName(child) == "SensorMapping") mappings.push_back(child);
+    const WavelengthMapping wavelengths = ReadWavelengthMapping(calibrations, meta.notes);
+    for (std::size_t k = 0; k < regions.size(); ++k)
+        meta.regions.push_back(ReadRegion(regions, k, mappings, wavelengths, meta.notes));
+    ReadAcquisitionFacts(root, meta);
     return meta;
 }
 

@@ -89,16 +89,9 @@ Status ApplyRegions(const pugi::xml_node& frame_block, std::int64_t frame_size, 
     return Status::Ok();
 }
 
-}  // namespace
-
-Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
-    pugi::xml_document document;
-    auto parsed = document.load_buffer(xml.data(), xml.size());
-    if (!parsed)
-        return Status::Error(std::string("XML footer is not XML: ") + parsed.description());
-    auto root = document.document_element();
-    if (LocalName(root) != "SpeFormat") return Status::Error("XML footer has no SpeFormat root");
-
+// Checks the footer's frame data block against the header and takes its regions and frame
+// stride into `info`.
+Status ApplyFrameBlock(const pugi::xml_node& root, SpeInfo& info) {
     pugi::xml_node frame_block;
     for (auto block : Child(root, "DataFormat").children())
         if (LocalName(block) == "DataBlock" &&
@@ -129,19 +122,29 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
     auto stride = Whole(frame_block, "stride").value_or(*size);
     if (stride < *size) return Disagree("frame stride smaller than the frame");
     info.frame_stride = stride;
+    return Status::Ok();
+}
 
-    if (auto exposure = FindBelow(root, "ShutterTiming", "ExposureTime")) {
-        const std::string text = exposure.text().get();
-        auto ms = fits::ParseNumber(text);
-        if (ms && std::isfinite(*ms) && *ms >= 0) {
-            info.exposure_seconds = *ms / 1000.0;
-            info.exposure_is_float = false;
-        } else {
-            info.exposure_problem = "ExposureTime \"" + text +
-                                    "\" is not a number of milliseconds of 0 or more; the "
-                                    "exposure is taken as 0";
-        }
+// The exposure time in milliseconds, when the footer gives one; a value that is no number
+// of 0 or more is noted and the exposure left at 0.
+void ReadExposure(const pugi::xml_node& root, SpeInfo& info) {
+    auto exposure = FindBelow(root, "ShutterTiming", "ExposureTime");
+    if (!exposure) return;
+    const std::string text = exposure.text().get();
+    auto ms = fits::ParseNumber(text);
+    if (ms && std::isfinite(*ms) && *ms >= 0) {
+        info.exposure_seconds = *ms / 1000.0;
+        info.exposure_is_float = false;
+    } else {
+        info.exposure_problem = "ExposureTime \"" + text +
+                                "\" is not a number of milliseconds of 0 or more; the "
+                                "exposure is taken as 0";
     }
+}
+
+// The footer's facts and the layout of the per-frame metadata, which must fit the room the
+// frame stride leaves after each frame (else it is noted and not read).
+void ReadFooterFacts(const pugi::xml_node& root, SpeInfo& info) {
     info.metadata = ReadFooterMetadata(root, info.regions);
     info.meta_layout = ReadMetaLayout(root, info.metadata.notes);
     const std::int64_t room = info.frame_stride - info.FrameDataBytes();
@@ -152,6 +155,20 @@ Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
             " bytes the frame stride leaves after each frame; no per-frame facts are read");
         info.meta_layout.reset();
     }
+}
+
+}  // namespace
+
+Status ApplyXmlFooter(const std::string& xml, SpeInfo& info) {
+    pugi::xml_document document;
+    auto parsed = document.load_buffer(xml.data(), xml.size());
+    if (!parsed)
+        return Status::Error(std::string("XML footer is not XML: ") + parsed.description());
+    auto root = document.document_element();
+    if (LocalName(root) != "SpeFormat") return Status::Error("XML footer has no SpeFormat root");
+    if (Status s = ApplyFrameBlock(root, info); !s) return s;
+    ReadExposure(root, info);
+    ReadFooterFacts(root, info);
     return Status::Ok();
 }
 

@@ -29,7 +29,9 @@ struct DataTypeRow {
 };
 
 // Unsigned 16-bit data need 32-bit FITS samples to keep every value (or BITPIX 16 with
-// BZERO 32768, which the writer applies on request).
+// BZERO kUnsigned16Zero, which the writer applies on request).
+inline constexpr std::int32_t kUnsigned16Zero = 32768;
+
 inline constexpr DataTypeRow kDataTypes[] = {
     {type_code::kInt16, ElementType::kInt16, false, 16, "short"},
     {type_code::kInt32, ElementType::kInt32, false, 32, "long"},
@@ -58,6 +60,12 @@ constexpr std::int32_t BitpixToTypeCode(std::int32_t bitpix) {
     for (const DataTypeRow& row : kDataTypes)
         if (row.bitpix != 0 && row.bitpix == bitpix) return row.code;
     return 0;
+}
+
+// Whether a FITS sample type is one a row is written as (8, 16, 32 or -32): the sample types
+// the converter writes and shows.
+constexpr bool IsSupportedBitpix(std::int32_t bitpix) {
+    return BitpixToTypeCode(bitpix) != 0;
 }
 
 }  // namespace fits

@@ -182,91 +182,136 @@ struct Worker {
     std::unique_ptr<DataDocument> document;
 };
 
+// The size of the file in bytes; 0 when it cannot be read.
+std::int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+}
+
+// The outcome of an input whose FITS file is up to date. That file counts as this run's
+// output of the input: a later input with the same FITS file fails as it does when both are
+// converted.
+FileOutcome UpToDateOutcome(Batch& batch, FileOutcome outcome) {
+    if (std::string refused = batch.guard.Check(outcome.input, outcome.output); !refused.empty()) {
+        outcome.kind = FileOutcome::Kind::kFailed;
+        outcome.reason = refused;
+        return outcome;
+    }
+    batch.guard.Written(outcome.input, outcome.output);
+    outcome.kind = FileOutcome::Kind::kUpToDate;
+    outcome.bytes = FileSize(outcome.output);
+    return outcome;
+}
+
+// Makes the folder a FITS file goes in when it does not exist yet.
+Status MakeFolderOf(const std::string& fits_path) {
+    std::error_code ec;
+    if (const auto folder = std::filesystem::path(fits_path).parent_path();
+        !folder.empty() && !std::filesystem::is_directory(folder, ec))
+        if (std::filesystem::create_directories(folder, ec); ec)
+            return Status::Error(ShownName(fits_path) +
+                                 ": cannot make its folder: " + ec.message());
+    return Status::Ok();
+}
+
+// Everything that may refuse input i before its FITS file is opened: the open document's
+// regions and sample type, and a target the batch must not write. Builds the Standard header
+// (warning once per batch of keywords the added header left out) and makes the target's
+// folder when the batch names its targets.
+Status PrepareTarget(Batch& batch, Worker& worker, DataDocument& document, std::size_t i) {
+    const std::string& path = batch.paths[i];
+    const std::string& fits_path = batch.targets[i];
+    const ConvertOptions& options = batch.options;
+    if (std::string notice = document.Notice(); !notice.empty()) worker.reporter.Warning(notice);
+    const DocumentMetadata metadata = document.GetMetadata();
+    if (metadata.RegionsDiffer() && !(options.standard && batch.science.regions))
+        return Status::Error(RegionsDifferMessage(path, metadata) +
+                             (options.standard ? "" : " (Standard header only)"));
+    if (options.standard) {
+        if (Status s = CheckSampleType(worker.context.factory, document, path); !s) return s;
+        auto left_out = BuildStandardHeader(worker.context, &document, batch.added);
+        std::lock_guard lock(batch.lock);
+        if (!batch.warned_left_out && !left_out.empty()) {
+            worker.reporter.Warning(LeftOutWarning(options.addFile, left_out));
+            batch.warned_left_out = true;
+        }
+    }
+    if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty())
+        return Status::Error(refused);
+    if (!options.targets.empty()) return MakeFolderOf(fits_path);
+    return Status::Ok();
+}
+
+using FitsWrite = std::function<Result<WriteOutcome>(const std::string&)>;
+
+// Writes input i's plain FITS file to a scratch file beside the target, naming the target in
+// its messages, then compresses it into the target (aside, when the batch has a place for
+// such work). The scratch file is gone afterwards either way.
+Result<WriteOutcome> WriteCompressed(Batch& batch, Worker& worker, std::size_t i,
+                                     const FitsWrite& write) {
+    const std::string& fits_path = batch.targets[i];
+    ScratchFile scratch(fits_path);
+    if (!scratch.ok()) return Status::Error(scratch.error());
+    worker.reporter.Rename(ShownName(scratch.path()), ShownName(fits_path));
+    auto plain = write(scratch.path());
+    worker.reporter.Rename({}, {});
+    if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
+    Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
+    const std::function<void()> compress = [&] {
+        compressed = CompressFitsFile(scratch.path(), fits_path, &batch.stopped);
+        scratch.Remove();
+    };
+    if (batch.options.aside)
+        batch.options.aside(i, compress, batch.stopped);
+    else
+        compress();
+    if (!compressed) return compressed.status();
+    return *plain;
+}
+
+// Writes input i's FITS file from the open document with the batch's header, telling the
+// batch's `writing` of its bytes; a false answer there stops the batch.
+Result<WriteOutcome> WriteTarget(Batch& batch, Worker& worker, DataDocument& document,
+                                 std::size_t i) {
+    const ConvertOptions& options = batch.options;
+    ByteProgress progress;
+    if (options.writing)
+        progress = [&](std::int64_t done, std::int64_t total) {
+            if (!options.writing(i, done, total)) batch.stopped = true;
+            return !batch.stopped;
+        };
+    HeaderContext& context = worker.context;
+    Reporter& reporter = worker.reporter;
+    const FitsWrite write = [&](const std::string& to) {
+        return options.standard
+                   ? WriteWithOptions(context, reporter, document, to, batch.science, progress)
+                   : WriteFitsFile(context.store.Text(), document, to, reporter, progress);
+    };
+    if (!options.compress) return write(batch.targets[i]);
+    return WriteCompressed(batch, worker, i, write);
+}
+
+// Opens input i in the worker's document (made on first use), converts it and closes it.
+Result<WriteOutcome> ConvertDocument(Batch& batch, Worker& worker, std::size_t i) {
+    if (!worker.document) worker.document = worker.context.factory.NewDataDocument();
+    DataDocument& document = *worker.document;
+    if (Status opened = document.Open(batch.paths[i], 0, 0, 0, 0, ""); !opened) return opened;
+    struct Closer {
+        DataDocument& d;
+        ~Closer() { d.Close(); }
+    } closer{document};
+    if (Status s = PrepareTarget(batch, worker, document, i); !s) return s;
+    return WriteTarget(batch, worker, document, i);
+}
+
 // Converts input i of the batch with the worker's application.
 FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     const std::string& path = batch.paths[i];
     const std::string& fits_path = batch.targets[i];
-    const ConvertOptions& options = batch.options;
     FileOutcome outcome{path, fits_path};
-    // An up-to-date FITS file counts as this run's output of its input: a later input with
-    // the same FITS file fails as it does when both are converted.
-    if (options.update && UpToDate(path, fits_path)) {
-        if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty()) {
-            outcome.kind = FileOutcome::Kind::kFailed;
-            outcome.reason = refused;
-            return outcome;
-        }
-        batch.guard.Written(path, fits_path);
-        outcome.kind = FileOutcome::Kind::kUpToDate;
-        struct stat st {};
-        if (stat(fits_path.c_str(), &st) == 0) outcome.bytes = st.st_size;
-        return outcome;
-    }
-    HeaderContext& context = worker.context;
-    Reporter& reporter = worker.reporter;
-    auto written = Guarded(path, [&]() -> Result<WriteOutcome> {
-        if (!worker.document) worker.document = context.factory.NewDataDocument();
-        DataDocument& document = *worker.document;
-        if (Status opened = document.Open(path, 0, 0, 0, 0, ""); !opened) return opened;
-        struct Closer {
-            DataDocument& d;
-            ~Closer() { d.Close(); }
-        } closer{document};
-        if (std::string notice = document.Notice(); !notice.empty()) reporter.Warning(notice);
-        const DocumentMetadata metadata = document.GetMetadata();
-        if (metadata.RegionsDiffer() && !(options.standard && batch.science.regions))
-            return Status::Error(RegionsDifferMessage(path, metadata) +
-                                 (options.standard ? "" : " (Standard header only)"));
-        if (options.standard) {
-            if (Status s = CheckSampleType(context.factory, document, path); !s) return s;
-            auto left_out = BuildStandardHeader(context, &document, batch.added);
-            std::lock_guard lock(batch.lock);
-            if (!batch.warned_left_out && !left_out.empty()) {
-                reporter.Warning(LeftOutWarning(options.addFile, left_out));
-                batch.warned_left_out = true;
-            }
-        }
-        if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty())
-            return Status::Error(refused);
-        if (!options.targets.empty()) {
-            std::error_code ec;
-            if (const auto folder = std::filesystem::path(fits_path).parent_path();
-                !folder.empty() && !std::filesystem::is_directory(folder, ec))
-                if (std::filesystem::create_directories(folder, ec); ec)
-                    return Status::Error(ShownName(fits_path) +
-                                         ": cannot make its folder: " + ec.message());
-        }
-        ByteProgress progress;
-        if (options.writing)
-            progress = [&](std::int64_t done, std::int64_t total) {
-                if (!options.writing(i, done, total)) batch.stopped = true;
-                return !batch.stopped;
-            };
-        auto write = [&](const std::string& to) {
-            return options.standard
-                       ? WriteWithOptions(context, reporter, document, to, batch.science, progress)
-                       : WriteFitsFile(context.store.Text(), document, to, reporter, progress);
-        };
-        if (!options.compress) return write(fits_path);
-        // Compressed: the plain file goes to a scratch file beside the target first.
-        ScratchFile scratch(fits_path);
-        if (!scratch.ok()) return Status::Error(scratch.error());
-        worker.reporter.Rename(ShownName(scratch.path()), ShownName(fits_path));
-        auto plain = write(scratch.path());
-        worker.reporter.Rename({}, {});
-        if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
-        Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
-        const std::function<void()> compress = [&] {
-            compressed = CompressFitsFile(scratch.path(), fits_path, &batch.stopped);
-            scratch.Remove();
-        };
-        if (options.aside)
-            options.aside(i, compress, batch.stopped);
-        else
-            compress();
-        if (!compressed) return compressed.status();
-        return *plain;
-    });
+    if (batch.options.update && UpToDate(path, fits_path))
+        return UpToDateOutcome(batch, std::move(outcome));
+    auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });
     worker.reporter.Release(written && written->written ? "" : ShownName(fits_path));
     if (!written && batch.stopped) return outcome;  // stopped while writing: not reached
     if (!written) {
@@ -277,8 +322,7 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     if (!written->written) return outcome;
     batch.guard.Written(path, fits_path);
     outcome.kind = FileOutcome::Kind::kConverted;
-    struct stat st {};
-    if (stat(fits_path.c_str(), &st) == 0) outcome.bytes = st.st_size;
+    outcome.bytes = FileSize(fits_path);
     return outcome;
 }
 
@@ -297,91 +341,113 @@ std::vector<std::vector<std::size_t>> GroupsByTarget(const std::vector<std::stri
 
 }  // namespace
 
-CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
-                           const std::vector<std::string>& paths, const ConvertOptions& options,
-                           const FileProgress& progress, const ScienceOptions& science) {
-    CommandReport report;
-    // The header file is read once: a pipe gives its bytes only once.
-    HeaderSource added;
-    if (options.standard && !options.addFile.empty()) {
-        std::vector<std::string> warnings;
-        auto text = ReadFileHeader(options.addFile, &warnings);
-        if (!text) {
-            report.failures.push_back(text.message() + " (header file; no file converted)");
-            return report;
-        }
-        for (const std::string& warning : warnings)
-            reporter.Warning(warning);
-        added = HeaderSource{options.addFile, std::move(*text)};
-    }
-    if (!options.standard) {
-        const std::string name =
-            options.customName.empty() ? "Custom header" : ShownName(options.customName);
-        if (auto problem = FindHeaderProblem(context.store.Text(), HeaderCheck::kComplete)) {
-            report.failures.push_back(DescribeProblem(name, *problem) + "; no file converted");
-            return report;
-        }
-        if (Status s = CheckDataLayout(context.store.Text(), name).status(); !s) {
-            report.failures.push_back(s.message() + " for any file");
-            return report;
-        }
-    }
-    Batch batch{paths, options.targets, options, science, added, OutputGuard(paths), {}};
-    if (batch.targets.size() != paths.size()) {
-        batch.targets.clear();
-        for (const std::string& path : paths)
-            batch.targets.push_back(FitsPathFor(path, options.outputDir));
-    }
-    report.files.resize(paths.size());
-    const auto groups = GroupsByTarget(batch.targets);
+namespace {
+
+// The added header file of a Standard header, read once (a pipe gives its bytes only once);
+// its warnings go to `reporter`.
+Result<HeaderSource> ReadHeaderSource(const std::string& path, Reporter& reporter) {
+    std::vector<std::string> warnings;
+    auto text = ReadFileHeader(path, &warnings);
+    if (!text) return Status::Error(text.message() + " (header file; no file converted)");
+    for (const std::string& warning : warnings)
+        reporter.Warning(warning);
+    return HeaderSource{path, std::move(*text)};
+}
+
+// Refuses a Custom header that is not a complete header or whose data layout no file can
+// have, naming where it came from (`name`; empty: the window).
+Status CheckCustomHeader(const std::string& text, const std::string& name) {
+    const std::string shown = name.empty() ? "Custom header" : ShownName(name);
+    if (auto problem = FindHeaderProblem(text, HeaderCheck::kComplete))
+        return Status::Error(DescribeProblem(shown, *problem) + "; no file converted");
+    if (Status s = CheckDataLayout(text, shown).status(); !s)
+        return Status::Error(s.message() + " for any file");
+    return Status::Ok();
+}
+
+// The FITS path of each input: the options' targets when they name one per input.
+std::vector<std::string> TargetsOf(const std::vector<std::string>& paths,
+                                   const ConvertOptions& options) {
+    if (options.targets.size() == paths.size()) return options.targets;
+    std::vector<std::string> targets;
+    for (const std::string& path : paths)
+        targets.push_back(FitsPathFor(path, options.outputDir));
+    return targets;
+}
+
+// How a batch's groups are handed out to its workers, and their outcomes gathered; guarded
+// by the batch's lock.
+struct Schedule {
+    const std::vector<std::vector<std::size_t>> groups;
+    const FileProgress& progress;
+    std::vector<FileOutcome>& files;  // one per input
     std::size_t next_group = 0, done = 0;
-    bool stop = false;
-    // Takes the next group to convert, or none when all are taken or the batch was stopped.
-    auto take = [&]() -> std::optional<std::size_t> {
-        std::lock_guard lock(batch.lock);
-        if (stop || next_group >= groups.size()) return std::nullopt;
-        return next_group++;
-    };
-    auto run = [&](Worker& worker) {
-        while (auto g = take()) {
-            for (std::size_t i : groups[*g]) {
-                FileOutcome outcome = ConvertOne(batch, worker, i);
-                std::lock_guard lock(batch.lock);
-                report.files[i] = outcome;
-                ++done;
-                if (options.finished) options.finished(outcome);
-                if (batch.stopped ||
-                    (progress && !progress(done, paths.size()) && done < paths.size()))
-                    stop = true;
-            }
+    bool stop = false;  // the batch was stopped: no more groups are handed out
+};
+
+// Takes the next group to convert, or none when all are taken or the batch was stopped.
+std::optional<std::size_t> TakeGroup(Batch& batch, Schedule& schedule) {
+    std::lock_guard lock(batch.lock);
+    if (schedule.stop || schedule.next_group >= schedule.groups.size()) return std::nullopt;
+    return schedule.next_group++;
+}
+
+// Converts groups with the worker until none is left, recording each file's outcome.
+void RunWorker(Batch& batch, Schedule& schedule, Worker& worker) {
+    const std::size_t all = batch.paths.size();
+    while (auto g = TakeGroup(batch, schedule)) {
+        for (std::size_t i : schedule.groups[*g]) {
+            FileOutcome outcome = ConvertOne(batch, worker, i);
+            std::lock_guard lock(batch.lock);
+            schedule.files[i] = outcome;
+            ++schedule.done;
+            if (batch.options.finished) batch.options.finished(outcome);
+            if (batch.stopped || (schedule.progress && !schedule.progress(schedule.done, all) &&
+                                  schedule.done < all))
+                schedule.stop = true;
         }
-    };
-    const int jobs = options.newFactory ? static_cast<int>(std::clamp<std::size_t>(
-                                              static_cast<std::size_t>(std::max(1, options.jobs)),
-                                              1, std::max<std::size_t>(1, groups.size())))
-                                        : 1;
+    }
+}
+
+// Workers for a batch of `groups` groups: the jobs asked for, at least one and no more than
+// there are groups; one without a way to make more applications.
+int JobCount(const ConvertOptions& options, std::size_t groups) {
+    if (!options.newFactory) return 1;
+    return static_cast<int>(std::clamp<std::size_t>(
+        static_cast<std::size_t>(std::max(1, options.jobs)), 1, std::max<std::size_t>(1, groups)));
+}
+
+// Runs the batch: with the caller's application in place for one worker; otherwise each
+// worker has an application and a copy of the header of its own, on a thread of its own.
+void RunWorkers(Batch& batch, Schedule& schedule, HeaderContext& context, Reporter& reporter) {
+    const ConvertOptions& options = batch.options;
+    const int jobs = JobCount(options, schedule.groups.size());
     std::mutex messages;
     if (jobs == 1) {
         Worker worker{context, WorkerReporter(reporter, messages), nullptr};
-        run(worker);
-    } else {
-        std::vector<std::unique_ptr<AutomationFactory>> factories;
-        std::vector<std::unique_ptr<MemoryHeaderStore>> stores;
-        std::vector<std::unique_ptr<Worker>> workers;
-        for (int k = 0; k < jobs; ++k) {
-            factories.push_back(options.newFactory());
-            stores.push_back(std::make_unique<MemoryHeaderStore>());
-            SetHeaderText(*stores.back(), context.store.Text());
-            HeaderContext own{*stores.back(), *factories.back(), context.today};
-            workers.push_back(
-                std::make_unique<Worker>(Worker{own, WorkerReporter(reporter, messages), nullptr}));
-        }
-        std::vector<std::thread> threads;
-        for (auto& worker : workers)
-            threads.emplace_back([&run, w = worker.get()] { run(*w); });
-        for (std::thread& thread : threads)
-            thread.join();
+        RunWorker(batch, schedule, worker);
+        return;
     }
+    std::vector<std::unique_ptr<AutomationFactory>> factories;
+    std::vector<std::unique_ptr<MemoryHeaderStore>> stores;
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int k = 0; k < jobs; ++k) {
+        factories.push_back(options.newFactory());
+        stores.push_back(std::make_unique<MemoryHeaderStore>());
+        SetHeaderText(*stores.back(), context.store.Text());
+        HeaderContext own{*stores.back(), *factories.back(), context.today};
+        workers.push_back(
+            std::make_unique<Worker>(Worker{own, WorkerReporter(reporter, messages), nullptr}));
+    }
+    std::vector<std::thread> threads;
+    for (auto& worker : workers)
+        threads.emplace_back([&, w = worker.get()] { RunWorker(batch, schedule, *w); });
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+// Adds the files' outcomes to the report's lists: written, up to date, failed.
+void CollectOutcomes(CommandReport& report) {
     for (const FileOutcome& outcome : report.files) {
         switch (outcome.kind) {
             case FileOutcome::Kind::kConverted:
@@ -397,7 +463,35 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 break;
         }
     }
-    report.cancelled = stop;
+}
+
+}  // namespace
+
+CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
+                           const std::vector<std::string>& paths, const ConvertOptions& options,
+                           const FileProgress& progress, const ScienceOptions& science) {
+    CommandReport report;
+    HeaderSource added;
+    if (options.standard && !options.addFile.empty()) {
+        auto source = ReadHeaderSource(options.addFile, reporter);
+        if (!source) {
+            report.failures.push_back(source.message());
+            return report;
+        }
+        added = std::move(*source);
+    }
+    if (!options.standard) {
+        if (Status s = CheckCustomHeader(context.store.Text(), options.customName); !s) {
+            report.failures.push_back(s.message());
+            return report;
+        }
+    }
+    Batch batch{paths, TargetsOf(paths, options), options, science, added, OutputGuard(paths), {}};
+    report.files.resize(paths.size());
+    Schedule schedule{GroupsByTarget(batch.targets), progress, report.files};
+    RunWorkers(batch, schedule, context, reporter);
+    CollectOutcomes(report);
+    report.cancelled = schedule.stop;
     return report;
 }
 

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "fits/automation/data_types.h"
+#include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
 #include "fits/header/header_values.h"
@@ -215,11 +216,9 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
         BuildCard("pcount", "0", ValueType::kInteger, ""),
         BuildCard("gcount", "1", ValueType::kInteger, ""),
     };
-    if (unsigned_offset) {
-        cards.push_back(
-            BuildCard("bzero", "32768", ValueType::kInteger, "stored value + 32768 = count"));
-        cards.push_back(BuildCard("bscale", "1", ValueType::kInteger, ""));
-    }
+    if (unsigned_offset)
+        for (std::string& card : UnsignedOffsetCards())
+            cards.push_back(std::move(card));
     cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), ValueType::kString, ""));
     return cards;
 }
@@ -232,107 +231,145 @@ std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata
            " columns); convert with --regions to write each region as its own image extension";
 }
 
-Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
-                                      DataDocument& document, const std::string& path,
-                                      const ScienceOptions& options, const ByteProgress& progress) {
-    const DocumentMetadata metadata = document.GetMetadata();
-    const bool split = metadata.RegionsDiffer();
-    if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
-    std::vector<std::string> cards = SplitCards(context.store.Text());
-    if (options.bzero && document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16)
-        UseUnsignedOffset(cards);
-    const std::string array_text = JoinCards(cards);
-    const bool unsigned_offset = IsUnsignedOffset(array_text, document);
-    if (options.metadata)
-        for (const std::string& note : metadata.notes)
-            reporter.Warning(path + ": " + note);
+namespace {
 
-    ExtensionWriter extensions;
-    if (split) {
-        HeaderValues v = GetHeaderValues(array_text, kBitpix | kNaxis3);
-        if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
-            return Status::Error(path +
-                                 ": the header gives no BITPIX or frame count for the regions");
-        if (*v.bitpix != 8 && *v.bitpix != 16 && *v.bitpix != 32 && *v.bitpix != -32)
-            return Status::Error(path + ": data type not supported");
-        cards = DatalessPrimary(std::move(cards));
-        const std::int32_t bitpix = *v.bitpix;
-        const std::int64_t frames = *v.naxis3;
-        const bool axes = options.metadata;
-        extensions = [&document, &metadata, bitpix, unsigned_offset, frames, axes](FitsSink& sink) {
-            return WriteRegions(sink, document, metadata, bitpix, unsigned_offset, frames, axes);
-        };
-    }
-    // Cards the header already has (its own or the additional file's) are not repeated.
+// The header WriteWithOptions puts together: the header's cards, the keywords they hold
+// before the data file's cards are added, those cards, and the extensions after the primary
+// HDU.
+struct HeaderAssembly {
+    std::vector<std::string> cards;
     std::set<std::string> present;
-    for (const std::string& card : cards)
-        present.insert(Keyword(card));
     std::vector<std::string> added;
-    std::string kept;  // keywords whose header card stands instead of the data file's
-    if (!split && options.metadata && !metadata.regions.empty()) {
-        const RegionMetadata& region = metadata.regions.front();
-        bool same = true;
-        for (const RegionMetadata& other : metadata.regions)
-            same = same && other.wavelengths == region.wavelengths;
-        if (!same) {
-            reporter.Warning(path +
-                             ": the regions of interest have different calibrations; "
-                             "no wavelength axis (convert with --regions)");
+    ExtensionWriter extensions;
+};
+
+// Regions of different widths: the primary HDU holds no data and each region is an image
+// extension of the header's BITPIX and frame count (`array_text`, the header before that
+// change), with its axes when `axes`.
+Status SplitIntoRegions(HeaderAssembly& header, const std::string& array_text,
+                        DataDocument& document, const DocumentMetadata& metadata,
+                        bool unsigned_offset, bool axes, const std::string& path) {
+    HeaderValues v = GetHeaderValues(array_text, kBitpix | kNaxis3);
+    if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
+        return Status::Error(path + ": the header gives no BITPIX or frame count for the regions");
+    if (!IsSupportedBitpix(*v.bitpix)) return Status::Error(path + ": data type not supported");
+    header.cards = DatalessPrimary(std::move(header.cards));
+    const std::int32_t bitpix = *v.bitpix;
+    const std::int64_t frames = *v.naxis3;
+    header.extensions = [&document, &metadata, bitpix, unsigned_offset, frames,
+                         axes](FitsSink& sink) {
+        return WriteRegions(sink, document, metadata, bitpix, unsigned_offset, frames, axes);
+    };
+    return Status::Ok();
+}
+
+// The data file's wavelength axis and binning, from the first region when every region has
+// the same calibration. The axis is added whole or not at all: mixed with the header's own
+// CRPIX1 or CTYPE1 it would give wrong wavelengths. A WAVE-TAB axis brings its lookup table
+// as the extension (and EXTEND).
+void AddAxisCards(HeaderAssembly& header, const DocumentMetadata& metadata, const std::string& path,
+                  Reporter& reporter) {
+    const RegionMetadata& region = metadata.regions.front();
+    bool same = true;
+    for (const RegionMetadata& other : metadata.regions)
+        same = same && other.wavelengths == region.wavelengths;
+    if (!same) {
+        reporter.Warning(path +
+                         ": the regions of interest have different calibrations; "
+                         "no wavelength axis (convert with --regions)");
+    } else {
+        std::vector<std::string> axis;
+        const bool table = AppendAxisCards(axis, region, 1);
+        std::string clash;
+        for (const std::string& card : axis)
+            if (header.present.count(Keyword(card))) AppendListed(clash, Keyword(card));
+        if (!clash.empty()) {
+            reporter.Warning(ShownName(path) + ": the header's " + clash +
+                             " stand; the data file's wavelength axis is not written");
         } else {
-            // The wavelength axis is written whole or not at all: mixed with the header's own
-            // CRPIX1 or CTYPE1 it would give wrong wavelengths.
-            std::vector<std::string> axis;
-            const bool table = AppendAxisCards(axis, region, 1);
-            std::string clash;
-            for (const std::string& card : axis)
-                if (present.count(Keyword(card))) AppendListed(clash, Keyword(card));
-            if (!clash.empty()) {
-                reporter.Warning(ShownName(path) + ": the header's " + clash +
-                                 " stand; the data file's wavelength axis is not written");
-            } else {
-                added = std::move(axis);
-                if (table) {
-                    InsertExtend(cards);
-                    std::string hdu = WaveTableHdu(region.wavelengths, 1);
-                    extensions = [hdu](FitsSink& sink) {
-                        sink.Append(hdu);
-                        return Status::Ok();
-                    };
-                }
+            header.added = std::move(axis);
+            if (table) {
+                InsertExtend(header.cards);
+                std::string hdu = WaveTableHdu(region.wavelengths, 1);
+                header.extensions = [hdu](FitsSink& sink) {
+                    sink.Append(hdu);
+                    return Status::Ok();
+                };
             }
         }
-        AppendBinningCards(added, region);
     }
-    if (options.metadata) AppendFactCards(added, metadata);
-    // The per-frame facts follow every other extension.
-    if (options.metadata) {
-        std::vector<std::string> notes;
-        std::optional<FrameTable> table = document.GetFrameTable(notes);
-        for (const std::string& note : notes)
-            reporter.Warning(path + ": " + note);
-        if (table && !table->columns.empty()) {
-            if (!split) InsertExtend(cards);
-            extensions = [before = std::move(extensions),
-                          hdu = FrameTableHdu(*table)](FitsSink& sink) {
-                if (before)
-                    if (Status s = before(sink); !s) return s;
-                sink.Append(hdu);
-                return Status::Ok();
-            };
-        }
-    }
-    for (std::string& card : added) {
+    AppendBinningCards(header.added, region);
+}
+
+// The document's per-frame facts as a table extension after every other extension (EXTEND
+// added unless the regions are split, whose primary header has it); its notes are warnings.
+void AddFrameTable(HeaderAssembly& header, DataDocument& document, bool split,
+                   const std::string& path, Reporter& reporter) {
+    std::vector<std::string> notes;
+    std::optional<FrameTable> table = document.GetFrameTable(notes);
+    for (const std::string& note : notes)
+        reporter.Warning(path + ": " + note);
+    if (!table || table->columns.empty()) return;
+    if (!split) InsertExtend(header.cards);
+    header.extensions = [before = std::move(header.extensions),
+                         hdu = FrameTableHdu(*table)](FitsSink& sink) {
+        if (before)
+            if (Status s = before(sink); !s) return s;
+        sink.Append(hdu);
+        return Status::Ok();
+    };
+}
+
+// Appends the data file's cards to the header's, but for those whose keyword the header
+// already has (COMMENT cards always go in): the header's stand, with a warning naming them.
+void MergeAddedCards(HeaderAssembly& header, const std::string& path, Reporter& reporter) {
+    std::string kept;
+    for (std::string& card : header.added) {
         const std::string keyword = Keyword(card);
-        if (keyword == "COMMENT" || !present.count(keyword))
-            cards.push_back(std::move(card));
+        if (keyword == "COMMENT" || !header.present.count(keyword))
+            header.cards.push_back(std::move(card));
         else
             AppendListed(kept, keyword);
     }
     if (!kept.empty())
         reporter.Warning(ShownName(path) + ": the header's " + kept +
                          " stand instead of the data file's");
-    SetHeaderText(context.store, JoinCards(cards));
-    return WriteFitsFile(context.store.Text(), document, path, reporter, progress, extensions);
+}
+
+}  // namespace
+
+Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
+                                      DataDocument& document, const std::string& path,
+                                      const ScienceOptions& options, const ByteProgress& progress) {
+    const DocumentMetadata metadata = document.GetMetadata();
+    const bool split = metadata.RegionsDiffer();
+    if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
+    HeaderAssembly header;
+    header.cards = SplitCards(context.store.Text());
+    if (options.bzero && HoldsUnsigned16(document)) UseUnsignedOffset(header.cards);
+    const std::string array_text = JoinCards(header.cards);
+    const bool unsigned_offset = IsUnsignedOffset(array_text, document);
+    if (options.metadata)
+        for (const std::string& note : metadata.notes)
+            reporter.Warning(path + ": " + note);
+    if (split)
+        if (Status s = SplitIntoRegions(header, array_text, document, metadata, unsigned_offset,
+                                        options.metadata, path);
+            !s)
+            return s;
+    // Cards the header already has (its own or the additional file's) are not repeated.
+    for (const std::string& card : header.cards)
+        header.present.insert(Keyword(card));
+    if (!split && options.metadata && !metadata.regions.empty())
+        AddAxisCards(header, metadata, path, reporter);
+    if (options.metadata) {
+        AppendFactCards(header.added, metadata);
+        AddFrameTable(header, document, split, path, reporter);
+    }
+    MergeAddedCards(header, path, reporter);
+    SetHeaderText(context.store, JoinCards(header.cards));
+    return WriteFitsFile(context.store.Text(), document, path, reporter, progress,
+                         header.extensions);
 }
 
 }  // namespace fits

@@ -20,6 +20,7 @@
 
 #include "fits/automation/data_types.h"
 #include "fits/convert/safe_file.h"
+#include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"
 #include "fits/header/header_text.h"
@@ -168,10 +169,6 @@ void EncodeOffsetUnsigned(const std::uint8_t* src, std::int64_t n, std::uint8_t*
         std::memcpy(&v, src + 2 * i, 2);
         StoreBig(out + 2 * i, static_cast<std::int16_t>(v ^ 0x8000u));
     }
-}
-
-bool IsSupportedBitpix(std::int32_t bitpix) {
-    return bitpix == 8 || bitpix == 16 || bitpix == 32 || bitpix == -32;
 }
 
 // ---- Output --------------------------------------------------------------------------------
@@ -335,8 +332,7 @@ void FitsSink::PadBlock() {
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
     auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
-    return v.bitpix == 16 && bzero == 32768.0 &&
-           document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
+    return v.bitpix == 16 && bzero == kUnsigned16Zero && HoldsUnsigned16(document);
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
@@ -423,17 +419,81 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
     return bytes;
 }
 
-Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path) {
-    const std::string name = ShownName(path);
-    auto fail = [&](const std::string& why) {
-        return Status::Error(name + ": " + why + "; nothing written");
-    };
+namespace {
+
+// Whether the header text holds a line with anything but blanks.
+bool HasAnyCard(std::string_view headerText) {
     bool any_card = false;
     ForEachLine(headerText, [&](Pos, std::string_view line) {
         any_card = line.find_first_not_of(" \r\n") != std::string_view::npos;
         return !any_card;
     });
-    if (!any_card) return fail("the header is empty");
+    return any_card;
+}
+
+// Why the writer cannot store samples of this BITPIX; empty when it can.
+std::string UnsupportedBitpix(std::int32_t bitpix) {
+    if (IsSupportedBitpix(bitpix)) return {};
+    return "BITPIX " + std::to_string(bitpix) + " is not supported (8, 16, 32 and -32 are)";
+}
+
+// With NAXIS given (`axes` of them), the second and third axes must agree with it, or a
+// reader would see other data than are written (or no file at all, for an axis it counts
+// without a card). `values` holds BITPIX and NAXIS1 to NAXIS3. Why not; empty when they agree.
+std::string AxesDisagree(std::string_view headerText, const std::int64_t (&values)[4],
+                         std::int64_t axes) {
+    for (std::int64_t k = 2; k <= 3; ++k) {
+        const std::string keyword = "NAXIS" + std::to_string(k);
+        const bool has_card = !Trim(GetHeaderValue(headerText, keyword)).empty();
+        if (k <= axes && !has_card)
+            return "NAXIS is " + std::to_string(axes) + " but the header has no " + keyword;
+        if (k > axes && has_card && values[k] != 1)
+            return keyword + " is " + std::to_string(values[k]) + " but NAXIS is " +
+                   std::to_string(axes);
+    }
+    return {};
+}
+
+// Multiplies the layout's frame count by every axis from the fourth to NAXIS (`axes`). Why
+// it cannot: an axis unreadable or not positive, or a count beyond 64 bits; empty when done.
+std::string CountExtraAxes(std::string_view headerText, std::int64_t axes, DataLayout& layout) {
+    for (std::int64_t k = 4; k <= axes; ++k) {
+        const std::string keyword = "NAXIS" + std::to_string(k);
+        auto number = ParseNumber(GetHeaderValue(headerText, keyword));
+        auto whole = number ? RoundToInt32(*number) : std::nullopt;
+        if (!whole) return "the header has no readable " + keyword;
+        if (*whole <= 0) return keyword + " is " + std::to_string(*whole);
+        if (__builtin_mul_overflow(layout.frames, std::int64_t{*whole}, &layout.frames))
+            return "the header asks for more data than a file can hold";
+    }
+    return {};
+}
+
+// Sets the layout's row, frame and data sizes in bytes. Why it cannot: more data than a file
+// can hold (kMaxDataBytes) or a row beyond kMaxRowBytes; empty when done.
+std::string CountBytes(DataLayout& layout) {
+    const std::int64_t sample = std::abs(layout.bitpix) / 8;
+    if (__builtin_mul_overflow(layout.columns, sample, &layout.row_bytes) ||
+        __builtin_mul_overflow(layout.row_bytes, layout.rows, &layout.frame_bytes) ||
+        __builtin_mul_overflow(layout.frame_bytes, layout.frames, &layout.data_bytes) ||
+        layout.data_bytes > kMaxDataBytes)
+        return "the header asks for more data than a file can hold (" +
+               std::to_string(layout.columns) + " x " + std::to_string(layout.rows) + " x " +
+               std::to_string(layout.frames) + " samples)";
+    if (layout.row_bytes > kMaxRowBytes)
+        return "the header asks for rows of " + std::to_string(layout.row_bytes) +
+               " bytes (at most " + std::to_string(kMaxRowBytes) + ")";
+    return {};
+}
+
+}  // namespace
+
+Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path) {
+    const std::string name = ShownName(path);
+    auto fail = [&](const std::string& why) {
+        return Status::Error(name + ": " + why + "; nothing written");
+    };
+    if (!HasAnyCard(headerText)) return fail("the header is empty");
     struct Need {
         unsigned mask;
         const char* keyword;
@@ -446,9 +506,7 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
             // NAXIS = 0: a primary HDU without data (extensions may follow).
             DataLayout empty;
             empty.bitpix = static_cast<std::int32_t>(values[0]);
-            if (!IsSupportedBitpix(empty.bitpix))
-                return fail("BITPIX " + std::to_string(empty.bitpix) +
-                            " is not supported (8, 16, 32 and -32 are)");
+            if (std::string why = UnsupportedBitpix(empty.bitpix); !why.empty()) return fail(why);
             return empty;
         }
         HeaderValues v = GetHeaderValues(headerText, kNeeds[i].mask);
@@ -458,9 +516,7 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
     }
     DataLayout layout;
     layout.bitpix = static_cast<std::int32_t>(values[0]);
-    if (!IsSupportedBitpix(layout.bitpix))
-        return fail("BITPIX " + std::to_string(layout.bitpix) +
-                    " is not supported (8, 16, 32 and -32 are)");
+    if (std::string why = UnsupportedBitpix(layout.bitpix); !why.empty()) return fail(why);
     layout.columns = values[1];
     layout.rows = values[2];
     layout.frames = values[3];
@@ -470,37 +526,11 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
     // The data are NAXIS1 x NAXIS2 frames; every axis from the third on multiplies their count.
     const auto naxis = ParseNumber(GetHeaderValue(headerText, "NAXIS"));
     const std::int64_t axes = naxis ? std::clamp<std::int64_t>(std::llround(*naxis), 0, 999) : 0;
-    // With NAXIS given, the second and third axes must agree with it, or a reader would see
-    // other data than are written (or no file at all, for an axis it counts without a card).
-    for (std::int64_t k = 2; naxis && k <= 3; ++k) {
-        const std::string keyword = "NAXIS" + std::to_string(k);
-        const bool has_card = !Trim(GetHeaderValue(headerText, keyword)).empty();
-        if (k <= axes && !has_card)
-            return fail("NAXIS is " + std::to_string(axes) + " but the header has no " + keyword);
-        if (k > axes && has_card && values[k] != 1)
-            return fail(keyword + " is " + std::to_string(values[k]) + " but NAXIS is " +
-                        std::to_string(axes));
-    }
-    for (std::int64_t k = 4; k <= axes; ++k) {
-        const std::string keyword = "NAXIS" + std::to_string(k);
-        auto number = ParseNumber(GetHeaderValue(headerText, keyword));
-        auto whole = number ? RoundToInt32(*number) : std::nullopt;
-        if (!whole) return fail("the header has no readable " + keyword);
-        if (*whole <= 0) return fail(keyword + " is " + std::to_string(*whole));
-        if (__builtin_mul_overflow(layout.frames, std::int64_t{*whole}, &layout.frames))
-            return fail("the header asks for more data than a file can hold");
-    }
-    const std::int64_t sample = std::abs(layout.bitpix) / 8;
-    if (__builtin_mul_overflow(layout.columns, sample, &layout.row_bytes) ||
-        __builtin_mul_overflow(layout.row_bytes, layout.rows, &layout.frame_bytes) ||
-        __builtin_mul_overflow(layout.frame_bytes, layout.frames, &layout.data_bytes) ||
-        layout.data_bytes > kMaxDataBytes)
-        return fail("the header asks for more data than a file can hold (" +
-                    std::to_string(layout.columns) + " x " + std::to_string(layout.rows) + " x " +
-                    std::to_string(layout.frames) + " samples)");
-    if (layout.row_bytes > kMaxRowBytes)
-        return fail("the header asks for rows of " + std::to_string(layout.row_bytes) +
-                    " bytes (at most " + std::to_string(kMaxRowBytes) + ")");
+    if (naxis)
+        if (std::string why = AxesDisagree(headerText, values, axes); !why.empty())
+            return fail(why);
+    if (std::string why = CountExtraAxes(headerText, axes, layout); !why.empty()) return fail(why);
+    if (std::string why = CountBytes(layout); !why.empty()) return fail(why);
     return layout;
 }
 
@@ -560,10 +590,12 @@ std::string SizeMismatchWarning(const std::string& path, const DataLayout& layou
 
 }  // namespace
 
-Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
-                                   const std::string& path, Reporter& reporter,
-                                   const ByteProgress& progress,
-                                   const ExtensionWriter& extensions) {
+namespace {
+
+// The layout the header asks for, checked against the data file and the free space; warns
+// when the header asks for fewer frames than the data file holds.
+Result<DataLayout> PlanWrite(std::string_view headerText, DataDocument& document,
+                             const std::string& path, Reporter& reporter) {
     if (auto problem = FindHeaderProblem(headerText, HeaderCheck::kComplete))
         return Status::Error(DescribeProblem(ShownName(path), *problem) + "; nothing written");
     auto checked = CheckDataLayout(headerText, path);
@@ -579,22 +611,14 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
         reporter.Warning(ShownName(path) + ": the header asks for " +
                          std::to_string(layout.frames) + " of the data file's " +
                          std::to_string(*held) + " frames; the others are left out");
+    return checked;
+}
 
-    TempOutput out(path);
-    if (!out.ok()) return Status::Error(out.error());
-    std::string block = BuildHeaderBlock(headerText);
-    out.SetProgress(progress, static_cast<std::int64_t>(block.size()) + layout.data_bytes +
-                                  BlockPadding(layout.data_bytes));
-    out.Append(block);
-
-    const bool unsigned16 = document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
-    FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, unsigned16);
-    const bool offset = IsUnsignedOffset(headerText, document);
-    encoder.SetUnsignedOffset(offset);
-    if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
-        reporter.Warning(said);
-    for (const std::string& cut : CutComments(headerText))
-        reporter.Warning(ShownName(path) + ": " + cut);
+// Encodes the layout's frames from the document into the output: streamed by rows where
+// the document reads them so, else a frame at a time. Warns once when the data file's
+// frames differ in size from the header's.
+Status WriteFrames(DataDocument& document, const DataLayout& layout, FrameEncoder& encoder,
+                   TempOutput& out, const std::string& path, Reporter& reporter) {
     RowRangeReader* rows = layout.frames > 0 ? document.RowReader() : nullptr;
     Frame frame;
     bool warned_size = false;
@@ -618,6 +642,34 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
             AppendFrame(frame, encoder, out);
         }
     }
+    return Status::Ok();
+}
+
+}  // namespace
+
+Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
+                                   const std::string& path, Reporter& reporter,
+                                   const ByteProgress& progress,
+                                   const ExtensionWriter& extensions) {
+    auto planned = PlanWrite(headerText, document, path, reporter);
+    if (!planned) return planned.status();
+    const DataLayout& layout = *planned;
+
+    TempOutput out(path);
+    if (!out.ok()) return Status::Error(out.error());
+    std::string block = BuildHeaderBlock(headerText);
+    out.SetProgress(progress, static_cast<std::int64_t>(block.size()) + layout.data_bytes +
+                                  BlockPadding(layout.data_bytes));
+    out.Append(block);
+
+    FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, HoldsUnsigned16(document));
+    const bool offset = IsUnsignedOffset(headerText, document);
+    encoder.SetUnsignedOffset(offset);
+    if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
+        reporter.Warning(said);
+    for (const std::string& cut : CutComments(headerText))
+        reporter.Warning(ShownName(path) + ": " + cut);
+    if (Status s = WriteFrames(document, layout, encoder, out, path, reporter); !s) return s;
     out.AppendZeros(BlockPadding(out.Written()));
     if (extensions && out.ok())
         if (Status s = extensions(out); !s) return s;

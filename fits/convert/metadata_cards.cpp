@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "fits/convert/type_codes.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
@@ -139,9 +140,8 @@ bool UseUnsignedOffset(std::vector<std::string>& cards) {
         if (Keyword(card) != "BITPIX") continue;
         card = BuildCard("bitpix", "16", ValueType::kInteger, "unsigned 16-bit with BZERO");
         const auto at = static_cast<std::ptrdiff_t>(AfterArrayCards(cards));
-        cards.insert(cards.begin() + at, {BuildCard("bzero", "32768", ValueType::kInteger,
-                                                    "stored value + 32768 = count"),
-                                          BuildCard("bscale", "1", ValueType::kInteger, "")});
+        const std::vector<std::string> offset = UnsignedOffsetCards();
+        cards.insert(cards.begin() + at, offset.begin(), offset.end());
         return true;
     }
     return false;

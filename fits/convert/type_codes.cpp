@@ -1,6 +1,7 @@
 #include "fits/convert/type_codes.h"
 
 #include "fits/automation/data_types.h"
+#include "fits/header/header_text.h"
 
 namespace fits {
 namespace {
@@ -29,6 +30,16 @@ std::string TypeToBitpix(std::int32_t code, AutomationFactory& factory) {
 
 std::string TypeToName(std::int32_t code, AutomationFactory& factory) {
     return Lookup(code, factory).name;
+}
+
+bool HoldsUnsigned16(DataDocument& document) {
+    return document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
+}
+
+std::vector<std::string> UnsignedOffsetCards() {
+    const std::string zero = std::to_string(kUnsigned16Zero);
+    return {BuildCard("bzero", zero, ValueType::kInteger, "stored value + " + zero + " = count"),
+            BuildCard("bscale", "1", ValueType::kInteger, "")};
 }
 
 }  // namespace fits

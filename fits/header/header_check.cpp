@@ -95,84 +95,109 @@ std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
+// The value parsers below start at the value's first character, `at`, and return the index
+// just after the value, or kRefused with the reason set (the value then holds what was read).
+constexpr std::size_t kRefused = std::string_view::npos;
+
+// A string in quotes, '' standing for one quote inside it.
+std::size_t ParseString(std::string_view card, std::size_t at, Value& value, std::string& reason) {
+    std::size_t i = at + 1;
+    for (;; ++i) {
+        if (i >= card.size()) {
+            reason = "has a string value without its closing quote";
+            return kRefused;
+        }
+        if (card[i] != '\'') {
+            value.text += card[i];
+        } else if (i + 1 < card.size() && card[i + 1] == '\'') {
+            value.text += '\'';
+            ++i;
+        } else {
+            break;
+        }
+    }
+    value.kind = Kind::kString;
+    return i + 1;
+}
+
+// A complex number "(real, imaginary)": two FITS numbers.
+std::size_t ParseComplex(std::string_view card, std::size_t at, Value& value, std::string& reason) {
+    const std::size_t close = card.find(')', at);
+    const std::string_view inside =
+        close == std::string_view::npos ? "" : card.substr(at + 1, close - at - 1);
+    const std::size_t comma = inside.find(',');
+    auto number = [&](std::string_view part) {
+        part = Trim(part);
+        bool r = false;
+        return !part.empty() && NumberLength(part, r) == part.size() && IsFinite(part);
+    };
+    if (comma == std::string_view::npos || !number(inside.substr(0, comma)) ||
+        !number(inside.substr(comma + 1))) {
+        reason = "has the value " + Quoted(TrimRight(card.substr(at))) +
+                 ", which is not a complex number \"(real, imaginary)\"";
+        return kRefused;
+    }
+    value.kind = Kind::kComplex;
+    value.text = std::string(card.substr(at, close - at + 1));
+    return close + 1;
+}
+
+// A number of `n` characters (NumberLength; `real` as it tells), refused with a lower-case
+// exponent letter after it or when it is not finite.
+std::size_t ParseNumeric(std::string_view card, std::size_t at, std::size_t n, bool real,
+                         Value& value, std::string& reason) {
+    value.kind = real ? Kind::kReal : Kind::kInteger;
+    value.text = std::string(card.substr(at, n));
+    const std::size_t end = at + n;
+    if (end < card.size() && (card[end] == 'e' || card[end] == 'd')) {
+        std::string_view word = card.substr(at);
+        word = word.substr(0, word.find_first_of(" /"));
+        reason = "has the value " + std::string(word) +
+                 ", whose exponent FITS writes with a capital E or D";
+        return kRefused;
+    }
+    if (real && !IsFinite(value.text)) {
+        reason = "has the value " + value.text + ", which is not a finite number";
+        return kRefused;
+    }
+    return end;
+}
+
+// A value of any kind, told by its first character.
+std::size_t ParseValueText(std::string_view card, std::size_t at, Value& value,
+                           std::string& reason) {
+    const char first = card[at];
+    if (first == '\'') return ParseString(card, at, value, reason);
+    if (first == 'T' || first == 'F') {
+        value.kind = Kind::kLogical;
+        value.text = std::string(1, first);
+        return at + 1;
+    }
+    if (first == '(') return ParseComplex(card, at, value, reason);
+    bool real = false;
+    if (std::size_t n = NumberLength(card.substr(at), real); n > 0)
+        return ParseNumeric(card, at, n, real, value, reason);
+    std::string_view word = card.substr(at);
+    word = TrimRight(word.substr(0, word.find(" /")));
+    reason = "has the value " + Quoted(word) +
+             ", which FITS cannot read: a value is a string in quotes, T or F, or a number "
+             "(digits, one point, an exponent with E or D)";
+    return kRefused;
+}
+
 // Parses the value of a card (at most 80 characters) that has a keyword of its own; the
 // reason is set when the value is not one FITS readers take.
 Value ParseValue(std::string_view card, std::string& reason) {
     Value value;
     if (card.size() < 10 || card.substr(8, 2) != "= ") return value;
-    std::size_t at = card.find_first_not_of(' ', 10);
+    const std::size_t at = card.find_first_not_of(' ', 10);
     if (at == std::string_view::npos || card[at] == '/') {
         value.kind = Kind::kEmpty;
         reason = "has \"= \" but no value (write a value, or leave out \"= \")";
         return value;
     }
-    const char first = card[at];
-    std::size_t end = at;
-    bool real = false;
-    if (first == '\'') {
-        std::size_t i = at + 1;
-        for (;; ++i) {
-            if (i >= card.size()) {
-                reason = "has a string value without its closing quote";
-                return value;
-            }
-            if (card[i] != '\'') {
-                value.text += card[i];
-            } else if (i + 1 < card.size() && card[i + 1] == '\'') {
-                value.text += '\'';
-                ++i;
-            } else {
-                break;
-            }
-        }
-        value.kind = Kind::kString;
-        end = i + 1;
-    } else if (first == 'T' || first == 'F') {
-        value.kind = Kind::kLogical;
-        value.text = std::string(1, first);
-        end = at + 1;
-    } else if (first == '(') {
-        const std::size_t close = card.find(')', at);
-        const std::string_view inside =
-            close == std::string_view::npos ? "" : card.substr(at + 1, close - at - 1);
-        const std::size_t comma = inside.find(',');
-        auto number = [&](std::string_view part) {
-            part = Trim(part);
-            bool r = false;
-            return !part.empty() && NumberLength(part, r) == part.size() && IsFinite(part);
-        };
-        if (comma == std::string_view::npos || !number(inside.substr(0, comma)) ||
-            !number(inside.substr(comma + 1))) {
-            reason = "has the value " + Quoted(TrimRight(card.substr(at))) +
-                     ", which is not a complex number \"(real, imaginary)\"";
-            return value;
-        }
-        value.kind = Kind::kComplex;
-        value.text = std::string(card.substr(at, close - at + 1));
-        end = close + 1;
-    } else if (std::size_t n = NumberLength(card.substr(at), real); n > 0) {
-        value.kind = real ? Kind::kReal : Kind::kInteger;
-        value.text = std::string(card.substr(at, n));
-        end = at + n;
-        if (end < card.size() && (card[end] == 'e' || card[end] == 'd')) {
-            std::string_view word = card.substr(at);
-            word = word.substr(0, word.find_first_of(" /"));
-            reason = "has the value " + std::string(word) +
-                     ", whose exponent FITS writes with a capital E or D";
-            return value;
-        }
-        if (real && !IsFinite(value.text)) {
-            reason = "has the value " + value.text + ", which is not a finite number";
-            return value;
-        }
-    } else {
-        std::string_view word = card.substr(at);
-        word = TrimRight(word.substr(0, word.find(" /")));
-        reason = "has the value " + Quoted(word) +
-                 ", which FITS cannot read: a value is a string in quotes, T or F, or a number "
-                 "(digits, one point, an exponent with E or D)";
-        return value;
-    }
+    const std::size_t end = ParseValueText(card, at, value, reason);
+    if (end == kRefused) return value;
     value.fixed =
         (value.kind == Kind::kInteger || value.kind == Kind::kLogical) && end == kFixedEnd + 1;
     const std::size_t next = card.find_first_not_of(' ', end);

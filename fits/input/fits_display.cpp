@@ -176,8 +176,30 @@ std::string DocumentFolder(AutomationFactory& factory, const std::string& fits) 
 
 }  // namespace
 
-Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,
-                       const ByteProgress& progress, std::vector<std::string>* notes) {
+namespace {
+
+// A FITS file's primary data as Display reads them: the header, its sizes and sample type,
+// and the file positioned at the first data byte.
+struct PrimaryData {
+    // From a header whose values `v` are all given.
+    PrimaryData(std::string text, const HeaderValues& v)
+        : header(std::move(text)),
+          columns(*v.naxis1),
+          rows(*v.naxis2),
+          frames(*v.naxis3),
+          bitpix(*v.bitpix),
+          code(BitpixToTypeCode(*v.bitpix)) {}
+
+    std::string header;
+    std::int32_t columns = 0, rows = 0, frames = 0, bitpix = 0;
+    std::int32_t code = 0;  // the data type code of the samples
+    std::int64_t frame_bytes = 0, data_bytes = 0;
+    UniqueFile file;
+};
+
+// Opens the FITS file's primary data, refusing a header without usable sizes, a sample type
+// that cannot be shown and a file shorter than its header says.
+Result<PrimaryData> OpenPrimaryData(const std::string& path) {
     const std::string shown = ShownName(path);
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
@@ -191,42 +213,48 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
         return Status::Error(shown +
                              ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
                              "BITPIX; nothing to show");
-    const std::int32_t code = BitpixToTypeCode(*v.bitpix);
-    if (code == 0)
-        return Status::Error(shown + ": BITPIX " + std::to_string(*v.bitpix) +
+    PrimaryData data(std::move(*text), v);
+    if (data.code == 0)
+        return Status::Error(shown + ": BITPIX " + std::to_string(data.bitpix) +
                              " cannot be shown (8, 16, 32 and -32 can)");
-    UniqueFile file(std::fopen(path.c_str(), "rb"));
-    if (!file) return Status::Error(shown + ": cannot open: " + SystemReason());
-    const std::int64_t offset = DataOffset(file.get());
+    data.file = UniqueFile(std::fopen(path.c_str(), "rb"));
+    if (!data.file) return Status::Error(shown + ": cannot open: " + SystemReason());
+    const std::int64_t offset = DataOffset(data.file.get());
     if (offset < 0) return Status::Error(shown + ": no END card in the header");
     // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 4; checked all the same.
-    std::int64_t frame_bytes = 0, data_bytes = 0;
     struct stat st {};
-    if (__builtin_mul_overflow(static_cast<std::int64_t>(*v.naxis1) * *v.naxis2,
-                               std::abs(*v.bitpix) / 8, &frame_bytes) ||
-        __builtin_mul_overflow(frame_bytes, static_cast<std::int64_t>(*v.naxis3), &data_bytes) ||
-        fstat(fileno(file.get()), &st) != 0 || st.st_size - offset < data_bytes)
+    if (__builtin_mul_overflow(static_cast<std::int64_t>(data.columns) * data.rows,
+                               std::abs(data.bitpix) / 8, &data.frame_bytes) ||
+        __builtin_mul_overflow(data.frame_bytes, static_cast<std::int64_t>(data.frames),
+                               &data.data_bytes) ||
+        fstat(fileno(data.file.get()), &st) != 0 || st.st_size - offset < data.data_bytes)
         return Status::Error(shown + ": the file is shorter than its header's " +
-                             std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
-                             " x " + std::to_string(*v.naxis2) + " samples");
-    if (fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
+                             std::to_string(data.frames) + " frames of " +
+                             std::to_string(data.columns) + " x " + std::to_string(data.rows) +
+                             " samples");
+    if (fseeko(data.file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
         return Status::Error(shown + ": cannot read: " + SystemReason());
+    return data;
+}
 
-    // An unchanged FITS file shown before (in this session or an earlier one) shows the same
-    // document again, instead of another copy of its data.
-    const std::string fits = Absolute(path);
-    const std::string index_folder = factory.DataFolder();
-    if (!index_folder.empty())
-        if (std::string earlier = IndexedDocument(index_folder, fits); !earlier.empty()) {
-            auto document = factory.NewDataDocument();
-            if (document->Open(earlier, 0, 0, 0, 0, "") && document->Refresh()) {
-                if (shownAs) *shownAs = earlier;
-                return Status::Ok();
-            }
-        }
-    // Beside the FITS file where its folder can be written, else in the application's own
-    // folder. Never over an existing file: the round trip run1.spe -> run1.fit -> display must
-    // not replace the raw data in run1.spe.
+// An unchanged FITS file shown before (in this session or an earlier one) shows the same
+// document again, instead of another copy of its data: true then, its path in `shownAs`.
+bool ShowEarlierDocument(AutomationFactory& factory, const std::string& index_folder,
+                         const std::string& fits, std::string* shownAs) {
+    if (index_folder.empty()) return false;
+    const std::string earlier = IndexedDocument(index_folder, fits);
+    if (earlier.empty()) return false;
+    auto document = factory.NewDataDocument();
+    if (!document->Open(earlier, 0, 0, 0, 0, "") || !document->Refresh()) return false;
+    if (shownAs) *shownAs = earlier;
+    return true;
+}
+
+// The display document's path: beside the FITS file where its folder can be written, else in
+// the application's own folder. Never an existing file: the round trip run1.spe -> run1.fit
+// -> display must not replace the raw data in run1.spe.
+Result<std::string> DisplayDocumentPath(AutomationFactory& factory, const std::string& path) {
+    const std::string shown = ShownName(path);
     const std::string folder = DocumentFolder(factory, path);
     if (folder.empty())
         return Status::Error(shown + ": neither its folder nor the application's data folder " +
@@ -234,56 +262,87 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     const std::string spe =
         FreeDisplayName(folder + "/" + std::filesystem::path(path).filename().string());
     if (spe.empty()) return Status::Error(shown + ": no free name for the display document");
-    auto document = factory.NewDataDocument();
-    if (Status s = document->Open("", *v.naxis1, *v.naxis2, *v.naxis3, code, spe); !s) return s;
-    if (shownAs) *shownAs = spe;
-    // The FITS file's wavelength axis becomes the document's calibration, before the first
-    // frame is shown: the viewer plots against it.
+    return spe;
+}
+
+// The FITS file's wavelength axis becomes the document's calibration, before the first frame
+// is shown: the viewer plots against it. Why it is not carried goes to `notes`.
+void CarryWavelengths(DataDocument& document, const std::string& path, const PrimaryData& data,
+                      std::vector<std::string>* notes) {
     std::string note;
-    if (auto nm = ReadWavelengthAxis(path, *text, *v.naxis1, note); !nm.empty())
-        if (Status s = document->SetWavelengths(nm); !s)
-            note = shown + ": the wavelength axis is not carried (" + s.message() +
+    if (auto nm = ReadWavelengthAxis(path, data.header, data.columns, note); !nm.empty())
+        if (Status s = document.SetWavelengths(nm); !s)
+            note = ShownName(path) + ": the wavelength axis is not carried (" + s.message() +
                    "); the viewer shows pixels";
     if (notes && !note.empty()) notes->push_back(note);
-    // Each frame is read and decoded a chunk at a time, with progress between chunks.
-    const auto fail = [&](Status s) {
-        // A display that fails (or is cancelled) leaves no document file behind.
-        document->Close();
-        std::remove(spe.c_str());
-        return s;
-    };
+}
+
+// Copies the primary data into the document's frames, each frame read and decoded a chunk at
+// a time with progress between chunks; a false answer from `progress` cancels.
+Status CopyFrames(DataDocument& document, PrimaryData& data, const std::string& shown,
+                  const ByteProgress& progress) {
     std::vector<std::uint8_t> chunk(
-        static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, frame_bytes)));
-    const std::int64_t sample = std::abs(*v.bitpix) / 8;
+        static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, data.frame_bytes)));
+    const std::int64_t sample = std::abs(data.bitpix) / 8;
     Frame frame;
     std::int64_t done = 0;
-    for (std::int64_t f = 1; f <= *v.naxis3; ++f) {
+    for (std::int64_t f = 1; f <= data.frames; ++f) {
         // The document's own size, which the application chose for the FITS file's.
-        const auto columns = document->GetParam(doc_param::kColumns).ToInt32().value_or(0);
-        const auto rows = document->GetParam(doc_param::kRows).ToInt32().value_or(0);
-        if (static_cast<std::int64_t>(columns) * rows * sample != frame_bytes)
-            return fail(Status::Error(shown + ": the display document's frame size differs "
-                                              "from the FITS file's"));
-        frame.Reshape(*FindDataType(code)->element, columns, rows);  // every element is read
-        for (std::int64_t at = 0; at < frame_bytes;) {
-            const auto n = static_cast<std::size_t>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), frame_bytes - at));
-            if (std::fread(chunk.data(), 1, n, file.get()) != n)
-                return fail(Status::Error(shown + ": the file ends before frame " +
-                                          std::to_string(f) + " of " + std::to_string(*v.naxis3)));
+        const auto columns = document.GetParam(doc_param::kColumns).ToInt32().value_or(0);
+        const auto rows = document.GetParam(doc_param::kRows).ToInt32().value_or(0);
+        if (static_cast<std::int64_t>(columns) * rows * sample != data.frame_bytes)
+            return Status::Error(shown +
+                                 ": the display document's frame size differs from the FITS "
+                                 "file's");
+        frame.Reshape(*FindDataType(data.code)->element, columns, rows);  // every element is read
+        for (std::int64_t at = 0; at < data.frame_bytes;) {
+            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(
+                static_cast<std::int64_t>(chunk.size()), data.frame_bytes - at));
+            if (std::fread(chunk.data(), 1, n, data.file.get()) != n)
+                return Status::Error(shown + ": the file ends before frame " + std::to_string(f) +
+                                     " of " + std::to_string(data.frames));
             DecodeInto(frame, at / sample, std::span(chunk).first(n));
             at += static_cast<std::int64_t>(n);
             done += static_cast<std::int64_t>(n);
-            if (progress && !progress(done, data_bytes))
-                return fail(Status::Error(shown + ": cancelled; nothing displayed"));
+            if (progress && !progress(done, data.data_bytes))
+                return Status::Error(shown + ": cancelled; nothing displayed");
         }
-        Status s = document->PutFrame(f, frame);
-        if (s) s = document->Refresh();
-        if (!s) return fail(s);
+        Status s = document.PutFrame(f, frame);
+        if (s) s = document.Refresh();
+        if (!s) return s;
     }
+    return Status::Ok();
+}
+
+}  // namespace
+
+Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,
+                       const ByteProgress& progress, std::vector<std::string>* notes) {
+    auto data = OpenPrimaryData(path);
+    if (!data) return data.status();
+    const std::string fits = Absolute(path);
+    const std::string index_folder = factory.DataFolder();
+    if (ShowEarlierDocument(factory, index_folder, fits, shownAs)) return Status::Ok();
+    const auto spe = DisplayDocumentPath(factory, path);
+    if (!spe) return spe.status();
+    auto document = factory.NewDataDocument();
+    if (Status s = document->Open("", data->columns, data->rows, data->frames, data->code, *spe);
+        !s)
+        return s;
+    if (shownAs) *shownAs = *spe;
+    CarryWavelengths(*document, path, *data, notes);
+    if (Status s = CopyFrames(*document, *data, ShownName(path), progress); !s) {
+        // A display that fails (or is cancelled) leaves no document file behind.
+        document->Close();
+        std::remove(spe->c_str());
+        return s;
+    }
+    // Indexed only in the application's own folder (made when missing); none: not indexed.
     std::error_code ec;
-    if (!index_folder.empty() && std::filesystem::create_directories(index_folder, ec), !ec)
-        IndexDocument(index_folder, fits, Absolute(spe));
+    if (!index_folder.empty()) {
+        std::filesystem::create_directories(index_folder, ec);
+        if (!ec) IndexDocument(index_folder, fits, Absolute(*spe));
+    }
     return Status::Ok();
 }
 

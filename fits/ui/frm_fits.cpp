@@ -23,6 +23,8 @@
 #include <QUrl>
 #include <algorithm>
 #include <filesystem>
+#include <type_traits>
+#include <variant>
 
 #include "fits/convert/standard_header.h"
 #include "fits/header/header_check.h"
@@ -172,30 +174,111 @@ void frmFITS::FitCaptionFont() {
     }
 }
 
-void frmFITS::CreateControls() {
-    auto button = [this](QPushButton*& b, const char* name, const char* caption) {
-        b = new QPushButton(caption, this);
-        b->setObjectName(name);
-    };
-    auto label = [](QLabel*& l, QWidget* parent, const char* name, const char* caption) {
-        l = new QLabel(caption, parent);
-        l->setObjectName(name);
-    };
-    auto line = [this](QLineEdit*& e, const char* name, bool read_only) {
-        e = read_only ? new QLineEdit(this) : new SelectAllLineEdit(this);
-        e->setObjectName(name);
-        e->setReadOnly(read_only);
-        if (read_only) {
-            QPalette p = e->palette();
-            p.setColor(QPalette::Base, kScrollBarGrey);
-            e->setPalette(p);
-        }
-    };
+namespace {
 
-    txtHeader = new QPlainTextEdit(this);
-    txtHeader->setObjectName("txtHeader");
+// How a control is made beyond its class: whether it sits in the header-format frame, and for
+// a text box whether it selects its text on focus (the editor's entry boxes) or is read-only.
+enum ControlTrait : unsigned { kPlain = 0, kInFrame = 1, kSelectAll = 2, kReadOnly = 4 };
+
+// One control of the window: the member that holds it, its object name, its caption (null
+// for the classes that take none) and its place in twips (inside the frame for the frame's
+// members).
+struct ControlLayout {
+    std::variant<QPlainTextEdit * frmFITS::*, QGroupBox * frmFITS::*, QRadioButton * frmFITS::*,
+                 QLineEdit * frmFITS::*, QLabel * frmFITS::*, QPushButton * frmFITS::*,
+                 QComboBox * frmFITS::*, UpDown * frmFITS::*>
+        member;
+    const char* name;
+    const char* caption;
+    unsigned traits;
+    int left, top, width, height;
+};
+
+// Makes a control of class T in `parent` with the caption and traits its row gives.
+template <class T>
+T* MakeControl(QWidget* parent, const ControlLayout& row) {
+    if constexpr (std::is_same_v<T, QLineEdit>) {
+        QLineEdit* box =
+            (row.traits & kSelectAll) ? new SelectAllLineEdit(parent) : new QLineEdit(parent);
+        box->setReadOnly((row.traits & kReadOnly) != 0);
+        if (row.traits & kReadOnly) {
+            QPalette p = box->palette();
+            p.setColor(QPalette::Base, kScrollBarGrey);
+            box->setPalette(p);
+        }
+        return box;
+    } else if constexpr (std::is_constructible_v<T, QString, QWidget*>) {
+        return row.caption ? new T(row.caption, parent) : new T(parent);
+    } else {
+        return new T(parent);
+    }
+}
+
+}  // namespace
+
+void frmFITS::CreateControls() {
+    // In the order of creation, which is the focus chain before the tab order is set.
+    static const ControlLayout kControls[] = {
+        {&frmFITS::txtHeader, "txtHeader", nullptr, kPlain, 240, 240, 9135, 2655},
+        {&frmFITS::fraFormat, "fraFormat", "FITS Header Format", kPlain, 240, 3000, 5055, 975},
+        {&frmFITS::optStandard, "optStandard", "Standard", kInFrame, 120, 240, 975, 255},
+        {&frmFITS::optCustom, "optCustom", "Custom", kInFrame, 4080, 240, 855, 255},
+        {&frmFITS::txtAddFile, "txtAddFile", nullptr, kInFrame, 1200, 240, 2775, 315},
+        {&frmFITS::lblFormat, "lblFormat", "", kInFrame, 120, 675, 4815, 225},
+        {&frmFITS::cmdRun, "cmdRun", "Run Experiment", kPlain, 5400, 3120, 1935, 375},
+        {&frmFITS::cmdConvert, "cmdConvert", "Convert SPE File(s)...", kPlain, 5400, 3480, 1935,
+         375},
+        {&frmFITS::cmdDisplay, "cmdDisplay", "Display FITS File...", kPlain, 7440, 3120, 1935, 375},
+        {&frmFITS::cmdSaveFile, "cmdSaveFile", "Save Header to File...", kPlain, 7440, 3480, 1935,
+         375},
+        {&frmFITS::lblKeyword, "lblKeyword", "Keyword", kPlain, 240, 4080, 615, 195},
+        {&frmFITS::lblValue, "lblValue", "Value", kPlain, 1200, 4080, 405, 195},
+        {&frmFITS::lblComment, "lblComment", "Comment", kPlain, 2520, 4080, 660, 195},
+        {&frmFITS::lblType, "lblType", "Value Type", kPlain, 4200, 4080, 810, 195},
+        {&frmFITS::txtKeywordAdd, "txtKeywordAdd", nullptr, kSelectAll, 240, 4320, 975, 315},
+        {&frmFITS::txtValueAdd, "txtValueAdd", nullptr, kSelectAll, 1200, 4320, 1335, 315},
+        {&frmFITS::txtCommentAdd, "txtCommentAdd", nullptr, kSelectAll, 2520, 4320, 1695, 315},
+        {&frmFITS::cboType, "cboType", nullptr, kPlain, 4200, 4320, 1095, 315},
+        {&frmFITS::cmdAddLine, "cmdAddLine", "Add Line", kPlain, 5400, 4320, 1935, 375},
+        {&frmFITS::cmdAddPrimary, "cmdAddPrimary", "Add Primary Data", kPlain, 7440, 4320, 1935,
+         375},
+        {&frmFITS::txtKeywordRemove, "txtKeywordRemove", nullptr, kReadOnly, 240, 4680, 975, 315},
+        {&frmFITS::txtValueRemove, "txtValueRemove", nullptr, kReadOnly, 1200, 4680, 1335, 315},
+        {&frmFITS::txtCommentRemove, "txtCommentRemove", nullptr, kReadOnly, 2520, 4680, 1695, 315},
+        {&frmFITS::txtHeaderLine, "txtHeaderLine", nullptr, kReadOnly, 4200, 4680, 855, 315},
+        {&frmFITS::updHeaderLine, "updHeaderLine", nullptr, kPlain, 5055, 4680, 240, 315},
+        {&frmFITS::cmdRemoveLine, "cmdRemoveLine", "Remove Line", kPlain, 5400, 4680, 1935, 375},
+        {&frmFITS::cmdAddOrlix, "cmdAddOrlix", "Add Orlix/32 Data", kPlain, 7440, 4680, 1935, 375},
+        {&frmFITS::cmdClear, "cmdClear", "Clear Header", kPlain, 5400, 5040, 1935, 375},
+        {&frmFITS::cmdAddFile, "cmdAddFile", "Add FITS File Header...", kPlain, 7440, 5040, 1935,
+         375},
+    };
+    for (const ControlLayout& row : kControls) {
+        QWidget* parent = (row.traits & kInFrame) ? static_cast<QWidget*>(fraFormat) : this;
+        QWidget* control = std::visit(
+            [&](auto member) -> QWidget* {
+                using Class =
+                    std::remove_pointer_t<std::remove_reference_t<decltype(this->*member)>>;
+                return this->*member = MakeControl<Class>(parent, row);
+            },
+            row.member);
+        control->setObjectName(row.name);
+        Place(control, row.left, row.top, row.width, row.height);
+    }
+    cmdRemoveLine->setEnabled(false);
+    QWidget client;
+    Place(&client, 0, 0, kClientWidth, kClientHeight);
+    setFixedSize(client.size());
+
+    SetUpHeaderBox();
+    SetTabOrder();
+    ConnectControls();
+}
+
+// The header box: read-only, but with a visible caret that the keyboard moves; no wrapping,
+// both scroll bars always shown, and the window sees its clicks and keys.
+void frmFITS::SetUpHeaderBox() {
     txtHeader->setReadOnly(true);
-    // Read-only, but with a visible caret that the keyboard moves.
     txtHeader->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtHeader->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtHeader->setTabChangesFocus(true);  // Tab leaves the box, as in every other control
@@ -209,71 +292,9 @@ void frmFITS::CreateControls() {
     txtHeader->setPalette(hp);
     txtHeader->installEventFilter(this);
     txtHeader->viewport()->installEventFilter(this);
+}
 
-    fraFormat = new QGroupBox("FITS Header Format", this);
-    fraFormat->setObjectName("fraFormat");
-    optStandard = new QRadioButton("Standard", fraFormat);
-    optStandard->setObjectName("optStandard");
-    optCustom = new QRadioButton("Custom", fraFormat);
-    optCustom->setObjectName("optCustom");
-    txtAddFile = new QLineEdit(fraFormat);
-    txtAddFile->setObjectName("txtAddFile");
-    label(lblFormat, fraFormat, "lblFormat", "");
-
-    button(cmdRun, "cmdRun", "Run Experiment");
-    button(cmdConvert, "cmdConvert", "Convert SPE File(s)...");
-    button(cmdDisplay, "cmdDisplay", "Display FITS File...");
-    button(cmdSaveFile, "cmdSaveFile", "Save Header to File...");
-    label(lblKeyword, this, "lblKeyword", "Keyword");
-    label(lblValue, this, "lblValue", "Value");
-    label(lblComment, this, "lblComment", "Comment");
-    label(lblType, this, "lblType", "Value Type");
-    line(txtKeywordAdd, "txtKeywordAdd", false);
-    line(txtValueAdd, "txtValueAdd", false);
-    line(txtCommentAdd, "txtCommentAdd", false);
-    cboType = new QComboBox(this);
-    cboType->setObjectName("cboType");
-    button(cmdAddLine, "cmdAddLine", "Add Line");
-    button(cmdAddPrimary, "cmdAddPrimary", "Add Primary Data");
-    line(txtKeywordRemove, "txtKeywordRemove", true);
-    line(txtValueRemove, "txtValueRemove", true);
-    line(txtCommentRemove, "txtCommentRemove", true);
-    line(txtHeaderLine, "txtHeaderLine", true);
-    updHeaderLine = new UpDown(this);
-    updHeaderLine->setObjectName("updHeaderLine");
-    button(cmdRemoveLine, "cmdRemoveLine", "Remove Line");
-    cmdRemoveLine->setEnabled(false);
-    button(cmdAddOrlix, "cmdAddOrlix", "Add Orlix/32 Data");
-    button(cmdClear, "cmdClear", "Clear Header");
-    button(cmdAddFile, "cmdAddFile", "Add FITS File Header...");
-
-    // Positions in twips: left, top, width, height (frame members relative to the frame).
-    const struct {
-        QWidget* widget;
-        int left, top, width, height;
-    } layout[] = {
-        {txtHeader, 240, 240, 9135, 2655},         {fraFormat, 240, 3000, 5055, 975},
-        {optStandard, 120, 240, 975, 255},         {txtAddFile, 1200, 240, 2775, 315},
-        {optCustom, 4080, 240, 855, 255},          {lblFormat, 120, 675, 4815, 225},
-        {cmdRun, 5400, 3120, 1935, 375},           {cmdConvert, 5400, 3480, 1935, 375},
-        {cmdDisplay, 7440, 3120, 1935, 375},       {cmdSaveFile, 7440, 3480, 1935, 375},
-        {lblKeyword, 240, 4080, 615, 195},         {lblValue, 1200, 4080, 405, 195},
-        {lblComment, 2520, 4080, 660, 195},        {lblType, 4200, 4080, 810, 195},
-        {txtKeywordAdd, 240, 4320, 975, 315},      {txtValueAdd, 1200, 4320, 1335, 315},
-        {txtCommentAdd, 2520, 4320, 1695, 315},    {cboType, 4200, 4320, 1095, 315},
-        {cmdAddLine, 5400, 4320, 1935, 375},       {cmdAddPrimary, 7440, 4320, 1935, 375},
-        {txtKeywordRemove, 240, 4680, 975, 315},   {txtValueRemove, 1200, 4680, 1335, 315},
-        {txtCommentRemove, 2520, 4680, 1695, 315}, {txtHeaderLine, 4200, 4680, 855, 315},
-        {updHeaderLine, 5055, 4680, 240, 315},     {cmdRemoveLine, 5400, 4680, 1935, 375},
-        {cmdAddOrlix, 7440, 4680, 1935, 375},      {cmdClear, 5400, 5040, 1935, 375},
-        {cmdAddFile, 7440, 5040, 1935, 375},
-    };
-    for (const auto& l : layout)
-        Place(l.widget, l.left, l.top, l.width, l.height);
-    QWidget client;
-    Place(&client, 0, 0, kClientWidth, kClientHeight);
-    setFixedSize(client.size());
-
+void frmFITS::SetTabOrder() {
     QWidget* order[] = {txtHeader,     optStandard,      txtAddFile,     optCustom,
                         cmdRun,        cmdConvert,       cmdDisplay,     cmdSaveFile,
                         txtKeywordAdd, txtValueAdd,      txtCommentAdd,  cboType,
@@ -282,7 +303,10 @@ void frmFITS::CreateControls() {
                         cmdAddPrimary, cmdAddOrlix,      cmdAddFile};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+}
 
+// Connects every control to its handler, and Ctrl+Z to the header's undo.
+void frmFITS::ConnectControls() {
     for (QLineEdit* e : {txtKeywordAdd, txtValueAdd, txtCommentAdd}) {
         static_cast<SelectAllLineEdit*>(e)->got_focus = [e] {
             // Deferred: a mouse click would otherwise place the caret after the selection.

@@ -112,6 +112,9 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
 
   private:
     void CreateControls();
+    void SetUpHeaderBox();
+    void SetTabOrder();
+    void ConnectControls();
     void FitCaptionFont();
     // Highlights line n (from 1; 0 for none) in the header box and scrolls it into view.
     void MarkChosenLine(int n);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -274,9 +275,9 @@ fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOu
     return fits::Status::Error(file.error() + " (report)");
 }
 
-// Runs the conversions and the saved header; returns the exit status.
-int Run(Options& options) {
-    // A mirrored tree is made as needed, its top included.
+// Makes the output folder (a mirrored tree's top included) and checks that it can be
+// written; false, with the reason told, when it cannot.
+bool PrepareOutputFolder(const Options& options) {
     if (options.recursive && !options.convert.outputDir.empty()) {
         std::error_code ec;
         fs::create_directories(options.convert.outputDir, ec);
@@ -284,34 +285,87 @@ int Run(Options& options) {
     if (!options.convert.outputDir.empty()) {
         if (std::string problem = CheckOutputFolder(options.convert.outputDir); !problem.empty()) {
             std::cerr << problem << "\n";
-            return kBadUsage;
+            return false;
         }
     }
+    return true;
+}
+
+// Makes the --header file's header the Custom header of the conversion. A Custom header that
+// cannot be used is bad usage, whatever is wrong with it: no file is converted (false, with
+// the reason told). A header only saved as text may be a set of cards.
+bool UseCustomHeader(Options& options, fits::HeaderStore& store, fits::Reporter& reporter) {
+    std::vector<std::string> warnings;
+    auto custom = fits::ReadFileHeader(options.custom_header, &warnings);
+    if (!custom) {
+        std::cerr << fits::ShownName(custom.message()) << " (header file; no file converted)\n";
+        return false;
+    }
+    if (auto problem = fits::FindHeaderProblem(*custom, fits::HeaderCheck::kComplete);
+        problem && !options.inputs.empty()) {
+        std::cerr << fits::DescribeProblem(fits::ShownName(options.custom_header), *problem)
+                  << " (header file; no file converted)\n";
+        return false;
+    }
+    for (const std::string& warning : warnings)
+        reporter.Warning(warning);
+    options.convert.standard = false;
+    options.convert.customName = options.custom_header;
+    fits::SetHeaderText(store, *custom);
+    return true;
+}
+
+// The progress bar's tally, told after each file: the bytes of the inputs done of all, drawn
+// when `bar`.
+std::function<void(const fits::FileOutcome&)> ProgressByBytes(const std::vector<std::string>& files,
+                                                              bool bar) {
+    struct Tally {
+        std::map<std::string, std::uint64_t> sizes;
+        std::uint64_t total = 0, done = 0;
+    };
+    auto tally = std::make_shared<Tally>();
+    for (const std::string& file : files) {
+        std::error_code ec;
+        const auto size = fs::file_size(file, ec);
+        tally->sizes[file] = ec ? 0 : size;
+        tally->total += tally->sizes[file];
+    }
+    return [tally, bar](const fits::FileOutcome& outcome) {
+        tally->done += tally->sizes[outcome.input];
+        if (bar) DrawProgress(tally->done, tally->total);
+    };
+}
+
+// Writes the header alone for --save-header: the header the store holds, or, for a Standard
+// header without files, the one the current experiment settings give.
+void SaveHeaderFile(const Options& options, fits::HeaderContext& context, fits::Reporter& reporter,
+                    bool no_files, std::vector<std::string>& failures) {
+    fits::Status built;
+    if (no_files && options.convert.standard) {
+        std::vector<std::string> warnings;
+        auto left_out =
+            fits::BuildStandardHeader(context, nullptr, options.convert.addFile, &warnings);
+        built = left_out.status();
+        for (const std::string& warning : warnings)
+            reporter.Warning(warning);
+        if (left_out && !left_out->empty())
+            reporter.Warning(fits::LeftOutWarning(options.convert.addFile, *left_out));
+    }
+    if (!built)
+        failures.push_back(built.message() + " (header not saved)");
+    else if (auto saved = fits::SaveHeader(context.store.Text(), options.save_header); !saved)
+        failures.push_back(saved.message());
+}
+
+// Runs the conversions and the saved header; returns the exit status.
+int Run(Options& options) {
+    if (!PrepareOutputFolder(options)) return kBadUsage;
     orlix::Application app;
     fits::MemoryHeaderStore store;
     fits::HeaderContext context{store, app};
     StderrReporter reporter;
-    if (!options.custom_header.empty()) {
-        std::vector<std::string> warnings;
-        auto custom = fits::ReadFileHeader(options.custom_header, &warnings);
-        // A Custom header that cannot be used is bad usage, whatever is wrong with it: no
-        // file is converted. (A header only saved as text may be a set of cards.)
-        if (!custom) {
-            std::cerr << fits::ShownName(custom.message()) << " (header file; no file converted)\n";
-            return kBadUsage;
-        }
-        if (auto problem = fits::FindHeaderProblem(*custom, fits::HeaderCheck::kComplete);
-            problem && !options.inputs.empty()) {
-            std::cerr << fits::DescribeProblem(fits::ShownName(options.custom_header), *problem)
-                      << " (header file; no file converted)\n";
-            return kBadUsage;
-        }
-        for (const std::string& warning : warnings)
-            reporter.Warning(warning);
-        options.convert.standard = false;
-        options.convert.customName = options.custom_header;
-        fits::SetHeaderText(store, *custom);
-    }
+    if (!options.custom_header.empty() && !UseCustomHeader(options, store, reporter))
+        return kBadUsage;
 
     std::vector<std::string> failures;
     Inputs inputs = Expand(options, failures);
@@ -323,18 +377,7 @@ int Run(Options& options) {
                                : options.jobs;
     options.convert.newFactory = [] { return std::make_unique<orlix::Application>(); };
     const bool bar = !options.quiet && isatty(STDERR_FILENO) && files.size() > 1;
-    std::uint64_t total_bytes = 0, done_bytes = 0;
-    std::map<std::string, std::uint64_t> sizes;
-    for (const std::string& file : files) {
-        std::error_code ec;
-        const auto size = fs::file_size(file, ec);
-        sizes[file] = ec ? 0 : size;
-        total_bytes += sizes[file];
-    }
-    options.convert.finished = [&](const fits::FileOutcome& outcome) {
-        done_bytes += sizes[outcome.input];
-        if (bar) DrawProgress(done_bytes, total_bytes);
-    };
+    options.convert.finished = ProgressByBytes(files, bar);
     fits::CommandReport report;
     if (!files.empty())
         report = fits::ConvertFiles(context, reporter, files, options.convert, {}, options.science);
@@ -342,24 +385,8 @@ int Run(Options& options) {
     if (!options.report.empty())
         if (fits::Status s = WriteReport(options.report, report.files); !s)
             failures.push_back(s.message());
-
-    if (!options.save_header.empty()) {
-        fits::Status built;
-        if (files.empty() && options.convert.standard) {
-            std::vector<std::string> warnings;
-            auto left_out =
-                fits::BuildStandardHeader(context, nullptr, options.convert.addFile, &warnings);
-            built = left_out.status();
-            for (const std::string& warning : warnings)
-                reporter.Warning(warning);
-            if (left_out && !left_out->empty())
-                reporter.Warning(fits::LeftOutWarning(options.convert.addFile, *left_out));
-        }
-        if (!built)
-            failures.push_back(built.message() + " (header not saved)");
-        else if (auto saved = fits::SaveHeader(store.Text(), options.save_header); !saved)
-            failures.push_back(saved.message());
-    }
+    if (!options.save_header.empty())
+        SaveHeaderFile(options, context, reporter, files.empty(), failures);
     for (const std::string& failure : failures)
         std::cerr << fits::ShownName(failure) << "\n";
     if (!options.quiet) {

@@ -114,6 +114,16 @@ TEST(DisplayFitsFile, FoldersTheUserCannotWriteAndLaterSessions) {
     EXPECT_TRUE(show(dir / "hene.fit"));
     EXPECT_TRUE(fs::exists(dir / "hene-2.spe"));
     chmod((dir / "ro").c_str(), 0755);
+    // An application without a data folder of its own keeps no index anywhere.
+    struct NoFolder : orlix::Application {
+        std::string DataFolder() override { return {}; }
+    } bare;
+    fs::last_write_time(dir / "hene.fit",
+                        fs::last_write_time(dir / "hene.fit") + std::chrono::seconds(5));
+    const bool indexed_at_root = fs::exists("/displayed-fits.tsv");
+    EXPECT_TRUE(DisplayFitsFile(bare, dir / "hene.fit"));
+    EXPECT_TRUE(fs::exists(dir / "hene-3.spe"));
+    EXPECT_EQ(fs::exists("/displayed-fits.tsv"), indexed_at_root);
 }
 
 // A displayed FITS file's wavelength axis, linear or a table, becomes the document's
