@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
+#include "fits/automation/safe_file.h"
 #include "fits/automation/variant.h"
 
 namespace orlix {
@@ -60,7 +62,7 @@ fits::Status SaveSettings(const ExperimentSettings& settings) {
     const std::string path = SettingsPath();
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream out(path, std::ios::trunc);
+    std::ostringstream out;
     out << "# Current experiment settings of the acquisition application\n"
         << "exposure=" << ToText(settings.exposure_seconds) << "\n"
         << "frames=" << settings.frames << "\n"
@@ -68,8 +70,11 @@ fits::Status SaveSettings(const ExperimentSettings& settings) {
         << "columns=" << settings.columns << "\n"
         << "rows=" << settings.rows << "\n"
         << "floating=" << (settings.floating ? 1 : 0) << "\n";
-    out.close();
-    if (!out) return fits::Status::Error(path + ": cannot write the settings");
+    // The settings are replaced whole or not at all: a full disk keeps the earlier ones.
+    const std::string text = out.str();
+    fits::SafeFile file(path);
+    if (!file.Write(text.data(), text.size()) || !file.Commit())
+        return fits::Status::Error(file.error());
     return fits::Status::Ok();
 }
 

@@ -14,9 +14,9 @@
 #include <tuple>
 #include <utility>
 
+#include "fits/automation/safe_file.h"
 #include "fits/convert/compressed_file.h"
 #include "fits/convert/fits_extensions.h"
-#include "fits/convert/safe_file.h"
 #include "fits/convert/type_codes.h"
 #include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"

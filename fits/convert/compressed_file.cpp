@@ -11,7 +11,7 @@
 
 #include "fits/automation/c_file.h"
 
-#include "fits/convert/safe_file.h"
+#include "fits/automation/safe_file.h"
 #include "fits/input/cfitsio_handle.h"
 
 namespace fits {

@@ -19,7 +19,7 @@
 #include <type_traits>
 
 #include "fits/automation/data_types.h"
-#include "fits/convert/safe_file.h"
+#include "fits/automation/safe_file.h"
 #include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "fits/automation/safe_file.h"
 #include "fits/convert/commands.h"
-#include "fits/convert/safe_file.h"
 #include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"
 #include "orlix/application.h"

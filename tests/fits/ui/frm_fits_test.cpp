@@ -299,8 +299,8 @@ class FrmFitsTest : public QObject {
         // The caret at the very end appends.
         Header()->setFocus();
         QTest::keyClick(Header(), Qt::Key_End, Qt::ControlModifier);
-        QTest::qWait(10);
-        QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 3);  // behind the final line end: last card
+        QTRY_COMPARE(W<UpDown>("updHeaderLine")->Value(),
+                     3);  // behind the final line end: last card
         Type("txtKeywordAdd", "done");
         W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kNone));
         Header()->setFocus();
@@ -312,8 +312,7 @@ class FrmFitsTest : public QObject {
         Header()->setFocus();
         QTest::keyClick(Header(), Qt::Key_Home, Qt::ControlModifier);
         QTest::keyClick(Header(), Qt::Key_Down);
-        QTest::qWait(10);
-        QCOMPARE(W<UpDown>("updHeaderLine")->Value(), 2);
+        QTRY_COMPARE(W<UpDown>("updHeaderLine")->Value(), 2);
         QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("first"));
         QTextBlock third = Header()->document()->findBlockByNumber(2);
         QRect r = Header()->cursorRect(QTextCursor(third));
@@ -341,11 +340,9 @@ class FrmFitsTest : public QObject {
         auto* keyword = W<QLineEdit>("txtKeywordAdd");
         keyword->setText("keyword");
         QTest::mouseClick(keyword, Qt::LeftButton, {}, QPoint(3, 3));
-        QTest::qWait(20);
-        QCOMPARE(keyword->selectedText(), QString("keyword"));
+        QTRY_COMPARE(keyword->selectedText(), QString("keyword"));
         QTest::keyClick(keyword, Qt::Key_Tab);
-        QTest::qWait(20);
-        QCOMPARE(W<QLineEdit>("txtValueAdd")->selectedText(), QString("hello"));
+        QTRY_COMPARE(W<QLineEdit>("txtValueAdd")->selectedText(), QString("hello"));
     }
 
     void addPrimaryAndOrlixFromSettings() {

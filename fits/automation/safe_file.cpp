@@ -1,4 +1,4 @@
-#include "fits/convert/safe_file.h"
+#include "fits/automation/safe_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

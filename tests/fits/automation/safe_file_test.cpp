@@ -1,4 +1,4 @@
-#include "fits/convert/safe_file.h"
+#include "fits/automation/safe_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
