@@ -244,18 +244,13 @@ class TempOutput : public FitsSink {
   private:
     // Runs `work` on a thread of its own, telling progress meanwhile; a stop asked then counts
     // when `may_stop`.
-    template <class Work>
-    void Beside(Work work, bool may_stop) {
-        std::atomic<bool> done{false};
-        std::thread aside([&] {
-            work();
-            done = true;
-        });
-        while (!done) {
-            if (!progress_(written_, std::max(total_, written_)) && may_stop) cancelled_ = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        aside.join();
+    void Beside(const std::function<void()>& work, bool may_stop) {
+        RunBeside(
+            work,
+            [&] {
+                if (!progress_(written_, std::max(total_, written_)) && may_stop) cancelled_ = true;
+            },
+            std::chrono::milliseconds(10));
     }
 
     SafeFile file_;

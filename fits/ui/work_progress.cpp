@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QProgressDialog>
 #include <QWidget>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include "fits/automation/progress.h"
 
 namespace fits::ui {
 namespace {
@@ -62,17 +64,13 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
 
 void WorkProgress::RunAside(const QString& label, const std::function<void()>& work,
                             std::atomic<bool>& stop) {
-    std::atomic<bool> done{false};
-    std::thread aside([&] {
-        work();
-        done = true;
-    });
-    while (!done) {
-        if (!Step(label, 0, 0)) stop = true;
-        if (dialog_ && dialog_->maximum() != 0) dialog_->setRange(0, 0);  // busy: no share known
-        std::this_thread::sleep_for(std::chrono::milliseconds(kEventsEveryMs / 5));
-    }
-    aside.join();
+    RunBeside(
+        work,
+        [&] {
+            if (!Step(label, 0, 0)) stop = true;
+            if (dialog_ && dialog_->maximum() != 0) dialog_->setRange(0, 0);  // busy: no share
+        },
+        std::chrono::milliseconds(kEventsEveryMs / 5));
     if (dialog_) dialog_->setRange(0, kSteps);
 }
 
