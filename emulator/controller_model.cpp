@@ -33,7 +33,36 @@ bool Numbers(const std::string& text, std::vector<long long>& out) {
 
 }  // namespace
 
-ControllerModel::ControllerModel(const Config& config) : config_(config), state_(config.start) {
+// The commands the controller knows: a word ending in ',' takes what follows it, the others
+// stand alone. An action that returns false refuses the command, as an unknown one is.
+struct ControllerModel::CommandRow {
+    std::string_view word;
+    enum { kValue, kStep, kBoth } family;
+    bool (ControllerModel::*act)(std::string_view word, const std::string& args, std::uint32_t now);
+};
+
+const ControllerModel::CommandRow ControllerModel::kCommands[] = {
+    {command::kMoveToValue, CommandRow::kValue, &ControllerModel::MoveToValue},
+    {command::kReadValue, CommandRow::kValue, &ControllerModel::ReadValue},
+    {command::kSelectGrating, CommandRow::kValue, &ControllerModel::SelectGrating},
+    {command::kReadGrating, CommandRow::kValue, &ControllerModel::ReadGrating},
+    {command::kReadSteps, CommandRow::kStep, &ControllerModel::ReadSteps},
+    {command::kMoveSteps, CommandRow::kStep, &ControllerModel::MoveSteps},
+    {command::kFirstGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
+    {command::kSecondGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
+    {command::kReadSpeeds, CommandRow::kBoth, &ControllerModel::ReadSpeeds},
+    {command::kSetSpeeds, CommandRow::kBoth, &ControllerModel::SetSpeeds},
+    {command::kEntranceMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kEntranceMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kExitMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kExitMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
+    {command::kReadSlit, CommandRow::kBoth, &ControllerModel::ReadSlit},
+    {command::kMoveSlit, CommandRow::kBoth, &ControllerModel::MoveSlit},
+    {command::kReadSlitSpeed, CommandRow::kBoth, &ControllerModel::ReadSlitSpeed},
+};
+
+ControllerModel::ControllerModel(const Config& config)
+    : config_(config), state_(config.start), terminal_(config.habits.terminal_mode) {
     speeds_[0] = config.family == Family::Step ? 2560 : 1000;
     speeds_[1] = config.family == Family::Step ? 2560 : 4000;
     speeds_[2] = config.family == Family::Step ? 1000 : 250;
@@ -70,62 +99,136 @@ void ControllerModel::ReplyLine(const std::string& line, std::uint32_t now) {
     out_.push_back({Output::Line, data, last_due_});
 }
 
-// A move takes its ramp time plus the distance at the maximum speed (at most 2 s).
+std::uint32_t ControllerModel::Scaled(double ms) const {
+    return static_cast<std::uint32_t>(std::llround(std::max(0.0, ms * config_.time_scale)));
+}
+
+// A move takes its ramp time plus the distance at the maximum speed, times the time scale.
 void ControllerModel::StartMove(std::int64_t steps, std::uint32_t now) {
     const double speed = std::max<std::int32_t>(speeds_[1], 100);
-    const double ms = std::min(
-        2000.0, speeds_[2] / 10.0 + 1000.0 * static_cast<double>(std::llabs(steps)) / speed);
-    busy_until_ = now + static_cast<std::uint32_t>(ms);
+    const double ms = speeds_[2] / 10.0 + 1000.0 * static_cast<double>(std::llabs(steps)) / speed;
+    busy_until_ = now + Scaled(ms);
     stalled_ = stalled_ || config_.fault == Fault::Stuck;
+    moved_ = true;
+    moved_at_ = now;
+    driving_ = false;
+}
+
+void ControllerModel::StartDrive(double from, std::int64_t steps, std::uint32_t now) {
+    StartMove(steps, now);
+    driving_ = true;
+    drive_from_ = from;
+    drive_start_ = now;
+}
+
+double ControllerModel::DrivePosition(std::uint32_t now) const {
+    const double to = config_.family == Family::Value ? value_ : steps_;
+    if (!driving_ || !Busy(now)) return to;
+    const auto total = static_cast<double>(static_cast<std::int32_t>(busy_until_ - drive_start_));
+    const auto done = static_cast<double>(static_cast<std::int32_t>(now - drive_start_));
+    const double fraction = total <= 0 ? 1.0 : std::clamp(done / total, 0.0, 1.0);
+    return drive_from_ + (to - drive_from_) * fraction;
+}
+
+void ControllerModel::Stop(std::uint32_t now) {
+    if (driving_ && Busy(now)) {
+        const double at = DrivePosition(now);
+        if (config_.family == Family::Value)
+            value_ = std::round(at * 10000) / 10000;
+        else
+            steps_ = static_cast<std::int32_t>(std::llround(at));
+    }
+    driving_ = false;
+    stalled_ = false;
+    if (Busy(now)) busy_until_ = now + Scaled(50);  // the ramp down
+}
+
+// Before the main program runs: the start-up query, "=" to 0xF7 (after which a blank is
+// answered "B"), and the start command ended by a zero byte.
+bool ControllerModel::ReceiveStarting(std::uint8_t byte, std::uint32_t now) {
+    if (state_ == StartState::Main) return false;
+    if (byte == command::kHello && pending_.empty()) {
+        Reply(state_ == StartState::Boot ? "B" : "*", now);
+    } else if (byte == command::kAfterStar && pending_.empty()) {
+        Reply("=", now);
+        state_ = StartState::Boot;
+    } else if (byte == command::kToIntelligent1 || byte == command::kToIntelligent2) {
+        pending_.clear();
+    } else if (byte == command::kStartEnd) {
+        if (pending_ == command::kStart) {
+            state_ = StartState::Main;
+            Reply("*", now);
+        }
+        pending_.clear();
+    } else if (byte != command::kLineFeed || !pending_.empty()) {
+        pending_ += static_cast<char>(byte);
+    }
+    return true;
+}
+
+// The main program's single command bytes, and the bytes that stand for nothing: a CR or LF
+// between commands, and a byte no command word begins with (kept, it would swallow the next
+// command). True when the byte was taken here.
+bool ControllerModel::ReceiveSingle(std::uint8_t byte, std::uint32_t now) {
+    if (!pending_.empty()) return false;
+    switch (byte) {
+        case command::kHello:
+            Reply("F", now);
+            return true;
+        case command::kBusyQuery:
+        case command::kSecondBusyQuery:
+            if (config_.habits.quiet_after_move && moved_ &&
+                static_cast<std::uint32_t>(now - moved_at_) < kQuietMs)
+                return true;  // the retro-fit interface does not hear it right after a move
+            Reply(std::string("o") + (Busy(now) ? "q" : "z"), now);
+            return true;
+        case command::kReinitialize:
+            log_.push_back("A");
+            busy_until_ =
+                now + Scaled(config_.habits.slow_reinit ? kSlowReinitMs : config_.reinit_ms);
+            driving_ = false;
+            completion_pending_ = true;
+            if (config_.fault != Fault::Silence) {
+                out_.push_back({Output::Status, std::string(1, '\0'), now});
+                out_.push_back({Output::Completion, "o", busy_until_});
+            }
+            return true;
+        case command::kStop:
+            log_.push_back("L");
+            Stop(now);
+            if (config_.habits.stop_answered) Reply("o", now);
+            return true;
+        case command::kEnd:
+        case command::kLineFeed:
+            return true;
+        default:
+            break;
+    }
+    for (const CommandRow& row : kCommands)
+        if (static_cast<std::uint8_t>(row.word[0]) == byte) return false;
+    log_.push_back(std::string("?") + static_cast<char>(byte));
+    return true;
 }
 
 void ControllerModel::Receive(std::uint8_t byte, std::uint32_t now) {
-    if (state_ != StartState::Main) {
-        if (byte == ' ' && pending_.empty()) {
-            Reply(state_ == StartState::Boot ? "B" : "*", now);
-        } else if (byte == 0xF7 && pending_.empty()) {
-            Reply("=", now);
-        } else if (byte == 0xF8 || byte == 0xDE) {
-            pending_.clear();
-        } else if (byte == 0) {
-            if (pending_ == "O2000") {
-                state_ = StartState::Main;
-                Reply("*", now);
-            }
-            pending_.clear();
-        } else {
-            pending_ += static_cast<char>(byte);
+    if (static_cast<std::int32_t>(deaf_until_ - now) > 0) return;  // switching modes
+    const bool first = !heard_blank_;
+    heard_blank_ = true;
+    if (first && config_.habits.autobaud) return;  // the baud rate is found on it
+    if (terminal_) {
+        if (byte == command::kHello) {
+            Reply(std::string(1, static_cast<char>(command::kEscape)), now);
+        } else if (byte == command::kToIntelligent1) {
+            saw_first_switch_ = true;
+            deaf_until_ = now + kModeSwitchMs;
+        } else if (byte == command::kToIntelligent2 && saw_first_switch_) {
+            terminal_ = false;
+            deaf_until_ = now + kModeSwitchMs;
         }
         return;
     }
-    if (pending_.empty()) {
-        switch (byte) {
-            case ' ':
-                Reply("F", now);
-                return;
-            case 'E':
-            case 'l':
-                Reply(std::string("o") + (Busy(now) ? "q" : "z"), now);
-                return;
-            case 'A':
-                log_.push_back("A");
-                busy_until_ = now + config_.reinit_ms;
-                completion_pending_ = true;
-                if (config_.fault != Fault::Silence) {
-                    out_.push_back({Output::Status, std::string(1, '\0'), now});
-                    out_.push_back({Output::Completion, "o", busy_until_});
-                }
-                return;
-            case 'L':
-                log_.push_back("L");
-                return;
-            case '\r':
-                return;
-            default:
-                break;
-        }
-    }
-    if (byte == '\r') {
+    if (ReceiveStarting(byte, now) || ReceiveSingle(byte, now)) return;
+    if (byte == command::kEnd) {
         std::string text = pending_;
         pending_.clear();
         Command(text, now);
@@ -133,34 +236,6 @@ void ControllerModel::Receive(std::uint8_t byte, std::uint32_t now) {
         pending_ += static_cast<char>(byte);
     }
 }
-
-// The commands the controller knows: a word ending in ',' takes what follows it, the others
-// stand alone. An action that returns false refuses the command, as an unknown one is.
-struct ControllerModel::CommandRow {
-    std::string_view word;
-    enum { kValue, kStep, kBoth } family;
-    bool (ControllerModel::*act)(std::string_view word, const std::string& args, std::uint32_t now);
-};
-
-const ControllerModel::CommandRow ControllerModel::kCommands[] = {
-    {command::kMoveToValue, CommandRow::kValue, &ControllerModel::MoveToValue},
-    {command::kReadValue, CommandRow::kValue, &ControllerModel::ReadValue},
-    {command::kSelectGrating, CommandRow::kValue, &ControllerModel::SelectGrating},
-    {command::kReadGrating, CommandRow::kValue, &ControllerModel::ReadGrating},
-    {command::kReadSteps, CommandRow::kStep, &ControllerModel::ReadSteps},
-    {command::kMoveSteps, CommandRow::kStep, &ControllerModel::MoveSteps},
-    {command::kFirstGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
-    {command::kSecondGrating, CommandRow::kStep, &ControllerModel::SelectGrating},
-    {command::kReadSpeeds, CommandRow::kBoth, &ControllerModel::ReadSpeeds},
-    {command::kSetSpeeds, CommandRow::kBoth, &ControllerModel::SetSpeeds},
-    {command::kEntranceMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
-    {command::kEntranceMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
-    {command::kExitMirrorSide, CommandRow::kBoth, &ControllerModel::MoveMirror},
-    {command::kExitMirrorFront, CommandRow::kBoth, &ControllerModel::MoveMirror},
-    {command::kReadSlit, CommandRow::kBoth, &ControllerModel::ReadSlit},
-    {command::kMoveSlit, CommandRow::kBoth, &ControllerModel::MoveSlit},
-    {command::kReadSlitSpeed, CommandRow::kBoth, &ControllerModel::ReadSlitSpeed},
-};
 
 void ControllerModel::Command(const std::string& text, std::uint32_t now) {
     log_.push_back(text);
@@ -182,15 +257,16 @@ bool ControllerModel::MoveToValue(std::string_view, const std::string& args, std
     char* end = nullptr;
     const double v = std::strtod(args.c_str(), &end);
     if (end == args.c_str() || *end) return false;
-    StartMove(std::llround((v - value_) * 16.7), now);
+    const double from = DrivePosition(now);
     value_ = v;
+    StartDrive(from, std::llround((v - from) * 16.7), now);
     Reply("o", now);
     return true;
 }
 
 bool ControllerModel::ReadValue(std::string_view, const std::string&, std::uint32_t now) {
     char line[64];
-    std::snprintf(line, sizeof line, "%.4f", value_);
+    std::snprintf(line, sizeof line, "%.4f", DrivePosition(now));
     Reply("o", now);
     ReplyLine(line, now);
     return true;
@@ -219,15 +295,16 @@ bool ControllerModel::ReadGrating(std::string_view, const std::string&, std::uin
 
 bool ControllerModel::ReadSteps(std::string_view, const std::string&, std::uint32_t now) {
     Reply("o", now);
-    ReplyLine(std::to_string(steps_), now);
+    ReplyLine(std::to_string(std::llround(DrivePosition(now))), now);
     return true;
 }
 
 bool ControllerModel::MoveSteps(std::string_view, const std::string& args, std::uint32_t now) {
     std::vector<long long> n;
     if (!Numbers(args, n) || n.size() != 1) return false;
-    steps_ = static_cast<std::int32_t>(steps_ + n[0]);
-    StartMove(n[0], now);
+    const double from = DrivePosition(now);
+    steps_ = static_cast<std::int32_t>(std::llround(from) + n[0]);
+    StartDrive(from, n[0], now);
     Reply("o", now);
     return true;
 }

@@ -17,6 +17,15 @@ enum class StartState { Boot, Star, Main };  // answers the start-up blank with 
 // Stuck: the first move never ends (the controller reports busy from then on).
 enum class Fault { None, Silence, Late, Dribble, Garbage, WrongByte, BusyForever, Stuck };
 
+// Habits real controllers have, each off by default.
+struct Habits {
+    bool quiet_after_move = false;  // a busy query within kQuietMs of a move's "o" is not answered
+    bool stop_answered = false;     // the stop byte "L" is answered "o"
+    bool autobaud = false;       // the first blank after power-up finds the baud rate, unanswered
+    bool terminal_mode = false;  // left in terminal mode: ESC to a blank until F8, DE
+    bool slow_reinit = false;    // re-initialisation takes kSlowReinitMs, as on real instruments
+};
+
 struct Config {
     Family family = Family::Value;
     StartState start = StartState::Boot;
@@ -24,7 +33,13 @@ struct Config {
     std::uint32_t fault_ms = 0;  // delay for Late (per reply) and Dribble (per byte)
     bool slit_present[4] = {true, false, true, false};
     std::uint32_t reinit_ms = 300;  // how long the re-initialisation "A" takes
+    Habits habits;
+    double time_scale = 1.0;  // multiplies every motion's duration (tests run them faster)
 };
+
+// The habits' times: the retro-fit interface's silence after a move, the time a controller
+// needs after each byte that switches it out of terminal mode, and a real re-initialisation.
+inline constexpr std::uint32_t kQuietMs = 200, kModeSwitchMs = 100, kSlowReinitMs = 120000;
 
 // One piece of output, due at a time in milliseconds: single reply bytes, a reply line
 // (with its CR on a character interface; a whole block on a block interface), or a status
@@ -48,6 +63,7 @@ class ControllerModel {
     bool Busy(std::uint32_t now) const;
     std::int32_t Steps() const { return steps_; }
     double Value() const { return value_; }
+    bool InTerminalMode() const { return terminal_; }
     int Grating() const { return grating_; }
     std::int32_t SlitSteps(int location) const { return slit_steps_[location]; }
     int Mirror(int location) const { return mirrors_[location]; }
@@ -77,6 +93,15 @@ class ControllerModel {
     void ReplyLine(const std::string& line, std::uint32_t now);
     void Refuse(std::uint32_t now) { Reply("b", now); }
     void StartMove(std::int64_t steps, std::uint32_t now);
+    // A wavelength move from `from` to where the controller now stands (value_ or steps_).
+    void StartDrive(double from, std::int64_t steps, std::uint32_t now);
+    // Ends the motion at once where it has come to (the stop byte).
+    void Stop(std::uint32_t now);
+    // The wavelength drive's position at `now`, between its start and target while it moves.
+    double DrivePosition(std::uint32_t now) const;
+    bool ReceiveStarting(std::uint8_t byte, std::uint32_t now);
+    bool ReceiveSingle(std::uint8_t byte, std::uint32_t now);
+    std::uint32_t Scaled(double ms) const;
     std::uint32_t Delay() const;
 
     Config config_;
@@ -85,6 +110,15 @@ class ControllerModel {
     std::deque<Output> out_;
     std::uint32_t busy_until_ = 0;
     bool stalled_ = false;  // Stuck: a move began and never ends
+    bool terminal_ = false;
+    bool saw_first_switch_ = false;  // terminal mode: 0xF8 heard
+    bool heard_blank_ = false;       // autobaud: the first blank has been heard
+    std::uint32_t deaf_until_ = 0;   // switching modes: bytes before this are lost
+    bool moved_ = false;             // a move was taken at moved_at_ (quiet_after_move)
+    std::uint32_t moved_at_ = 0;
+    bool driving_ = false;  // the wavelength drive moves from drive_from_
+    double drive_from_ = 0;
+    std::uint32_t drive_start_ = 0;
     std::uint32_t last_due_ = 0;
     bool completion_pending_ = false;
     std::int32_t steps_ = 0;

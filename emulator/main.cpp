@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/controller_model.h"
 #include "monodrv/control/strict_numbers.h"
@@ -34,6 +36,42 @@ std::uint32_t NowMs() {
 
 // Bytes received from hosts, written to the --received file at the end.
 std::uint64_t g_received = 0;
+
+// The habits of real controllers (--habit, repeatable) and the time scale of motion.
+void AddHabitOptions(CLI::App& app, emulator::Config& config) {
+    app.add_option_function<std::vector<std::string>>(
+           "--habit",
+           [&config](const std::vector<std::string>& names) {
+               emulator::Habits& h = config.habits;
+               const std::map<std::string, bool*> kHabits = {
+                   {"quiet-after-move", &h.quiet_after_move},
+                   {"stop-answered", &h.stop_answered},
+                   {"autobaud", &h.autobaud},
+                   {"terminal-mode", &h.terminal_mode},
+                   {"slow-reinit", &h.slow_reinit}};
+               for (const std::string& name : names) {
+                   auto it = kHabits.find(name);
+                   if (it == kHabits.end())
+                       throw CLI::ValidationError("--habit", "unknown habit " + name);
+                   *it->second = true;
+               }
+           },
+           "quiet-after-move (no answer to a busy query within 200 ms of a move) | "
+           "stop-answered (\"o\" to the stop byte) | autobaud (the first blank unanswered) | "
+           "terminal-mode (ESC to a blank until 0xF8, 0xDE) | slow-reinit (120 s); repeatable")
+        ->type_name("HABIT")
+        ->expected(1, 5);
+    app.add_option_function<std::string>(
+           "--time-scale",
+           [&config](const std::string& v) {
+               const std::optional<double> scale = monodrv::WholeNumber(v);
+               if (!scale || *scale <= 0 || *scale > 1000)
+                   throw CLI::ValidationError("--time-scale", "'" + v + "' is not a factor");
+               config.time_scale = *scale;
+           },
+           "multiplies how long every motion takes (0.01: a hundred times faster)")
+        ->type_name("FACTOR");
+}
 
 // Parses the command line into `config`; on bad usage CLI11 reports and the program exits 2.
 // A fault is NAME or NAME=MS (default 100 ms).
@@ -81,6 +119,7 @@ void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
            },
            "silence|late=MS|dribble=MS|garbage|wrong-byte|busy-forever|stuck (a move never ends)")
         ->type_name("FAULT");
+    AddHabitOptions(app, config);
 }
 
 // Character interface: bytes of replies, lines ending in CR.

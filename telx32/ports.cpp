@@ -1,8 +1,10 @@
 #include "telx32/ports.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include "telx32/block_link.h"
+#include "telx32/port_lock.h"
 
 namespace telx32 {
 namespace {
@@ -43,7 +46,10 @@ speed_t SpeedFor(std::int32_t baud) {
 class SerialPort : public BufferedPort {
   public:
     explicit SerialPort(int fd) : fd_(fd) {}
-    ~SerialPort() override { close(fd_); }
+    ~SerialPort() override {
+        lock.reset();  // the lock file goes before the flock, so no opener sees a stale one
+        close(fd_);
+    }
     int Kind() const override { return 6; }
 
     bool Configure(std::int32_t baud) {
@@ -89,13 +95,19 @@ class SerialPort : public BufferedPort {
     }
     int fd_;
     std::int32_t baud_ = 19200;
+
+  public:
+    std::unique_ptr<PortLock> lock;
 };
 
 // The emulator's block link: typed packets over a Unix SOCK_SEQPACKET socket.
 class BlockPort : public BufferedPort {
   public:
     explicit BlockPort(int fd) : fd_(fd) {}
-    ~BlockPort() override { close(fd_); }
+    ~BlockPort() override {
+        lock.reset();
+        close(fd_);
+    }
     int Kind() const override { return 5; }
 
     bool Write(const std::uint8_t* data, std::size_t size) override {
@@ -149,33 +161,52 @@ class BlockPort : public BufferedPort {
     int fd_;
     std::deque<std::vector<std::uint8_t>> blocks_;
     std::int32_t status_ = 0;
+
+  public:
+    std::unique_ptr<PortLock> lock;
 };
+
+// Why a device cannot be opened, in words that say what to do about it.
+std::string OpenFailure(const std::string& name, int error) {
+    if (error != EACCES && error != EPERM) return name + ": " + std::strerror(error);
+    struct stat st {};
+    const group* owner = stat(name.c_str(), &st) == 0 ? getgrgid(st.st_gid) : nullptr;
+    if (!owner) return name + ": permission denied";
+    return name + ": permission denied: the port belongs to the group " + owner->gr_name +
+           ", which this user is not in (sudo usermod -aG " + owner->gr_name +
+           " $USER, then log in again)";
+}
+
+std::unique_ptr<Port> OpenBlockLink(const std::string& name, std::string& error) {
+    const std::string path = name.substr(6);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        error = name + ": socket path too long";
+        return nullptr;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    std::unique_ptr<PortLock> lock = PortLock::Take(name, -1, error);
+    if (!lock) return nullptr;
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        error = name + ": " + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    auto port = std::make_unique<BlockPort>(fd);
+    port->name = name;
+    port->lock = std::move(lock);
+    return port;
+}
 
 }  // namespace
 
 std::unique_ptr<Port> OpenPort(const std::string& name, std::int32_t baud, std::string& error) {
-    if (name.rfind("block:", 0) == 0) {
-        const std::string path = name.substr(6);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path) {
-            error = name + ": socket path too long";
-            return nullptr;
-        }
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            error = name + ": " + std::strerror(errno);
-            if (fd >= 0) close(fd);
-            return nullptr;
-        }
-        auto port = std::make_unique<BlockPort>(fd);
-        port->name = name;
-        return port;
-    }
+    if (name.rfind("block:", 0) == 0) return OpenBlockLink(name, error);
     int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = name + ": " + std::strerror(errno);
+        error = OpenFailure(name, errno);
         return nullptr;
     }
     if (!isatty(fd)) {
@@ -183,7 +214,14 @@ std::unique_ptr<Port> OpenPort(const std::string& name, std::int32_t baud, std::
         error = name + ": not a serial port";
         return nullptr;
     }
+    // Taken before the line is set up: a second opener changes nothing on the line.
+    std::unique_ptr<PortLock> lock = PortLock::Take(name, fd, error);
+    if (!lock) {
+        close(fd);
+        return nullptr;
+    }
     auto port = std::make_unique<SerialPort>(fd);
+    port->lock = std::move(lock);
     if (!port->Configure(baud)) {
         error = name + ": cannot set up the port (baud rate " + std::to_string(baud) + ")";
         return nullptr;

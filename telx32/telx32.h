@@ -4,7 +4,13 @@
  * block link of a controller emulator listening on the Unix socket PATH, a block interface
  * (kind 5) whose status byte announces whole replies.
  *
- * Ports are named by opaque 32-bit handles (0 = none). Functions return 0 for failure. */
+ * Ports are named by opaque 32-bit handles (0 = none). Functions return 0 for failure; no
+ * exception or crash crosses this interface.
+ *
+ * A port belongs to one process at a time (on Linux: an exclusive flock on the device and the
+ * lock file LCK..NAME in /run/lock holding the owner's PID; a lock left by a process that is
+ * gone is taken over). A second opener gets 0 before anything is sent, and
+ * TELX_Diagnose_Interface(0, ...) then names the holder. */
 #ifndef TELX32_H
 #define TELX32_H
 
@@ -37,7 +43,7 @@ enum { TELX_STATUS_DONE = 0x01, TELX_STATUS_ERROR = 0x02, TELX_STATUS_REPLY_WAIT
 /* TELX_Flush_Buffer codes. */
 enum { TELX_FLUSH_OUTPUT_STATE = 2, TELX_FLUSH_INPUT = 3 };
 
-/* Opening and closing. */
+/* Opening and closing. A failed open (0) leaves its reason for TELX_Diagnose_Interface. */
 TELX_PORT TELX_CALL TELX_Create_physical_port(const char* name);
 TELX_PORT TELX_CALL TELX_Create_physical_port_ex(const char* name, int32_t baud);
 int32_t TELX_CALL TELX_Initialize(TELX_PORT port);
@@ -80,6 +86,10 @@ int32_t TELX_CALL TELX_Set_UseWinDefaults(TELX_PORT port, int32_t use);
 int32_t TELX_CALL TELX_Get_UseWinDefaults(TELX_PORT port);
 int32_t TELX_CALL TELX_Get_DLLVersionString(char* buffer, int32_t size);
 int32_t TELX_CALL TELX_Get_DLLVersion(void);
+/* With port 0: why the calling thread's last open failed ("/dev/ttyUSB0 is in use by
+ * monodrv-ctl (PID 4711)"); with an open port: its kind, name and baud rate. Writes at most
+ * `size` bytes, always terminated; 0 when there is nothing to say. */
+int32_t TELX_CALL TELX_Diagnose_Interface(TELX_PORT port, char* buffer, int32_t size);
 
 /* Functions of interface hardware this library does not drive: they report failure. */
 int32_t TELX_CALL TELX_Enable_DMA_Communication(TELX_PORT port, int32_t enable);
@@ -94,7 +104,6 @@ int32_t TELX_CALL TELX_UpLoad_PhyAdd(TELX_PORT port, int32_t* address);
 int32_t TELX_CALL TELX_SetorClr_WP(TELX_PORT port, int32_t set);
 int32_t TELX_CALL TELX_InitializeInterrupt(TELX_PORT port);
 int32_t TELX_CALL TELX_RestoreInterrupt(TELX_PORT port);
-int32_t TELX_CALL TELX_Diagnose_Interface(TELX_PORT port, char* buffer, int32_t size);
 int32_t TELX_CALL TELX_Write_NvRamInfo(TELX_PORT port, const uint8_t* data, int32_t size);
 int32_t TELX_CALL TELX_Read_NvRamInfo(TELX_PORT port, uint8_t* data, int32_t size);
 

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "monodrv.h"
+#include "monodrv/control/port_link.h"
 
 namespace monodrv {
 
@@ -54,6 +55,7 @@ struct Storage {
     std::int8_t avail26 = 0;
     std::int16_t avail167_count = 0;
     std::int8_t avail167_value = 0;
+    LinkMemory link;  // what the protocol remembers of the controller between operations
 
     std::int32_t Int(SPECT_PARAMETERS param) const;
     double Double(SPECT_PARAMETERS param) const;

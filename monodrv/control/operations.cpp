@@ -68,7 +68,7 @@ class Operations {
   public:
     explicit Operations(Storage& s)
         : s_(s), link_(MakePortLink(static_cast<std::uint32_t>(s.Int(SPECT_PARAM_PORT_HANDLE)))) {
-        if (link_) protocol_.emplace(*link_, ActiveClock());
+        if (link_) protocol_.emplace(*link_, ActiveClock(), &s.link);
     }
 
     bool Simulated() const { return s_.Int(SPECT_PARAM_SIMULATION) == 1; }
@@ -121,6 +121,12 @@ class Operations {
     bool ReadSlitSpeed();
 
   private:
+    // A move command's outcome; when the controller took it, the protocol is told (the busy
+    // queries soon after it may go unanswered).
+    bool Taken(bool taken) {
+        if (taken) P().MoveTaken();
+        return taken;
+    }
     bool ReadGrating();
     bool ReadWavelength(double& wavelength);
     bool ReadSlit(int location, double& width);
@@ -164,7 +170,8 @@ bool Operations::MoveToWavelength() {
         if (s_.grating_command) v = RoundTo(v, D());
         const double unit = std::pow(10.0, -std::max(D(), 0)) / scale;
         if (!Represents(target, v, v / scale, unit, D())) return false;
-        return P().WaitNotBusy() && P().Exchange(Format(command::kMoveToValue, "%7.*f", D(), v));
+        return P().WaitNotBusy() &&
+               Taken(P().Exchange(Format(command::kMoveToValue, "%7.*f", D(), v)));
     }
     const std::optional<double> steps_per_nm = StepsPerNm();
     if (!steps_per_nm) return false;
@@ -185,7 +192,8 @@ bool Operations::MoveToWavelength() {
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
         return false;
-    return P().Exchange(Format(command::kMoveSteps, "%" PRId32, static_cast<std::int32_t>(move)));
+    return Taken(
+        P().Exchange(Format(command::kMoveSteps, "%" PRId32, static_cast<std::int32_t>(move))));
 }
 
 // An unknown (0) slit steps-per-millimetre, a width no step count stands for or a location
@@ -211,8 +219,8 @@ bool Operations::MoveSlit() {
     if (move < std::numeric_limits<std::int32_t>::min() ||
         move > std::numeric_limits<std::int32_t>::max())
         return false;
-    return P().Exchange(
-        Format(command::kMoveSlit, "%d,%" PRId32, location, static_cast<std::int32_t>(move)));
+    return Taken(P().Exchange(
+        Format(command::kMoveSlit, "%d,%" PRId32, location, static_cast<std::int32_t>(move))));
 }
 
 bool Operations::SetMirror() {
@@ -231,12 +239,12 @@ bool Operations::SetMirror() {
     for (const Row& row : kCommands)
         if (row.location == location && row.position == position) word = row.word;
     if (word.empty() || !HasPort() || !P().WaitNotBusy()) return false;
-    return P().Exchange(std::string(word));
+    return Taken(P().Exchange(std::string(word)));
 }
 
 bool Operations::Reinitialize() {
     if (Simulated()) return true;
-    if (!HasPort() || !P().WaitNotBusy() || !P().SendByte('A')) return false;
+    if (!HasPort() || !P().WaitNotBusy() || !P().SendByte(command::kReinitialize)) return false;
     const bool ok = (link_->SetUserData(kStateCompletionPending) & 0xFF) != 0;
     s_.current_grating = 1;
     for (int i = 0; i < std::min<std::int32_t>(s_.Int(SPECT_PARAM_SLIT_COUNT), kSlits); ++i)
@@ -372,9 +380,10 @@ bool Operations::SelectGrating() {
     const std::int32_t g = s_.Int(SPECT_PARAM_GRATING);
     if (s_.grating_command && !GratingValid(g)) return false;
     if (!HasPort() || !P().WaitNotBusy()) return false;
-    if (s_.grating_command) return P().Exchange(Format(command::kSelectGrating, "%d", g));
+    if (s_.grating_command) return Taken(P().Exchange(Format(command::kSelectGrating, "%d", g)));
     if (g != 0 && g != 1) return false;
-    if (!P().Exchange(std::string(g == 0 ? command::kFirstGrating : command::kSecondGrating)))
+    if (!Taken(
+            P().Exchange(std::string(g == 0 ? command::kFirstGrating : command::kSecondGrating))))
         return false;
     s_.grating_known = 0;
     return true;
@@ -382,7 +391,7 @@ bool Operations::SelectGrating() {
 
 bool Operations::SendL() {
     if (Simulated()) return true;
-    if (!HasPort() || !P().SendByte('L')) return false;
+    if (!HasPort() || !P().Stop()) return false;
     return (link_->SetUserData(kStateReleased) & 0xFF) != 0;
 }
 

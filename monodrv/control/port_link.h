@@ -20,6 +20,13 @@ class PortLink {
     virtual std::int32_t SetUserData(std::uint32_t value) = 0;
 };
 
+// What the protocol remembers of an instance's controller between operations: when it last
+// took a move. Some interfaces do not answer a busy query sent soon after that.
+struct LinkMemory {
+    bool move_taken = false;
+    std::uint32_t move_taken_at = 0;  // ticks
+};
+
 // Millisecond tick counter and sleep.
 class Clock {
   public:

@@ -1,5 +1,6 @@
 #include "monodrv/control/protocol.h"
 
+#include "monodrv/control/command_words.h"
 #include "monodrv/control/strict_numbers.h"
 
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <limits>
 
 namespace monodrv {
+
+namespace wire = command;
 
 bool Protocol::SendByte(std::uint8_t b) {
     std::uint32_t start = clock_.Ticks();
@@ -31,13 +34,13 @@ bool Protocol::SendCommand(const std::string& text, std::uint8_t terminator) {
     return SendByte(terminator);
 }
 
-std::uint8_t Protocol::ReadByte() {
+std::uint8_t Protocol::ReadByte(std::uint32_t limit) {
     const std::uint32_t start = clock_.Ticks();
     for (;;) {
         if (port_.GetUIParam(kUiRxWaiting) != 0)
             return static_cast<std::uint8_t>(port_.Input() & 0xFF);
         clock_.Sleep(kPollInterval);
-        if (TimedOut(start, kIoTimeout)) return 0;
+        if (TimedOut(start, limit)) return 0;
     }
 }
 
@@ -50,7 +53,7 @@ bool Protocol::ReadLine(std::string& line) {
             std::uint8_t b = ReadByte();
             if (b == 0) break;  // time-out (or a zero byte, which cannot be told apart)
             line += static_cast<char>(b);
-            if (b == '\r') {
+            if (b == wire::kEnd) {
                 ok = true;
                 break;
             }
@@ -74,6 +77,8 @@ bool Protocol::ReadLine(std::string& line) {
     return ok;
 }
 
+// A block interface also delivers single reply bytes ("o", "q"): those are dropped too, so
+// that no byte of an earlier reply is taken for the answer to the next command.
 void Protocol::DrainInput() {
     const std::int32_t kind = port_.GetUIParam(kUiKind);
     if (kind == kKindCharacter) {
@@ -82,7 +87,20 @@ void Protocol::DrainInput() {
         std::uint8_t scratch[kMaxBlock];
         while (port_.GetUIParam(kUiStatus) & SPECT_STATUS_REPLY_WAITING)
             if (port_.InputMultiple(scratch, kMaxBlock) == 0) break;
+        for (int n = 0; n < kMaxBlock && port_.GetUIParam(kUiRxWaiting) != 0; ++n)
+            port_.Input();
     }
+}
+
+void Protocol::MoveTaken() {
+    if (memory_) *memory_ = {true, clock_.Ticks()};
+}
+
+bool Protocol::QuietAfterMove() {
+    if (!memory_ || !memory_->move_taken) return false;
+    const auto since = static_cast<std::uint32_t>(clock_.Ticks() - memory_->move_taken_at);
+    if (since < kMoveQuiet) clock_.Sleep(kMoveQuiet - since);
+    return since < kMoveSilenceWindow;
 }
 
 SPECT_BUSY_STATUS Protocol::QueryBusy() {
@@ -112,12 +130,24 @@ SPECT_BUSY_STATUS Protocol::QueryBusy() {
             else if (status & SPECT_STATUS_ERROR)
                 result = SPECT_BUSY_ERROR;
         }
-    } else if (SendByte('E') && ReadByte() == 'o') {
-        const std::uint8_t c = ReadByte();
-        if (c == 'q') {
+    } else {
+        // Silence soon after a move is the interface's quiet time, not the end of the move.
+        const bool silence_is_busy = QuietAfterMove();
+        DrainInput();
+        const bool sent = SendByte(wire::kBusyQuery);
+        const std::uint8_t first = sent ? ReadByte() : 0;
+        if (first == wire::kAck) {
+            const std::uint8_t c = ReadByte();
+            if (c == wire::kBusy) {
+                result = SPECT_BUSY_BUSY;
+            } else if (c != 0 && c != wire::kReady) {
+                if (SendByte(wire::kSecondBusyQuery) && ReadByte() == wire::kAck &&
+                    ReadByte() == wire::kBusy)
+                    result = SPECT_BUSY_BUSY;
+            }
+            if (result == SPECT_BUSY_READY && memory_) memory_->move_taken = false;
+        } else if (sent && first == 0 && silence_is_busy) {
             result = SPECT_BUSY_BUSY;
-        } else if (c != 0 && c != 'z') {
-            if (SendByte('l') && ReadByte() == 'o' && ReadByte() == 'q') result = SPECT_BUSY_BUSY;
         }
     }
     if (result != SPECT_BUSY_BUSY) port_.SetUserData(kStateReleased);
@@ -135,40 +165,62 @@ bool Protocol::WaitNotBusy() {
 }
 
 bool Protocol::Exchange(const std::string& text) {
-    return SendCommand(text, 13) && ReadByte() == 'o';
+    return SendCommand(text, wire::kEnd) && ReadByte() == wire::kAck;
 }
 
 bool Protocol::Query(const std::string& text, std::string& line) {
     return Exchange(text) && ReadLine(line);
 }
 
+bool Protocol::Stop() {
+    if (!SendByte(wire::kStop)) return false;
+    ReadByte(kStopAnswerWait);  // an "o" some controllers give; nobody else would read it
+    DrainInput();
+    return true;
+}
+
+// Brings a controller in terminal mode (left there by a hand-held unit) to intelligent mode,
+// leaving it the time it needs after each byte.
+void Protocol::ToIntelligentMode() {
+    DrainInput();
+    if (SendByte(wire::kToIntelligent1)) clock_.Sleep(kModePause);
+    if (SendByte(wire::kToIntelligent2)) clock_.Sleep(kModePause);
+}
+
+// Asks the start-up query until the controller answers "*", "B" or "F" (or 0 when it never
+// does). A blank may go unanswered (a controller just switched on finds the baud rate on it),
+// so it is asked again; any other answer (ESC from terminal mode) switches modes first.
+std::uint8_t Protocol::Hello() {
+    for (int round = 0; round < kHelloRounds; ++round) {
+        DrainInput();
+        for (int attempt = 0; attempt < kHelloAttempts; ++attempt) {
+            if (!SendByte(wire::kHello)) continue;
+            const std::uint8_t reply = ReadByte(kHelloWait);
+            if (reply == wire::kStarted || reply == wire::kBootProgram ||
+                reply == wire::kMainProgram)
+                return reply;
+            if (reply != 0) break;
+        }
+        if (round + 1 < kHelloRounds) ToIntelligentMode();
+    }
+    return 0;
+}
+
 bool Protocol::Initialize() {
     port_.SetUserData(kStateReleased);
-    bool counted = false;
-    std::uint8_t reply = 0;
-    for (int attempt = 0; attempt < 3 && !counted; ++attempt) {
-        DrainInput();
-        if (!SendByte(0x20)) continue;
-        reply = ReadByte();
-        if (reply == '*' || reply == 'B' || reply == 'F') {
-            counted = true;
-        } else {
-            DrainInput();
-            counted = SendByte(0xF8) && SendByte(0xDE);
-        }
-    }
+    const std::uint8_t reply = Hello();
     bool ok = false;
-    if (counted) {
-        if (reply == '*') {
-            clock_.Sleep(kStartPause);
-            DrainInput();
-            ok =
-                SendByte(0xF7) && ReadByte() == '=' && SendCommand("O2000", 0) && ReadByte() == '*';
-        } else if (reply == 'B') {
-            ok = SendCommand("O2000", 0) && ReadByte() == '*';
-        } else if (reply == 'F') {
-            ok = true;
-        }
+    if (reply == wire::kStarted) {
+        clock_.Sleep(kStartPause);
+        DrainInput();
+        ok = SendByte(wire::kAfterStar) && ReadByte() == wire::kEquals &&
+             SendCommand(std::string(wire::kStart), wire::kStartEnd) &&
+             ReadByte() == wire::kStarted;
+    } else if (reply == wire::kBootProgram) {
+        ok =
+            SendCommand(std::string(wire::kStart), wire::kStartEnd) && ReadByte() == wire::kStarted;
+    } else if (reply == wire::kMainProgram) {
+        ok = true;
     }
     if (!ok && port_.GetUserData() != kStateHeld) port_.SetUserData(kStateReleased);
     return ok;

@@ -48,8 +48,11 @@ TEST(ControllerModel, RepliesByFamily) {
         {Family::Value, "c0\r", "o"},
         {Family::Value, "E", "oz"},
         {Family::Value, " ", "F"},
-        {Family::Value, "x9\r", "b"},
+        {Family::Value, "Zx9\r", "b"},
         {Family::Value, "L", ""},
+        // A host ending lines with CR LF, and a byte no command begins with, lose nothing.
+        {Family::Value, "Z62,0\r\nZ62,0\r\n", "o0.0000\ro0.0000\r"},
+        {Family::Value, "xZ62,0\r", "o0.0000\r"},
     };
     for (const auto& c : cases) {
         Config config;
@@ -70,6 +73,7 @@ TEST(ControllerModel, StartUpStatesAndMotion) {
     ControllerModel star(config);
     EXPECT_EQ(Exchange(star, " "), "*");
     EXPECT_EQ(Exchange(star, "\xF7"), "=");
+    EXPECT_EQ(Exchange(star, " "), "B");  // after 0xF7 the boot program answers
 
     config.start = StartState::Main;
     config.family = Family::Step;
@@ -81,6 +85,14 @@ TEST(ControllerModel, StartUpStatesAndMotion) {
     EXPECT_EQ(m.Steps(), 2560);
     EXPECT_EQ(Exchange(m, "A", 2000, 2000), "");  // completion comes later
     EXPECT_EQ(Exchange(m, "", 2000, 2400), "o");
+    // A move lasts as long as its distance at the speed makes it, times the time scale.
+    EXPECT_EQ(Exchange(m, "F0,12800\r", 3000, 3000), "o");
+    EXPECT_TRUE(m.Busy(7900));
+    EXPECT_FALSE(m.Busy(8200));
+    config.time_scale = 0.01;
+    ControllerModel fast(config);
+    EXPECT_EQ(Exchange(fast, "F0,12800\r", 0, 0), "o");
+    EXPECT_FALSE(fast.Busy(60));
 }
 
 TEST(ControllerModel, Faults) {

@@ -183,8 +183,10 @@ TEST_F(Driver, HandshakePaths) {
         {"B", true, true, {" ", "O2000"}, 0},
         {"B", false, false, {" ", "O2000"}, 0},
         {"*", true, true, {" ", "\xF7", "O2000"}, 1000},  // the start pause
-        {"?", true, false, {" ", "\xF8", "\xDE"}, 0},
-        {"", true, false, {" ", "\xF8", "\xDE"}, 2010},  // one reply byte times out
+        // Any other answer switches modes (each byte followed by its pause) and asks again.
+        {"?", true, false, {" ", "\xF8", "\xDE", " "}, 2 * kModePause},
+        // Silence: three blanks, the mode switch, three more.
+        {"", true, false, {" ", " ", " ", "\xF8", "\xDE", " ", " ", " "}, 3660},
     };
     for (const auto& c : cases) {
         const std::uint32_t start = clock.now;
@@ -345,6 +347,72 @@ TEST_F(Driver, ReinitializeCompletesOnBothInterfaceKinds) {
         s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &busy, 0);
         EXPECT_EQ(busy, 1u) << kind;
         EXPECT_EQ(port.user_data, kStateReleased);
+        port.model = nullptr;
+    }
+}
+
+// Habits of real controllers, played by the emulator's model: each row runs operations on
+// the fake clock and says what the driver must make of them.
+TEST_F(Driver, ControllerHabits) {
+    using Habit = bool emulator::Habits::*;
+    const auto busy = [](MonodrvSpectrograph& s) {
+        std::uint32_t status = 0;
+        s.GetULongParam(SPECT_PARAM_BUSY_STATUS, &status, 0);
+        return static_cast<std::int32_t>(status);
+    };
+    const auto wavelength = [](MonodrvSpectrograph& s) {
+        double nm = 0;
+        s.GetDblParam(SPECT_PARAM_WAVELENGTH, &nm, 0);
+        return nm;
+    };
+    const struct {
+        const char* what;
+        SPECTROMETERS model;
+        Habit habit;
+        emulator::StartState start;
+    } cases[] = {
+        {"busy query unanswered after a move", SPEX232_RETRO, &emulator::Habits::quiet_after_move,
+         emulator::StartState::Main},
+        {"stop byte answered", TRIAX_320, &emulator::Habits::stop_answered,
+         emulator::StartState::Main},
+        {"first blank finds the baud rate", TRIAX_320, &emulator::Habits::autobaud,
+         emulator::StartState::Boot},
+        {"left in terminal mode", TRIAX_180, &emulator::Habits::terminal_mode,
+         emulator::StartState::Star},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        emulator::Config config;
+        config.family = c.model == SPEX232_RETRO ? emulator::Family::Step : emulator::Family::Value;
+        config.start = c.start;
+        config.habits.*c.habit = true;
+        emulator::ControllerModel model(config);
+        port.model = &model;
+        MonodrvSpectrograph s(c.model);
+        ASSERT_EQ(Run(s, SPECT_OP_INITIALIZE), SPECT_ERR_NONE);  // first contact works
+        ASSERT_EQ(Run(s, SPECT_OP_REFRESH_ALL), SPECT_ERR_NONE);
+        s.SetDblParam(SPECT_PARAM_TARGET_WAVELENGTH, 600, 0);
+        ASSERT_EQ(Run(s, SPECT_OP_MOVE_TO_WAVELENGTH), SPECT_ERR_NONE);
+        if (c.habit == &emulator::Habits::stop_answered) {
+            clock.now += 500;
+            ASSERT_EQ(Run(s, SPECT_OP_SEND_L), SPECT_ERR_NONE);
+        }
+        // Ready is said only once the motor is at rest; the position then reads back.
+        ASSERT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
+        EXPECT_EQ(busy(s), -1);
+        for (int polls = 0; polls < 400 && busy(s) != 1; ++polls) {
+            clock.now += 50;
+            ASSERT_EQ(Run(s, SPECT_OP_READ_BUSY_STATUS), SPECT_ERR_NONE);
+        }
+        EXPECT_FALSE(model.Busy(clock.now));
+        ASSERT_EQ(Run(s, SPECT_OP_READ_POSITION), SPECT_ERR_NONE);
+        if (c.habit == &emulator::Habits::stop_answered) {
+            EXPECT_GT(wavelength(s), 0);  // stopped on the way
+            EXPECT_LT(wavelength(s), 600);
+            EXPECT_NEAR(wavelength(s), model.Value(), 0.001);
+        } else {
+            EXPECT_DOUBLE_EQ(wavelength(s), 600);
+        }
         port.model = nullptr;
     }
 }

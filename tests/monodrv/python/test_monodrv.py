@@ -52,7 +52,7 @@ class EmulatorTest(unittest.TestCase):
     fault = []
 
     def setUp(self):
-        self.emulator = subprocess.Popen([os.environ["EMULATOR"], "--model", "triax320",
+        self.emulator = subprocess.Popen([os.environ["EMULATOR"], "--model", "triax320", "--time-scale", "0.5",
                                           *self.fault], stdout=subprocess.PIPE, text=True)
         line = self.emulator.stdout.readline()
         self.assertTrue(line.startswith("PORT "), line)
