@@ -153,7 +153,7 @@ Step WordReader::Read() {
 struct Options {
     std::string port_name, model_name, baud_text = "19200", wait_text, grooves_text, dwell_text;
     std::string exec;
-    bool simulate = false, no_wait = false;
+    bool simulate = false, no_wait = false, wait_given = false;
     std::vector<std::string> words;
 };
 
@@ -189,7 +189,8 @@ void DeclareOptions(CLI::App& app, Options& o) {
                  "has ended");
     app.add_option("--wait-limit", o.wait_text,
                    "seconds a move may keep the controller busy (default: the model's longest "
-                   "move; a re-initialisation may take 300 s)");
+                   "move; a re-initialisation may take 300 s)")
+        ->each([&o](const std::string&) { o.wait_given = true; });
     app.add_option("--exec", o.exec,
                    "scan: run this shell command at each wavelength, with "
                    "MONODRV_WAVELENGTH_NM (the position read back), MONODRV_TARGET_NM and "
@@ -229,7 +230,7 @@ Checked CheckOptions(const Options& o) {
     const std::optional<int> baud = monodrv::WholeInteger(o.baud_text, 1, 4000000);
     if (!baud) throw UsageError("--baud: '" + o.baud_text + "' is not a baud rate");
     c.baud = *baud;
-    if (!o.wait_text.empty()) {
+    if (o.wait_given) {
         const std::optional<double> limit = monodrv::WholeNumber(o.wait_text);
         if (!limit || *limit <= limits::kWaitLimit.low || *limit > limits::kWaitLimit.high)
             throw UsageError("--wait-limit: '" + o.wait_text +
@@ -292,7 +293,8 @@ int RunSteps(monodrv::ctl::Session& session, const Checked& c) {
 // returns the exit status.
 int Drive(const Options& o, const Checked& c) {
     monodrv::ctl::Waiting waiting{!o.no_wait, c.wait_limit.value_or(c.model->wait_limit_s),
-                                  o.simulate};
+                                  o.simulate,
+                                  c.model->number == SPEX_270M || c.model->number == SPEX232_RETRO};
     TELX_PORT port = 0;
     if (!o.port_name.empty() && !(port = OpenPort(o.port_name, c.baud))) return kExitFailed;
     SPECT_HANDLE h = SPECT_CreateSpectrograph(c.model->number);

@@ -211,12 +211,27 @@ bool Session::CheckArrival(double target, double& at) {
     return true;
 }
 
+// Without waiting for the move: says where a model that clamps moves to its range of steps
+// goes instead of a target below it, as the read-back would.
+void Session::SayClamp(double target) {
+    if (!waiting_.clamps) return;
+    const double per_nm =
+        D(SPECT_PARAM_STEPS_PER_NM, static_cast<std::int16_t>(U(SPECT_PARAM_GRATING)));
+    const double lowest = -static_cast<double>(U(SPECT_PARAM_WAVELENGTH_STEP_LIMIT)) / per_nm;
+    if (per_nm > 0 && target < lowest)
+        std::fprintf(stderr,
+                     "monodrv-ctl: warning: the instrument goes to %.4f nm, not %.4f nm: the "
+                     "target lies beyond the model's range of steps\n",
+                     lowest, target);
+}
+
 // A wavelength move: the command, the wait for its end and the position read back, said on
 // standard output when `say`.
 bool Session::Goto(double target, bool say) {
     SPECT_SetDblParam(h_, SPECT_PARAM_TARGET_WAVELENGTH, target, 0);
     if (!Run(SPECT_OP_MOVE_TO_WAVELENGTH, "the move to the wavelength")) return false;
     if (!waiting_.wait || waiting_.simulated) {
+        SayClamp(target);
         if (say) std::printf("moving to %s (not waited for)\n", Nm(target).c_str());
         return true;
     }

@@ -23,6 +23,7 @@ struct Waiting {
     bool wait = true;
     double limit_s = 60;
     bool simulated = false;
+    bool clamps = false;  // the model moves no further down than its range of steps
 };
 
 // What a scan does at each wavelength besides reading it back.
@@ -56,6 +57,7 @@ class Session {
     bool Goto(double target, bool say);
     bool ReadBack(double& at);
     bool CheckArrival(double target, double& at);
+    void SayClamp(double target);
     bool CheckSpeeds(const double asked[3]);
     bool PrintPosition();
     bool HasSlit(std::uint32_t location);

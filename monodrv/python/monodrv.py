@@ -4,20 +4,30 @@
     port = monodrv.open_port("/dev/ttyUSB0")            # through libtelx32.so
     with monodrv.Spectrograph(monodrv.SPECTROMETERS.TRIAX_320, port) as s:
         s.initialize()                                    # handshake, gratings, slits
-        s.move_to(500.0)
-        print(s.position())
+        print(s.move_to(500.0))                           # where it went, read back
+        for target, at, when in s.scan(500.0, 510.0, 1.0):
+            ...                                           # acquire at each wavelength
 
-Operations that the driver reports as failed (error code 11) raise OperationFailed.
+The same rules as monodrv-ctl: a value outside what the instrument takes raises ValueError
+before anything is sent; an operation the driver reports failed raises OperationFailed,
+naming the operation and the likely reason, and leaves the instance as it was.
 Standard library only.
 """
+from __future__ import annotations
+
 import ctypes
+import datetime
 import enum
+import math
 import os
 import time
+from typing import Iterator, Optional, Sequence, Tuple
 
 __all__ = ["SPECTROMETERS", "MIRRORLOCATIONS", "MIRRORPOSITIONS", "SLITLOCATIONS",
            "MANUFACTURERS", "SPECT_PARAMETERS", "SPECT_OPERATIONS", "SPECT_ERRORS",
-           "SPECT_BUSY_STATUS", "SPECT_PORT_STATES", "SPECT_STATUS_BITS", "SPECT_AVAIL_KINDS", "OperationFailed", "Spectrograph", "open_port", "close_port", "load"]
+           "SPECT_BUSY_STATUS", "SPECT_PORT_STATES", "SPECT_STATUS_BITS", "SPECT_AVAIL_KINDS",
+           "OperationFailed", "MoveTimedOut", "Spectrograph", "open_port", "close_port", "load",
+           "LIMITS", "MODELS", "REINIT_LIMIT", "APPROACH_NM"]
 
 
 class SPECTROMETERS(enum.IntEnum):
@@ -217,8 +227,43 @@ class SPECT_AVAIL_KINDS(enum.IntEnum):
     SPECT_KIND_SPECIAL = 11
 
 
+# What a user may ask of a spectrograph: the same table as monodrv-ctl's (monodrv/ctl/limits.h;
+# a test holds the two equal). The number of gratings is the driver's own (parameter 105).
+LIMITS = {
+    "wavelength": (-100000.0, 100000.0),  # nm
+    "slit_width": (0.0, 100.0),           # mm
+    "speed": (0.0, 4294967295.0),         # controller units; min <= max
+    "grooves": (1.0, 10000.0),            # grooves per mm
+    "wait_limit": (0.0, 3600.0),          # s, above the low end
+    "dwell": (0.0, 86400.0),              # s
+}
+MAX_SCAN_STEPS = 1000000
+# A re-initialisation of a real instrument takes 60 to 200 s.
+REINIT_LIMIT = 300.0
+# A scan approaches every wavelength from below, from at least this far below it (backlash).
+APPROACH_NM = 1.0
+# Per model: the name monodrv-ctl takes, the title a user reads, and how long a move may keep
+# the controller busy (s).
+MODELS = {
+    0: ("270m", "Spex 270M", 120.0),
+    1: ("triax180", "TRIAX 180", 60.0),
+    2: ("triax190", "TRIAX 190", 60.0),
+    3: ("triax320", "TRIAX 320", 90.0),
+    4: ("spex232", "Spex232", 120.0),
+}
+WAIT_LIMITS = {number: limit for number, (_, _, limit) in MODELS.items()}
+
+_SLIT_NAMES = {0: "front entrance", 1: "side entrance", 2: "front exit", 3: "side exit"}
+_NO_ANSWER = "the controller did not answer or refused the command"
+
+
 class OperationFailed(RuntimeError):
-    """The driver reported error code 11 for an operation."""
+    """The driver reported an operation as failed (error code 11); the message names the
+    operation and the likely reason."""
+
+
+class MoveTimedOut(OperationFailed):
+    """The controller still reported busy when the wait limit ran out."""
 
 
 class SpectAvailInfo(ctypes.Structure):
@@ -233,7 +278,7 @@ _H = ctypes.c_void_p
 _U8, _U32, _I16, _I32 = ctypes.c_ubyte, ctypes.c_uint32, ctypes.c_int16, ctypes.c_int32
 
 
-def load(folder=None):
+def load(folder: Optional[str] = None) -> ctypes.CDLL:
     """Loads libmonodrv.so.1 and libtelx32.so (from `folder`, $MONODRV_LIB or the default
     search path, where an installed driver lies) and declares the exports' argument types.
     The driver is loaded by its SONAME: the unversioned name exists only with the
@@ -266,100 +311,170 @@ def load(folder=None):
     telx.TELX_Create_physical_port_ex.restype = _U32
     telx.TELX_Create_physical_port_ex.argtypes = [ctypes.c_char_p, _I32]
     telx.TELX_Destroy.argtypes = [_U32]
+    telx.TELX_Diagnose_Interface.restype = _I32
+    telx.TELX_Diagnose_Interface.argtypes = [_U32, ctypes.c_char_p, _I32]
     _lib, _telx = lib, telx
     return lib
 
 
-def open_port(name, baud=19200):
-    """Opens a port by name through the port library; returns its handle."""
+def open_port(name: str, baud: int = 19200) -> int:
+    """Opens a port by name through the port library and takes it for this process; returns
+    its handle. Raises OSError with the library's reason: the port in use (naming the program
+    that holds it), permission (the group to join), or no such device."""
     load()
     handle = _telx.TELX_Create_physical_port_ex(name.encode(), baud)
     if not handle:
-        raise OSError(f"cannot open the port {name}")
+        reason = ctypes.create_string_buffer(512)
+        if _telx.TELX_Diagnose_Interface(0, reason, len(reason)):
+            raise OSError(reason.value.decode(errors="replace"))
+        raise OSError(f"{name} cannot be opened")
     return handle
 
 
-def close_port(handle):
+def close_port(handle: int) -> None:
+    """Closes a port opened with open_port and lets other programs take it."""
     load()
     _telx.TELX_Destroy(handle)
 
 
-# How long a move may keep the controller busy, per model (seconds): a wavelength drive
-# across the whole range at the slowest speed, or a grating turret's turn, with room.
-WAIT_LIMITS = {0: 120.0, 1: 60.0, 2: 60.0, 3: 90.0, 4: 120.0}
-
-
-class MoveTimedOut(OperationFailed):
-    """The controller still reported busy when the wait limit ran out."""
+def _check(what: str, value: float, limits: Tuple[float, float], unit: str) -> float:
+    """`value` as a float when it is finite and within `limits`; ValueError otherwise."""
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise ValueError(f"{what} failed: {value!r} is not a number") from None
+    low, high = limits
+    if not math.isfinite(number) or not low <= number <= high:
+        raise ValueError(f"{what} failed: {value!r} is not {unit} ({low:g} to {high:g})")
+    return number
 
 
 class Spectrograph:
     """One driver instance for a model, talking on an open port. Moves (move_to,
-    select_grating, move_slit, set_mirror, reinitialize) return when the controller is no
-    longer busy; wait=False returns when it has taken the command."""
+    select_grating, move_slit, set_mirror, reinitialize, stop) return when the controller is
+    no longer busy; wait=False returns when it has taken the command."""
 
-    def __init__(self, model, port=0, simulate=False, wait_limit=None):
+    def __init__(self, model: int, port: int = 0, simulate: bool = False,
+                 wait_limit: Optional[float] = None,
+                 grooves: Optional[Sequence[float]] = None) -> None:
+        """`grooves`: the gratings' groove densities per mm in order (default 1200 each),
+        given to the driver by initialize()."""
+        if int(model) not in MODELS:
+            raise ValueError(f"{model!r} is not a model (0-4, SPECTROMETERS)")
+        self.model = int(model)
+        self.title = MODELS[self.model][1]
         self.simulated = simulate
-        self.wait_limit = WAIT_LIMITS.get(int(model), 60.0) if wait_limit is None else wait_limit
+        if wait_limit is not None and not 0 < float(wait_limit) <= LIMITS["wait_limit"][1]:
+            raise ValueError(f"{wait_limit!r} is not a wait limit in s (above 0, at most 3600)")
+        self.wait_limit = WAIT_LIMITS[self.model] if wait_limit is None else float(wait_limit)
         self._lib = load()
-        self.handle = self._lib.SPECT_CreateSpectrograph(int(model))
+        self.handle = self._lib.SPECT_CreateSpectrograph(self.model)
         if not self.handle:
             raise MemoryError("the driver could not create an instance")
+        self.gratings = self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_GRATINGS_PER_SET)
+        self.grooves = self._checked_grooves(grooves)
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_PORT_HANDLE, port)
         self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_SIMULATION, 1 if simulate else 0)
 
-    def close(self):
+    def _checked_grooves(self, grooves: Optional[Sequence[float]]) -> list:
+        if grooves is None:
+            return []
+        values = [_check("setting the grooves", g, LIMITS["grooves"], "a groove density per mm")
+                  for g in grooves]
+        if len(values) > self.gratings:
+            raise ValueError(f"setting the grooves failed: the {self.title} has "
+                             f"{self.gratings} gratings")
+        return values
+
+    def close(self) -> None:
+        """Frees the driver instance (the port stays open)."""
         if self.handle:
             self._lib.SPECT_DestroySpectrograph(self.handle)
             self.handle = None
 
-    def __enter__(self):
+    def __enter__(self) -> "Spectrograph":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc) -> None:
         self.close()
 
-    def set_ulong(self, param, value, index=0):
+    def set_ulong(self, param: int, value: int, index: int = 0) -> None:
+        """Sets an integer parameter; ValueError when the driver refuses it."""
         if not self._lib.SPECT_SetULongParam(self.handle, param, value & 0xFFFFFFFF, index):
             raise ValueError(f"parameter {param} cannot be set")
 
-    def get_ulong(self, param, index=0, signed=False):
+    def get_ulong(self, param: int, index: int = 0, signed: bool = False) -> int:
+        """Reads an integer parameter (`signed`: as a signed 32-bit number)."""
         value = _U32()
         if not self._lib.SPECT_GetULongParam(self.handle, param, ctypes.byref(value), index):
             raise ValueError(f"parameter {param} cannot be read")
         v = value.value
         return v - (1 << 32) if signed and v >= 1 << 31 else v
 
-    def set_double(self, param, value, index=0):
+    def set_double(self, param: int, value: float, index: int = 0) -> None:
+        """Sets a real parameter; ValueError when the driver refuses it."""
         if not self._lib.SPECT_SetDblParam(self.handle, param, value, index):
             raise ValueError(f"parameter {param} cannot be set")
 
-    def get_double(self, param, index=0):
+    def get_double(self, param: int, index: int = 0) -> float:
+        """Reads a real parameter."""
         value = ctypes.c_double()
         if not self._lib.SPECT_GetDblParam(self.handle, param, ctypes.byref(value), index):
             raise ValueError(f"parameter {param} cannot be read")
         return value.value
 
-    def enum_text(self, param, value):
+    def enum_text(self, param: int, value: int) -> str:
+        """The text of an enumerated parameter's value ("TRIAX 320")."""
         buffer = ctypes.create_string_buffer(64)
         if not self._lib.SPECT_GetEnumString(self.handle, param, value, buffer, 64):
             raise ValueError(f"no text for value {value} of parameter {param}")
         return buffer.value.decode()
 
-    def process(self, operation):
-        """Runs an operation; raises OperationFailed when the driver reports error code 11."""
+    def process(self, operation: int, what: Optional[str] = None) -> None:
+        """Runs an operation; raises OperationFailed, naming `what`, when the driver reports
+        error code 11."""
         if not self._lib.SPECT_Process(self.handle, operation):
             raise ValueError(f"unknown operation {operation}")
         if self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_ERROR_CODE) == SPECT_ERRORS.SPECT_ERR_FAILED:
-            raise OperationFailed(f"operation {operation} failed (error code {int(SPECT_ERRORS.SPECT_ERR_FAILED)})")
+            what = what or f"operation {int(operation)}"
+            if operation == SPECT_OPERATIONS.SPECT_OP_INITIALIZE:
+                raise OperationFailed(f"{what} failed: no answer from the controller: check "
+                                      "that it is switched on and connected, the cable, the "
+                                      "baud rate and the model")
+            raise OperationFailed(f"{what} failed: {_NO_ANSWER}")
 
-    def initialize(self):
-        """Start-up handshake, then the gratings, position and speeds, then the slits."""
-        for operation in (SPECT_OPERATIONS.SPECT_OP_INITIALIZE, SPECT_OPERATIONS.SPECT_OP_REFRESH_ALL,
-                          SPECT_OPERATIONS.SPECT_OP_FIND_SLITS):
-            self.process(operation)
+    def _run_with(self, settings: Sequence[tuple], operation: int, what: str) -> None:
+        """Sets the inputs (param, value, index, is_double), runs the operation and, when it
+        fails, puts the inputs back as they were, so that the instance is left unchanged."""
+        saved = []
+        for param, value, index, is_double in settings:
+            if is_double:
+                saved.append((param, self.get_double(param, index), index, True))
+                self.set_double(param, value, index)
+            else:
+                saved.append((param, self.get_ulong(param, index), index, False))
+                self.set_ulong(param, value, index)
+        try:
+            self.process(operation, what)
+        except OperationFailed:
+            for param, value, index, is_double in saved:
+                (self.set_double if is_double else self.set_ulong)(param, value, index)
+            raise
 
-    def wait_until_ready(self, limit=None):
+    def initialize(self) -> None:
+        """Start-up handshake, then the gratings (with their grooves), position and speeds,
+        then the slits."""
+        self.process(SPECT_OPERATIONS.SPECT_OP_INITIALIZE, "the start-up handshake")
+        self.process(SPECT_OPERATIONS.SPECT_OP_REFRESH_ALL, "reading the gratings and position")
+        reference = self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_REFERENCE_GROOVES)
+        steps = self.get_double(SPECT_PARAMETERS.SPECT_PARAM_DEFAULT_STEPS_PER_NM)
+        for index, grooves in enumerate(self.grooves):
+            self.set_double(SPECT_PARAMETERS.SPECT_PARAM_GROOVE_DENSITY, grooves, index)
+            self.set_double(SPECT_PARAMETERS.SPECT_PARAM_STEPS_PER_NM,
+                            steps * grooves / reference, index)
+        self.process(SPECT_OPERATIONS.SPECT_OP_FIND_SLITS, "finding the slits")
+
+    def wait_until_ready(self, limit: Optional[float] = None, what: str = "the move") -> None:
         """Polls the busy query until the controller is ready; raises MoveTimedOut when it is
         still busy after `limit` seconds (the model's default), OperationFailed when it
         reports an error. Returns at once for a simulated instance (no controller)."""
@@ -372,43 +487,100 @@ class Spectrograph:
             if status == SPECT_BUSY_STATUS.SPECT_BUSY_READY:
                 return
             if status in (SPECT_BUSY_STATUS.SPECT_BUSY_ERROR, SPECT_BUSY_STATUS.SPECT_BUSY_HELD):
-                raise OperationFailed(f"the controller reports {status.name}")
+                raise OperationFailed(f"{what} failed: the controller reports {status.name}")
             if time.monotonic() - start > limit:
-                raise MoveTimedOut(f"the move did not end within {limit:g} s: the controller "
+                raise MoveTimedOut(f"{what} did not end within {limit:g} s: the controller "
                                    "still reports busy")
             time.sleep(0.05)
 
-    def _move(self, operation, wait):
-        self.process(operation)
-        if wait:
-            self.wait_until_ready()
+    def _decimals(self) -> int:
+        return min(max(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_WAVELENGTH_DECIMALS), 0), 6)
 
-    def move_to(self, nanometres, wait=True):
-        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_WAVELENGTH, nanometres)
-        self._move(SPECT_OPERATIONS.SPECT_OP_MOVE_TO_WAVELENGTH, wait)
+    def move_to(self, nanometres: float, wait: bool = True) -> Optional[float]:
+        """Moves the grating drive to a wavelength in nm; returns where it went, read back
+        (None with wait=False or when simulated)."""
+        target = _check("moving", nanometres, LIMITS["wavelength"], "a wavelength in nm")
+        what = f"moving to {target:.{self._decimals()}f} nm"
+        self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_TARGET_WAVELENGTH, target, 0, True)],
+                       SPECT_OPERATIONS.SPECT_OP_MOVE_TO_WAVELENGTH, what)
+        if not wait or self.simulated:
+            return None
+        self.wait_until_ready(what=what)
+        return self.position()["wavelength"]
 
-    def select_grating(self, number, wait=True):
+    def select_grating(self, number: int, wait: bool = True) -> None:
         """Selects grating `number` (1-based)."""
-        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_GRATING, number - 1)
-        self._move(SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING, wait)
+        what = f"selecting grating {number}"
+        if isinstance(number, bool) or not isinstance(number, int) or \
+                not 1 <= number <= self.gratings:
+            raise ValueError(f"{what} failed: the {self.title} has gratings 1-{self.gratings}")
+        self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_GRATING, number - 1, 0, False)],
+                       SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING, what)
+        if wait:
+            self.wait_until_ready(what=what)
 
-    def move_slit(self, location, millimetres, wait=True):
-        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_LOCATION, int(location))
-        self.set_double(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_WIDTH, millimetres)
-        self._move(SPECT_OPERATIONS.SPECT_OP_MOVE_SLIT, wait)
+    def move_slit(self, location: int, millimetres: float, wait: bool = True) -> None:
+        """Moves the slit at `location` (SLITLOCATIONS, 0-3) to a width in mm."""
+        what = f"moving the slit {location}"
+        if location not in _SLIT_NAMES:
+            raise ValueError(f"{what} failed: {location!r} is not a slit location 0-3")
+        width = _check(what, millimetres, LIMITS["slit_width"], "a width in mm")
+        self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_LOCATION, int(location), 0, False),
+                        (SPECT_PARAMETERS.SPECT_PARAM_TARGET_SLIT_WIDTH, width, 0, True)],
+                       SPECT_OPERATIONS.SPECT_OP_MOVE_SLIT,
+                       f"moving the {_SLIT_NAMES[int(location)]} slit to {width:.2f} mm")
+        if wait:
+            self.wait_until_ready(what=what)
 
-    def set_mirror(self, location, position, wait=True):
-        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_LOCATION, int(location))
-        self.set_ulong(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_POSITION, int(position))
-        self._move(SPECT_OPERATIONS.SPECT_OP_SET_MIRROR, wait)
+    def set_mirror(self, location: int, position: int, wait: bool = True) -> None:
+        """Switches the mirror at `location` (1 entrance, 2 exit) to `position` (1 front,
+        2 side)."""
+        what = f"switching mirror {location}"
+        if location not in (1, 2) or position not in (1, 2):
+            raise ValueError(f"{what} failed: mirror location and position are 1 or 2")
+        self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_LOCATION, int(location), 0, False),
+                        (SPECT_PARAMETERS.SPECT_PARAM_TARGET_MIRROR_POSITION, int(position), 0, False)],
+                       SPECT_OPERATIONS.SPECT_OP_SET_MIRROR, what)
+        if wait:
+            self.wait_until_ready(what=what)
 
-    def reinitialize(self, wait=True):
-        """Re-initialises the mechanics."""
-        self._move(SPECT_OPERATIONS.SPECT_OP_REINITIALIZE, wait)
+    def reinitialize(self, wait: bool = True) -> None:
+        """Re-initialises the mechanics; waits up to REINIT_LIMIT (a real instrument takes
+        60 to 200 s)."""
+        self.process(SPECT_OPERATIONS.SPECT_OP_REINITIALIZE, "the re-initialisation")
+        if wait:
+            self.wait_until_ready(max(REINIT_LIMIT, self.wait_limit), "the re-initialisation")
 
-    def position(self):
+    def stop(self) -> Optional[float]:
+        """Stops the motors, waits for them and returns where the drive stopped (nm; None when
+        simulated)."""
+        self.process(SPECT_OPERATIONS.SPECT_OP_SEND_L, "the stop")
+        if self.simulated:
+            return None
+        self.wait_until_ready(what="the stop")
+        return self.position()["wavelength"]
+
+    def speeds(self) -> Tuple[int, int, int]:
+        """The wavelength motor's speed values: minimum, maximum frequency, ramp time."""
+        self.process(SPECT_OPERATIONS.SPECT_OP_READ_SPEEDS, "reading the speeds")
+        return tuple(int(self.get_double(SPECT_PARAMETERS.SPECT_PARAM_SPEEDS, i))
+                     for i in range(3))
+
+    def set_speeds(self, minimum: float, maximum: float, ramp: float) -> Tuple[int, int, int]:
+        """Sets the three speed values (the controller keeps them within 100-80000 and
+        100-65535); returns the values it took, read back."""
+        values = [_check("setting the speeds", v, LIMITS["speed"], "a speed")
+                  for v in (minimum, maximum, ramp)]
+        if values[0] > values[1]:
+            raise ValueError("setting the speeds failed: the minimum speed is above the maximum")
+        self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_SPEEDS, v, i, True)
+                        for i, v in enumerate(values)],
+                       SPECT_OPERATIONS.SPECT_OP_SET_SPEEDS, "setting the speeds")
+        return self.speeds()
+
+    def position(self) -> dict:
         """Reads the grating, wavelength and slit widths: a dict."""
-        self.process(SPECT_OPERATIONS.SPECT_OP_READ_POSITION)
+        self.process(SPECT_OPERATIONS.SPECT_OP_READ_POSITION, "reading the position")
         slits = {}
         for i in range(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_SLIT_COUNT)):
             location = SLITLOCATIONS(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_SLIT_LOCATION, i))
@@ -417,9 +589,37 @@ class Spectrograph:
             grating = self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_CURRENT_GRATING)
         except ValueError:
             grating = None
-        return {"grating": grating, "wavelength": self.get_double(SPECT_PARAMETERS.SPECT_PARAM_WAVELENGTH), "slits": slits}
+        return {"grating": grating,
+                "wavelength": self.get_double(SPECT_PARAMETERS.SPECT_PARAM_WAVELENGTH),
+                "slits": slits}
 
-    def busy(self):
+    def busy(self) -> SPECT_BUSY_STATUS:
         """The busy query's result, a SPECT_BUSY_STATUS value."""
-        self.process(SPECT_OPERATIONS.SPECT_OP_READ_BUSY_STATUS)
-        return SPECT_BUSY_STATUS(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_BUSY_STATUS, signed=True))
+        self.process(SPECT_OPERATIONS.SPECT_OP_READ_BUSY_STATUS, "the busy query")
+        return SPECT_BUSY_STATUS(self.get_ulong(SPECT_PARAMETERS.SPECT_PARAM_BUSY_STATUS,
+                                                signed=True))
+
+    def scan(self, start: float, stop: float, step: float,
+             dwell: float = 0.0) -> Iterator[Tuple[float, float, datetime.datetime]]:
+        """Moves to start, start+step, ... stop in turn, each approached from below (so that
+        gear backlash shifts no step), waits `dwell` s there and yields (target, position read
+        back, time in UTC). Stops at the first failure (OperationFailed)."""
+        start = _check("scanning", start, LIMITS["wavelength"], "a wavelength in nm")
+        stop = _check("scanning", stop, LIMITS["wavelength"], "a wavelength in nm")
+        dwell = _check("scanning", dwell, LIMITS["dwell"], "a time in s")
+        step = float(step)
+        if not math.isfinite(step) or step <= 0 or abs(stop - start) / step >= MAX_SCAN_STEPS:
+            raise ValueError(f"scanning failed: {step!r} is not a step in nm (above 0, at most "
+                             "a million steps)")
+        direction = 1.0 if stop >= start else -1.0
+        count = int(math.floor(abs(stop - start) / step + 1e-9)) + 1
+        at = self.position()["wavelength"]
+        for i in range(count):
+            target = start + direction * step * i
+            if at >= target:
+                self.move_to(target - APPROACH_NM)
+            read_back = self.move_to(target)
+            at = target if read_back is None else read_back  # simulated: no position
+            if dwell:
+                time.sleep(dwell)
+            yield target, at, datetime.datetime.now(datetime.timezone.utc)

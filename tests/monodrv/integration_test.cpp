@@ -26,8 +26,11 @@ class Emulator {
         if (pid_ == 0) {
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
-            execl("/bin/sh", "sh", "-c", (std::string("exec ") + EMULATOR + " " + args).c_str(),
-                  nullptr);
+            // Motors run ten times faster than real ones unless a case says otherwise.
+            const std::string scale =
+                args.find("--time-scale") == std::string::npos ? " --time-scale 0.1" : "";
+            execl("/bin/sh", "sh", "-c",
+                  (std::string("exec ") + EMULATOR + scale + " " + args).c_str(), nullptr);
             _exit(127);
         }
         close(out[1]);
@@ -40,9 +43,10 @@ class Emulator {
         }
         std::fclose(f);
     }
-    ~Emulator() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
+    ~Emulator() { End(); }
+    void End() {
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
     const std::string& Port() const { return port_; }
 
@@ -71,6 +75,41 @@ RunResult RunCommand(const std::string& command) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output, seconds};
 }
 
+// A command run beside the test (its output gathered), which the test may signal.
+class Beside {
+  public:
+    explicit Beside(const std::string& command) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(out[1], STDERR_FILENO);
+            close(out[0]);
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = out[0];
+    }
+    void Signal(int signal) const { kill(pid_, signal); }
+    // Waits for its end: the exit status and what it said.
+    RunResult End() {
+        std::string said;
+        char buffer[512];
+        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;)
+            said.append(buffer, static_cast<std::size_t>(n));
+        close(out_);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said, 0};
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
 std::string Ctl(const std::string& port, const std::string& model, const std::string& ops) {
     return std::string(MONODRV_CTL) + " --port '" + port + "' --model " + model + " " + ops;
 }
@@ -87,6 +126,11 @@ TEST(Integration, Triax320AndSpex270MOverPseudoTerminal) {
         {"triax190", "slit 0 0.5 position", "slit 0 (Front (Axial) Entrance) 0.50 mm"},
         {"spex232", "set-speeds 50,90000,70000 speeds", "speeds 100,80000,65535"},
         {"triax320", "--no-wait mirror 2 2 reinit busy", "busy status -1 (busy)\n"},
+        {"triax320", "goto 500", "moved to 500.000 nm\n"},
+        {"270m", "goto 500.25", "moved to 500.2500 nm\n"},
+        {"triax190", "slit 0 0.5", "front entrance slit 0.50 mm\n"},
+        {"triax320", "mirror 1 2 grating 3", "entrance mirror to the side\ngrating 3 selected\n"},
+        {"spex232", "set-speeds 1000,2000,300", "speeds set to 1000,2000,300\n"},
     };
     for (const auto& c : cases) {
         Emulator emulator(std::string("--model ") + c.model);
@@ -158,8 +202,8 @@ TEST(Integration, MovesWaitAndChangedValuesAreSaid) {
         {"triax320", "", "reinit busy", 0, "busy status 1 (ready)", 6},
         {"270m", "", "goto 900 busy", 0, "busy status 1 (ready)", 6},
         {"spex232", "", "goto 900 busy", 0, "busy status 1 (ready)", 6},
-        {"triax320", "", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
-        {"270m", "", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
+        {"triax320", "--time-scale 0.5", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
+        {"270m", "--time-scale 0.5", "--no-wait goto 900 busy", 0, "busy status -1 (busy)", 6},
         // A move that never ends fails at the limit.
         {"triax320", "--fault stuck", "--wait-limit 1 goto 500", 1,
          "the move to the wavelength did not end within 1 s", 6},
@@ -173,6 +217,8 @@ TEST(Integration, MovesWaitAndChangedValuesAreSaid) {
          "took the speeds 100,80000,65535 (asked 50,90000,70000)", 6},
         {"270m", "", "goto -1000 position", 0,
          "warning: the instrument went to -10.0000 nm, not -1000.0000 nm", 6},
+        {"270m", "", "--no-wait goto -1000", 0,
+         "warning: the instrument goes to -10.0000 nm, not -1000.0000 nm", 6},
         {"spex232", "", "goto -1000", 0, "warning: the instrument went to", 6},
     };
     for (const auto& c : cases) {
@@ -189,6 +235,83 @@ TEST(Integration, MovesWaitAndChangedValuesAreSaid) {
     RunResult r = RunCommand(Ctl(emulator.Port(), "triax320", "set-speeds 1000,4000,250 goto 500"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("warning"), std::string::npos) << r.output;
+}
+
+// Habits real controllers have, played by the emulator: each run works the first time.
+TEST(Integration, ControllerHabitsDoNotFailARun) {
+    const struct {
+        const char* model;
+        const char* emulator;
+        const char* ops;
+        const char* said;
+    } cases[] = {
+        // The retro-fit interface does not answer a busy query right after a move.
+        {"spex232", "--habit quiet-after-move", "goto 500 position", "wavelength 500.0000 nm"},
+        {"spex232", "--habit quiet-after-move", "--no-wait goto 300 busy", "busy status -1"},
+        // A controller that answers the stop byte: no later reply is shifted.
+        {"triax320", "--habit stop-answered --time-scale 0.5", "--no-wait goto 900 stop position",
+         "stopped at "},
+        // Just switched on, or left in terminal mode by a hand-held unit.
+        {"triax320", "--habit autobaud", "position", "wavelength 0.0000 nm"},
+        {"triax180", "--habit terminal-mode --start star", "goto 420", "moved to 420.000 nm"},
+        // A re-initialisation of minutes has its own limit, not the moves' one.
+        {"triax320", "--habit slow-reinit --time-scale 0.01", "--wait-limit 1 reinit",
+         "re-initialised"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.emulator) + " " + c.ops);
+        Emulator emulator(std::string("--model ") + c.model + " " + c.emulator);
+        RunResult r = RunCommand(Ctl(emulator.Port(), c.model, c.ops));
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;
+    }
+}
+
+// One program per port; a scan with a command at each step; Ctrl-C stops the motor; groove
+// densities other than 1200.
+TEST(Integration, SharedPortScanInterruptAndGrooves) {
+    const fs::path log = fs::temp_directory_path() / ("scan" + std::to_string(getpid()));
+    Emulator emulator("--model 270m --time-scale 0.5");
+    Beside first(Ctl(emulator.Port(), "270m", "goto 800"));
+    usleep(700000);
+    RunResult second = RunCommand(Ctl(emulator.Port(), "270m", "goto 300"));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.output.find(emulator.Port() + " is in use by monodrv-ctl (PID "),
+              std::string::npos)
+        << second.output;
+    EXPECT_EQ(first.End().status, 0);
+
+    RunResult scan = RunCommand(Ctl(emulator.Port(), "270m",
+                                    "scan 502 500 1 --exec 'echo $MONODRV_STEP "
+                                    "$MONODRV_WAVELENGTH_NM >> " +
+                                        log.string() + "'"));
+    EXPECT_EQ(scan.status, 0) << scan.output;
+    EXPECT_NE(scan.output.find("502.0000\t502.0000\t"), std::string::npos) << scan.output;
+    std::ifstream steps(log);
+    std::string text((std::istreambuf_iterator<char>(steps)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "1 502.000000\n2 501.000000\n3 500.000000\n");
+    fs::remove(log);
+    RunResult failing = RunCommand(
+        Ctl(emulator.Port(), "270m", "scan 500 503 1 --exec 'test $MONODRV_STEP -lt 2'"));
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.output.find("the command at 501.0000 nm (step 2) exited with status 1"),
+              std::string::npos)
+        << failing.output;
+
+    Beside moving(Ctl(emulator.Port(), "270m", "goto 900"));
+    usleep(1200000);
+    moving.Signal(SIGINT);
+    const RunResult stopped = moving.End();
+    EXPECT_EQ(stopped.status, 130) << stopped.output;
+    EXPECT_NE(stopped.output.find("stopped at "), std::string::npos) << stopped.output;
+
+    // Grating 2 as 600 grooves/mm: the drive goes to the 600 grooves/mm position, which a run
+    // that knows only 1200 reads as half the wavelength.
+    EXPECT_EQ(
+        RunCommand(Ctl(emulator.Port(), "270m", "--grooves 1200,600 grating 2 goto 500")).status,
+        0);
+    RunResult plain = RunCommand(Ctl(emulator.Port(), "270m", "position"));
+    EXPECT_NE(plain.output.find("wavelength 250.0000 nm"), std::string::npos) << plain.output;
 }
 
 // The monodrv-ctl examples of the README's Monodrv section, each run against the emulator of
@@ -244,6 +367,11 @@ TEST(Integration, BadInputExitsTwoWithoutAByteSent) {
         {"set-speeds 500,100,300", "the minimum speed is above the maximum"},
         {"--wait-limit 0 goto 500", "--wait-limit: '0'"},
         {"--wait-limit inf goto 500", "'inf'"},
+        {"--wait-limit '' goto 500", "--wait-limit: ''"},
+        {"--grooves 1200,x position", "--grooves: '1200,x'"},
+        {"scan 500 400 0", "'0' is not a step"},
+        {"scan 500 400", "scan needs"},
+        {"--dwell -1 scan 1 2 1", "--dwell: '-1'"},
     };
     {
         Emulator emulator("--model triax320 --received '" + received + "'");
