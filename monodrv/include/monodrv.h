@@ -237,26 +237,68 @@ typedef enum SPECT_AVAIL_KINDS {
     SPECT_KIND_SPECIAL = 11 /* SPECT_PARAM_AVAIL_26 */
 } SPECT_AVAIL_KINDS;
 
+/* The exports. Every one catches everything: no exception or crash crosses this interface.
+ * "Null handle" says what each does when `handle` is null; a handle must otherwise be one
+ * that SPECT_CreateSpectrograph returned and SPECT_DestroySpectrograph has not freed. Index
+ * and size arguments of 16 bits use their low 16 bits. The parameter exports first ask the
+ * instance; when it declines (or the handle is null) they answer from a short table of
+ * fallbacks (parameter 0 for the setters, 143, 187, 221 and 222 for the integer reader, 221
+ * and 222 for the text reader, 1, 112, 159, 163 and 164 for the availability and
+ * enumeration exports), else they fail. */
+
+/* Creates an instance with the defaults of `model` (a SPECTROMETERS value; others get the
+ * 270M's constants). Sends nothing. Returns the handle, or null when memory cannot be had. */
 SPECT_HANDLE MONODRV_CALL SPECT_CreateSpectrograph(int16_t model);
+/* Frees an instance. Null handle: returns 0, nothing is freed. */
 unsigned char MONODRV_CALL SPECT_DestroySpectrograph(SPECT_HANDLE handle);
+/* Zeroes all 48 bytes of *info, then fills it for `param` (count of values, kind, range).
+ * Fails for a null `info`, and for a parameter without availability. Null handle: the
+ * fallback table. */
 unsigned char MONODRV_CALL SPECT_IsAvail(SPECT_HANDLE handle, uint32_t param, SpectAvailInfo* info);
+/* Writes an integer parameter (cut to its storage width: one-byte and 16-bit parameters read
+ * back sign-extended). Fails for a read-only or unknown parameter or a table index out of
+ * range. Null handle: parameter 0 succeeds (nothing stored), others fail. */
 unsigned char MONODRV_CALL SPECT_SetULongParam(SPECT_HANDLE handle, uint32_t param, uint32_t value,
                                                int16_t index);
+/* Reads an integer parameter into *value (null `value`: fails). Null handle: the fallbacks
+ * (143 manufacturer of model `index`, 187, 221 and 222 version numbers). */
 unsigned char MONODRV_CALL SPECT_GetULongParam(SPECT_HANDLE handle, uint32_t param, uint32_t* value,
                                                int16_t index);
+/* Writes a real parameter. Fails for a read-only or unknown parameter or an index out of
+ * range. Null handle: parameter 0 succeeds, others fail. */
 unsigned char MONODRV_CALL SPECT_SetDblParam(SPECT_HANDLE handle, uint32_t param, double value,
                                              int16_t index);
+/* Reads a real parameter into *value (null `value`: fails). Null handle: parameter 0
+ * succeeds without writing, others fail. */
 unsigned char MONODRV_CALL SPECT_GetDblParam(SPECT_HANDLE handle, uint32_t param, double* value,
                                              int16_t index);
+/* No text parameter is settable: succeeds for parameter 0 (doing nothing), fails otherwise. */
 unsigned char MONODRV_CALL SPECT_SetStrParam(SPECT_HANDLE handle, uint32_t param, const char* text,
                                              int16_t index);
+/* Copies a text parameter (a grating's name, the port name, the versions 221 and 222) into
+ * `buffer`, writing at most `size` bytes. NOT always terminated: a text of `size` characters
+ * or more fills the buffer without a terminating zero ("COM2" into 4 bytes), so pass one
+ * byte more than the longest text you accept (51 covers every text) and terminate it
+ * yourself. Null handle: 221 and 222 only (terminated, at most size - 1 characters). */
 unsigned char MONODRV_CALL SPECT_GetStrParam(SPECT_HANDLE handle, uint32_t param, char* buffer,
                                              int16_t size, int16_t index);
+/* The value of an enumerated parameter at position `index` of its list (model numbers,
+ * groove densities, slit and mirror locations, mirror positions); fails past the list. */
 unsigned char MONODRV_CALL SPECT_GetEnumParam(SPECT_HANDLE handle, uint32_t param, uint32_t index,
                                               uint32_t* value);
+/* The text of an enumerated value ("TRIAX 320", "Front (Axial) Entrance"), copied like
+ * SPECT_GetStrParam: at most `size` bytes, not terminated when the text fills them. Works
+ * without a handle. */
 unsigned char MONODRV_CALL SPECT_GetEnumString(SPECT_HANDLE handle, uint32_t param, uint32_t value,
                                                char* buffer, int16_t size);
+/* Runs operation `operation` (SPECT_OPERATIONS) on the instance's port (parameter 146),
+ * blocking until it ends (seconds at most; a move's motion goes on after it returns).
+ * Returns 1 for every known operation whatever its outcome, which the host reads from
+ * SPECT_PARAM_ERROR_CODE (0 success, 11 failure); 0 for an unknown number (the error code
+ * then 0). Null handle: 0. Call one instance from one thread at a time. */
 unsigned char MONODRV_CALL SPECT_Process(SPECT_HANDLE handle, uint32_t operation);
+/* Copies the library's string resource `id` into `buffer`: at most size - 1 characters and
+ * always a terminating zero. Succeeds when at least one character was copied. No handle. */
 unsigned char MONODRV_CALL SPECT_GetResource(uint32_t id, char* buffer, int32_t size);
 
 #ifdef __cplusplus

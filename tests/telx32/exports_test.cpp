@@ -4,11 +4,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -174,6 +179,9 @@ TEST(Telx32, RefusesWhatItCannotUse) {
     };
     for (const auto& c : opens)
         EXPECT_EQ(c.port, 0u) << c.what;
+    char reason[256] = {};
+    EXPECT_EQ(TELX_Diagnose_Interface(0, reason, sizeof reason), 1);
+    EXPECT_STREQ(reason, "block:/nonexistent/socket: No such file or directory");
     const TELX_PORT port = TELX_Create_physical_port_ex(slave, 115200);
     ASSERT_NE(port, 0u);
     int32_t value = 0;
@@ -191,6 +199,102 @@ TEST(Telx32, RefusesWhatItCannotUse) {
     EXPECT_EQ(TELX_Set_device_name(port, nullptr), 0);
     EXPECT_EQ(TELX_Get_Handle(nullptr), 0u);
     EXPECT_EQ(TELX_Destroy(port), 1);
+}
+
+// The lock file serial programs agree on for a pseudo-terminal, when a lock folder is there.
+std::string LockFileOf(const std::string& slave) {
+    for (const char* folder : {"/run/lock", "/var/lock"})
+        if (access(folder, W_OK) == 0)
+            return std::string(folder) + "/LCK.." + "pts_" + slave.substr(slave.rfind('/') + 1);
+    return {};
+}
+
+// A port is one process's: a second opener is refused before anything is sent, with the
+// holder named; a lock left by a process that is gone is taken over.
+TEST(Telx32, PortBelongsToOneProcess) {
+    Terminal terminal;
+    const std::string lock = LockFileOf(terminal.Slave());
+    if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+    const auto hold_by = [&](pid_t pid) {
+        FILE* f = std::fopen(lock.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "%10d\n", static_cast<int>(pid));
+        std::fclose(f);
+    };
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const pid_t alive = fork();
+    if (alive == 0) {
+        pause();
+        _exit(0);
+    }
+    char reason[256] = {};
+    const struct {
+        pid_t holder;  // 0: none besides this process's first handle
+        bool opens;
+        std::string said;
+    } cases[] = {
+        {gone, true, ""},
+        {0, false,
+         terminal.Slave() + " is already open in this program (PID " + std::to_string(getpid()) +
+             ")"},
+        {alive, false,
+         terminal.Slave() + " is in use by test_telx32 (PID " + std::to_string(alive) + ")"},
+    };
+    for (const auto& c : cases) {
+        TELX_PORT first = 0;
+        if (c.holder) hold_by(c.holder);
+        if (!c.holder) first = TELX_Create_physical_port(terminal.Slave().c_str());
+        const TELX_PORT port = TELX_Create_physical_port(terminal.Slave().c_str());
+        EXPECT_EQ(port != 0, c.opens) << c.said;
+        if (!c.opens) {
+            EXPECT_EQ(TELX_Diagnose_Interface(0, reason, sizeof reason), 1);
+            EXPECT_EQ(reason, c.said);
+        }
+        EXPECT_EQ(terminal.Received(1), "");  // nothing sent by the one refused
+        for (TELX_PORT p : {first, port})
+            if (p) TELX_Destroy(p);
+        if (c.opens) {
+            EXPECT_NE(access(lock.c_str(), F_OK), 0) << "the lock file stays";
+        }
+        std::remove(lock.c_str());
+    }
+    kill(alive, SIGKILL);
+    waitpid(alive, nullptr, 0);
+}
+
+// Nothing thrown inside crosses the C boundary: a name that cannot be stored under a memory
+// limit fails the call instead of ending the host.
+TEST(Telx32, NoExceptionCrossesTheBoundary) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "a memory limit and the address sanitizer's shadow do not mix";
+#endif
+    Terminal terminal;
+    const pid_t child = fork();
+    if (child == 0) {
+        const TELX_PORT port = TELX_Create_physical_port(terminal.Slave().c_str());
+        const std::size_t size = 400u << 20;
+        char* name = static_cast<char*>(std::malloc(size + 1));
+        if (!port || !name) _exit(2);
+        std::memset(name, 'n', size);
+        name[size] = '\0';
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        long pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+            std::fclose(f);
+        }
+        limit.rlim_cur =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(getpagesize()) + (64u << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        _exit(TELX_Set_device_name(port, name) == 0 ? 0 : 3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the host was ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
