@@ -4,9 +4,9 @@
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml-dev libcli11-dev
               libcfitsio-dev fonts-liberation2)
 # Configuring a build tree also finds the test libraries.
-CONFIGURE_PACKAGES=(libgtest-dev)
+CONFIGURE_PACKAGES=(libgtest-dev libtango-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format fitsverify parallel
-               xvfb xauth xfonts-base python3 python3-numpy python3-astropy locales)
+               xvfb xauth xfonts-base python3 python3-numpy python3-astropy python3-tango locales)
 # The staged-install stage: computed package dependencies, package and desktop-entry checks.
 PACKAGE_TEST_PACKAGES=(dpkg-dev file desktop-file-utils lintian)
 
