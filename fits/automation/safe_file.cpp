@@ -16,17 +16,23 @@ namespace fits {
 namespace {
 
 // ---- Names a signal must remove ------------------------------------------------------------
-// A fixed table of heap copies; the handler only reads it and calls unlink, both
-// async-signal-safe. A batch writes one file at a time, so a few slots are plenty; a file that
-// finds no free slot is still written, only without clean-up on a signal.
+// Blocks of slots holding heap copies of the names, chained as the run needs more: every
+// temporary file of every worker has a slot, however many jobs run. Blocks are only ever
+// added, never freed, so the handler may walk the chain while workers register; it reads
+// atomics and calls unlink, both async-signal-safe.
 
-constexpr int kSlots = 16;
-std::atomic<char*> g_pending[kSlots];
+constexpr int kSlotsPerBlock = 32;
+struct SlotBlock {
+    std::atomic<char*> names[kSlotsPerBlock] = {};
+    std::atomic<SlotBlock*> next{nullptr};
+};
+SlotBlock g_pending;
 constexpr int kCleanSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void RemovePendingAndRaise(int sig) {
-    for (auto& slot : g_pending)
-        if (char* name = slot.load()) unlink(name);
+    for (SlotBlock* block = &g_pending; block; block = block->next.load())
+        for (auto& slot : block->names)
+            if (char* name = slot.load()) unlink(name);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -48,23 +54,36 @@ void InstallHandlersOnce() {
     (void)installed;
 }
 
+// The block after `block`, added when there is none yet (by one thread, if several race).
+SlotBlock* NextBlock(SlotBlock* block) {
+    if (SlotBlock* next = block->next.load()) return next;
+    auto* added = new SlotBlock;
+    SlotBlock* expected = nullptr;
+    if (block->next.compare_exchange_strong(expected, added)) return added;
+    delete added;
+    return expected;
+}
+
 void Register(const std::string& name) {
     InstallHandlersOnce();
     char* copy = strdup(name.c_str());
     if (!copy) return;
-    for (auto& slot : g_pending) {
-        char* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, copy)) return;
+    for (SlotBlock* block = &g_pending;; block = NextBlock(block)) {
+        for (auto& slot : block->names) {
+            char* expected = nullptr;
+            if (slot.compare_exchange_strong(expected, copy)) return;
+        }
     }
-    std::free(copy);
 }
 
 void Unregister(const std::string& name) {
-    for (auto& slot : g_pending) {
-        char* held = slot.load();
-        if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
-            std::free(held);
-            return;
+    for (SlotBlock* block = &g_pending; block; block = block->next.load()) {
+        for (auto& slot : block->names) {
+            char* held = slot.load();
+            if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
+                std::free(held);
+                return;
+            }
         }
     }
 }
