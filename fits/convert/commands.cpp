@@ -261,8 +261,9 @@ Result<WriteOutcome> WriteCompressed(Batch& batch, Worker& worker, std::size_t i
     if (!scratch.ok()) return Status::Error(scratch.error());
     worker.reporter.Rename(ShownName(scratch.path()), ShownName(fits_path));
     auto plain = write(scratch.path());
+    const std::string failure = plain ? "" : worker.reporter.Renamed(plain.message());
     worker.reporter.Rename({}, {});
-    if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
+    if (!plain) return Status::Error(failure);
     Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
     const std::function<void()> compress = [&] {
         compressed = CompressFitsFile(scratch.path(), fits_path, &batch.stopped);

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -16,6 +19,58 @@
 
 namespace fits {
 namespace {
+
+// Copies the cards of the current header of `in` that describe the image, not its layout, to
+// the compressed image `out`: SIMPLE and EXTEND as ZSIMPLE and ZEXTEND (so that the image
+// decompresses as the primary one it was), the other structural cards left to CFITSIO.
+void CopyImageCards(fitsfile* in, fitsfile* out, int& status) {
+    int cards = 0;
+    fits_get_hdrspace(in, &cards, nullptr, &status);
+    for (int k = 1; status == 0 && k <= cards; ++k) {
+        char card[FLEN_CARD] = "";
+        fits_read_record(in, k, card, &status);
+        const std::string keyword(card, std::min<std::size_t>(8, std::strlen(card)));
+        if (keyword == "SIMPLE  " || keyword == "EXTEND  ") {
+            std::string renamed = "Z" + std::string(card).substr(0, 7) + std::string(card + 8);
+            fits_write_record(out, renamed.c_str(), &status);
+        } else if (fits_get_keyclass(card) != TYP_STRUC_KEY) {
+            fits_write_record(out, card, &status);
+        }
+    }
+}
+
+// Compresses the current floating-point image of `in` into a new HDU of `out`, GZIP without
+// quantization, copying the samples without CFITSIO's checks for undefined values: its own
+// image compression reads with them, which turns infinities and every NaN into one NaN, and
+// -0.0 and denormals into 0. Copied unchecked and unscaled, every sample keeps its bits.
+void CompressFloatImage(fitsfile* in, fitsfile* out, int naxis, int bitpix, int& status) {
+    std::vector<long> axes(static_cast<std::size_t>(naxis), 1);
+    fits_get_img_size(in, naxis, axes.data(), &status);
+    int hdus = 0;
+    // A compressed image is an extension: a primary header without data goes before it.
+    if (fits_get_num_hdus(out, &hdus, &status) == 0 && hdus == 0)
+        fits_create_img(out, SHORT_IMG, 0, nullptr, &status);
+    fits_set_compression_type(out, GZIP_1, &status);
+    fits_set_quantize_level(out, 0.0f, &status);  // NOQUANTIZE: lossless
+    fits_create_img(out, bitpix, naxis, axes.data(), &status);
+    CopyImageCards(in, out, status);
+    fits_set_bscale(in, 1.0, 0.0, &status);
+    fits_set_bscale(out, 1.0, 0.0, &status);
+    LONGLONG all = 1;
+    for (long n : axes)
+        all *= n;
+    // Whole rows at a time (a tile is a row), about 8 MiB of samples.
+    const LONGLONG row = std::max(1L, axes[0]);
+    const LONGLONG chunk = std::max<LONGLONG>(1, (LONGLONG{1} << 20) / row) * row;
+    std::vector<double> buffer(static_cast<std::size_t>(std::min(chunk, all)));
+    const int type = bitpix == FLOAT_IMG ? TFLOAT : TDOUBLE;
+    for (LONGLONG first = 1; status == 0 && first <= all; first += chunk) {
+        const LONGLONG n = std::min(chunk, all - first + 1);
+        int any = 0;
+        fits_read_img(in, type, first, n, nullptr, buffer.data(), &any, &status);
+        fits_write_img(out, type, first, n, buffer.data(), &status);
+    }
+}
 
 // Copies every HDU of `in` into `out`: images (of any size) tile-compressed, Rice for whole
 // numbers, GZIP without quantization for floating point; tables as they are. `status` as
@@ -37,8 +92,11 @@ void CompressHdus(fitsfile* in, fitsfile* out, int& status) {
             fits_copy_hdu(in, out, 0, &status);
             continue;
         }
-        fits_set_compression_type(out, bitpix > 0 ? RICE_1 : GZIP_1, &status);
-        if (bitpix < 0) fits_set_quantize_level(out, 0.0f, &status);  // lossless
+        if (bitpix < 0) {
+            CompressFloatImage(in, out, naxis, bitpix, status);
+            continue;
+        }
+        fits_set_compression_type(out, RICE_1, &status);
         fits_img_compress(in, out, &status);
     }
 }
