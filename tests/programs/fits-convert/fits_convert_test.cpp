@@ -89,8 +89,10 @@ std::string Q(const std::string& path) {
     return "'" + path + "'";
 }
 
-// An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype.
-void WriteSpe2(const std::string& path, std::int16_t datatype) {
+// An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype (zero samples unless
+// given).
+void WriteSpe2(const std::string& path, std::int16_t datatype,
+               const std::string& samples = std::string(32, '\0')) {
     std::string header(4100, '\0');
     const std::uint16_t two = 2;
     const std::int32_t one = 1;
@@ -100,7 +102,7 @@ void WriteSpe2(const std::string& path, std::int16_t datatype) {
     std::memcpy(header.data() + 108, &datatype, 2);
     std::memcpy(header.data() + 1446, &one, 4);
     std::memcpy(header.data() + 2996, &identity, 4);
-    std::ofstream(path, std::ios::binary) << header << std::string(32, '\0');
+    std::ofstream(path, std::ios::binary) << header << samples;
 }
 
 std::string FitsCard(const std::string& text) {
@@ -158,8 +160,51 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     std::ofstream(dir / "repeat.fit") << FitsCard("SIMPLE  = T") + FitsCard("EXPTIME = 9.") +
                                              FitsCard("OBJECT  = 'M1'") + FitsCard("END") +
                                              std::string(2880 - 320, ' ');
+    fs::create_directory(dir / "rp");
+    fs::copy_file(spe, dir / "rp/a.spe");
+    fs::copy_file(spe, dir / "rp/b.spe");
+    std::ofstream(dir / "rp/site.txt") << "OBSERVER= 'Ann'\n";
+    std::ofstream(dir / "rp/temp.txt") << "OBSERVER= 'Ann'\nTEMPERATURE = -60.5\n";
+    const std::string rp = d + "/rp/";
     const std::string long_name(300, 'L');
     const EdgeCase cases[] = {
+        // The report and the saved header follow the rule FITS targets follow: never an input,
+        // a header source, an output of the run, each other, or no name at all.
+        {"--report " + Q(rp + "a.spe") + " " + Q(rp + "a.spe") + " " + Q(rp + "b.spe"),
+         2,
+         {"not written as the report", "which this command reads"},
+         {}},
+        {"-r --report " + Q(rp + "sub/../a.spe") + " " + Q(d + "/rp"), 2, {"this command reads"}, {}},
+        {"--update --report " + Q(rp + "b.fit") + " " + Q(rp + "b.spe"),
+         2,
+         {"b.fit: not written as the report", "which this command writes"},
+         {}},
+        {"--report '' " + Q(rp + "a.spe"), 2, {"the report has an empty file name"}, {}},
+        {"--report " + Q(rp + "site.txt") + " --add-header " + Q(rp + "site.txt") + " " +
+             Q(rp + "a.spe"),
+         2,
+         {"site.txt: not written as the report"},
+         {}},
+        {"--save-header " + Q(rp + "a.spe") + " " + Q(rp + "a.spe"),
+         2,
+         {"not written as the saved header"},
+         {}},
+        {"--save-header " + Q(rp + "a.fit") + " " + Q(rp + "a.spe"), 2, {"this command writes"}, {}},
+        {"--report " + Q(rp + "x") + " --save-header " + Q(rp + "x") + " " + Q(rp + "a.spe"),
+         2,
+         {"x: not written as the report"},
+         {}},
+        // A header that stops the run still gives the report its row for every input.
+        {"--add-header " + Q(d + "/none.txt") + " --report " + Q(rp + "r.csv") + " " +
+             Q(rp + "a.spe"),
+         1,
+         {"0 of 1"},
+         {"rp/r.csv"}},
+        // A keyword longer than 8 characters would lose its value: refused with its line.
+        {"--add-header " + Q(rp + "temp.txt") + " " + Q(rp + "b.spe"),
+         1,
+         {"temp.txt: line 2 has the keyword \"TEMPERATURE\" of 11 characters", "0 of 1"},
+         {}},
         // An SPE file named .fit is an input: its conversion must not replace it.
         {Q(d + "/data.fit"), 1, {"data.fit: not converted", "is an input"}, {}},
         // Two inputs, one output: the later fails, the earlier stays.
@@ -257,6 +302,13 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     }
     // Inputs and files a refused run would have replaced are untouched.
     EXPECT_EQ(ReadAll(dir / "data.fit"), ReadAll(spe));
+    EXPECT_EQ(ReadAll(dir / "rp/a.spe"), ReadAll(spe));
+    EXPECT_EQ(ReadAll(dir / "rp/site.txt"), "OBSERVER= 'Ann'\n");
+    EXPECT_FALSE(fs::exists(dir / "rp/b.fit"));
+    EXPECT_FALSE(fs::exists(dir / "rp/x"));
+    EXPECT_NE(ReadAll(dir / "rp/r.csv").find(rp + "a.spe," + rp + "a.fit,failed,"),
+              std::string::npos)
+        << ReadAll(dir / "rp/r.csv");
     EXPECT_EQ(ReadAll(dir / "out/x.fit").substr(0, 6), "SIMPLE");
     EXPECT_FALSE(fs::exists(dir / "my.fit"));
     EXPECT_FALSE(fs::exists(dir / "z.fit"));
@@ -538,18 +590,55 @@ TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
     EXPECT_LT(fs::file_size(d + "/packed/odd, name/\xC3\xBC \"q\".fit"),
               fs::file_size(out + "/odd, name/\xC3\xBC \"q\".fit") / 2);
     // astropy opens the compressed image as the same array (and its header as valid).
+    // Floating-point samples keep their bits: infinities, NaN payloads, -0.0, denormals.
+    const std::uint32_t special[] = {0xFF800000u, 0x7FC12345u, 0x80000000u, 0x00000001u};
+    fs::create_directory(dir / "fl");
+    WriteSpe2(d + "/fl/special.spe", orlix::kSpeFloat32,
+              std::string(reinterpret_cast<const char*>(special), sizeof special));
+    EXPECT_EQ(RunCli(Q(d + "/fl/special.spe"), log), 0) << ReadAll(log);
+    EXPECT_EQ(RunCli("--compress -o " + Q(d + "/packed") + " " + Q(d + "/fl/special.spe"), log), 0)
+        << ReadAll(log);
     const std::string astropy =
         "/usr/bin/python3 -c 'import sys, numpy as np; from astropy.io import fits\n"
         "for a, b in zip(sys.argv[1::2], sys.argv[2::2]):\n"
         "    p, q = fits.open(a), fits.open(b); p.verify(\"exception\")\n"
-        "    assert np.array_equal(p[1].data, q[0].data), a' ";
-    std::string args;
+        "    same = p[1].data.astype(q[0].data.dtype).tobytes() == q[0].data.tobytes()\n"
+        "    assert same and p[1].data.shape == q[0].data.shape, a' ";
+    std::string args = Q(d + "/packed/special.fit") + " " + Q(d + "/fl/special.fit") + " ";
     for (const std::string& name : mirrored)
         args += Q(d + "/packed/" + name) + " " + Q(out + "/" + name) + " ";
     EXPECT_EQ(std::system((astropy + args + " > " + Q(log) + " 2>&1").c_str()), 0) << ReadAll(log);
     // Nothing but the FITS files is left in the folders written.
     for (const auto& entry : fs::recursive_directory_iterator(d + "/packed"))
         EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".fit") << entry.path();
+}
+
+// A folder the user may not read is one failure, named and in the report; the walk converts
+// every other folder.
+TEST(FitsConvert, WalkGoesOnPastAFolderItCannotRead) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string d = dir.path();
+    chmod(d.c_str(), 0777);
+    for (const char* sub : {"walk/a", "walk/b", "walk/c/deep"}) {
+        fs::create_directories(dir / sub);
+        fs::copy_file(Sample("hene_int32_1340x1.spe"), d + "/" + sub + "/x.spe");
+    }
+    chmod((d + "/walk/b").c_str(), 0);
+    const std::string log = d + "/log.txt", report = d + "/r.csv";
+    EXPECT_TRUE(testing_support::InChildAsUser([&] {
+        return RunCli("-r --report " + Q(report) + " -o " + Q(d + "/out") + " " + Q(d + "/walk"),
+                      log) == 1;
+    })) << ReadAll(log);
+    chmod((d + "/walk/b").c_str(), 0755);
+    EXPECT_NE(ReadAll(log).find("walk/b: cannot read the folder: Permission denied"),
+              std::string::npos)
+        << ReadAll(log);
+    EXPECT_NE(ReadAll(log).find("2 of 2 file(s) converted; 1 folder(s)"), std::string::npos)
+        << ReadAll(log);
+    EXPECT_TRUE(fs::exists(d + "/out/a/x.fit"));
+    EXPECT_TRUE(fs::exists(d + "/out/c/deep/x.fit"));
+    EXPECT_NE(ReadAll(report).find(d + "/walk/b,,failed,"), std::string::npos) << ReadAll(report);
 }
 
 }  // namespace
