@@ -29,10 +29,26 @@ struct SlotBlock {
 SlotBlock g_pending;
 constexpr int kCleanSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void RemovePendingAndRaise(int sig) {
+// Threads giving a temporary file a name (between creating it and registering it, or moving
+// another file onto a registered name); the clean-up waits for the others to finish, so that
+// no name appears after it has removed them.
+std::atomic<int> g_naming{0};
+thread_local int t_naming = 0;  // this thread's share of g_naming
+std::atomic<bool> g_cleaning{false};
+
+void RemovePending() {
     for (SlotBlock* block = &g_pending; block; block = block->next.load())
         for (auto& slot : block->names)
             if (char* name = slot.load()) unlink(name);
+}
+
+extern "C" void RemovePendingAndRaise(int sig) {
+    g_cleaning = true;  // no thread starts naming a file from now on
+    RemovePending();
+    const timespec pause{0, 5'000'000};
+    for (int waits = 0; g_naming.load() != t_naming && waits < 400; ++waits)
+        nanosleep(&pause, nullptr);
+    RemovePending();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -87,6 +103,21 @@ void Unregister(const std::string& name) {
         }
     }
 }
+
+}  // namespace
+
+NamingFile::NamingFile() {
+    ++g_naming;
+    ++t_naming;
+    allowed_ = !g_cleaning.load();
+}
+
+NamingFile::~NamingFile() {
+    --t_naming;
+    --g_naming;
+}
+
+namespace {
 
 // ---- Names ---------------------------------------------------------------------------------
 
@@ -158,7 +189,8 @@ mode_t CurrentUmask() {
 ScratchFile::ScratchFile(const std::string& beside) {
     const std::string dir = FolderOf(beside);
     path_ = dir + "/" + TemporaryName(NameOf(beside), NameLimit(dir));
-    const int fd = mkostemp(path_.data(), O_CLOEXEC);
+    const NamingFile naming;
+    const int fd = naming.allowed() ? mkostemp(path_.data(), O_CLOEXEC) : -1;
     if (fd < 0) {
         error_ = ShownName(beside) +
                  ": cannot create a temporary file beside it: " + std::strerror(errno);
@@ -220,7 +252,8 @@ SafeFile::SafeFile(std::string target, Temporary temporary)
 #endif
     if (fd_ < 0) {
         temp_ = dir_ + "/" + TemporaryName(NameOf(target_), NameLimit(dir_));
-        fd_ = mkostemp(temp_.data(), O_CLOEXEC);
+        const NamingFile naming;
+        fd_ = naming.allowed() ? mkostemp(temp_.data(), O_CLOEXEC) : -1;
         if (fd_ < 0) {
             temp_.clear();
             Fail("cannot create", errno);
@@ -301,6 +334,9 @@ bool SafeFile::Commit() {
     // power cut leaves the old file or the new one, never an empty one. A new name needs no
     // such wait: nothing is lost when it is cut short.
     if (replacing && !synced_ && fdatasync(fd_) != 0) return Fail("cannot write", errno);
+    // A name appears (the hidden one, then the target's): a signal's clean-up waits for it.
+    const NamingFile naming;
+    if (!naming.allowed()) return Fail("cannot replace", EINTR);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);
     fd_ = -1;

@@ -72,6 +72,22 @@ class ScratchFile {
     std::string path_, error_;
 };
 
+// Held while this thread gives a temporary file a name, until the name is registered for
+// clean-up (or a file is moved onto a registered name): the clean-up on a signal waits for
+// every other thread's to end, so that no name appears after it has removed them. Once the
+// clean-up has begun no name may be given (allowed() is false).
+class NamingFile {
+  public:
+    NamingFile();
+    ~NamingFile();
+    NamingFile(const NamingFile&) = delete;
+    NamingFile& operator=(const NamingFile&) = delete;
+    bool allowed() const { return allowed_; }
+
+  private:
+    bool allowed_ = true;
+};
+
 // A name for a temporary file beside `target`: ".NAME.XXXXXX" with NAME shortened so that the
 // whole stays within `limit` bytes (the folder's longest file name).
 std::string TemporaryName(const std::string& target_name, std::size_t limit);

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fits/automation/c_file.h"
@@ -135,9 +135,13 @@ Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::strin
                              CfitsioReason("cannot read the file to compress", status));
     ScratchFile packed(target);
     if (!packed.ok()) return Status::Error(packed.error());
-    unlink(packed.path().c_str());  // CFITSIO creates it anew; the name stays registered
     raw = nullptr;
-    fits_create_diskfile(&raw, packed.path().c_str(), &status);
+    {
+        const NamingFile naming;  // CFITSIO creates it anew; the name stays registered
+        unlink(packed.path().c_str());
+        if (naming.allowed()) fits_create_diskfile(&raw, packed.path().c_str(), &status);
+        if (!naming.allowed()) status = FILE_NOT_CREATED;
+    }
     FitsHandle out(raw);
     CompressHdus(in.get(), out.get(), status);
     if (status == 0) {

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "../../orlix/test_support.h"
@@ -174,7 +179,10 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          2,
          {"not written as the report", "which this command reads"},
          {}},
-        {"-r --report " + Q(rp + "sub/../a.spe") + " " + Q(d + "/rp"), 2, {"this command reads"}, {}},
+        {"-r --report " + Q(rp + "sub/../a.spe") + " " + Q(d + "/rp"),
+         2,
+         {"this command reads"},
+         {}},
         {"--update --report " + Q(rp + "b.fit") + " " + Q(rp + "b.spe"),
          2,
          {"b.fit: not written as the report", "which this command writes"},
@@ -189,7 +197,10 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          2,
          {"not written as the saved header"},
          {}},
-        {"--save-header " + Q(rp + "a.fit") + " " + Q(rp + "a.spe"), 2, {"this command writes"}, {}},
+        {"--save-header " + Q(rp + "a.fit") + " " + Q(rp + "a.spe"),
+         2,
+         {"this command writes"},
+         {}},
         {"--report " + Q(rp + "x") + " --save-header " + Q(rp + "x") + " " + Q(rp + "a.spe"),
          2,
          {"x: not written as the report"},
@@ -642,3 +653,86 @@ TEST(FitsConvert, WalkGoesOnPastAFolderItCannotRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// Starts a shell command line whose last step execs fits-convert, so that the pid returned
+// is fits-convert's.
+pid_t Start(const std::string& line) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Whether `path` holds `old`, or the bytes of `complete`; nothing else may be left there.
+bool OldOrComplete(const std::string& path, const std::string& old, const std::string& complete) {
+    if (!std::filesystem::exists(path)) return true;
+    const std::string now = ReadAll(path);
+    return now == old || now == complete;
+}
+
+}  // namespace
+
+// Ctrl-C at any moment of a run with many jobs (with compression too, and where files cannot be
+// made without a name) leaves no temporary file, and every FITS file absent, as it was, or
+// complete.
+TEST(FitsConvert, InterruptedRunsLeaveNothingBehind) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string d = dir.path();
+    fs::create_directory(dir / "in");
+    std::mt19937 random(7);
+    std::string noise(512 * 256 * 2 * 2, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random() % 7);
+    constexpr int kFiles = 24;
+    for (int k = 0; k < kFiles; ++k) {
+        const std::string path = d + "/in/f" + std::to_string(k) + ".spe";
+        ASSERT_TRUE(orlix::SpeFile::Create(path, 512, 256, 2, orlix::kSpeUInt16));
+        std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(4100) << noise;
+    }
+    const std::string fc = FITS_CONVERT;
+    const std::string no_tmpfile = "exec unshare -m sh -c 'mount -t tmpfs none /proc && exec " + fc;
+    const struct {
+        std::string options;
+        bool needs_root;  // to hide /proc/self/fd, without which no file is made unnamed
+    } cases[] = {{"-j 16", false}, {"-j 16 --compress", false}, {"-j 16", true}};
+    for (const auto& c : cases) {
+        if (c.needs_root && geteuid() != 0) continue;
+        SCOPED_TRACE(c.options + (c.needs_root ? " without O_TMPFILE" : ""));
+        const std::string ref = d + "/ref", out = d + "/out";
+        fs::remove_all(ref);
+        fs::create_directory(ref);
+        const auto began = std::chrono::steady_clock::now();
+        ASSERT_EQ(RunCli("-q " + c.options + " -o " + Q(ref) + " " + Q(d + "/in"), d + "/log"), 0);
+        const auto took = std::chrono::steady_clock::now() - began;
+        int written = 0, missing = 0;  // over all moments: the runs were cut at work
+        for (int moment = 1; moment <= 12; ++moment) {
+            fs::remove_all(out);
+            fs::create_directory(out);
+            for (int k = 0; k < kFiles; k += 2)  // every other target exists before the run
+                std::ofstream(out + "/f" + std::to_string(k) + ".fit") << "old";
+            const std::string args = " -q " + c.options + " -o " + Q(out) + " " + Q(d + "/in");
+            const pid_t pid =
+                Start(c.needs_root ? no_tmpfile + args + "'" : "exec " + Q(fc) + args);
+            std::this_thread::sleep_for(took * moment / 12);
+            kill(pid, SIGINT);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            for (int k = 1; k < kFiles; k += 2)
+                missing += !fs::exists(out + "/f" + std::to_string(k) + ".fit");
+            for (const auto& entry : fs::directory_iterator(out)) {
+                const std::string name = entry.path().filename().string();
+                written += ReadAll(entry.path().string()) == ReadAll(ref + "/" + name);
+                EXPECT_NE(name[0], '.') << "left behind at moment " << moment << ": " << name;
+                EXPECT_TRUE(OldOrComplete(entry.path().string(), "old", ReadAll(ref + "/" + name)))
+                    << name << " at moment " << moment;
+            }
+        }
+        EXPECT_GT(written, 0);
+        EXPECT_GT(missing, 0);
+    }
+}
