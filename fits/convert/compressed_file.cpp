@@ -72,11 +72,11 @@ void CompressFloatImage(fitsfile* in, fitsfile* out, int naxis, int bitpix, int&
     }
 }
 
-// Copies every HDU of `in` into `out`: images (of any size) tile-compressed, Rice for whole
-// numbers, GZIP without quantization for floating point; tables as they are. `status` as
-// CFITSIO's.
-void CompressHdus(fitsfile* in, fitsfile* out, int& status) {
-    for (int k = 1; status == 0; ++k) {
+// Copies the HDUs of `in` from the `first` on into `out`, after its HDUs: images (of any size)
+// tile-compressed, Rice for whole numbers, GZIP without quantization for floating point;
+// tables as they are. `status` as CFITSIO's.
+void CompressHdus(fitsfile* in, fitsfile* out, int first, int& status) {
+    for (int k = first; status == 0; ++k) {
         int type = 0;
         if (fits_movabs_hdu(in, k, &type, &status) == END_OF_FILE) {
             status = 0;  // every HDU done
@@ -99,6 +99,40 @@ void CompressHdus(fitsfile* in, fitsfile* out, int& status) {
         fits_set_compression_type(out, RICE_1, &status);
         fits_img_compress(in, out, &status);
     }
+}
+
+// Writes the primary HDU of the compressed file to the empty file `packed` and opens it for
+// CFITSIO to add the others (CFITSIO creates only files that do not exist yet, and an unnamed
+// scratch file always does): the primary HDU of `plain` when it holds no data, else an empty
+// one (the image becomes the first extension). Returns the first HDU of `in` still to copy.
+int StartPacked(fitsfile* in, const std::string& plain, const std::string& packed, fitsfile** out,
+                int& status) {
+    int naxis = 0;
+    LONGLONG head = 0, data = 0, end = 0;
+    fits_movabs_hdu(in, 1, nullptr, &status);
+    fits_get_img_dim(in, &naxis, &status);
+    fits_get_hduaddrll(in, &head, &data, &end, &status);
+    if (status != 0) return 0;
+    std::string primary;
+    if (naxis == 0) {
+        primary.resize(static_cast<std::size_t>(end));
+        UniqueFile from(std::fopen(plain.c_str(), "rb"));
+        if (!from || std::fread(primary.data(), 1, primary.size(), from.get()) != primary.size())
+            primary.clear();
+    } else {
+        for (const char* card :
+             {"SIMPLE  =                    T", "BITPIX  =                   16",
+              "NAXIS   =                    0", "EXTEND  =                    T", "END"})
+            primary += std::string(card) + std::string(80 - std::strlen(card), ' ');
+        primary.resize(2880, ' ');
+    }
+    UniqueFile to(std::fopen(packed.c_str(), "wb"));
+    if (primary.empty() || !to ||
+        std::fwrite(primary.data(), 1, primary.size(), to.get()) != primary.size() ||
+        std::fclose(to.release()) != 0)
+        status = FILE_NOT_CREATED;
+    if (status == 0) fits_open_diskfile(out, packed.c_str(), READWRITE, &status);
+    return naxis == 0 ? 2 : 1;
 }
 
 // Copies the file at `from` into `file`; false (with the reason in `file` or `error`) when
@@ -136,14 +170,9 @@ Result<std::int64_t> CompressFitsFile(const std::string& plain, const std::strin
     ScratchFile packed(target);
     if (!packed.ok()) return Status::Error(packed.error());
     raw = nullptr;
-    {
-        const NamingFile naming;  // CFITSIO creates it anew; the name stays registered
-        unlink(packed.path().c_str());
-        if (naming.allowed()) fits_create_diskfile(&raw, packed.path().c_str(), &status);
-        if (!naming.allowed()) status = FILE_NOT_CREATED;
-    }
+    const int first = StartPacked(in.get(), plain, packed.path(), &raw, status);
     FitsHandle out(raw);
-    CompressHdus(in.get(), out.get(), status);
+    CompressHdus(in.get(), out.get(), first, status);
     if (status == 0) {
         raw = out.release();
         fits_close_file(raw, &status);
