@@ -220,12 +220,14 @@ void ReadFrameTimes(std::FILE* file, SpeInfo& info) {
     if (const MetaItem* start = info.meta_layout->Find(MetaItem::Kind::kExposureStarted))
         if (auto seconds = StampAt(file, info, *start, 0))
             if (auto time = SecondsTime(*seconds, HasZone(start->absolute_time),
-                                        "start of the first exposure", meta.notes))
+                                        "start of the first exposure", meta.notes, "DATE-OBS",
+                                        LeapSecondStart(start->absolute_time)))
                 meta.time = time;
     if (const MetaItem* end = info.meta_layout->Find(MetaItem::Kind::kExposureEnded))
         if (auto seconds = StampAt(file, info, *end, info.frames - 1))
-            meta.end_time = SecondsTime(*seconds, HasZone(end->absolute_time),
-                                        "end of the last exposure", meta.notes);
+            meta.end_time =
+                SecondsTime(*seconds, HasZone(end->absolute_time), "end of the last exposure",
+                            meta.notes, "DATE-END", LeapSecondStart(end->absolute_time));
 }
 
 }  // namespace

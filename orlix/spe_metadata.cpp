@@ -355,13 +355,13 @@ std::optional<Moment> ParseIso(std::string_view text) {
 // The observation time of a moment; none (with a note naming `what`) when its year is outside
 // what a FITS date holds.
 std::optional<fits::ObservationTime> MomentTime(const Moment& m, const std::string& what,
-                                                std::vector<std::string>* notes) {
+                                                std::vector<std::string>* notes,
+                                                const std::string& keyword = "DATE-OBS") {
     const std::string iso = IsoText(m.days, m.ms, true, m.fraction, m.leap);
     if (iso.empty()) {
         if (notes)
-            notes->push_back(what +
-                             " falls outside the years 0000-9999 that a FITS date holds; "
-                             "no DATE-OBS");
+            notes->push_back(
+                what + " falls outside the years 0000-9999 that a FITS date holds; no " + keyword);
         return std::nullopt;
     }
     return fits::ObservationTime{iso, m.utc,
@@ -444,13 +444,28 @@ std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
     return layout;
 }
 
+namespace {
+
+// Seconds since 1970 of a moment, without leap seconds: a leap second (:60) shares its count
+// with second 59 before it, so that the seconds from it to any later moment are right.
+long double MomentSeconds(const Moment& m) {
+    return static_cast<long double>(m.days) * 86400 + static_cast<long double>(m.ms) / 1000;
+}
+
+}  // namespace
+
 std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t ticks) {
     auto moment = ParseIso(stamp.absolute_time);
     if (!moment || stamp.resolution <= 0) return std::nullopt;
     const long double seconds = static_cast<long double>(ticks) / stamp.resolution;
     if (std::fabs(seconds) > 300.0L * 366 * 86400) return std::nullopt;  // no exposure's time
-    return static_cast<long double>(moment->days) * 86400 +
-           static_cast<long double>(moment->ms) / 1000 + seconds;
+    return MomentSeconds(*moment) + seconds;
+}
+
+std::optional<long double> LeapSecondStart(std::string_view iso) {
+    auto moment = ParseIso(iso);
+    if (!moment || !moment->leap) return std::nullopt;
+    return MomentSeconds(*moment) - static_cast<long double>(moment->ms % 1000) / 1000;
 }
 
 std::optional<long double> IsoSeconds(std::string_view iso) {
@@ -461,21 +476,27 @@ std::optional<long double> IsoSeconds(std::string_view iso) {
     }
     auto moment = ParseIso(iso);
     if (!moment) return std::nullopt;
-    return static_cast<long double>(moment->days) * 86400 +
-           static_cast<long double>(moment->ms) / 1000 + (moment->leap ? 1 : 0);
+    return MomentSeconds(*moment);
 }
 
 std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
                                                  const std::string& what,
-                                                 std::vector<std::string>& notes) {
+                                                 std::vector<std::string>& notes,
+                                                 const std::string& keyword,
+                                                 std::optional<long double> leap_start) {
     const auto total_ms = static_cast<std::int64_t>(std::llround(seconds * 1000));
     Moment m;
+    // The leap second shares its count with second 59: within it, the second is 60.
+    if (leap_start) {
+        const auto start_ms = static_cast<std::int64_t>(std::llround(*leap_start * 1000));
+        m.leap = total_ms >= start_ms && total_ms < start_ms + 1000;
+    }
     m.days = 0;
     m.ms = total_ms;
     m.fraction = true;
     m.utc = utc;
     Normalise(m.days, m.ms);
-    return MomentTime(m, what, &notes);
+    return MomentTime(m, what, &notes, keyword);
 }
 
 namespace {

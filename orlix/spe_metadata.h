@@ -92,11 +92,17 @@ std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
 // The moment of a time stamp (`ticks` after the item's absolute time) as seconds since
 // 1970-01-01 (UTC when the absolute time has a zone); none when it cannot be read.
 std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t ticks);
+// The count of a leap second's start (as StampSeconds counts, the same as second 59's) when
+// `iso` is a moment within a leap second (:60); none otherwise.
+std::optional<long double> LeapSecondStart(std::string_view iso);
 // The observation time of a moment in seconds since 1970, with milliseconds; none (with a note
-// naming `what`) when its year is outside 0000-9999.
+// naming `what` and the `keyword` left out) when its year is outside 0000-9999. A moment
+// within the leap second starting at `leap_start` is written with second 60.
 std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
                                                  const std::string& what,
-                                                 std::vector<std::string>& notes);
+                                                 std::vector<std::string>& notes,
+                                                 const std::string& keyword = "DATE-OBS",
+                                                 std::optional<long double> leap_start = {});
 // Seconds since 1970 of an observation time's ISO text; none when unreadable.
 std::optional<long double> IsoSeconds(std::string_view iso);
 

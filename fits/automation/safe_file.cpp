@@ -1,6 +1,8 @@
 #include "fits/automation/safe_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,22 +13,45 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <set>
 
 namespace fits {
 namespace {
 
 // ---- Names a signal must remove ------------------------------------------------------------
-// A fixed table of heap copies; the handler only reads it and calls unlink, both
-// async-signal-safe. A batch writes one file at a time, so a few slots are plenty; a file that
-// finds no free slot is still written, only without clean-up on a signal.
+// Blocks of slots holding heap copies of the names, chained as the run needs more: every
+// temporary file of every worker has a slot, however many jobs run. Blocks are only ever
+// added, never freed, so the handler may walk the chain while workers register; it reads
+// atomics and calls unlink, both async-signal-safe.
 
-constexpr int kSlots = 16;
-std::atomic<char*> g_pending[kSlots];
+constexpr int kSlotsPerBlock = 32;
+struct SlotBlock {
+    std::atomic<char*> names[kSlotsPerBlock] = {};
+    std::atomic<SlotBlock*> next{nullptr};
+};
+SlotBlock g_pending;
 constexpr int kCleanSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+// Threads giving a temporary file a name (between creating it and registering it, or moving
+// another file onto a registered name); the clean-up waits for the others to finish, so that
+// no name appears after it has removed them.
+std::atomic<int> g_naming{0};
+std::atomic<bool> g_cleaning{false};
+
+void RemovePending() {
+    for (SlotBlock* block = &g_pending; block; block = block->next.load())
+        for (auto& slot : block->names)
+            if (char* name = slot.load()) unlink(name);
+}
+
 extern "C" void RemovePendingAndRaise(int sig) {
-    for (auto& slot : g_pending)
-        if (char* name = slot.load()) unlink(name);
+    g_cleaning = true;  // no thread starts naming a file from now on
+    RemovePending();
+    const timespec pause{0, 5'000'000};
+    for (int waits = 0; g_naming.load() != 0 && waits < 400; ++waits)
+        nanosleep(&pause, nullptr);
+    RemovePending();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -48,26 +73,61 @@ void InstallHandlersOnce() {
     (void)installed;
 }
 
+// The block after `block`, added when there is none yet (by one thread, if several race).
+SlotBlock* NextBlock(SlotBlock* block) {
+    if (SlotBlock* next = block->next.load()) return next;
+    auto* added = new SlotBlock;
+    SlotBlock* expected = nullptr;
+    if (block->next.compare_exchange_strong(expected, added)) return added;
+    delete added;
+    return expected;
+}
+
 void Register(const std::string& name) {
     InstallHandlersOnce();
     char* copy = strdup(name.c_str());
     if (!copy) return;
-    for (auto& slot : g_pending) {
-        char* expected = nullptr;
-        if (slot.compare_exchange_strong(expected, copy)) return;
-    }
-    std::free(copy);
-}
-
-void Unregister(const std::string& name) {
-    for (auto& slot : g_pending) {
-        char* held = slot.load();
-        if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
-            std::free(held);
-            return;
+    for (SlotBlock* block = &g_pending;; block = NextBlock(block)) {
+        for (auto& slot : block->names) {
+            char* expected = nullptr;
+            if (slot.compare_exchange_strong(expected, copy)) return;
         }
     }
 }
+
+void Unregister(const std::string& name) {
+    for (SlotBlock* block = &g_pending; block; block = block->next.load()) {
+        for (auto& slot : block->names) {
+            char* held = slot.load();
+            if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
+                std::free(held);
+                return;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+NamingFile::NamingFile() {
+    // The clean-up runs on another thread (or after this ends): run on this one, it could not
+    // wait for this thread to register the name.
+    sigset_t clean;
+    sigemptyset(&clean);
+    for (int sig : kCleanSignals)
+        sigaddset(&clean, sig);
+    pthread_sigmask(SIG_BLOCK, &clean, &old_mask_);
+    InstallHandlersOnce();  // before the first name: a signal then would leave it
+    ++g_naming;
+    allowed_ = !g_cleaning.load();
+}
+
+NamingFile::~NamingFile() {
+    --g_naming;
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+}
+
+namespace {
 
 // ---- Names ---------------------------------------------------------------------------------
 
@@ -134,12 +194,87 @@ mode_t CurrentUmask() {
     return mask;
 }
 
+// ---- Leftovers of killed runs ---------------------------------------------------------------
+// A named temporary file is ".NAME.tmp-HOST-PID.XXXXXX": HOST a hash of this machine's name
+// (a folder may be shared between machines, whose process ids say nothing here), PID the
+// process that made it. Only SIGKILL or a crash leaves one behind; the first file this process
+// writes into a folder removes those of this machine and user whose process is gone.
+
+constexpr char kTagStart[] = ".tmp-";
+
+// "tmp-HOST-PID" of this process (HOST: 8 hex digits).
+std::string Tag() {
+    static const std::string host = [] {
+        char name[256] = "";
+        gethostname(name, sizeof name - 1);
+        std::uint32_t hash = 2166136261u;  // FNV-1a
+        for (const char* c = name; *c; ++c)
+            hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08x", hash);
+        return std::string(hex);
+    }();
+    return std::string(kTagStart + 1) + host + "-" + std::to_string(getpid());
+}
+
+// The process id in `name` when it is a temporary file's name made on this machine; else 0.
+pid_t LeftoverPid(const std::string& name) {
+    const std::size_t tag = name.rfind(kTagStart);
+    const std::string own = Tag();
+    const std::size_t host_end = own.find('-', 4) + 1;  // "tmp-HOST-"
+    if (name.size() < 8 || name[0] != '.' || tag == std::string::npos || tag == 0 ||
+        name.compare(tag + 1, host_end, own, 0, host_end) != 0 || name[name.size() - 7] != '.')
+        return 0;
+    const std::string pid = name.substr(tag + 1 + host_end, name.size() - 7 - tag - 1 - host_end);
+    if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return static_cast<pid_t>(std::stol(pid));
+}
+
+// Removes, once per folder and process, the temporary files in `dir` that a process of this
+// user on this machine left when it was killed: never a live process's, never another name.
+void RemoveLeftoversOnce(const std::string& dir) {
+    static std::mutex lock;
+    static std::set<std::string> swept;
+    {
+        const std::lock_guard guard(lock);
+        if (!swept.insert(dir).second) return;
+    }
+    DIR* folder = opendir(dir.c_str());
+    if (!folder) return;
+    while (const dirent* entry = readdir(folder)) {
+        const pid_t pid = LeftoverPid(entry->d_name);
+        struct stat st {};
+        if (pid <= 0 || pid == getpid() || (kill(pid, 0) == 0 || errno != ESRCH) ||
+            fstatat(dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != geteuid())
+            continue;
+        unlinkat(dirfd(folder), entry->d_name, 0);
+    }
+    closedir(folder);
+}
+
+constexpr char kUnnamedPrefix[] = "/proc/self/fd/";
+
 }  // namespace
+
+bool IsUnnamedScratch(const std::string& path) {
+    return path.rfind(kUnnamedPrefix, 0) == 0;
+}
 
 ScratchFile::ScratchFile(const std::string& beside) {
     const std::string dir = FolderOf(beside);
+    RemoveLeftoversOnce(dir);
+#ifdef O_TMPFILE
+    if (ProcFdWorks()) fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ >= 0) {
+        path_ = kUnnamedPrefix + std::to_string(fd_);
+        return;
+    }
+#endif
     path_ = dir + "/" + TemporaryName(NameOf(beside), NameLimit(dir));
-    const int fd = mkostemp(path_.data(), O_CLOEXEC);
+    const NamingFile naming;
+    const int fd = naming.allowed() ? mkostemp(path_.data(), O_CLOEXEC) : -1;
     if (fd < 0) {
         error_ = ShownName(beside) +
                  ": cannot create a temporary file beside it: " + std::strerror(errno);
@@ -155,16 +290,21 @@ ScratchFile::~ScratchFile() {
 }
 
 void ScratchFile::Remove() {
-    if (path_.empty()) return;
-    unlink(path_.c_str());
-    Unregister(path_);
+    if (fd_ >= 0) {
+        close(fd_);  // an unnamed file: its blocks are freed with its last descriptor
+        fd_ = -1;
+    } else if (!path_.empty()) {
+        unlink(path_.c_str());
+        Unregister(path_);
+    }
     path_.clear();
 }
 
 std::string TemporaryName(const std::string& target_name, std::size_t limit) {
-    constexpr std::size_t kExtra = 8;  // the leading dot and ".XXXXXX"
+    const std::string tag = Tag();
+    const std::size_t extra = tag.size() + 9;  // the dots and "XXXXXX"
     std::string name = target_name;
-    const std::size_t room = limit > kExtra ? limit - kExtra : 0;
+    const std::size_t room = limit > extra ? limit - extra : 0;
     if (name.size() > room) {
         std::size_t cut = room;
         // Do not leave half a UTF-8 sequence at the end.
@@ -172,7 +312,7 @@ std::string TemporaryName(const std::string& target_name, std::size_t limit) {
             --cut;
         name.resize(cut);
     }
-    return "." + name + ".XXXXXX";
+    return "." + name + "." + tag + ".XXXXXX";
 }
 
 SafeFile::SafeFile(std::string target, Temporary temporary)
@@ -191,6 +331,13 @@ SafeFile::SafeFile(std::string target, Temporary temporary)
                  " (you may not write this file); not replaced";
         return;
     }
+    if (IsUnnamedScratch(target_)) {  // a scratch file, written in place: it has no name
+        fd_ = open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd_ < 0) Fail("cannot create", errno);
+        direct_ = synced_ = fd_ >= 0;
+        return;
+    }
+    RemoveLeftoversOnce(dir_);
 #ifdef O_TMPFILE
     if (temporary == Temporary::kUnnamedWhereSupported && ProcFdWorks()) {
         fd_ = open(dir_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -201,7 +348,8 @@ SafeFile::SafeFile(std::string target, Temporary temporary)
 #endif
     if (fd_ < 0) {
         temp_ = dir_ + "/" + TemporaryName(NameOf(target_), NameLimit(dir_));
-        fd_ = mkostemp(temp_.data(), O_CLOEXEC);
+        const NamingFile naming;
+        fd_ = naming.allowed() ? mkostemp(temp_.data(), O_CLOEXEC) : -1;
         if (fd_ < 0) {
             temp_.clear();
             Fail("cannot create", errno);
@@ -257,6 +405,7 @@ bool SafeFile::LinkUnnamed() {
 
 bool SafeFile::SyncIfReplacing() {
     if (!ok() || fd_ < 0) return false;
+    if (direct_) return true;
     struct stat existing {};
     if (lstat(target_.c_str(), &existing) == 0 && fdatasync(fd_) != 0)
         return Fail("cannot write", errno);
@@ -266,6 +415,12 @@ bool SafeFile::SyncIfReplacing() {
 
 bool SafeFile::Commit() {
     if (!ok() || fd_ < 0) return false;
+    if (direct_) {
+        const int closed = close(fd_);
+        fd_ = -1;
+        committed_ = closed == 0;
+        return closed == 0 || Fail("cannot write", errno);
+    }
     // A replaced file keeps its permission bits and, where the owner may set it, its group:
     // a private file stays private. A new file gets a new file's permissions.
     struct stat existing {};
@@ -282,6 +437,9 @@ bool SafeFile::Commit() {
     // power cut leaves the old file or the new one, never an empty one. A new name needs no
     // such wait: nothing is lost when it is cut short.
     if (replacing && !synced_ && fdatasync(fd_) != 0) return Fail("cannot write", errno);
+    // A name appears (the hidden one, then the target's): a signal's clean-up waits for it.
+    const NamingFile naming;
+    if (!naming.allowed()) return Fail("cannot replace", EINTR);
     if (unnamed_ && !LinkUnnamed()) return false;
     const int closed = close(fd_);
     fd_ = -1;

@@ -3,6 +3,8 @@
 // saved headers alike.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdint>
 #include <string>
 
@@ -48,12 +50,17 @@ class SafeFile {
     std::string error_;
     int fd_ = -1;
     bool unnamed_ = false;
+    bool direct_ = false;  // writing into an unnamed scratch file in place
     bool committed_ = false;
     bool synced_ = false;
 };
 
-// A hidden file beside `beside` for intermediate bytes: created empty (mode 0600), removed when
-// this is destroyed, and on SIGINT, SIGTERM and SIGHUP like every temporary file here.
+// A file beside `beside` for intermediate bytes, created empty (mode 0600) and gone when this
+// is destroyed. Where the file system supports it, the file has no name at all (O_TMPFILE), so
+// that even SIGKILL leaves nothing behind: path() is then "/proc/self/fd/N", which opens it
+// (and a SafeFile on it writes it in place) while this lives. Elsewhere it is a hidden name
+// removed on SIGINT, SIGTERM and SIGHUP like every temporary file here, and after SIGKILL by
+// the next run that writes into the folder (see TemporaryName).
 class ScratchFile {
   public:
     explicit ScratchFile(const std::string& beside);
@@ -70,10 +77,35 @@ class ScratchFile {
 
   private:
     std::string path_, error_;
+    int fd_ = -1;  // the unnamed file's descriptor
 };
 
-// A name for a temporary file beside `target`: ".NAME.XXXXXX" with NAME shortened so that the
-// whole stays within `limit` bytes (the folder's longest file name).
+// Whether `path` is an unnamed ScratchFile's path().
+bool IsUnnamedScratch(const std::string& path);
+
+// Held while this thread gives a temporary file a name, until the name is registered for
+// clean-up (or a file is moved onto a registered name): the clean-up on a signal waits for
+// every other thread's to end, so that no name appears after it has removed them; the
+// clean-up's signals wait on this thread until then. Once the clean-up has begun no name may
+// be given (allowed() is false).
+class NamingFile {
+  public:
+    NamingFile();
+    ~NamingFile();
+    NamingFile(const NamingFile&) = delete;
+    NamingFile& operator=(const NamingFile&) = delete;
+    bool allowed() const { return allowed_; }
+
+  private:
+    bool allowed_ = true;
+    sigset_t old_mask_;  // the signals blocked before
+};
+
+// A name for a temporary file beside `target`: ".NAME.tmp-HOST-PID.XXXXXX" with NAME shortened
+// so that the whole stays within `limit` bytes (the folder's longest file name); HOST (a hash
+// of the machine's name) and PID (this process) let a later run on this machine tell a
+// killed run's leftovers, which the first file it writes into the folder removes, from a live
+// run's files, which it never touches.
 std::string TemporaryName(const std::string& target_name, std::size_t limit);
 
 }  // namespace fits

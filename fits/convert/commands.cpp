@@ -84,6 +84,13 @@ class OutputGuard {
     std::map<std::string, std::string> written_names_;
 };
 
+// Whether `path` and `other` name one file: by spelling, or as one existing file.
+bool SameFile(const std::string& path, const std::optional<FileId>& id, const std::string& other) {
+    if (other.empty()) return false;
+    if (Spelling(path) == Spelling(other)) return true;
+    return id && IdOf(other) == id;
+}
+
 void Record(CommandReport& report, const Result<WriteOutcome>& outcome, const std::string& path) {
     if (!outcome.ok())
         report.failures.push_back(outcome.message());
@@ -254,8 +261,9 @@ Result<WriteOutcome> WriteCompressed(Batch& batch, Worker& worker, std::size_t i
     if (!scratch.ok()) return Status::Error(scratch.error());
     worker.reporter.Rename(ShownName(scratch.path()), ShownName(fits_path));
     auto plain = write(scratch.path());
+    const std::string failure = plain ? "" : worker.reporter.Renamed(plain.message());
     worker.reporter.Rename({}, {});
-    if (!plain) return Status::Error(worker.reporter.Renamed(plain.message()));
+    if (!plain) return Status::Error(failure);
     Result<std::int64_t> compressed = Status::Error(ShownName(fits_path) + ": not compressed");
     const std::function<void()> compress = [&] {
         compressed = CompressFitsFile(scratch.path(), fits_path, &batch.stopped);
@@ -340,6 +348,21 @@ std::vector<std::vector<std::size_t>> GroupsByTarget(const std::vector<std::stri
 }
 
 }  // namespace
+
+std::string SideOutputProblem(const std::string& what, const std::string& path,
+                              const std::vector<std::string>& reads,
+                              const std::vector<std::string>& outputs) {
+    if (path.empty()) return "the " + what + " has an empty file name; nothing written";
+    const auto id = IdOf(path);
+    const std::string shown = ShownName(path) + ": not written as the " + what + ": ";
+    for (const std::string& read : reads)
+        if (SameFile(path, id, read))
+            return shown + "it is " + ShownName(read) + ", which this command reads";
+    for (const std::string& output : outputs)
+        if (SameFile(path, id, output))
+            return shown + "it is " + ShownName(output) + ", which this command writes";
+    return {};
+}
 
 namespace {
 
@@ -471,22 +494,24 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                            const std::vector<std::string>& paths, const ConvertOptions& options,
                            const FileProgress& progress, const ScienceOptions& science) {
     CommandReport report;
+    std::vector<std::string> targets = TargetsOf(paths, options);
     HeaderSource added;
+    Status header;
     if (options.standard && !options.addFile.empty()) {
         auto source = ReadHeaderSource(options.addFile, reporter);
-        if (!source) {
-            report.failures.push_back(source.message());
-            return report;
-        }
-        added = std::move(*source);
+        header = source.status();
+        if (source) added = std::move(*source);
     }
-    if (!options.standard) {
-        if (Status s = CheckCustomHeader(context.store.Text(), options.customName); !s) {
-            report.failures.push_back(s.message());
-            return report;
-        }
+    if (!options.standard) header = CheckCustomHeader(context.store.Text(), options.customName);
+    if (!header) {
+        // No file is converted: each input is a failed row of the report, for that reason.
+        report.failures.push_back(header.message());
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            report.files.push_back(
+                {paths[i], targets[i], FileOutcome::Kind::kFailed, header.message()});
+        return report;
     }
-    Batch batch{paths, TargetsOf(paths, options), options, science, added, OutputGuard(paths), {}};
+    Batch batch{paths, std::move(targets), options, science, added, OutputGuard(paths), {}};
     report.files.resize(paths.size());
     Schedule schedule{GroupsByTarget(batch.targets), progress, report.files};
     RunWorkers(batch, schedule, context, reporter);

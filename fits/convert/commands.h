@@ -71,6 +71,14 @@ using FileProgress = std::function<bool(std::size_t, std::size_t)>;
 // The FITS path for an SPE path: ChangeExtension(path, "fit"), or that name in outputDir.
 std::string FitsPathFor(const std::string& spePath, const std::string& outputDir);
 
+// Why a file a command writes besides its FITS files (a report, a saved header; `what` names
+// it) must not be written at `path`, by the rule FITS targets follow: a path that names
+// nothing, one of the files the command reads (inputs, header sources) or one it writes
+// (`outputs`), by any spelling or link, is refused. Empty when it may be written.
+std::string SideOutputProblem(const std::string& what, const std::string& path,
+                              const std::vector<std::string>& reads,
+                              const std::vector<std::string>& outputs);
+
 // `science` adds to the Standard header; a file whose regions of interest differ in width
 // converts only with its `regions` choice and the Standard header.
 CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,

@@ -539,7 +539,8 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
                             : slash == 0               ? "/"
                                                        : path.substr(0, slash);
     struct statvfs fs {};
-    if (statvfs(dir.c_str(), &fs) != 0) return Status::Ok();
+    // An unnamed scratch file's path leads to its file system; its folder would be /proc's.
+    if (statvfs((IsUnnamedScratch(path) ? path : dir).c_str(), &fs) != 0) return Status::Ok();
     const unsigned __int128 free_bytes = static_cast<unsigned __int128>(fs.f_bavail) * fs.f_frsize;
     if (static_cast<unsigned __int128>(bytes) <= free_bytes) return Status::Ok();
     return Status::Error(ShownName(path) + ": the header asks for " + std::to_string(bytes) +

@@ -335,6 +335,7 @@ struct CardLine {
 // The problem of a line longer than a card, judged before its first 80 characters are: only
 // text in the comment (or of a commentary card) may lie beyond column 80.
 std::string LongLineProblem(std::string_view line) {
+    if (std::string problem = LongKeywordProblem(line); !problem.empty()) return problem;
     if (line.size() <= kCard) return {};
     const std::string keyword = GetKeyword(line);
     if (IsCommentary(keyword) || line.substr(8, 2) != "= ") return {};
@@ -359,6 +360,22 @@ std::string KeywordFieldProblem(std::string_view card) {
                "inside";
     return {};
 }
+
+}  // namespace
+
+std::string LongKeywordProblem(std::string_view line) {
+    std::size_t end = 0;
+    while (end < line.size() && IsKeywordChar(line[end]))
+        ++end;
+    if (end <= kKeywordField) return {};
+    const std::size_t next = line.find_first_not_of(' ', end);
+    if (next == std::string_view::npos || line[next] != '=') return {};
+    return "has the keyword " + Quoted(line.substr(0, end)) + " of " + std::to_string(end) +
+           " characters; a FITS keyword has 8 at most (readers would keep " +
+           Quoted(line.substr(0, kKeywordField)) + " without the value)";
+}
+
+namespace {
 
 // A card's own problem (syntax, type of a reserved keyword); `value` gets its parsed value.
 std::string OwnProblem(std::string_view card, Value& value) {

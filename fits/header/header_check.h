@@ -41,6 +41,11 @@ enum class HeaderCheck {
 // can. Lines longer than 80 characters are judged on their first 80.
 std::string CardProblem(std::string_view card);
 
+// Why the line's keyword runs on past column 8 before its "=" ("TEMPERATURE = -60.5", which
+// readers would take as the keyword TEMPERAT followed by text, its value lost); empty when it
+// does not. Keywords longer than 8 characters are refused, not cut or turned into HIERARCH.
+std::string LongKeywordProblem(std::string_view line);
+
 // The first problem of the header text, or none.
 std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderCheck check);
 

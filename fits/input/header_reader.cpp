@@ -150,6 +150,7 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
         }
         std::string problem = LineProblem(line);
         if (problem.empty()) problem = KeywordProblem(line);
+        if (problem.empty()) problem = LongKeywordProblem(line);
         if (!problem.empty()) return LineError(path, number, problem);
         out += line;
         if (end == text.size()) break;

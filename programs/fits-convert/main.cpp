@@ -71,6 +71,7 @@ struct Options {
     std::string custom_header;
     std::string save_header;
     std::string report;
+    bool report_given = false, save_header_given = false;  // even as an empty name
     bool recursive = false;
     int jobs = 1;
     bool quiet = false;
@@ -133,6 +134,8 @@ int Parse(int argc, char** argv, Options& options) {
         std::cerr << "fits-convert: " << e.what() << "\n" << kUsage;
         return kBadUsage;
     }
+    options.report_given = app.count("--report") > 0;
+    options.save_header_given = app.count("--save-header") > 0;
     if (options.help) {
         std::cout << kUsage;
         return kAllConverted;
@@ -152,52 +155,57 @@ int Parse(int argc, char** argv, Options& options) {
                      "with --header\n";
         return kBadUsage;
     }
-    if (options.inputs.empty() && options.save_header.empty()) {
+    if (options.inputs.empty() && !options.save_header_given) {
         std::cerr << kUsage;
         return kBadUsage;
     }
     return -1;
 }
 
-// The SPE files found, with the FITS path each gets when the tree is mirrored under -o
-// (empty: the usual place).
+// The SPE files found, with the FITS path each gets (mirrored under -o with -r), and the
+// folders and entries that could not be read, each a failed row of the report.
 struct Inputs {
     std::vector<std::string> files;
     std::vector<std::string> targets;
+    std::vector<fits::FileOutcome> unread;
 };
 
+// Records `path` as not read, for `reason`.
+void Unread(Inputs& inputs, const std::string& path, const std::string& reason) {
+    inputs.unread.push_back(
+        {path, "", fits::FileOutcome::Kind::kFailed, fits::ShownName(path) + ": " + reason});
+}
+
 // The SPE files of a folder, sorted: only its own with `recursive` false, else those of every
-// folder below it too (links to folders are not followed, so no loop is possible). Entries
-// and folders that cannot be read are reported, and the walk goes on.
-std::vector<std::string> FolderFiles(const std::string& folder, bool recursive,
-                                     std::vector<std::string>& failures) {
+// folder below it too (links to folders are not followed, so no loop is possible). A folder or
+// entry that cannot be read is recorded, and the walk goes on with the others.
+std::vector<std::string> FolderFiles(const std::string& folder, bool recursive, Inputs& inputs) {
     std::vector<std::string> found;
-    auto take = [&](const fs::directory_entry& entry) {
-        if (!IsSpeName(entry.path())) return;
-        std::error_code entry_ec;
-        if (entry.is_regular_file(entry_ec))
-            found.push_back(entry.path().string());
-        else if (entry_ec)
-            failures.push_back(fits::ShownName(entry.path().string()) + ": " + entry_ec.message());
-    };
-    std::error_code ec;
-    if (recursive) {
-        for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
-             it.increment(ec))
-            take(*it);
-    } else {
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            take(*it);
+    std::vector<fs::path> pending{folder};
+    while (!pending.empty()) {
+        const fs::path current = std::move(pending.back());
+        pending.pop_back();
+        std::error_code ec;
+        for (fs::directory_iterator it(current, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code entry_ec;
+            if (recursive && it->symlink_status(entry_ec).type() == fs::file_type::directory)
+                pending.push_back(it->path());
+            else if (!IsSpeName(it->path()))
+                continue;
+            else if (it->is_regular_file(entry_ec))
+                found.push_back(it->path().string());
+            else if (entry_ec)
+                Unread(inputs, it->path().string(), entry_ec.message());
+        }
+        if (ec) Unread(inputs, current.string(), "cannot read the folder: " + ec.message());
     }
-    if (ec)
-        failures.push_back(fits::ShownName(folder) + ": cannot read the folder: " + ec.message());
     std::sort(found.begin(), found.end());
     return found;
 }
 
 // Expands folders into their SPE files; with -r and -o, each file's FITS path mirrors its
 // place below the folder named.
-Inputs Expand(const Options& options, std::vector<std::string>& failures) {
+Inputs Expand(const Options& options) {
     Inputs inputs;
     const bool mirror = options.recursive && !options.convert.outputDir.empty();
     for (const std::string& input : options.inputs) {
@@ -207,10 +215,10 @@ Inputs Expand(const Options& options, std::vector<std::string>& failures) {
             inputs.targets.push_back(fits::FitsPathFor(input, options.convert.outputDir));
             continue;
         }
-        const std::size_t failed_before = failures.size();
-        std::vector<std::string> found = FolderFiles(input, options.recursive, failures);
-        if (found.empty() && failures.size() == failed_before)
-            failures.push_back(fits::ShownName(input) + ": no SPE files in the folder");
+        const std::size_t unread_before = inputs.unread.size();
+        std::vector<std::string> found = FolderFiles(input, options.recursive, inputs);
+        if (found.empty() && inputs.unread.size() == unread_before)
+            Unread(inputs, input, "no SPE files in the folder");
         for (const std::string& file : found) {
             inputs.files.push_back(file);
             if (!mirror) {
@@ -224,6 +232,26 @@ Inputs Expand(const Options& options, std::vector<std::string>& failures) {
         }
     }
     return inputs;
+}
+
+// Why the report or the saved header must not be written where the options name them (an
+// input, a header source, a FITS file of the run, or the other one of the two); empty when
+// both may.
+std::string SideOutputsProblem(const Options& options, const Inputs& inputs) {
+    std::vector<std::string> reads = inputs.files;
+    reads.push_back(options.convert.addFile);
+    reads.push_back(options.custom_header);
+    std::vector<std::string> writes = inputs.targets;
+    if (options.report_given) {
+        writes.push_back(options.save_header);
+        if (std::string problem = fits::SideOutputProblem("report", options.report, reads, writes);
+            !problem.empty())
+            return problem;
+        writes.pop_back();
+    }
+    if (!options.save_header_given) return {};
+    writes.push_back(options.report);
+    return fits::SideOutputProblem("saved header", options.save_header, reads, writes);
 }
 
 // Why DIR cannot take the FITS files; empty when it can.
@@ -260,9 +288,12 @@ std::string CsvField(const std::string& text) {
 
 // The report of every input, written like every other output (a temporary file renamed over
 // FILE when complete); the reason when it cannot be written.
-fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOutcome>& files) {
+fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOutcome>& unread,
+                         const std::vector<fits::FileOutcome>& files) {
     std::string text = "input,output,outcome,reason,bytes\n";
-    for (const fits::FileOutcome& f : files) {
+    std::vector<fits::FileOutcome> rows = unread;
+    rows.insert(rows.end(), files.begin(), files.end());
+    for (const fits::FileOutcome& f : rows) {
         const char* outcome = f.kind == fits::FileOutcome::Kind::kConverted  ? "converted"
                               : f.kind == fits::FileOutcome::Kind::kUpToDate ? "up to date"
                               : f.kind == fits::FileOutcome::Kind::kFailed   ? "failed"
@@ -367,8 +398,14 @@ int Run(Options& options) {
     if (!options.custom_header.empty() && !UseCustomHeader(options, store, reporter))
         return kBadUsage;
 
+    Inputs inputs = Expand(options);
+    if (std::string problem = SideOutputsProblem(options, inputs); !problem.empty()) {
+        std::cerr << fits::ShownName(problem) << " (nothing converted)\n";
+        return kBadUsage;
+    }
     std::vector<std::string> failures;
-    Inputs inputs = Expand(options, failures);
+    for (const fits::FileOutcome& unread : inputs.unread)
+        failures.push_back(unread.reason);
     const std::vector<std::string>& files = inputs.files;
     if (options.recursive && !options.convert.outputDir.empty())
         options.convert.targets = inputs.targets;
@@ -382,16 +419,18 @@ int Run(Options& options) {
     if (!files.empty())
         report = fits::ConvertFiles(context, reporter, files, options.convert, {}, options.science);
     failures.insert(failures.end(), report.failures.begin(), report.failures.end());
-    if (!options.report.empty())
-        if (fits::Status s = WriteReport(options.report, report.files); !s)
+    if (options.report_given)
+        if (fits::Status s = WriteReport(options.report, inputs.unread, report.files); !s)
             failures.push_back(s.message());
-    if (!options.save_header.empty())
+    if (options.save_header_given)
         SaveHeaderFile(options, context, reporter, files.empty(), failures);
     for (const std::string& failure : failures)
         std::cerr << fits::ShownName(failure) << "\n";
     if (!options.quiet) {
         std::cout << report.written.size() << " of " << files.size() << " file(s) converted";
         if (options.convert.update) std::cout << ", " << report.up_to_date << " up to date";
+        if (!inputs.unread.empty())
+            std::cout << "; " << inputs.unread.size() << " folder(s) or other entries failed";
         std::cout << "\n";
     }
     const bool all = failures.empty() && report.written.size() + report.up_to_date == files.size();

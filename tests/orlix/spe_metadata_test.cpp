@@ -356,29 +356,35 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         return "<MetaFormat><MetaBlock>" + items + "</MetaBlock></MetaFormat>";
     };
     const std::string tracking = "<FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>";
-    auto stamp = [](const char* absolute) {
-        return std::string(
-                   "<TimeStamp event=\"ExposureStarted\" type=\"Int64\" "
-                   "bitDepth=\"64\" resolution=\"1000000\" absoluteTime=\"") +
+    auto stamp = [](const char* absolute, const char* event = "ExposureStarted") {
+        return std::string("<TimeStamp event=\"") + event +
+               "\" type=\"Int64\" bitDepth=\"64\" resolution=\"1000000\" absoluteTime=\"" +
                absolute + "\"/>";
     };
     const struct {
         std::string footer;
         std::int64_t ticks;
-        const char* iso;  // nullptr: no DATE-OBS
-        bool note;
+        const char* iso;   // nullptr: no DATE-OBS
+        const char* note;  // a part of the note given (nullptr: none)
     } cases[] = {
-        {saved, -1, "2021-05-06T05:08:09", false},
-        {origin + saved, -1, "2021-05-06T05:08:05", false},
+        {saved, -1, "2021-05-06T05:08:09", nullptr},
+        {origin + saved, -1, "2021-05-06T05:08:05", nullptr},
         {origin + saved + meta(tracking + stamp("2021-05-06T07:08:00+02:00")), 2500000,
-         "2021-05-06T05:08:02.500", false},
+         "2021-05-06T05:08:02.500", nullptr},
         // An item without a bitDepth: nothing after it can be placed.
         {origin + meta("<GateTracking/>" + stamp("2021-05-06T07:08:00Z")), 2500000,
-         "2021-05-06T05:08:05", true},
+         "2021-05-06T05:08:05", "bitDepth"},
         // A block larger than the 32 bytes each frame leaves for it is not read, with a note.
         {origin + meta(tracking + tracking + tracking + tracking + stamp("2021-05-06T07:08:00Z")),
-         2500000, "2021-05-06T05:08:05", true},
-        {meta(tracking + stamp("9999-12-31T23:59:59Z")), 2000000, nullptr, true},
+         2500000, "2021-05-06T05:08:05", "32"},
+        {meta(tracking + stamp("9999-12-31T23:59:59Z")), 2000000, nullptr, "no DATE-OBS"},
+        {origin + meta(tracking + stamp("9999-12-31T23:59:59Z", "ExposureEnded")), 2000000,
+         "2021-05-06T05:08:05", "no DATE-END"},
+        // A leap second is kept: within it the second is 60, after it the next day begins.
+        {meta(tracking + stamp("2016-12-31T23:59:60Z")), 500000, "2016-12-31T23:59:60.500",
+         nullptr},
+        {meta(tracking + stamp("2016-12-31T23:59:60Z")), 1500000, "2017-01-01T00:00:00.500",
+         nullptr},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -392,7 +398,10 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         if (c.iso) {
             EXPECT_EQ(m.time->iso, c.iso);
         }
-        EXPECT_EQ(!m.notes.empty(), c.note);
+        ASSERT_EQ(!m.notes.empty(), c.note != nullptr);
+        if (c.note) {
+            EXPECT_NE(m.notes[0].find(c.note), std::string::npos) << m.notes[0];
+        }
     }
 }
 

@@ -45,7 +45,9 @@ TEST(TemporaryName, StaysWithinTheNameLimit) {
         EXPECT_EQ(name[0], '.');
         EXPECT_NE(static_cast<unsigned char>(name[name.size() - 8]) & 0xC0, 0x80);
     }
-    EXPECT_EQ(TemporaryName("run1.fit", 255), ".run1.fit.XXXXXX");
+    EXPECT_TRUE(TemporaryName("run1.fit", 255).starts_with(".run1.fit.tmp-"));
+    EXPECT_TRUE(
+        TemporaryName("run1.fit", 255).ends_with("-" + std::to_string(getpid()) + ".XXXXXX"));
 }
 
 // A replaced file keeps its permission bits; a file the user may not write is not replaced,

@@ -1,16 +1,19 @@
 #!/usr/bin/python3
 """Property check of supplied headers: generates headers by mutating valid ones (cards moved,
 doubled, dropped, values of the wrong type, characters beyond ASCII, long comments, keywords
-in lower case, cards of extensions) and converts a sample with each, as a Custom header
+in lower case, keywords of 9 to 70 characters, cards of extensions) and converts a sample with each, as a Custom header
 (--header) or added to the Standard one (--add-header). Whenever fits-convert reports success,
 fitsverify must pass the file, astropy must open it with verify('exception'), and the samples
 astropy reads must be the SPE file's samples as the header's BITPIX, NAXISn and BZERO store
-them (computed here, independently of the converter). A refusal must write nothing and say
+them (computed here, independently of the converter); a keyword longer than 8 characters
+before its "=" is never reported as written (readers would keep 8 of them, the value lost).
+A refusal must write nothing and say
 why on standard error.
 
 Usage: header_property_check.py FITS-CONVERT SAMPLES-DIR [CASES [SEED|random]]"""
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -62,11 +65,15 @@ INSERTED = ["XTENSION= 'IMAGE'", "END", "EPOCH   =                2000.", "PCOUN
             "DATE    = '10000-01-01'", "OBJECT  = 5", "BUNIT   = 'adu'"]
 
 
+KEY_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_"
+LONG_KEYWORD = re.compile(r"[A-Z0-9_-]{9,} *=")
+
+
 def mutate(cards, rng):
     cards = list(cards)
     for _ in range(rng.randint(1, 3)):
         i = rng.randrange(len(cards)) if cards else 0
-        kind = rng.randrange(11)
+        kind = rng.randrange(12)
         if not cards:
             cards.append(rng.choice(INSERTED))
         elif kind == 0:  # move
@@ -94,6 +101,10 @@ def mutate(cards, rng):
             key, _, rest = cards[i].partition("=")
             if rest:
                 cards[i] = key.strip() + " =" + rest.strip()
+        elif kind == 11:  # a keyword of 9 to 70 characters
+            key = "".join(rng.choice(KEY_CHARS) for _ in range(rng.randint(9, 70)))
+            cards.insert(rng.randrange(len(cards) + 1), key + rng.choice(["= ", " = "]) +
+                         rng.choice(["-60.5", "'Ann'", "T", "3"]))
         else:  # another mandatory value
             cards[i] = fixed(cards[i][:8].strip(), rng.choice(["8", "16", "-32", "2", "1",
                                                                 "0", "40", "5"]))
@@ -170,6 +181,9 @@ def main():
                                  capture_output=True, text=True, errors="replace")
             target = os.path.join(out, "image_uint16_30x20x2.fit")
             case = f"case {n} ({option}):\n{text}"
+            if run.returncode == 0 and any(LONG_KEYWORD.match(c) for c in cards):
+                failures.append(f"{case}reported success with a keyword of more than 8 "
+                                f"characters\n{run.stderr}")
             if run.returncode == 0:
                 outcomes["written"] += 1
                 why = check_written(target) if os.path.exists(target) else "no file"

@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "../../orlix/test_support.h"
@@ -89,8 +95,10 @@ std::string Q(const std::string& path) {
     return "'" + path + "'";
 }
 
-// An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype.
-void WriteSpe2(const std::string& path, std::int16_t datatype) {
+// An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype (zero samples unless
+// given).
+void WriteSpe2(const std::string& path, std::int16_t datatype,
+               const std::string& samples = std::string(32, '\0')) {
     std::string header(4100, '\0');
     const std::uint16_t two = 2;
     const std::int32_t one = 1;
@@ -100,7 +108,7 @@ void WriteSpe2(const std::string& path, std::int16_t datatype) {
     std::memcpy(header.data() + 108, &datatype, 2);
     std::memcpy(header.data() + 1446, &one, 4);
     std::memcpy(header.data() + 2996, &identity, 4);
-    std::ofstream(path, std::ios::binary) << header << std::string(32, '\0');
+    std::ofstream(path, std::ios::binary) << header << samples;
 }
 
 std::string FitsCard(const std::string& text) {
@@ -115,6 +123,7 @@ struct EdgeCase {
     int status;
     std::vector<std::string> log_holds;
     std::vector<std::string> made;  // files that must exist afterwards
+    bool as_nobody = false;         // run as a user who may not read walk/b
 };
 
 // Nothing lost, nothing falsely reported: an output never replaces an input or an earlier
@@ -158,8 +167,60 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     std::ofstream(dir / "repeat.fit") << FitsCard("SIMPLE  = T") + FitsCard("EXPTIME = 9.") +
                                              FitsCard("OBJECT  = 'M1'") + FitsCard("END") +
                                              std::string(2880 - 320, ' ');
+    fs::create_directory(dir / "rp");
+    fs::copy_file(spe, dir / "rp/a.spe");
+    fs::copy_file(spe, dir / "rp/b.spe");
+    std::ofstream(dir / "rp/site.txt") << "OBSERVER= 'Ann'\n";
+    std::ofstream(dir / "rp/temp.txt") << "OBSERVER= 'Ann'\nTEMPERATURE = -60.5\n";
+    const std::string rp = d + "/rp/";
     const std::string long_name(300, 'L');
+    const std::string a = Q(rp + "a.spe"), b = Q(rp + "b.spe"), site = Q(rp + "site.txt");
+    chmod(d.c_str(), 0777);
+    for (const char* sub : {"walk/a", "walk/b", "walk/c/deep"}) {
+        fs::create_directories(dir / sub);
+        fs::copy_file(spe, d + "/" + sub + "/x.spe");
+    }
+    chmod((d + "/walk/b").c_str(), 0);
     const EdgeCase cases[] = {
+        // The report and the saved header follow the rule FITS targets follow: never an input,
+        // a header source, an output of the run, each other, or no name at all.
+        {"--report " + a + " " + a + " " + b,
+         2,
+         {"not written as the report", "command reads"},
+         {}},
+        {"-r --report " + Q(rp + "sub/../a.spe") + " " + Q(d + "/rp"),
+         2,
+         {"this command reads"},
+         {}},
+        {"--update --report " + Q(rp + "b.fit") + " " + b,
+         2,
+         {"b.fit: not written as the rep"},
+         {}},
+        {"--report '' " + a, 2, {"the report has an empty file name"}, {}},
+        {"--report " + site + " --add-header " + site + " " + a, 2, {"site.txt: not written"}, {}},
+        {"--save-header " + a + " " + a, 2, {"not written as the saved header"}, {}},
+        {"--save-header " + Q(rp + "a.fit") + " " + a, 2, {"this command writes"}, {}},
+        {"--report " + Q(rp + "x") + " --save-header " + Q(rp + "x") + " " + a,
+         2,
+         {"x: not wr"},
+         {}},
+        // A header that stops the run still gives the report its row for every input.
+        {"--add-header " + Q(d + "/none.txt") + " --report " + Q(rp + "r.csv") + " " + a,
+         1,
+         {"0 of 1"},
+         {"rp/r.csv"}},
+        // A keyword longer than 8 characters would lose its value: refused with its line.
+        {"--add-header " + Q(rp + "temp.txt") + " " + b,
+         1,
+         {"temp.txt: line 2 has the keyword \"TEMPERATURE\" of 11 characters", "0 of 1"},
+         {}},
+        // A folder the user may not read is one failure, named and in the report; the walk
+        // converts every other folder.
+        {"-r --report " + Q(d + "/walk.csv") + " -o " + Q(d + "/wo") + " " + Q(d + "/walk"),
+         1,
+         {"walk/b: cannot read the folder: Permission denied", "2 of 2 file(s) converted; 1 f"},
+         {"wo/a/x.fit", "wo/c/deep/x.fit"},
+         true},
         // An SPE file named .fit is an input: its conversion must not replace it.
         {Q(d + "/data.fit"), 1, {"data.fit: not converted", "is an input"}, {}},
         // Two inputs, one output: the later fails, the earlier stays.
@@ -249,7 +310,13 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
         const std::string log = dir / "log.txt";
-        EXPECT_EQ(RunCli(c.args, log), c.status) << ReadAll(log);
+        fs::remove(log);  // a file the other user may make
+        if (c.as_nobody)
+            EXPECT_TRUE(testing_support::InChildAsUser([&] {
+                return RunCli(c.args, log) == c.status;
+            })) << ReadAll(log);
+        else
+            EXPECT_EQ(RunCli(c.args, log), c.status) << ReadAll(log);
         for (const std::string& text : c.log_holds)
             EXPECT_NE(ReadAll(log).find(text), std::string::npos) << text << "\n" << ReadAll(log);
         for (const std::string& made : c.made)
@@ -257,6 +324,15 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
     }
     // Inputs and files a refused run would have replaced are untouched.
     EXPECT_EQ(ReadAll(dir / "data.fit"), ReadAll(spe));
+    EXPECT_EQ(ReadAll(dir / "rp/a.spe"), ReadAll(spe));
+    EXPECT_EQ(ReadAll(dir / "rp/site.txt"), "OBSERVER= 'Ann'\n");
+    EXPECT_FALSE(fs::exists(dir / "rp/b.fit"));
+    EXPECT_FALSE(fs::exists(dir / "rp/x"));
+    EXPECT_NE(ReadAll(dir / "rp/r.csv").find(rp + "a.spe," + rp + "a.fit,failed,"),
+              std::string::npos)
+        << ReadAll(dir / "rp/r.csv");
+    chmod((d + "/walk/b").c_str(), 0755);
+    EXPECT_NE(ReadAll(d + "/walk.csv").find(d + "/walk/b,,failed,"), std::string::npos);
     EXPECT_EQ(ReadAll(dir / "out/x.fit").substr(0, 6), "SIMPLE");
     EXPECT_FALSE(fs::exists(dir / "my.fit"));
     EXPECT_FALSE(fs::exists(dir / "z.fit"));
@@ -538,18 +614,127 @@ TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
     EXPECT_LT(fs::file_size(d + "/packed/odd, name/\xC3\xBC \"q\".fit"),
               fs::file_size(out + "/odd, name/\xC3\xBC \"q\".fit") / 2);
     // astropy opens the compressed image as the same array (and its header as valid).
+    // Floating-point samples keep their bits: infinities, NaN payloads, -0.0, denormals.
+    const std::uint32_t special[] = {0xFF800000u, 0x7FC12345u, 0x80000000u, 0x00000001u};
+    fs::create_directory(dir / "fl");
+    WriteSpe2(d + "/fl/special.spe", orlix::kSpeFloat32,
+              std::string(reinterpret_cast<const char*>(special), sizeof special));
+    EXPECT_EQ(RunCli(Q(d + "/fl/special.spe"), log), 0) << ReadAll(log);
+    EXPECT_EQ(RunCli("--compress -o " + Q(d + "/packed") + " " + Q(d + "/fl/special.spe"), log), 0)
+        << ReadAll(log);
     const std::string astropy =
         "/usr/bin/python3 -c 'import sys, numpy as np; from astropy.io import fits\n"
         "for a, b in zip(sys.argv[1::2], sys.argv[2::2]):\n"
         "    p, q = fits.open(a), fits.open(b); p.verify(\"exception\")\n"
-        "    assert np.array_equal(p[1].data, q[0].data), a' ";
-    std::string args;
+        "    same = p[1].data.astype(q[0].data.dtype).tobytes() == q[0].data.tobytes()\n"
+        "    assert same and p[1].data.shape == q[0].data.shape, a' ";
+    std::string args = Q(d + "/packed/special.fit") + " " + Q(d + "/fl/special.fit") + " ";
     for (const std::string& name : mirrored)
         args += Q(d + "/packed/" + name) + " " + Q(out + "/" + name) + " ";
     EXPECT_EQ(std::system((astropy + args + " > " + Q(log) + " 2>&1").c_str()), 0) << ReadAll(log);
     // Nothing but the FITS files is left in the folders written.
     for (const auto& entry : fs::recursive_directory_iterator(d + "/packed"))
         EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".fit") << entry.path();
+}
+
+// Starts fits-convert with `args`, where files cannot be made unnamed when `no_tmpfile` (its
+// own /proc hidden); its pid.
+pid_t Start(const std::string& args, bool no_tmpfile) {
+    const std::string run = "exec " + Q(FITS_CONVERT) + args;
+    const std::string line =
+        no_tmpfile ? "exec unshare -m sh -c \"mount -t tmpfs none /proc && " + run + "\"" : run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// The names of the hidden (temporary) files in `dir`, each followed by a space.
+std::string Hidden(const std::string& dir) {
+    std::string names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (const std::string name = entry.path().filename().string(); name[0] == '.')
+            names += name + " ";
+    return names;
+}
+
+// A signal at any moment of a run with many jobs (with compression too, and where files cannot
+// be made without a name) leaves every FITS file absent, as it was, or complete, and no
+// temporary file: none at all after Ctrl-C; after SIGKILL none that outlives the next run.
+TEST(FitsConvert, InterruptedRunsLeaveNothingBehind) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string d = dir.path(), in = " " + Q(d + "/in");
+    fs::create_directory(dir / "in");
+    std::mt19937 random(7);
+    std::string noise(512 * 256 * 2 * 2, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random() % 7);
+    constexpr int kFiles = 24;
+    for (int k = 0; k < kFiles; ++k) {
+        const std::string path = d + "/in/f" + std::to_string(k) + ".spe";
+        ASSERT_TRUE(orlix::SpeFile::Create(path, 512, 256, 2, orlix::kSpeUInt16));
+        std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(4100) << noise;
+    }
+    const struct {
+        std::string options;
+        int signal;
+        bool no_tmpfile;  // needs root and unshare, to hide /proc/self/fd
+    } cases[] = {{"-j 16", SIGINT, false},
+                 {"-j 16 --compress", SIGINT, false},
+                 {"-j 16 --compress", SIGKILL, false},
+                 {"-j 16", SIGINT, true},
+                 {"-j 16 --compress", SIGINT, true},
+                 {"-j 16 --compress", SIGKILL, true}};
+    for (const auto& c : cases) {
+        if (c.no_tmpfile && (geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0))
+            GTEST_SKIP() << "runs without O_TMPFILE need root and unshare (util-linux)";
+        SCOPED_TRACE(c.options + " " + strsignal(c.signal) + (c.no_tmpfile ? " no O_TMPFILE" : ""));
+        const std::string ref = d + "/ref", out = d + "/out", args = " -q " + c.options + " -o ";
+        fs::remove_all(ref);
+        fs::create_directory(ref);
+        const auto began = std::chrono::steady_clock::now();
+        ASSERT_EQ(RunCli(args + Q(ref) + in, d + "/log"), 0);
+        const auto took = std::chrono::steady_clock::now() - began;
+        int written = 0, missing = 0;
+        std::string left;  // over all moments: the runs were cut at work
+        for (int moment = 1; moment <= 12; ++moment) {
+            fs::remove_all(out);
+            fs::create_directory(out);
+            for (int k = 0; k < kFiles; k += 2)  // every other target exists before the run
+                std::ofstream(out + "/f" + std::to_string(k) + ".fit") << "old";
+            int status = 0;
+            const pid_t pid = Start(args + Q(out) + in, c.no_tmpfile);
+            std::this_thread::sleep_for(took * moment / 12);
+            kill(pid, c.signal);
+            waitpid(pid, &status, 0);
+            for (int k = 1; k < kFiles; k += 2)
+                missing += !fs::exists(out + "/f" + std::to_string(k) + ".fit");
+            for (const auto& entry : fs::directory_iterator(out)) {
+                const std::string name = entry.path().filename().string();
+                const std::string now = ReadAll(entry.path().string());
+                written += now == ReadAll(ref + "/" + name);
+                EXPECT_TRUE(name[0] == '.' || now == "old" || now == ReadAll(ref + "/" + name))
+                    << name << " at moment " << moment;
+            }
+            left += Hidden(out);
+            if (c.signal != SIGKILL) continue;
+            // The next run in the folder removes what the killed one left, and only that.
+            std::ofstream(out + "/.f1.fit.tmp-00000000-1.abcdef") << "a live process's";
+            waitpid(Start(args + Q(out) + in, c.no_tmpfile), &status, 0);
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(Hidden(out), ".f1.fit.tmp-00000000-1.abcdef ") << "at moment " << moment;
+        }
+        EXPECT_GT(written, 0);
+        EXPECT_GT(missing, 0);
+        // Unnamed files leave no name (but for a moment at each commit); Ctrl-C removes them.
+        // Without O_TMPFILE, SIGKILL leaves names: the next run's clean-up above was tried.
+        const auto n = std::count(left.begin(), left.end(), ' ');
+        EXPECT_TRUE(c.signal == SIGKILL && c.no_tmpfile ? n > 0 : n <= (c.signal == SIGINT ? 0 : 4))
+            << "left: " << left;
+    }
 }
 
 }  // namespace
