@@ -99,7 +99,8 @@ rm -rf build/packages
 arch=$(dpkg --print-architecture)
 runtime=build/packages/orlix-fits-monodrv_${version}_$arch.deb
 dev=build/packages/orlix-fits-monodrv-dev_${version}_$arch.deb
-[ -f "$runtime" ] && [ -f "$dev" ] || fail "cpack made: $(ls build/packages)"
+tango=build/packages/orlix-fits-monodrv-tango_${version}_$arch.deb
+[ -f "$runtime" ] && [ -f "$dev" ] && [ -f "$tango" ] || fail "cpack made: $(ls build/packages)"
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | sed 's|^\./|/|'; }
 runtime_files=$(contents "$runtime")
 dev_files=$(contents "$dev")
@@ -114,6 +115,16 @@ for file in /usr/include/monodrv.h "/usr/$libdir/libmonodrv.so" \
     grep -qx "$file" <<<"$dev_files" || fail "$dev lacks $file"
 done
 grep -q include <<<"$runtime_files" && fail "$runtime holds development files"
+tango_files=$(contents "$tango")
+for file in /usr/bin/monodrv-tango /usr/share/man/man1/monodrv-tango.1.gz \
+    /usr/share/doc/orlix-fits-monodrv-tango/examples/spectrograph.db \
+    /usr/share/doc/orlix-fits-monodrv-tango/copyright; do
+    grep -qx "$file" <<<"$tango_files" || fail "$tango lacks $file"
+done
+grep -q monodrv-tango <<<"$runtime_files" && fail "$runtime holds the Tango server"
+grep -q libtango <<<"$(dpkg-deb -f "$runtime" Depends)" && fail "$runtime depends on Tango"
+grep -q libtango <<<"$(dpkg-deb -f "$tango" Depends)" ||
+    fail "$tango Depends lacks libtango: $(dpkg-deb -f "$tango" Depends)"
 depends=$(dpkg-deb -f "$runtime" Depends)
 for dependency in libc6 libstdc++6 libqt6widgets6 libpugixml1v5; do
     grep -q "\b$dependency\b" <<<"$depends" || fail "$runtime Depends lacks $dependency: $depends"
@@ -121,11 +132,13 @@ done
 [ "$(dpkg-deb -f "$dev" Depends)" = "orlix-fits-monodrv (= $version)" ] ||
     fail "$dev Depends: $(dpkg-deb -f "$dev" Depends)"
 [ "$(dpkg-deb -f "$runtime" Version)" = "$version" ] || fail "$runtime has another version"
-apt-get install -s -qq "./$runtime" "./$dev" >/dev/null || fail "apt cannot install the packages"
+apt-get install -s -qq "./$runtime" "./$dev" "./$tango" >/dev/null ||
+    fail "apt cannot install the packages"
 # The packages' files, unpacked side by side, work together: a host built with find_package
 # and the programs with their run paths.
 dpkg-deb -x "$runtime" "$work/root"
 dpkg-deb -x "$dev" "$work/root"
+dpkg-deb -x "$tango" "$work/root"
 cmake -S tests/packaging/host -B "$work/host-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
 cmake --build "$work/host-deb" >/dev/null
 [ "$("$work/host-deb/host" 2>&1)" = "ok" ] || fail "host built against the packages failed"
@@ -133,5 +146,7 @@ cmake --build "$work/host-deb" >/dev/null
     fail "the packaged driver's run path is not its own folder"
 "$work/root/usr/bin/monodrv-ctl" --simulate --model triax320 position >/dev/null ||
     fail "the packaged monodrv-ctl does not run"
-lintian --fail-on error "$runtime" "$dev"
+[ "$("$work/root/usr/bin/monodrv-tango" --version)" = "monodrv-tango $version" ] ||
+    fail "the packaged monodrv-tango does not run"
+lintian --fail-on error "$runtime" "$dev" "$tango"
 echo "== Staged install passed"

@@ -6,12 +6,16 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import unittest
 
 import tango
+
+sys.path.insert(0, os.environ["MONODRV_PYTHON"])
+import monodrv  # noqa: E402
 
 SERVER, EMULATOR, CTL = (os.environ[name] for name in ("MONODRV_TANGO", "EMULATOR", "MONODRV_CTL"))
 
@@ -40,12 +44,19 @@ class ServerTest(unittest.TestCase):
         self.folder = tempfile.mkdtemp(prefix="tango")
         self.socket = os.path.join(self.folder, "emu.sock")
         self.emulator = self.start_emulator()
+        # A second instrument whose port another program (this test) holds.
+        self.held_socket = os.path.join(self.folder, "held.sock")
+        self.held_emulator = self.start_emulator(self.held_socket)
+        self.held = monodrv.open_port(f"block:{self.held_socket}")
         database = os.path.join(self.folder, "server.db")
         with open(database, "w") as f:  # the server rewrites its file: this is our copy
-            f.write('monodrv-tango/test/DEVICE/Spectrograph: "lab/spectrograph/1"\n'
+            f.write('monodrv-tango/test/DEVICE/Spectrograph: "lab/spectrograph/1", '
+                    '"lab/spectrograph/2"\n'
                     'lab/spectrograph/1->Model: "triax320"\n'
                     f'lab/spectrograph/1->Port: "block:{self.socket}"\n'
-                    'lab/spectrograph/1->Grooves: "1200,600"\n')
+                    'lab/spectrograph/1->Grooves: "1200,600"\n'
+                    'lab/spectrograph/2->Model: "270m"\n'
+                    f'lab/spectrograph/2->Port: "block:{self.held_socket}"\n')
         port = free_port()
         self.server = subprocess.Popen(
             [SERVER, "test", f"-file={database}", "-ORBendPoint", f"giop:tcp:127.0.0.1:{port}"],
@@ -54,9 +65,10 @@ class ServerTest(unittest.TestCase):
         until(self.answers, 15, "the server answers")
         self.device = tango.DeviceProxy(self.name)
 
-    def start_emulator(self):
+    def start_emulator(self, path=None):
         emulator = subprocess.Popen([EMULATOR, "--model", "triax320", "--time-scale", "0.2",
-                                     "--block", self.socket], stdout=subprocess.PIPE, text=True,
+                                     "--block", path or self.socket], stdout=subprocess.PIPE,
+                                    text=True,
                                     preexec_fn=die_with_parent)
         self.assertTrue(emulator.stdout.readline().startswith("PORT block:"))
         emulator.stdout.close()
@@ -70,13 +82,18 @@ class ServerTest(unittest.TestCase):
             return False
 
     def tearDown(self):
-        for child in (self.server, self.emulator):
+        monodrv.close_port(self.held)
+        for child in (self.server, self.emulator, self.held_emulator):
             child.terminate()
             child.wait()
         shutil.rmtree(self.folder)
 
     def test_clients_share_the_instrument(self):
         d = self.device
+        held = tango.DeviceProxy(self.name.replace("/1#", "/2#"))
+        self.assertEqual(held.state(), tango.DevState.FAULT)
+        self.assertIn(f"block:{self.held_socket} is in use by python3 (PID {os.getpid()})",
+                      held.status())
         until(lambda: d.state() == tango.DevState.ON, 10, "ON after the start-up")
         states, wavelengths = [], []
         lock = threading.Lock()
