@@ -64,8 +64,10 @@ echo "== The installed programs, run from the prefix"
 for program in FITS fits-convert monodrv-ctl spectrograph-emulator; do
     help=$("$stage/bin/$program" --help) || fail "$program --help failed"
     grep -q "$program" <<<"$help" || fail "$program --help does not name the program"
-    [ "$("$stage/bin/$program" --version)" = "$program $version" ] ||
+    said=$("$stage/bin/$program" --version)
+    [ "$(head -n 1 <<<"$said")" = "$program $version" ] ||
         fail "$program --version does not print '$program $version'"
+    grep -q "BSD 3-Clause" <<<"$said" || fail "$program --version does not name the licence"
 done
 no_display=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$stage/bin/FITS" 2>&1) &&
     fail "FITS without a display exited with status 0"
@@ -107,7 +109,9 @@ dev_files=$(contents "$dev")
 for file in /usr/bin/FITS /usr/bin/fits-convert /usr/bin/monodrv-ctl /usr/bin/spectrograph-emulator \
     "/usr/$libdir/libmonodrv.so.$major" "/usr/$libdir/libtelx32.so" \
     /usr/lib/python3/dist-packages/monodrv.py /usr/share/applications/orlix-fits.desktop \
-    /usr/share/man/man1/fits-convert.1.gz /usr/share/doc/orlix-fits-monodrv/copyright; do
+    /usr/share/man/man1/fits-convert.1.gz /usr/share/doc/orlix-fits-monodrv/copyright \
+    /usr/share/doc/orlix-fits-monodrv/README.md /usr/share/doc/orlix-fits-monodrv/docs/driver.md \
+    /usr/share/doc/orlix-fits-monodrv/docs/converter.md; do
     grep -qx "$file" <<<"$runtime_files" || fail "$runtime lacks $file"
 done
 for file in /usr/include/monodrv.h "/usr/$libdir/libmonodrv.so" \
@@ -146,7 +150,7 @@ cmake --build "$work/host-deb" >/dev/null
     fail "the packaged driver's run path is not its own folder"
 "$work/root/usr/bin/monodrv-ctl" --simulate --model triax320 position >/dev/null ||
     fail "the packaged monodrv-ctl does not run"
-[ "$("$work/root/usr/bin/monodrv-tango" --version)" = "monodrv-tango $version" ] ||
+[ "$("$work/root/usr/bin/monodrv-tango" --version | head -n 1)" = "monodrv-tango $version" ] ||
     fail "the packaged monodrv-tango does not run"
 lintian --fail-on error "$runtime" "$dev" "$tango"
 echo "== Staged install passed"

@@ -62,7 +62,7 @@ void ReleaseHeldMessages() {
 int AnswerInformationOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("FITS %s\n", PROJECT_VERSION_TEXT);
+            std::printf("FITS %s\n%s\n", PROJECT_VERSION_TEXT, PROJECT_LICENCE_TEXT);
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

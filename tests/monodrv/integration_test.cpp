@@ -314,16 +314,16 @@ TEST(Integration, SharedPortScanInterruptAndGrooves) {
     EXPECT_NE(plain.output.find("wavelength 250.0000 nm"), std::string::npos) << plain.output;
 }
 
-// The monodrv-ctl examples of the README's Monodrv section, each run against the emulator of
-// every model (the example's port and model replaced).
-TEST(Integration, ReadmeExamplesOnEveryModel) {
-    std::ifstream readme(README_FILE);
+// The monodrv-ctl examples of the driver guide, each run against the emulator of every model
+// (the example's port and model replaced).
+TEST(Integration, DriverGuideExamplesOnEveryModel) {
+    std::ifstream readme(DRIVER_GUIDE);
     std::vector<std::string> examples;
     bool in_section = false;
     for (std::string line; std::getline(readme, line);) {
-        if (line.rfind("## ", 0) == 0) in_section = line == "## Monodrv";
-        const std::string prefix = "build/bin/monodrv-ctl --port ";
-        if (!in_section || line.rfind(prefix, 0) != 0) continue;
+        if (line.rfind("## ", 0) == 0) in_section = line == "## Examples";
+        const std::string prefix = "monodrv-ctl --port ";
+        if (!in_section || line.rfind(prefix, 0) != 0 || line.back() == '\\') continue;
         std::string ops = line.substr(line.find("--model "));
         ops = ops.substr(ops.find(' ', 8) + 1);
         examples.push_back(ops.substr(0, ops.find('#')));

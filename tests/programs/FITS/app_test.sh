@@ -6,7 +6,7 @@ fits=$1
 version=$2
 fail() { echo "FAILED: $*"; exit 1; }
 
-[ "$("$fits" --version)" = "FITS $version" ] || fail "--version: $("$fits" --version)"
+[ "$("$fits" --version | head -n 1)" = "FITS $version" ] || fail "--version: $("$fits" --version)"
 "$fits" --help | grep -q "fits-convert" || fail "--help does not point to fits-convert"
 for platform in "" xcb; do
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM="$platform" "$fits" 2>&1)
