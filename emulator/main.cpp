@@ -230,7 +230,8 @@ int main(int argc, char** argv) {
     emulator::Config config;
     std::string block, received;
     AddOptions(app, config, block, received);
-    app.set_version_flag("--version", std::string("spectrograph-emulator ") + PROJECT_VERSION_TEXT + "\n" + PROJECT_LICENCE_TEXT);
+    app.set_version_flag("--version", std::string("spectrograph-emulator ") + PROJECT_VERSION_TEXT +
+                                          "\n" + PROJECT_LICENCE_TEXT);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {

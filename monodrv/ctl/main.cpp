@@ -196,7 +196,8 @@ void DeclareOptions(CLI::App& app, Options& o) {
                    "MONODRV_WAVELENGTH_NM (the position read back), MONODRV_TARGET_NM and "
                    "MONODRV_STEP in its environment; a failure stops the scan");
     app.add_option("--dwell", o.dwell_text, "scan: seconds to wait at each wavelength");
-    app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT + "\n" + PROJECT_LICENCE_TEXT);
+    app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT + "\n" +
+                                          PROJECT_LICENCE_TEXT);
     app.add_option("operations", o.words, "OPERATION [ARGUMENTS]...");
 }
 

@@ -19,7 +19,8 @@ void Tango::DServer::class_factory() {
 int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::cout << "monodrv-tango " << PROJECT_VERSION_TEXT << "\n" << PROJECT_LICENCE_TEXT << "\n";
+            std::cout << "monodrv-tango " << PROJECT_VERSION_TEXT << "\n"
+                      << PROJECT_LICENCE_TEXT << "\n";
             return 0;
         }
     try {

@@ -141,7 +141,8 @@ int Parse(int argc, char** argv, Options& options) {
         return kAllConverted;
     }
     if (options.version) {
-        std::cout << "fits-convert " << PROJECT_VERSION_TEXT << "\n" << PROJECT_LICENCE_TEXT << "\n";
+        std::cout << "fits-convert " << PROJECT_VERSION_TEXT << "\n"
+                  << PROJECT_LICENCE_TEXT << "\n";
         return kAllConverted;
     }
     const fits::ScienceOptions& science = options.science;
