@@ -57,6 +57,11 @@ cmake -S tests/packaging/host -B "$work/host-cmake" -G Ninja -DCMAKE_PREFIX_PATH
 cmake --build "$work/host-cmake" >/dev/null
 [ "$("$work/host-cmake/host" 2>&1)" = "ok" ] ||
     fail "host built with find_package: $("$work/host-cmake/host" 2>&1)"
+# The example host opens the port itself, with the installed telx32.h and libtelx32.
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -pedantic -Werror \
+    "$stage/share/doc/orlix-fits-monodrv-dev/examples/move.c" -o "$work/move" \
+    $(PKG_CONFIG_PATH="$stage/$libdir/pkgconfig" pkg-config --cflags --libs monodrv) -ltelx32
 unset LD_LIBRARY_PATH
 
 echo "== The installed programs, run from the prefix"
@@ -88,6 +93,8 @@ port=$(sed -n 's/^PORT //p' "$work/emulator.out")
 "$stage/bin/monodrv-ctl" --port "$port" --model triax320 goto 500 position >"$work/ctl.out" ||
     fail "monodrv-ctl against the emulator failed: $(cat "$work/ctl.out")"
 grep -q "500" "$work/ctl.out" || fail "monodrv-ctl did not report 500 nm: $(cat "$work/ctl.out")"
+[ "$(LD_LIBRARY_PATH="$stage/$libdir" "$work/move" "$port" 321.5)" = "at 321.500 nm" ] ||
+    fail "the example host did not move the emulator"
 PYTHONPATH=$(dirname "$python_module") MONODRV_LIB="$stage/$libdir" /usr/bin/python3 -c '
 import ctypes, monodrv
 text = ctypes.create_string_buffer(32)
@@ -114,7 +121,8 @@ for file in /usr/bin/FITS /usr/bin/fits-convert /usr/bin/monodrv-ctl /usr/bin/sp
     /usr/share/doc/orlix-fits-monodrv/docs/converter.md; do
     grep -qx "$file" <<<"$runtime_files" || fail "$runtime lacks $file"
 done
-for file in /usr/include/monodrv.h "/usr/$libdir/libmonodrv.so" \
+for file in /usr/include/monodrv.h /usr/include/telx32.h \
+    /usr/share/doc/orlix-fits-monodrv-dev/examples/move.c "/usr/$libdir/libmonodrv.so" \
     "/usr/$libdir/pkgconfig/monodrv.pc" "/usr/$libdir/cmake/monodrv/monodrvConfig.cmake"; do
     grep -qx "$file" <<<"$dev_files" || fail "$dev lacks $file"
 done
