@@ -60,7 +60,8 @@ def compare(name, path, want_type, want_nm=None, note=None):
             i = int(np.argmin(same))
             failures.append(f"{name} frame {k + 1}: sample {i + 1} shown {shown[i]}, "
                             f"astropy {want[i]}")
-    if want_nm is not None and not np.allclose(got["nm"], want_nm, atol=1e-6, rtol=0):
+    if want_nm is not None and (len(got["nm"]) != len(want_nm) or
+                                not np.allclose(got["nm"], want_nm, atol=1e-6, rtol=0)):
         failures.append(f"{name}: wavelengths {got['nm'][:3]}..., want {list(want_nm[:3])}...")
     notes = " ".join(got["note"])
     if (note is None) != (notes == "") or (note and note not in notes):
