@@ -63,9 +63,14 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
     Status SetWavelengths(const std::vector<double>& nm) override {
         if (!state_->file) return Status::Error("no data file is open");
         Status s = state_->file->SetWavelengths(nm);
-        if (s) state_->unseen = UnseenFrames{};  // every frame is shown anew, against nm
-        return s;
+        // A list the file cannot hold (no polynomial of its calibration holds it to 0.1 pm,
+        // as an SPE 3.0 file's list may be) is kept beside the file for as long as the
+        // document is shown.
+        only_shown_ = !s && state_->file->KeepWavelengthsShown(nm);
+        if (s || only_shown_) state_->unseen = UnseenFrames{};  // every frame shown anew
+        return only_shown_ ? Status::Ok() : s;
     }
+    bool WavelengthsOnlyShown() override { return only_shown_; }
 
     DocumentState& State() { return *state_; }
 
@@ -74,6 +79,7 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
 
     Application& app_;
     std::shared_ptr<DocumentState> state_ = std::make_shared<DocumentState>();
+    bool only_shown_ = false;
 };
 
 class SimulatedExperiment : public fits::Experiment {

@@ -617,6 +617,18 @@ Status SpeFile::SetWavelengths(const std::vector<double>& nm) {
     return Status::Ok();
 }
 
+bool SpeFile::KeepWavelengthsShown(const std::vector<double>& nm) {
+    if (info_.regions.size() != 1 || static_cast<std::int64_t>(nm.size()) != info_.columns)
+        return false;
+    if (info_.metadata.regions.empty()) info_.metadata.regions.emplace_back();
+    info_.metadata.regions.resize(1);
+    fits::RegionMetadata& region = info_.metadata.regions[0];
+    region.width = info_.columns, region.height = info_.rows;
+    region.wavelengths = nm;
+    region.linear_start.reset(), region.linear_step.reset();
+    return true;
+}
+
 Status SpeFile::Flush() {
     if (std::fflush(file_.get()) != 0) return Fail(info_.path, "cannot write: " + SystemReason());
     return Status::Ok();

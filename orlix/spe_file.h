@@ -121,6 +121,9 @@ class SpeFile {
     // stored as the lowest-order polynomial that holds every value to 0.1 pm; fails, changing
     // nothing, when no polynomial the header can hold does.
     Status SetWavelengths(const std::vector<double>& nm);
+    // Makes `nm` the calibration this object reports (Info()) without storing it in the file,
+    // for a file of one region and one value per column; false, changing nothing, otherwise.
+    bool KeepWavelengthsShown(const std::vector<double>& nm);
     Status Flush();
 
   private:

@@ -97,6 +97,10 @@ class DataDocument {
         (void)nm;
         return Status::Error("the application keeps no wavelength calibration");
     }
+    // After SetWavelengths succeeded: true when the application keeps the wavelengths only
+    // while it shows the document, its file holding none (a list no calibration of the file
+    // can hold).
+    virtual bool WavelengthsOnlyShown() { return false; }
     // Frame n (from 1) of region `region` (from 1) alone, for files whose regions differ in
     // width and so cannot be read as one frame.
     virtual Status GetRegionFrame(std::int64_t n, std::int32_t region, Frame& frame) {

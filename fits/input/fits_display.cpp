@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -69,14 +70,54 @@ std::int64_t DataOffset(std::FILE* file) {
     }
 }
 
-// Whether the file's first extension is a tile-compressed image.
-bool HoldsCompressedImage(const std::string& path) {
+// Whether HDU 2 of the open file is a tile-compressed image (the file's primary HDU then
+// holds no data); the file is left at HDU 2 when it is.
+bool AtCompressedImage(fitsfile* file) {
     int status = 0, type = 0;
-    fitsfile* raw = nullptr;
-    fits_open_diskfile(&raw, path.c_str(), READONLY, &status);
-    FitsHandle file(raw);
-    fits_movabs_hdu(raw, 2, &type, &status);
-    return status == 0 && fits_is_compressed_image(raw, &status) == 1;
+    fits_movabs_hdu(file, 2, &type, &status);
+    return status == 0 && fits_is_compressed_image(file, &status) == 1;
+}
+
+// The document element that holds the physical values (BZERO and BSCALE applied) of an image
+// of CFITSIO's equivalent type `equivtype` exactly where one can: unsigned 16-bit in the
+// unsigned 16-bit code, everything beyond 32-bit integers or scaled to fractions in 32-bit
+// floats. `exact` is false where 32-bit floats round some values.
+struct ShownType {
+    std::int32_t code;
+    int cfitsio_type;  // the type CFITSIO converts the values to
+    bool exact;
+};
+ShownType ShownTypeOf(int equivtype) {
+    switch (equivtype) {
+        case BYTE_IMG:
+            return {type_code::kUInt8, TBYTE, true};
+        case SBYTE_IMG:
+        case SHORT_IMG:
+            return {type_code::kInt16, TSHORT, true};
+        case USHORT_IMG:
+            return {type_code::kUInt16, TUSHORT, true};
+        case LONG_IMG:
+            return {type_code::kInt32, TINT, true};
+        case FLOAT_IMG:
+            return {type_code::kFloat32, TFLOAT, true};
+        default:  // ULONG_IMG, LONGLONG_IMG, ULONGLONG_IMG, DOUBLE_IMG
+            return {type_code::kFloat32, TFLOAT, false};
+    }
+}
+
+// What a reader sees for each sample type that 32-bit floats cannot hold exactly.
+std::string RoundedNote(int equivtype) {
+    switch (equivtype) {
+        case DOUBLE_IMG:
+            return "64-bit floating-point values (BITPIX -64, or 32-bit integers scaled by "
+                   "BSCALE) are shown as 32-bit floats, to about 7 significant digits";
+        case ULONG_IMG:
+            return "unsigned 32-bit values are shown as 32-bit floats: values above 16777216 "
+                   "are rounded";
+        default:
+            return "64-bit integer values are shown as 32-bit floats: values beyond 16777216 "
+                   "are rounded";
+    }
 }
 
 }  // namespace
@@ -178,62 +219,84 @@ std::string DocumentFolder(AutomationFactory& factory, const std::string& fits) 
 
 namespace {
 
-// A FITS file's primary data as Display reads them: the header, its sizes and sample type,
-// and the file positioned at the first data byte.
-struct PrimaryData {
-    // From a header whose values `v` are all given.
-    PrimaryData(std::string text, const HeaderValues& v)
-        : header(std::move(text)),
-          columns(*v.naxis1),
-          rows(*v.naxis2),
-          frames(*v.naxis3),
-          bitpix(*v.bitpix),
-          code(BitpixToTypeCode(*v.bitpix)) {}
-
+// A FITS file's image as Display reads it: the header shown, the sizes, the document's
+// sample type, and the file open in CFITSIO at the image's HDU (the primary one, or the
+// tile-compressed image after an empty primary HDU).
+struct ImageData {
     std::string header;
-    std::int32_t columns = 0, rows = 0, frames = 0, bitpix = 0;
-    std::int32_t code = 0;  // the data type code of the samples
-    std::int64_t frame_bytes = 0, data_bytes = 0;
-    UniqueFile file;
+    std::int32_t columns = 0, rows = 0, frames = 0;
+    ShownType shown{};
+    int equivtype = 0;
+    std::int64_t frame_elements = 0;
+    FitsHandle file;
 };
 
-// Opens the FITS file's primary data, refusing a header without usable sizes, a sample type
-// that cannot be shown and a file shorter than its header says.
-Result<PrimaryData> OpenPrimaryData(const std::string& path) {
+// Refuses a header without usable sizes, a sample type that cannot be shown, and a file
+// shorter than its header says, before anything is created.
+Status CheckPrimaryData(const std::string& path, const std::string& text) {
     const std::string shown = ShownName(path);
-    auto text = ReadFileHeader(path);
-    if (!text) return text.status();
-    HeaderValues v = GetHeaderValues(*text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
-    if (GetHeaderValue(*text, "NAXIS") == "0" && HoldsCompressedImage(path))
-        return Status::Error(shown +
-                             ": a tile-compressed FITS file; Display shows uncompressed files "
-                             "(convert the SPE file again without compression)");
+    HeaderValues v = GetHeaderValues(text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
         *v.naxis3 <= 0)
         return Status::Error(shown +
                              ": the header has no usable NAXIS1, NAXIS2, NAXIS3 and "
                              "BITPIX; nothing to show");
-    PrimaryData data(std::move(*text), v);
-    if (data.code == 0)
-        return Status::Error(shown + ": BITPIX " + std::to_string(data.bitpix) +
-                             " cannot be shown (8, 16, 32 and -32 can)");
-    data.file = UniqueFile(std::fopen(path.c_str(), "rb"));
-    if (!data.file) return Status::Error(shown + ": cannot open: " + SystemReason());
-    const std::int64_t offset = DataOffset(data.file.get());
+    const std::int32_t bitpix = *v.bitpix;
+    if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 &&
+        bitpix != -64)
+        return Status::Error(shown + ": BITPIX " + std::to_string(bitpix) +
+                             " cannot be shown (8, 16, 32, 64, -32 and -64 can)");
+    UniqueFile file(std::fopen(path.c_str(), "rb"));
+    if (!file) return Status::Error(shown + ": cannot open: " + SystemReason());
+    const std::int64_t offset = DataOffset(file.get());
     if (offset < 0) return Status::Error(shown + ": no END card in the header");
-    // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 4; checked all the same.
+    // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 8; checked all the same.
+    std::int64_t frame_bytes = 0, data_bytes = 0;
     struct stat st {};
-    if (__builtin_mul_overflow(static_cast<std::int64_t>(data.columns) * data.rows,
-                               std::abs(data.bitpix) / 8, &data.frame_bytes) ||
-        __builtin_mul_overflow(data.frame_bytes, static_cast<std::int64_t>(data.frames),
-                               &data.data_bytes) ||
-        fstat(fileno(data.file.get()), &st) != 0 || st.st_size - offset < data.data_bytes)
+    if (__builtin_mul_overflow(static_cast<std::int64_t>(*v.naxis1) * *v.naxis2,
+                               std::abs(bitpix) / 8, &frame_bytes) ||
+        __builtin_mul_overflow(frame_bytes, static_cast<std::int64_t>(*v.naxis3), &data_bytes) ||
+        fstat(fileno(file.get()), &st) != 0 || st.st_size - offset < data_bytes)
         return Status::Error(shown + ": the file is shorter than its header's " +
-                             std::to_string(data.frames) + " frames of " +
-                             std::to_string(data.columns) + " x " + std::to_string(data.rows) +
-                             " samples");
-    if (fseeko(data.file.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
-        return Status::Error(shown + ": cannot read: " + SystemReason());
+                             std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
+                             " x " + std::to_string(*v.naxis2) + " samples");
+    return Status::Ok();
+}
+
+// Opens the FITS file's image for reading its physical values.
+Result<ImageData> OpenImageData(const std::string& path) {
+    const std::string shown = ShownName(path);
+    auto text = ReadFileHeader(path);
+    if (!text) return text.status();
+    ImageData data;
+    data.header = std::move(*text);
+    int status = 0;
+    fitsfile* raw = nullptr;
+    fits_open_diskfile(&raw, path.c_str(), READONLY, &status);
+    data.file.reset(raw);
+    const bool compressed =
+        status == 0 && GetHeaderValue(data.header, "NAXIS") == "0" && AtCompressedImage(raw);
+    if (!compressed) {
+        if (Status s = CheckPrimaryData(path, data.header); !s) return s;
+        if (status != 0)
+            return Status::Error(CfitsioReason((shown + ": cannot open").c_str(), status));
+        int type = 0;
+        fits_movabs_hdu(raw, 1, &type, &status);
+    }
+    int naxis = 0;
+    long long naxes[3] = {1, 1, 1};
+    fits_get_img_equivtype(raw, &data.equivtype, &status);
+    fits_get_img_dim(raw, &naxis, &status);
+    fits_get_img_sizell(raw, std::min(naxis, 3), naxes, &status);
+    if (status != 0) return Status::Error(CfitsioReason((shown + ": cannot read").c_str(), status));
+    for (long long n : naxes)
+        if (n <= 0 || n > INT32_MAX || naxis < 1)
+            return Status::Error(shown + ": the image has no usable size; nothing to show");
+    data.columns = static_cast<std::int32_t>(naxes[0]);
+    data.rows = static_cast<std::int32_t>(naxes[1]);
+    data.frames = static_cast<std::int32_t>(naxes[2]);
+    data.frame_elements = naxes[0] * naxes[1];
+    data.shown = ShownTypeOf(data.equivtype);
     return data;
 }
 
@@ -266,45 +329,64 @@ Result<std::string> DisplayDocumentPath(AutomationFactory& factory, const std::s
 }
 
 // The FITS file's wavelength axis becomes the document's calibration, before the first frame
-// is shown: the viewer plots against it. Why it is not carried goes to `notes`.
-void CarryWavelengths(DataDocument& document, const std::string& path, const PrimaryData& data,
+// is shown: the viewer plots against it. Why it is not carried goes to `notes`. False when
+// the application keeps the axis only while it shows the document (not in its file).
+bool CarryWavelengths(DataDocument& document, const std::string& path, const ImageData& data,
                       std::vector<std::string>* notes) {
     std::string note;
-    if (auto nm = ReadWavelengthAxis(path, data.header, data.columns, note); !nm.empty())
+    bool in_file = true;
+    if (auto nm = ReadWavelengthAxis(path, data.header, data.columns, note); !nm.empty()) {
         if (Status s = document.SetWavelengths(nm); !s)
             note = ShownName(path) + ": the wavelength axis is not carried (" + s.message() +
                    "); the viewer shows pixels";
+        else
+            in_file = !document.WavelengthsOnlyShown();
+    }
     if (notes && !note.empty()) notes->push_back(note);
+    return in_file;
 }
 
-// Copies the primary data into the document's frames, each frame read and decoded a chunk at
-// a time with progress between chunks; a false answer from `progress` cancels.
-Status CopyFrames(DataDocument& document, PrimaryData& data, const std::string& shown,
+// Copies the image's physical values into the document's frames, a chunk at a time with
+// progress between chunks; a false answer from `progress` cancels.
+Status CopyFrames(DataDocument& document, ImageData& data, const std::string& shown,
                   const ByteProgress& progress) {
-    std::vector<std::uint8_t> chunk(
-        static_cast<std::size_t>(std::min<std::int64_t>(kChunkBytes, data.frame_bytes)));
-    const std::int64_t sample = std::abs(data.bitpix) / 8;
+    const ElementType element = *FindDataType(data.shown.code)->element;
+    const std::int64_t size = ElementSize(element);
+    const std::int64_t chunk = std::max<std::int64_t>(1, kChunkBytes / size);
+    const std::int64_t all = data.frame_elements * data.frames * size;
     Frame frame;
     std::int64_t done = 0;
     for (std::int64_t f = 1; f <= data.frames; ++f) {
         // The document's own size, which the application chose for the FITS file's.
         const auto columns = document.GetParam(doc_param::kColumns).ToInt32().value_or(0);
         const auto rows = document.GetParam(doc_param::kRows).ToInt32().value_or(0);
-        if (static_cast<std::int64_t>(columns) * rows * sample != data.frame_bytes)
+        if (static_cast<std::int64_t>(columns) * rows != data.frame_elements)
             return Status::Error(shown +
                                  ": the display document's frame size differs from the FITS "
                                  "file's");
-        frame.Reshape(*FindDataType(data.code)->element, columns, rows);  // every element is read
-        for (std::int64_t at = 0; at < data.frame_bytes;) {
-            const auto n = static_cast<std::size_t>(std::min<std::int64_t>(
-                static_cast<std::int64_t>(chunk.size()), data.frame_bytes - at));
-            if (std::fread(chunk.data(), 1, n, data.file.get()) != n)
-                return Status::Error(shown + ": the file ends before frame " + std::to_string(f) +
-                                     " of " + std::to_string(data.frames));
-            DecodeInto(frame, at / sample, std::span(chunk).first(n));
-            at += static_cast<std::int64_t>(n);
-            done += static_cast<std::int64_t>(n);
-            if (progress && !progress(done, data.data_bytes))
+        frame.Reshape(element, columns, rows);  // every element is read
+        std::uint8_t* base = frame.Bytes().data();
+        for (std::int64_t at = 0; at < data.frame_elements;) {
+            const std::int64_t n = std::min(chunk, data.frame_elements - at);
+            // Undefined integers (BLANK) of scaled data become NaN, as readers show them.
+            const float nan = std::numeric_limits<float>::quiet_NaN();
+            const std::int64_t zero = 0;
+            int status = 0, any_null = 0;
+            fits_read_img(data.file.get(), data.shown.cfitsio_type,
+                          (f - 1) * data.frame_elements + at + 1, n,
+                          const_cast<void*>(data.shown.cfitsio_type == TFLOAT
+                                                ? static_cast<const void*>(&nan)
+                                                : static_cast<const void*>(&zero)),
+                          base + at * size, &any_null, &status);
+            if (status != 0)
+                return Status::Error(
+                    CfitsioReason((shown + ": cannot read frame " + std::to_string(f) + " of " +
+                                   std::to_string(data.frames))
+                                      .c_str(),
+                                  status));
+            at += n;
+            done += n * size;
+            if (progress && !progress(done, all))
                 return Status::Error(shown + ": cancelled; nothing displayed");
         }
         Status s = document.PutFrame(f, frame);
@@ -317,8 +399,10 @@ Status CopyFrames(DataDocument& document, PrimaryData& data, const std::string& 
 }  // namespace
 
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,
-                       const ByteProgress& progress, std::vector<std::string>* notes) {
-    auto data = OpenPrimaryData(path);
+                       const ByteProgress& progress, std::vector<std::string>* notes,
+                       bool* reusable) {
+    if (reusable) *reusable = true;
+    auto data = OpenImageData(path);
     if (!data) return data.status();
     const std::string fits = Absolute(path);
     const std::string index_folder = factory.DataFolder();
@@ -326,16 +410,25 @@ Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std:
     const auto spe = DisplayDocumentPath(factory, path);
     if (!spe) return spe.status();
     auto document = factory.NewDataDocument();
-    if (Status s = document->Open("", data->columns, data->rows, data->frames, data->code, *spe);
+    if (Status s =
+            document->Open("", data->columns, data->rows, data->frames, data->shown.code, *spe);
         !s)
         return s;
     if (shownAs) *shownAs = *spe;
-    CarryWavelengths(*document, path, *data, notes);
+    const bool in_file = CarryWavelengths(*document, path, *data, notes);
     if (Status s = CopyFrames(*document, *data, ShownName(path), progress); !s) {
         // A display that fails (or is cancelled) leaves no document file behind.
         document->Close();
         std::remove(spe->c_str());
         return s;
+    }
+    if (!data->shown.exact && notes)
+        notes->push_back(ShownName(path) + ": " + RoundedNote(data->equivtype));
+    // A document whose file lacks what the application shows (a wavelength list) is shown
+    // anew next time, not from its file.
+    if (!in_file) {
+        if (reusable) *reusable = false;
+        return Status::Ok();
     }
     // Indexed only in the application's own folder (made when missing); none: not indexed.
     std::error_code ec;

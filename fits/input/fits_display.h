@@ -24,12 +24,18 @@ std::string FreeDisplayName(const std::string& fitsPath);
 
 // Creates an SPE document for the FITS file at `path` under FreeDisplayName (never over an
 // existing file; the name used goes to `shownAs` when given) and stores every frame in it.
+// The document holds the file's physical values (BZERO and BSCALE applied, as FITS readers
+// show them): unsigned 16-bit where the values are, else the narrowest type that holds them,
+// 32-bit floats beyond 32-bit integers (said once in `notes`). A tile-compressed image after
+// an empty primary HDU is read through CFITSIO like any other.
 // The file's wavelength axis becomes the document's calibration; what keeps it from that
-// goes to `notes`. Fails with a readable message for what cannot be shown, before anything is
-// created when the header or the file's length says so; a failure later, or a stop asked by
-// `progress` (told of the data's bytes as they are read), removes the document's file.
+// goes to `notes`. `reusable` (when given) becomes false when the document's file lacks what
+// the application shows of it, so that a later display must not show that file instead. Fails with
+// a readable message for what cannot be shown, before anything is created when the header or the
+// file's length says so; a failure later, or a stop asked by `progress` (told of the data's bytes
+// as they are read), removes the document's file.
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path,
                        std::string* shownAs = nullptr, const ByteProgress& progress = {},
-                       std::vector<std::string>* notes = nullptr);
+                       std::vector<std::string>* notes = nullptr, bool* reusable = nullptr);
 
 }  // namespace fits

@@ -1,4 +1,5 @@
 #include "fits/ui/acquisition_progress.h"
+#include "fits/ui/work_progress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -51,6 +52,7 @@ Status WatchedExperiment::Wait() {
     QProgressDialog progress("Acquiring...", "Cancel", 0, kSteps, window_);
     progress.setObjectName("acquisitionProgress");
     progress.setWindowTitle("Run Experiment");
+    FitTitle(progress);
     // Not modal: the window is disabled instead, so that closing it still reaches it (and asks
     // whether to cancel) rather than being ignored as a blocked window's close is.
     progress.setWindowModality(Qt::NonModal);

@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 #include "fits/ui/paths.h"
 
@@ -37,9 +40,10 @@ QFileDialog::Options Options(std::uint32_t flags) {
 
 namespace {
 
-// Runs a Qt file dialog; the chosen paths, or none when cancelled.
+// Runs a Qt file dialog; the chosen paths, or none when cancelled, and the chosen filter's
+// number (from 1) in `filter_index`.
 QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std::string& folder,
-                      const std::string& title, bool save) {
+                      const std::string& title, bool save, int& filter_index) {
     QFileDialog dialog(nullptr, QString::fromStdString(title),
                        QFile::decodeName(QByteArray::fromStdString(folder)),
                        QString::fromStdString(TranslateFilter(filter)));
@@ -53,29 +57,51 @@ QStringList RunDialog(const std::string& filter, std::uint32_t flags, const std:
     else if (flags & OFN_FILEMUSTEXIST)
         dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted) return {};
+    filter_index =
+        std::max(0, static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter()))) +
+        1;
+    // Several names typed in quotes: each is taken as typed, a full path as its own file (the
+    // dialog would look for every name in its folder).
+    if (const auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
+        edit && !save && (flags & OFN_ALLOWMULTISELECT)) {
+        static const QRegularExpression kQuoted("\"([^\"]+)\"");
+        QStringList typed;
+        for (auto it = kQuoted.globalMatch(edit->text()); it.hasNext();) {
+            const QString name = it.next().captured(1);
+            typed << (QFileInfo(name).isAbsolute() ? name
+                                                   : dialog.directory().absoluteFilePath(name));
+        }
+        if (typed.size() > 1) return typed;
+    }
     return dialog.selectedFiles();
 }
 
 }  // namespace
 
 bool QtFileDialog::ShowOpen(const std::string& filter, std::uint32_t flags) {
-    const QStringList files = RunDialog(filter, flags, initial_folder_, title_, false);
+    const QStringList files =
+        RunDialog(filter, flags, initial_folder_, title_, false, filter_index_);
     if (files.size() <= 1) {
         file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
         return true;
     }
-    // The multiple-selection form: folder, NUL, names separated by NULs.
-    std::string result = PathBytes(QFileInfo(files.front()).absolutePath());
+    // The multiple-selection form: folder, NUL, names separated by NULs. A file typed with a
+    // full path in another folder keeps its path, so that it names its own file.
+    const QString folder = QFileInfo(files.front()).absolutePath();
+    std::string result = PathBytes(folder);
     for (const QString& f : files) {
         result += '\0';
-        result += PathBytes(QFileInfo(f).fileName());
+        const QFileInfo info(f);
+        result +=
+            PathBytes(info.absolutePath() == folder ? info.fileName() : info.absoluteFilePath());
     }
     file_name_ = result;
     return true;
 }
 
 bool QtFileDialog::ShowSave(const std::string& filter, std::uint32_t flags) {
-    const QStringList files = RunDialog(filter, flags, initial_folder_, title_, true);
+    const QStringList files =
+        RunDialog(filter, flags, initial_folder_, title_, true, filter_index_);
     file_name_ = files.isEmpty() ? std::string() : PathBytes(files.front());
     return true;
 }
@@ -91,7 +117,7 @@ std::vector<std::string> ListPickedFiles(FileDialog& dialog) {
         auto next = s.find('\0', start);
         std::string name =
             s.substr(start, next == std::string::npos ? std::string::npos : next - start);
-        if (!name.empty()) files.push_back(folder + "/" + name);
+        if (!name.empty()) files.push_back(name.front() == '/' ? name : folder + "/" + name);
         if (next == std::string::npos) break;
         start = next + 1;
     }

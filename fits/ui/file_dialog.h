@@ -29,6 +29,9 @@ class FileDialog {
     virtual bool ShowSave(const std::string& filter, std::uint32_t flags) = 0;
 
     const std::string& FileName() const { return file_name_; }
+    // The filter chosen when the dialog closed, counted from 1 as the filter string's pairs.
+    int FilterIndex() const { return filter_index_; }
+    void SetFilterIndex(int index) { filter_index_ = index; }
     void SetFileName(const std::string& name) { file_name_ = name; }
     const std::string& InitialFolder() const { return initial_folder_; }
     void SetInitialFolder(const std::string& folder) { initial_folder_ = folder; }
@@ -38,6 +41,7 @@ class FileDialog {
 
   protected:
     std::string file_name_;
+    int filter_index_ = 1;
     std::string initial_folder_;
     std::string title_;
 };
@@ -53,7 +57,8 @@ class QtFileDialog : public FileDialog {
 };
 
 // The picked-file list from the dialog's file name; after a multiple selection clears the
-// name and sets the initial folder to the folder.
+// name and sets the initial folder to the folder. A name that is an absolute path (a file
+// typed with its full path, in another folder) is taken as it stands.
 std::vector<std::string> ListPickedFiles(FileDialog& dialog);
 
 }  // namespace fits::ui

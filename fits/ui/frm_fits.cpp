@@ -1,5 +1,6 @@
 #include "fits/ui/frm_fits.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -26,6 +28,8 @@
 #include <type_traits>
 #include <variant>
 
+#include "fits/automation/safe_file.h"
+#include "fits/convert/fits_writer.h"
 #include "fits/convert/standard_header.h"
 #include "fits/header/header_check.h"
 #include "fits/input/fits_display.h"
@@ -100,6 +104,28 @@ std::string SourcePath(const QLineEdit* box) {
     return PathBytes(box->text().trimmed());
 }
 
+// Places a box over the middle of the window, wherever the window manager would put it.
+// Moved once the box is shown, when its size is final.
+void CentreOn(QMessageBox& box, const QWidget& window) {
+    QTimer::singleShot(0, &box, [&box, &window] {
+        const QPoint middle = window.frameGeometry().center();
+        box.move(middle -
+                 QPoint(box.frameGeometry().width() / 2, box.frameGeometry().height() / 2));
+    });
+}
+
+// Writes the header alone: as a FITS header block when `block`, else as its text with CR LF
+// line ends; checked first as FITS readers would, and replacing the file only when complete.
+Status SaveHeaderAs(const std::string& text, const std::string& path, bool block) {
+    if (auto problem =
+            FindHeaderProblem(text, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
+        return Status::Error(DescribeProblem(ShownName(path), *problem) + "; header not saved");
+    const std::string bytes = block ? BuildHeaderBlock(text) : text;
+    SafeFile file(path);
+    if (file.Write(bytes.data(), bytes.size()) && file.Commit()) return Status::Ok();
+    return Status::Error(file.error());
+}
+
 }  // namespace
 
 void SetBusy(bool busy) {
@@ -121,13 +147,16 @@ frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog,
     setObjectName("frmFITS");
     setWindowTitle("Orlix/32 - FITS File Converter");
     ask = [this](const std::string& question) {
-        return QMessageBox::question(this, "FITS", QString::fromStdString(question)) ==
-               QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, "FITS", QString::fromStdString(question),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        CentreOn(box, *this);
+        return box.exec() == QMessageBox::Yes;
     };
     show_message = [this](const std::string& text, const std::string& caption) {
         QMessageBox box(message_icon_, QString::fromStdString(caption),
                         QString::fromStdString(text), QMessageBox::Ok, this);
         box.setObjectName("messageBox");
+        CentreOn(box, *this);
         box.exec();
     };
     CreateControls();
@@ -252,6 +281,8 @@ void frmFITS::CreateControls() {
         {&frmFITS::cmdClear, "cmdClear", "Clear Header", kPlain, 5400, 5040, 1935, 375},
         {&frmFITS::cmdAddFile, "cmdAddFile", "Add FITS File Header...", kPlain, 7440, 5040, 1935,
          375},
+        // Beyond the layout's controls: what the last command wrote, in the band below them.
+        {&frmFITS::lblStatus, "lblStatus", "", kPlain, 240, 5430, 9135, 225},
     };
     for (const ControlLayout& row : kControls) {
         QWidget* parent = (row.traits & kInFrame) ? static_cast<QWidget*>(fraFormat) : this;
@@ -268,7 +299,12 @@ void frmFITS::CreateControls() {
     cmdRemoveLine->setEnabled(false);
     QWidget client;
     Place(&client, 0, 0, kClientWidth, kClientHeight);
-    setFixedSize(client.size());
+    // The default size is the smallest; a larger window gives the header box the room.
+    base_size_ = client.size();
+    setMinimumSize(base_size_);
+    resize(base_size_);
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<QWidget*>(child)) base_geometry_[w] = w->geometry();
 
     SetUpHeaderBox();
     SetTabOrder();
@@ -331,6 +367,26 @@ void frmFITS::ConnectControls() {
     auto* undo = new QShortcut(QKeySequence::Undo, this);
     undo->setObjectName("undoHeader");
     connect(undo, &QShortcut::activated, this, [this] { Undo(); });
+    auto* redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+    redo->setObjectName("redoHeader");
+    connect(redo, &QShortcut::activated, this, [this] { Redo(); });
+    // The Standard choices in effect show in the caption beside the option.
+    for (QAction* action : optStandard->actions())
+        connect(action, &QAction::toggled, this, [this] { txtAddFile_Change(); });
+}
+
+void frmFITS::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int dw = std::max(0, width() - base_size_.width());
+    const int dh = std::max(0, height() - base_size_.height());
+    for (const auto& [w, g] : base_geometry_) {
+        if (w == txtHeader)
+            w->setGeometry(g.adjusted(0, 0, dw, dh));
+        else if (w == lblStatus)
+            w->setGeometry(g.translated(0, dh).adjusted(0, 0, dw, 0));
+        else
+            w->setGeometry(g.translated(0, dh));
+    }
 }
 
 bool frmFITS::eventFilter(QObject* watched, QEvent* event) {
@@ -379,8 +435,10 @@ void frmFITS::SetNavigatorValue(Pos value) {
     if (updHeaderLine->Value() == before) updHeaderLine_Change();
 }
 
+// One step past the last card: the place where Add Line appends ("End").
 void frmFITS::SetNavigatorMaximum(Pos maximum) {
-    updHeaderLine->SetMaximum(static_cast<int>(std::min<Pos>(maximum, INT32_MAX)));
+    const Pos past = text_.empty() ? maximum : maximum + 1;
+    updHeaderLine->SetMaximum(static_cast<int>(std::min<Pos>(past, INT32_MAX)));
 }
 
 void frmFITS::MessageBox(const std::string& text, const std::string& caption) {
@@ -416,16 +474,26 @@ void frmFITS::ShowHeaderFormat(bool standard) {
         txtAddFile->setEnabled(true);
         SetInputColour(txtAddFile, true);
         caption = "Primary Data + Orlix/32 Data";
+        // The choices of the option's context menu in effect, after the path.
+        QStringList chosen;
+        const std::pair<bool, const char*> choices[] = {{science_.metadata, "metadata"},
+                                                        {science_.bzero, "BZERO"},
+                                                        {science_.regions, "regions"},
+                                                        {science_.compress, "compressed"}};
+        for (const auto& [on, word] : choices)
+            if (on) chosen << word;
+        const QString tail = chosen.isEmpty() ? QString() : "; " + chosen.join(", ");
         const QString path = txtAddFile->text().trimmed();
         if (!path.isEmpty()) {
             // A long path is cut in its middle, so that the file's name stays in view; the
             // tooltip shows it whole.
             const QString lead = caption + " + ";
             const int room = lblFormat->contentsRect().width() -
-                             lblFormat->fontMetrics().horizontalAdvance(lead);
+                             lblFormat->fontMetrics().horizontalAdvance(lead + tail);
             caption = lead +
                       lblFormat->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(room, 0));
         }
+        caption += tail;
         lblFormat->setToolTip(path);
     } else {
         txtAddFile->setEnabled(false);
@@ -481,13 +549,16 @@ void frmFITS::updHeaderLine_Change() {
     ShowFromStart(txtKeywordRemove, GetKeyword(line));
     ShowFromStart(txtValueRemove, GetValue(line));
     ShowFromStart(txtCommentRemove, GetComment(line));
-    txtHeaderLine->setText(line.empty() ? QString() : QString("Line %1").arg(n));
+    const bool past_end = !text_.empty() && n > CountRealLines(text_);
+    txtHeaderLine->setText(past_end       ? QString("End")
+                           : line.empty() ? QString()
+                                          : QString("Line %1").arg(n));
     MarkChosenLine(line.empty() ? 0 : n);
     if (text_.empty()) {
         cmdRemoveLine->setEnabled(false);
         cmdClear->setEnabled(false);
     } else if (optCustom->isChecked()) {
-        cmdRemoveLine->setEnabled(true);
+        cmdRemoveLine->setEnabled(!past_end);
         cmdClear->setEnabled(true);
     }
 }
@@ -517,7 +588,9 @@ void frmFITS::MarkChosenLine(int n) {
 void frmFITS::cmdAddLine_Click() {
     Pos n = updHeaderLine->Value();
     std::string text = text_;
-    if (SelectionStart() == static_cast<Pos>(text.size())) n = -1;
+    const bool past_end = !text.empty() && n > CountRealLines(text);
+    const bool appended = SelectionStart() == static_cast<Pos>(text.size()) || past_end;
+    if (appended) n = -1;
     // UTF-8: a character beyond ASCII is refused, so what is built is what was typed.
     const std::string keyword = txtKeywordAdd->text().toStdString();
     const std::string value = txtValueAdd->text().toStdString();
@@ -528,17 +601,23 @@ void frmFITS::cmdAddLine_Click() {
                                             keyword, value, type, comment);
     if (!review.refused.empty()) {
         ShowMessage(QMessageBox::Warning,
-                    "Add Line:\n\n" + review.refused + ".\n\nNo line was added.");
+                    "Add Line:\n\n" + review.refused + ".\n\nNo line was added." +
+                        (appended ? ""
+                                  : " The line goes before the line the navigator shows; to "
+                                    "append it, step the navigator past the last line, to "
+                                    "\"End\"."));
         return;
     }
     const std::string before = text_;
     SetHeaderText(*this, text);
     RememberForUndo(before);
+    // Appending at "End" again appends after this line: the navigator stays past the last card.
+    if (past_end) SetNavigatorValue(updHeaderLine->Maximum());
     if (review.notes.empty()) return;
     std::string said = "Add Line:\n\nThe line was added; ";
     for (std::size_t i = 0; i < review.notes.size(); ++i)
         said += (i > 0 ? "; " : "") + review.notes[i];
-    ShowMessage(QMessageBox::Information, said + ".");
+    ShowMessage(QMessageBox::Information, said.ends_with('.') ? said : said + ".");
 }
 
 void frmFITS::cmdRemoveLine_Click() {
@@ -555,11 +634,14 @@ void frmFITS::cmdClear_Click() {
     RememberForUndo(before);
 }
 
+// The cards added by Add Primary Data and Add Orlix/32 Data end the header: the navigator
+// goes past them, so that Add Line appends next.
 void frmFITS::cmdAddPrimary_Click() {
     const std::string before = text_;
     HeaderContext context = Context();
     AddPrimaryData(context, nullptr);
     RememberForUndo(before);
+    SetNavigatorValue(updHeaderLine->Maximum());
 }
 
 void frmFITS::cmdAddOrlix_Click() {
@@ -567,6 +649,7 @@ void frmFITS::cmdAddOrlix_Click() {
     HeaderContext context = Context();
     AddOrlixData(context, nullptr);
     RememberForUndo(before);
+    SetNavigatorValue(updHeaderLine->Maximum());
 }
 
 void frmFITS::RememberForUndo(const std::string& before) {
@@ -574,12 +657,21 @@ void frmFITS::RememberForUndo(const std::string& before) {
     if (before == text_) return;
     if (undo_.size() == kSteps) undo_.erase(undo_.begin());
     undo_.push_back(before);
+    redo_.clear();  // a new change ends what can be redone
 }
 
 void frmFITS::Undo() {
     if (undo_.empty()) return;
+    redo_.push_back(text_);
     SetHeaderText(*this, undo_.back());
     undo_.pop_back();
+}
+
+void frmFITS::Redo() {
+    if (redo_.empty()) return;
+    undo_.push_back(text_);
+    SetHeaderText(*this, redo_.back());
+    redo_.pop_back();
 }
 
 // ---- Commands ---------------------------------------------------------------------------
@@ -604,6 +696,16 @@ void frmFITS::ReportCommand(const std::string& command, const CommandReport& rep
                     " files after it were not converted.\n";
     }
     warnings_.clear();
+    if (!report.written.empty() && report.failures.empty() && !report.cancelled) {
+        namespace fs = std::filesystem;
+        const std::string folder = fs::path(report.written.front()).parent_path().string();
+        const bool one_folder = std::all_of(
+            report.written.begin(), report.written.end(),
+            [&](const std::string& w) { return fs::path(w).parent_path().string() == folder; });
+        const std::size_t n = report.written.size();
+        SayDone((n == 1 ? "1 file" : std::to_string(n) + " files") + " converted into " +
+                (one_folder ? ShownName(folder.empty() ? "." : folder) : "their folders"));
+    }
     if (text.empty()) return;
     if (files > 1)
         text += "\nConverted " + std::to_string(report.written.size()) + " of " +
@@ -612,7 +714,13 @@ void frmFITS::ReportCommand(const std::string& command, const CommandReport& rep
     ShowMessage(failed ? QMessageBox::Warning : QMessageBox::Information, command + ":\n\n" + text);
 }
 
+void frmFITS::SayDone(const std::string& text) {
+    lblStatus->setText(QString::fromStdString(text));
+    lblStatus->setToolTip(lblStatus->text());
+}
+
 void frmFITS::ShowMessage(QMessageBox::Icon icon, const std::string& text) {
+    if (icon == QMessageBox::Warning) SayDone("");  // the status line never outlives a failure
     message_icon_ = icon;
     show_message(text, "FITS");
     message_icon_ = QMessageBox::Information;
@@ -731,11 +839,33 @@ void frmFITS::cmdSaveFile_Click() {
         return;
     }
     BusyScope busy;
-    const std::string name = dialog_->FileName();
+    std::string name = dialog_->FileName();
     if (name.empty()) return;
+    // The chosen filter decides the form (1: FITS, 2: text, else by the name) and, for a name
+    // typed without an extension, the extension.
+    const int filter = dialog_->FilterIndex();
+    const bool block = filter == 1 || (filter != 2 && IsFitsName(name));
+    if (filter <= 2 && std::filesystem::path(name).extension().empty())
+        name += filter == 1 ? ".fit" : ".txt";
     CommandReport report;
-    if (Status s = SaveHeader(text_, name); !s) report.failures.push_back(s.message());
+    if (Status s = SaveHeaderAs(text_, name, block); !s) report.failures.push_back(s.message());
     ReportCommand("Save Header to File", report);
+    if (report.failures.empty()) SayDone("Header saved to " + ShownName(name));
+}
+
+std::string frmFITS::HeaderFileProblem(const std::string& name) {
+    std::vector<std::string> ignored;
+    auto cards = ReadFileHeader(name, &ignored);
+    if (!cards) return {};  // said by AppendFileHeader
+    if (auto problem = FindHeaderProblem(*cards, HeaderCheck::kPartial))
+        return DescribeProblem(ShownName(name), *problem);
+    // The cards as they join the box: SIMPLE twice, or an order the box's cards break.
+    std::string joined = text_;
+    AppendHeaderText(joined, *cards);
+    if (auto problem = FindHeaderProblem(joined, HeaderCheck::kPartial);
+        problem && problem->line > CountRealLines(text_))
+        return DescribeProblem("the header box with " + ShownName(name) + "'s cards", *problem);
+    return {};
 }
 
 void frmFITS::cmdAddFile_Click() {
@@ -744,6 +874,12 @@ void frmFITS::cmdAddFile_Click() {
     const std::string name = dialog_->FileName();
     if (name.empty()) return;
     if (optCustom->isChecked()) {
+        // Cards FITS readers refuse are said now, as Add Line says them, not at Convert.
+        if (std::string problem = HeaderFileProblem(name); !problem.empty()) {
+            ShowMessage(QMessageBox::Warning, "Add FITS File Header:\n\n" + problem +
+                                                  ".\n\nNo line of the file was added.");
+            return;
+        }
         CommandReport report;
         const std::string before = text_;
         auto left_out = AppendFileHeader(*this, name, &warnings_);
@@ -753,6 +889,7 @@ void frmFITS::cmdAddFile_Click() {
         else if (!left_out->empty())
             warnings_.push_back(LeftOutWarning(name, *left_out));
         ReportCommand("Add FITS File Header", report);
+        SetNavigatorValue(updHeaderLine->Maximum());
     }
     txtAddFile->setText(PathText(name));
     ShowHeaderFormat(!optCustom->isChecked());
@@ -829,6 +966,7 @@ void frmFITS::DisplayFile(const std::string& name) {
     } else if (!ShowAgain(name)) {
         std::string document;
         Status s;
+        bool reusable = true;
         {
             WorkProgress work(this, "Display FITS File");
             Running running(*this, work, "Display FITS File");
@@ -841,7 +979,7 @@ void frmFITS::DisplayFile(const std::string& name) {
                 [&](std::int64_t done, std::int64_t total) {
                     return work.Step(label + ByteCount(done, total), done, total);
                 },
-                &warnings_);
+                &warnings_, &reusable);
             cancelled = work.Cancelled();
         }
         if (cancelled) {
@@ -849,7 +987,8 @@ void frmFITS::DisplayFile(const std::string& name) {
         } else if (!s) {
             report.failures.push_back(s.message());
         } else {
-            displayed_[name] = {document, ModifiedTime(name)};
+            if (reusable) displayed_[name] = {document, ModifiedTime(name)};
+            SayDone(ShownName(name) + " displayed as " + ShownName(document));
             namespace fs = std::filesystem;
             if (fs::absolute(document).parent_path() != fs::absolute(name).parent_path())
                 warnings_.push_back(ShownName(name) +

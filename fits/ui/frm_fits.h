@@ -104,6 +104,9 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Beyond the default size the header box takes the room; the other controls keep their
+    // sizes and their places below and beside it.
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     // Closing while Run Experiment acquires, or while Convert or Display works, asks whether
@@ -132,6 +135,12 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     void RememberForUndo(const std::string& before);
     void ConvertPaths(const std::vector<std::string>& paths);
     void Undo();
+    void Redo();
+    // Says in the status line what a command wrote; a box is kept for failures.
+    void SayDone(const std::string& text);
+    // Add FITS File Header in Custom mode: why the file's cards cannot join the header box
+    // (the line and the reason), or "" when they can.
+    std::string HeaderFileProblem(const std::string& name);
     // After a command that ran with progress: when a close was asked meanwhile, the window
     // closes (and nothing more is said); true then.
     bool CloseIfAsked();
@@ -150,7 +159,10 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     std::unique_ptr<FileDialog> dialog_;
     std::string text_;
     std::vector<std::string> warnings_;
-    std::vector<std::string> undo_;        // earlier header texts, the last one first back
+    std::vector<std::string> undo_;            // earlier header texts, the last one first back
+    std::vector<std::string> redo_;            // texts undone, the last one undone first back
+    std::map<QWidget*, QRect> base_geometry_;  // each top-level control at the default size
+    QSize base_size_;
     WatchedFactory* acquiring_ = nullptr;  // Run Experiment's, while it runs
     WorkProgress* working_ = nullptr;      // Display's or Convert's, while it runs
     std::string working_command_;
@@ -177,6 +189,7 @@ class frmFITS : public QWidget, public HeaderStore, public Reporter {
     QLineEdit *txtKeywordRemove = nullptr, *txtValueRemove = nullptr, *txtCommentRemove = nullptr,
               *txtHeaderLine = nullptr;
     UpDown* updHeaderLine = nullptr;
+    QLabel* lblStatus = nullptr;
 };
 
 }  // namespace fits::ui

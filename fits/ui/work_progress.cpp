@@ -20,6 +20,13 @@ constexpr int kSteps = 1000;        // resolution of the progress bar
 
 }  // namespace
 
+void FitTitle(QProgressDialog& dialog) {
+    // Room for the title bar's icon and three buttons (about five title heights) and margins.
+    const QFontMetrics fm(dialog.font());
+    const int wanted = fm.horizontalAdvance(dialog.windowTitle()) + 5 * (fm.height() + 8) + 32;
+    dialog.setMinimumWidth(std::max(dialog.minimumWidth(), wanted));
+}
+
 WorkProgress::WorkProgress(QWidget* window, const QString& title) : window_(window), title_(title) {
     clock_.start();
     since_events_.start();
@@ -41,6 +48,7 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
         dialog_ = std::make_unique<QProgressDialog>(label, "Cancel", 0, kSteps, window_);
         dialog_->setObjectName("workProgress");
         dialog_->setWindowTitle(title_);
+        FitTitle(*dialog_);
         dialog_->setWindowModality(Qt::NonModal);
         dialog_->setEnabled(true);
         dialog_->setAutoClose(false);

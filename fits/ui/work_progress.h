@@ -15,6 +15,10 @@ class QWidget;
 
 namespace fits::ui {
 
+// Widens a progress dialog so that the window system's title bar shows its whole title
+// beside its buttons.
+void FitTitle(QProgressDialog& dialog);
+
 class WorkProgress {
   public:
     // `window` parents the dialog, titled `title`; it is disabled while this lasts (not

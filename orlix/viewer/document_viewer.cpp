@@ -55,6 +55,17 @@ std::vector<double> Ticks(double low, double high, double step) {
     return ticks;
 }
 
+// An unsigned 16-bit frame, whose elements hold the 16 bits in signed form, as 32-bit
+// elements holding the values themselves.
+fits::Frame Unsigned16(const fits::Frame& stored) {
+    fits::Frame frame(fits::ElementType::kInt32, stored.Columns(), stored.Rows());
+    auto in = stored.Elements<std::int16_t>();
+    auto out = frame.Elements<std::int32_t>();
+    for (std::size_t k = 0; k < in.size(); ++k)
+        out[k] = static_cast<std::uint16_t>(in[k]);
+    return frame;
+}
+
 QString Number(double v) {
     return QString::number(v, 'g', 6);
 }
@@ -157,7 +168,8 @@ QString FrameView::ValueAt(QPoint position) const {
     auto r = static_cast<std::int64_t>((position.y() - area.top()) * frame_.Rows() / area.height());
     c = std::clamp<std::int64_t>(c, 0, frame_.Columns() - 1);
     r = std::clamp<std::int64_t>(r, 0, frame_.Rows() - 1);
-    return QString("(%1, %2) = %3").arg(c).arg(r).arg(frame_.At(c, r), 0, 'g', 8);
+    // Counted from 1, as FITS tools and the plot count: (1, 1) is the first sample.
+    return QString("(%1, %2) = %3").arg(c + 1).arg(r + 1).arg(frame_.At(c, r), 0, 'g', 8);
 }
 
 void FrameView::paintEvent(QPaintEvent*) {
@@ -307,8 +319,9 @@ void DocumentViewer::Reload() {
     // A wavelength axis needs one calibrated region covering the row.
     std::vector<double> wavelengths;
     if (info.metadata.regions.size() == 1) wavelengths = info.metadata.regions.front().wavelengths;
-    if (document_->file->ReadFrame(frame_selector_->value() - 1, frame))
-        view_->SetFrame(frame, std::move(wavelengths));
+    if (!document_->file->ReadFrame(frame_selector_->value() - 1, frame)) return;
+    view_->SetFrame(info.datatype == kSpeUInt16 ? Unsigned16(frame) : frame,
+                    std::move(wavelengths));
 }
 
 ViewerHost::ViewerHost(Application& app) {

@@ -39,8 +39,8 @@ class ViewerTest : public QObject {
         orlix::FrameView* view = viewer->View();
         view->resize(408, 308);  // 400 x 300 of data inside a 4-pixel margin
         QCOMPARE(view->DataRect(), QRect(4, 4, 400, 300));
-        QCOMPARE(view->ValueAt(QPoint(4 + 350, 4 + 250)), QString("(3, 2) = 203"));
-        QCOMPARE(view->ValueAt(QPoint(4 + 10, 4 + 10)), QString("(0, 0) = 0"));
+        QCOMPARE(view->ValueAt(QPoint(4 + 350, 4 + 250)), QString("(4, 3) = 203"));
+        QCOMPARE(view->ValueAt(QPoint(4 + 10, 4 + 10)), QString("(1, 1) = 0"));
         QVERIFY(view->ValueAt(QPoint(0, 0)).isEmpty());
         const QPoint inside(view->width() / 2, view->height() / 2);
         QTest::mouseMove(view, inside);
@@ -59,6 +59,43 @@ class ViewerTest : public QObject {
         QVERIFY(doc->Refresh().ok());
         QCOMPARE(view->CurrentFrame().At(3, 2), 999.0);
     }
+    // The readout shows the values the document's data type holds, counted from (1, 1): an
+    // unsigned 16-bit document's 40000 is 40000, not its signed bits.
+    void readoutShowsTheDocumentsValues() {
+        testing_support::TempDir dir;
+        const struct {
+            std::int32_t code;
+            fits::ElementType element;
+            double stored;
+            QString shown;
+        } cases[] = {
+            {6, fits::ElementType::kInt16, -25536, "(2, 1) = 40000"},
+            {1, fits::ElementType::kInt16, -2, "(2, 1) = -2"},
+            {3, fits::ElementType::kFloat32, 0.5, "(2, 1) = 0.5"},
+        };
+        for (const auto& c : cases) {
+            orlix::Application app;
+            orlix::ViewerHost host(app);
+            auto doc = app.NewDataDocument();
+            QVERIFY(doc->Open("", 2, 2, 1, c.code, dir / ("t" + std::to_string(c.code) + ".spe")));
+            fits::Frame frame(c.element, 2, 2);
+            frame.Set(1, 0, c.stored);
+            QVERIFY(doc->PutFrame(1, frame).ok());
+            QVERIFY(doc->Refresh().ok());
+            orlix::DocumentViewer* viewer = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible())
+                    viewer = v;
+            QVERIFY(viewer);
+            orlix::FrameView* view = viewer->View();
+            view->resize(408, 408);
+            const QRect data = view->DataRect();
+            QTest::mouseMove(view, data.center());  // the cursor is where the last case left it
+            QTest::mouseMove(view, QPoint(data.right() - 2, data.top() + 2));
+            QCOMPARE(viewer->findChild<QLabel*>("valueLabel")->text(), c.shown);
+        }
+    }
+
     void imagesKeepSquarePixels() {
         const struct {
             int columns, rows, width, height;
@@ -75,9 +112,9 @@ class ViewerTest : public QObject {
                      qPrintable(QString("%1 x %2").arg(sx).arg(sy)));
             QVERIFY(view.rect().contains(data));
             // Samples are found where the image is drawn; the bands beside it hold none.
-            QCOMPARE(view.ValueAt(data.topLeft()), QString("(0, 0) = 0"));
+            QCOMPARE(view.ValueAt(data.topLeft()), QString("(1, 1) = 0"));
             QCOMPARE(view.ValueAt(data.bottomRight())
-                         .startsWith(QString("(%1, %2)").arg(c.columns - 1).arg(c.rows - 1)),
+                         .startsWith(QString("(%1, %2)").arg(c.columns).arg(c.rows)),
                      data.width() >= c.columns);
             const QPoint band = data.left() > 8 ? QPoint(data.left() - 3, data.center().y())
                                                 : QPoint(data.center().x(), data.top() - 3);
@@ -103,7 +140,7 @@ class ViewerTest : public QObject {
         QCOMPARE(view.GreyAt(0, 0), 0);
         const QRect data = view.DataRect();
         QTest::mouseMove(&view, data.bottomRight());
-        QCOMPARE(view.ValueAt(data.bottomRight()), QString("(99, 99) = 1000000"));  // raw value
+        QCOMPARE(view.ValueAt(data.bottomRight()), QString("(100, 100) = 1000000"));
     }
 
     void oneRowPlotsAgainstPixelOrWavelength() {

@@ -112,15 +112,14 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "short.spe"));
     EXPECT_FALSE(std::filesystem::exists(dir / "nothing.spe"));
-    // A tile-compressed file is refused for what it is.
+    // A tile-compressed file is displayed with the values of the uncompressed one.
     ConvertOptions packed;
     packed.compress = true;
     packed.targets = {dir / "packed.fit"};
     ASSERT_TRUE(ConvertFiles(context, reporter, {dir / "run1.spe"}, packed).ok());
-    auto refused = DisplayFitsFile(app, dir / "packed.fit");
-    EXPECT_NE(refused.message().find("packed.fit: a tile-compressed FITS file"), std::string::npos)
-        << refused.message();
-    EXPECT_FALSE(std::filesystem::exists(dir / "packed.spe"));
+    ASSERT_TRUE(DisplayFitsFile(app, dir / "packed.fit", &shown));
+    EXPECT_EQ(shown, dir / "packed.spe");
+    EXPECT_EQ(ReadAll(shown).substr(4100), ReadAll(dir / "run1-2.spe").substr(4100));
 }
 
 // Converting and displaying say their bytes as they go, up to the last; asked to

@@ -43,6 +43,7 @@ namespace {
 class ScriptedDialog : public FileDialog {
   public:
     std::deque<std::string> results;
+    std::deque<int> filters;  // the filter chosen with each result (from 1); none: the first
     std::vector<std::pair<std::string, std::uint32_t>> shown;
     bool ShowOpen(const std::string& filter, std::uint32_t flags) override {
         return Next(filter, flags);
@@ -57,6 +58,8 @@ class ScriptedDialog : public FileDialog {
         if (results.empty()) return false;
         file_name_ = results.front();
         results.pop_front();
+        filter_index_ = filters.empty() ? 1 : filters.front();
+        if (!filters.empty()) filters.pop_front();
         return true;
     }
 };
@@ -66,10 +69,18 @@ std::string ReadAll(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+// Whether a text holds two full stops in a row that are not part of an ellipsis "...".
+bool HasDoubleStop(const std::string& text) {
+    for (std::size_t at = text.find(".."); at != std::string::npos; at = text.find("..", at + 1))
+        if ((at == 0 || text[at - 1] != '.') && text[at + 2] != '.') return true;
+    return false;
+}
+
 // A message box the window showed, as the user saw it, answered by clicking OK.
 struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString text;
+    QPoint centre;  // of the box on the screen
 };
 
 // Polls for the window's message boxes while `action` runs and clicks their OK button.
@@ -79,7 +90,7 @@ std::vector<SeenBox> AnswerBoxes(const std::function<void()>& action) {
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                seen.push_back({box->icon(), box->text()});
+                seen.push_back({box->icon(), box->text(), box->frameGeometry().center()});
                 QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             }
     });
@@ -280,7 +291,7 @@ class FrmFitsTest : public QObject {
         W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kInteger));
         Click("cmdAddLine");  // empty header: appended
         QCOMPARE(Text(), std::string("NAXIS1  =                  512 / number of columns\r\n"));
-        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 1);
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 2);  // past the last line: "End"
         QCOMPARE(W<QLineEdit>("txtHeaderLine")->text(), QString("Line 1"));
         QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("512"));
         QVERIFY(W<QWidget>("cmdRemoveLine")->isEnabled());
@@ -294,7 +305,7 @@ class FrmFitsTest : public QObject {
         Click("cmdAddLine");
         QCOMPARE(GetLine(Text(), 1), std::string("COMMENT second\r\n"));
         QCOMPARE(GetLine(Text(), 2), std::string("COMMENT first\r\n"));
-        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 3);
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 4);
 
         // The caret at the very end appends.
         Header()->setFocus();
@@ -326,7 +337,7 @@ class FrmFitsTest : public QObject {
         Click("cmdRemoveLine");
         QCOMPARE(CountRealLines(Text()), 3);
         QCOMPARE(W<QLineEdit>("txtValueRemove")->text(), QString("512"));
-        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 3);
+        QCOMPARE(W<UpDown>("updHeaderLine")->Maximum(), 4);
         Click("cmdClear");
         QVERIFY(Text().empty());
         QVERIFY(!W<QWidget>("cmdClear")->isEnabled());
@@ -413,7 +424,25 @@ class FrmFitsTest : public QObject {
             QVERIFY2(messages_[0].find(c.said) != std::string::npos, messages_[0].c_str());
             const bool refused = messages_[0].find("No line was added") != std::string::npos;
             QCOMPARE(Text() == before, refused);
+            QVERIFY2(!HasDoubleStop(messages_[0]), messages_[0].c_str());
+            // A card refused before a line says how to append it.
+            QCOMPARE(messages_[0].find("to append it") != std::string::npos, refused && c.line > 0);
         }
+        // After Add Primary Data the navigator stands past the last card: Add Line appends,
+        // and appends again after that.
+        Click("cmdClear");
+        Click("cmdAddPrimary");
+        QCOMPARE(W<QLineEdit>("txtHeaderLine")->text(), QString("End"));
+        messages_.clear();
+        for (const char* keyword : {"observer", "object"}) {
+            Type("txtKeywordAdd", keyword);
+            Type("txtValueAdd", "x");
+            W<QComboBox>("cboType")->setCurrentIndex(static_cast<int>(ValueType::kString));
+            Click("cmdAddLine");
+        }
+        QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+        QCOMPARE(GetKeyword(GetLine(Text(), 7)), std::string("OBSERVER"));
+        QCOMPARE(GetKeyword(GetLine(Text(), 8)), std::string("OBJECT"));
         // A header whose card has a long comment converts, and the cut is said again.
         std::filesystem::copy_file(testing_support::Sample("image_uint16_30x20x2.spe"),
                                    *dir_ / "im.spe");
@@ -571,12 +600,32 @@ class FrmFitsTest : public QObject {
                                                              {"my.fitness.txt", 2880}};
         for (const auto& [name, size] : cases) {
             dialog_->results.push_back(*dir_ / name);
+            dialog_->filters.push_back(3);  // All Files: the name decides
             Click("cmdSaveFile");
             QCOMPARE(std::filesystem::file_size(*dir_ / name), size);
         }
         QCOMPARE(dialog_->shown.back().second, 0x200806u);
         QCOMPARE(ReadAll(*dir_ / "header.txt"), header);
         QVERIFY(messages_.empty());
+        // The chosen filter decides the form, and the extension of a name typed without one.
+        const struct {
+            int filter;
+            const char* typed;
+            const char* written;
+            std::size_t size;
+        } chosen[] = {{1, "hdr", "hdr.fit", 2880},
+                      {2, "hdr", "hdr.txt", 96},
+                      {1, "block.txt", "block.txt", 2880},
+                      {2, "text.fit", "text.fit", 96},
+                      {3, "plain", "plain", 96}};
+        for (const auto& c : chosen) {
+            dialog_->results.push_back(*dir_ / c.typed);
+            dialog_->filters.push_back(c.filter);
+            Click("cmdSaveFile");
+            QVERIFY2(std::filesystem::exists(*dir_ / c.written), c.written);
+            QCOMPARE(std::filesystem::file_size(*dir_ / c.written), c.size);
+        }
+        QVERIFY(!std::filesystem::exists(*dir_ / "hdr"));
         // A header readers would refuse is not saved, and the message names the line.
         const std::pair<std::string, std::string> refused[] = {
             {"", "empty.fit: the header is empty"},
@@ -588,6 +637,7 @@ class FrmFitsTest : public QObject {
             fits::SetHeaderText(*window_, text);
             const std::string name = said.substr(0, said.find(':'));
             dialog_->results.push_back(*dir_ / name);
+            dialog_->filters.push_back(3);
             Click("cmdSaveFile");
             QVERIFY(!std::filesystem::exists(*dir_ / name));
             QCOMPARE(messages_.size(), std::size_t(1));
@@ -937,7 +987,10 @@ class FrmFitsTest : public QObject {
              QMessageBox::Warning,
              {"bad.spe", "Converted 1 of 2 files."}},
             {"cmdSaveFile", *dir_ / "missing/h.txt", QMessageBox::Warning, {"missing/h.txt"}},
-            {"cmdDisplay", *dir_ / "wide.fit", QMessageBox::Warning, {"wide.fit: BITPIX 64"}},
+            {"cmdDisplay",
+             *dir_ / "wide.fit",
+             QMessageBox::Warning,
+             {"wide.fit: the file is shorter than its header's"}},
             {"cmdRun", "", QMessageBox::Information, {"The FITS file was written to", ".fit"}},
         };
         for (const auto& c : cases) {
@@ -946,6 +999,9 @@ class FrmFitsTest : public QObject {
             auto seen = AnswerBoxes([&] { QTest::mouseClick(button, Qt::LeftButton); });
             QVERIFY2(seen.size() == 1, c.button);
             QCOMPARE(seen[0].icon, c.icon);
+            // Over the middle of the window, not wherever the window system puts it.
+            const QPoint off = seen[0].centre - window.frameGeometry().center();
+            QVERIFY2(off.manhattanLength() < 20, c.button);
             for (const auto& part : c.shown)
                 QVERIFY2(seen[0].text.contains(QString::fromStdString(part)),
                          qPrintable(seen[0].text));
@@ -1166,6 +1222,153 @@ class FrmFitsTest : public QObject {
     }
 
     // Under a real X server: FITS_SCREENSHOTS=folder writes the window and both kinds of viewer.
+    // Typed into the real dialog: each full path names its own file, also where a file of the
+    // same name lies in the dialog's folder; the chosen filter comes back with the names.
+    void typedPathsAndFiltersInTheRealDialog() {
+        std::filesystem::create_directory(*dir_ / "B");
+        for (const char* name : {"x.spe", "y.spe", "B/y.spe"})
+            std::ofstream(*dir_ / name) << "x";
+        const struct {
+            QString typed;
+            const char* filter;
+            std::vector<std::string> picked;
+            int index;
+        } cases[] = {
+            {"\"x.spe\" \"" + QString::fromStdString(*dir_ / "B/y.spe") + "\"",
+             "Orlix Files (*.spe)",
+             {*dir_ / "x.spe", *dir_ / "B/y.spe"},
+             1},
+            {"\"x.spe\" \"y.spe\"", "All Files (*)", {*dir_ / "x.spe", *dir_ / "y.spe"}, 2},
+        };
+        for (const auto& c : cases) {
+            QtFileDialog dialog;
+            dialog.SetInitialFolder(dir_->path());
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                QFileDialog* fd = nullptr;
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) fd = d;
+                if (!fd) return;
+                poll.stop();
+                fd->selectNameFilter(c.filter);
+                auto* name = fd->findChild<QLineEdit*>("fileNameEdit");
+                name->setFocus();
+                QTest::keyClicks(name, c.typed);
+                QTest::keyClick(name, Qt::Key_Return);
+            });
+            poll.start(50);
+            QVERIFY(dialog.ShowOpen("Orlix Files (*.spe)|*.spe|All Files (*.*)|*.*", 0x281204));
+            QCOMPARE(dialog.FilterIndex(), c.index);
+            const std::vector<std::string> picked = ListPickedFiles(dialog);
+            std::string got;
+            for (const std::string& p : picked)
+                got += p + "|";
+            QVERIFY2(picked == c.picked, got.c_str());
+        }
+    }
+
+    // Add FITS File Header in Custom mode says at once, with the line and the reason, what
+    // FITS readers would refuse, and adds nothing of such a file.
+    void headerFileRefusedWhenLoaded() {
+        const struct {
+            std::string cards;
+            std::string said;  // empty: taken in without a word
+        } cases[] = {
+            {"OBSERVER= 'me'\r\n", ""},
+            {"OBSERVER= 'me'\r\nX       = 'open\r\n", "header line 2 (X) has a string value"},
+            {"BSCALE  = 'two'\r\n", "(BSCALE) must have a number"},
+            {"OBSERVER= 'me'\r\nOBSERVER= 'you'\r\n", "(OBSERVER)"},
+        };
+        Custom();
+        for (const auto& c : cases) {
+            Click("cmdClear");
+            std::ofstream(*dir_ / "cards.txt", std::ios::binary) << c.cards;
+            dialog_->results.push_back(*dir_ / "cards.txt");
+            messages_.clear();
+            Click("cmdAddFile");
+            QCOMPARE(Text().empty(), !c.said.empty());
+            QCOMPARE(messages_.size(), std::size_t(c.said.empty() ? 0 : 1));
+            if (!c.said.empty())
+                QVERIFY2(messages_[0].find(c.said) != std::string::npos, messages_[0].c_str());
+        }
+    }
+
+    // Success is said in the status line, without a box; a failure keeps its box and clears
+    // the line.
+    void successSaidInTheStatusLine() {
+        auto* status = window_->findChild<QLabel*>("lblStatus");
+        QVERIFY(status);
+        for (const char* name : {"a.spe", "b.spe", "c.spe"})
+            std::filesystem::copy_file(testing_support::Sample("hene_int32_1340x1.spe"),
+                                       *dir_ / name);
+        const struct {
+            std::function<void()> action;
+            QString said;
+        } cases[] = {
+            {[&] {
+                 dialog_->results.push_back(dir_->path() + '\0' + "a.spe" + '\0' + "b.spe");
+                 Click("cmdConvert");
+             },
+             QString::fromStdString("2 files converted into " + dir_->path())},
+            {[&] { window_->OpenFiles({*dir_ / "c.spe"}); },
+             QString::fromStdString("1 file converted into " + dir_->path())},
+            {[&] {
+                 dialog_->results.push_back(*dir_ / "a.fit");
+                 Click("cmdDisplay");
+             },
+             QString::fromStdString(*dir_ / "a.fit displayed as " + *dir_ / "a-2.spe")},
+        };
+        for (const auto& c : cases) {
+            messages_.clear();
+            c.action();
+            QVERIFY2(messages_.empty(), messages_.empty() ? "" : messages_[0].c_str());
+            QCOMPARE(status->text(), c.said);
+        }
+        std::ofstream(*dir_ / "bad.spe") << "x";
+        dialog_->results.push_back(*dir_ / "bad.spe");
+        Click("cmdConvert");
+        QCOMPARE(messages_.size(), std::size_t(1));
+        QVERIFY(status->text().isEmpty());
+    }
+
+    // The choices of the Standard option's context menu show in the caption beside it.
+    void standardChoicesShowInTheCaption() {
+        const std::pair<const char*, QString> cases[] = {
+            {"actMetadata", "Primary Data + Orlix/32 Data; metadata"},
+            {"actBzero", "Primary Data + Orlix/32 Data; metadata, BZERO"},
+            {"actMetadata", "Primary Data + Orlix/32 Data; BZERO"},
+            {"actCompress", "Primary Data + Orlix/32 Data; BZERO, compressed"},
+            {"actRegions", "Primary Data + Orlix/32 Data; BZERO, regions, compressed"},
+        };
+        for (const auto& [action, caption] : cases) {
+            W<QRadioButton>("optStandard")->findChild<QAction*>(action)->trigger();
+            QCOMPARE(W<QLabel>("lblFormat")->text(), caption);
+        }
+        Custom();
+        QCOMPARE(W<QLabel>("lblFormat")->text(), QString("Use header shown above"));
+    }
+
+    // The window grows, the header box taking the room; Ctrl+Shift+Z redoes what Ctrl+Z undid.
+    void windowGrowsAndRedoes() {
+        const QSize base = window_->size();
+        QVERIFY(window_->maximumSize().width() > base.width());
+        const QRect header = Header()->geometry(), button = W<QWidget>("cmdAddFile")->geometry();
+        window_->resize(base + QSize(300, 200));
+        QCOMPARE(Header()->geometry(), header.adjusted(0, 0, 300, 200));
+        QCOMPARE(W<QWidget>("cmdAddFile")->geometry(), button.translated(0, 200));
+        window_->resize(base);
+        QCOMPARE(Header()->geometry(), header);
+
+        Custom();
+        Click("cmdAddPrimary");
+        const std::string added = Text();
+        QVERIFY(!added.empty());
+        QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(Text().empty());
+        QTest::keyClick(window_.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(Text(), added);
+    }
+
     void screenshotsForDocs() {
         const char* out = std::getenv("FITS_SCREENSHOTS");
         if (!out) QSKIP("set FITS_SCREENSHOTS to a folder to write the screenshots");
