@@ -66,7 +66,9 @@ void AddHabitOptions(CLI::App& app, emulator::Config& config) {
            [&config](const std::string& v) {
                const std::optional<double> scale = monodrv::WholeNumber(v);
                if (!scale || *scale <= 0 || *scale > 1000)
-                   throw CLI::ValidationError("--time-scale", "'" + v + "' is not a factor");
+                   throw CLI::ValidationError("--time-scale", "'" + v +
+                                                                  "' is not a factor (above 0, "
+                                                                  "at most 1000)");
                config.time_scale = *scale;
            },
            "multiplies how long every motion takes (0.01: a hundred times faster)")
@@ -87,11 +89,30 @@ void AddOptions(CLI::App& app, emulator::Config& config, std::string& block,
         {"boot", emulator::StartState::Boot},
         {"star", emulator::StartState::Star},
         {"main", emulator::StartState::Main}};
-    app.add_option("--model", config.family, "the controller's model")
-        ->transform(CLI::CheckedTransformer(kFamilies));
+    app.add_option_function<std::string>(
+           "--model",
+           [&config](const std::string& name) {
+               auto it = kFamilies.find(name);
+               if (it == kFamilies.end())
+                   throw CLI::ValidationError("--model", "'" + name +
+                                                             "' is not 270m, spex232, triax180, "
+                                                             "triax190 or triax320");
+               config.family = it->second;
+           },
+           "the controller's model: 270m, spex232, triax180, triax190 or triax320")
+        ->type_name("MODEL");
     app.add_option("--block", block, "listen on this Unix socket (the block link)");
-    app.add_option("--start", config.start, "the start-up state (reply B, * or F to a blank)")
-        ->transform(CLI::CheckedTransformer(kStarts));
+    app.add_option_function<std::string>(
+           "--start",
+           [&config](const std::string& name) {
+               auto it = kStarts.find(name);
+               if (it == kStarts.end())
+                   throw CLI::ValidationError("--start",
+                                              "'" + name + "' is not boot, star or main");
+               config.start = it->second;
+           },
+           "the start-up state: boot, star or main (it answers B, * or F to a blank)")
+        ->type_name("STATE");
     app.add_option("--received", received,
                    "at the end, write the number of bytes received from hosts to this file");
     app.add_option_function<std::string>(

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -166,13 +167,22 @@ class BlockPort : public BufferedPort {
     std::unique_ptr<PortLock> lock;
 };
 
-// Why a device cannot be opened, in words that say what to do about it.
+// Why a device cannot be opened, in words that say what to do about it: join the group the
+// port gives access to, or ask for access where only its owner has it.
 std::string OpenFailure(const std::string& name, int error) {
     if (error != EACCES && error != EPERM) return name + ": " + std::strerror(error);
     struct stat st {};
-    const group* owner = stat(name.c_str(), &st) == 0 ? getgrgid(st.st_gid) : nullptr;
-    if (!owner) return name + ": permission denied";
-    return name + ": permission denied: the port belongs to the group " + owner->gr_name +
+    const std::string denied = name + ": permission denied";
+    if (stat(name.c_str(), &st) != 0) return denied;
+    const group* owner = getgrgid(st.st_gid);
+    const bool group_may = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (!owner || !group_may || st.st_gid == 0) {
+        const passwd* user = getpwuid(st.st_uid);
+        return denied + ": only its owner (" + (user ? user->pw_name : std::to_string(st.st_uid)) +
+               ") may open it; ask the administrator for access (a udev rule giving the group "
+               "dialout read and write)";
+    }
+    return denied + ": the port belongs to the group " + owner->gr_name +
            ", which this user is not in (sudo usermod -aG " + owner->gr_name +
            " $USER, then log in again)";
 }

@@ -223,6 +223,9 @@ bool Protocol::Initialize() {
         ok = true;
     }
     if (!ok && port_.GetUserData() != kStateHeld) port_.SetUserData(kStateReleased);
+    // Another host may have started a move just before: the busy queries that follow are
+    // treated as those after a move of our own.
+    if (ok) MoveTaken();
     return ok;
 }
 

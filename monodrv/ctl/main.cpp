@@ -114,8 +114,8 @@ void WordReader::Speeds(const std::string& op, Step& step) {
 }
 
 void WordReader::Scan(const std::string& op, Step& step) {
-    step.value[0] = Number(op, "a wavelength in nm", limits::kWavelength);
-    step.value[1] = Number(op, "a wavelength in nm", limits::kWavelength);
+    step.value[0] = Number(op, "a wavelength in nm (-100000 to 100000)", limits::kWavelength);
+    step.value[1] = Number(op, "a wavelength in nm (-100000 to 100000)", limits::kWavelength);
     const std::string& word = Next(op, "a step in nm");
     const std::optional<double> by = monodrv::WholeNumber(word);
     if (!by || *by <= 0 || std::fabs(step.value[1] - step.value[0]) / *by >= limits::kMaxScanSteps)
@@ -128,7 +128,7 @@ Step WordReader::Read() {
     Step step{words_[i_++], {}};
     const std::string& op = step.name;
     if (op == "goto") {
-        step.value[0] = Number(op, "a wavelength in nm", limits::kWavelength);
+        step.value[0] = Number(op, "a wavelength in nm (-100000 to 100000)", limits::kWavelength);
     } else if (op == "grating") {
         step.value[0] =
             Integer(op, "a grating number 1-" + std::to_string(gratings_), 1, gratings_);
@@ -153,7 +153,9 @@ Step WordReader::Read() {
 struct Options {
     std::string port_name, model_name, baud_text = "19200", wait_text, grooves_text, dwell_text;
     std::string exec;
-    bool simulate = false, no_wait = false, wait_given = false;
+    bool simulate = false, no_wait = false;
+    // Options given, even as an empty word (which is refused, not taken for the default).
+    bool wait_given = false, grooves_given = false, dwell_given = false, exec_given = false;
     std::vector<std::string> words;
 };
 
@@ -180,7 +182,8 @@ void DeclareOptions(CLI::App& app, Options& o) {
     app.add_option("--baud", o.baud_text, "the serial line's speed (decimal, default 19200)");
     app.add_option("--grooves", o.grooves_text,
                    "the gratings' groove densities per mm, in order (default 1200 each), "
-                   "e.g. 1200,600,300");
+                   "e.g. 1200,600,300")
+        ->each([&o](const std::string&) { o.grooves_given = true; });
     app.add_flag("--simulate", o.simulate,
                  "answer from built-in values, without a port (the wavelength is not "
                  "modelled, grating changes nothing; slit, mirror and set-speeds fail)");
@@ -194,8 +197,10 @@ void DeclareOptions(CLI::App& app, Options& o) {
     app.add_option("--exec", o.exec,
                    "scan: run this shell command at each wavelength, with "
                    "MONODRV_WAVELENGTH_NM (the position read back), MONODRV_TARGET_NM and "
-                   "MONODRV_STEP in its environment; a failure stops the scan");
-    app.add_option("--dwell", o.dwell_text, "scan: seconds to wait at each wavelength");
+                   "MONODRV_STEP in its environment; a failure stops the scan")
+        ->each([&o](const std::string&) { o.exec_given = true; });
+    app.add_option("--dwell", o.dwell_text, "scan: seconds to wait at each wavelength")
+        ->each([&o](const std::string&) { o.dwell_given = true; });
     app.set_version_flag("--version", std::string("monodrv-ctl ") + PROJECT_VERSION_TEXT + "\n" +
                                           PROJECT_LICENCE_TEXT);
     app.add_option("operations", o.words, "OPERATION [ARGUMENTS]...");
@@ -238,18 +243,26 @@ Checked CheckOptions(const Options& o) {
                              "' is not a number of seconds (above 0, at most 3600)");
         c.wait_limit = *limit;
     }
-    if (!o.dwell_text.empty()) {
+    if (o.dwell_given) {
         const std::optional<double> dwell = monodrv::WholeNumber(o.dwell_text);
         if (!dwell || *dwell < limits::kDwell.low || *dwell > limits::kDwell.high)
-            throw UsageError("--dwell: '" + o.dwell_text + "' is not a number of seconds");
+            throw UsageError("--dwell: '" + o.dwell_text +
+                             "' is not a number of seconds (0 to 86400)");
         c.scan.dwell_s = *dwell;
     }
+    if (o.exec_given && o.exec.find_first_not_of(" \t") == std::string::npos)
+        throw UsageError("--exec: '" + o.exec + "' is no command");
     c.scan.exec = o.exec;
     const int gratings = GratingsOf(c.model->number);
-    if (!o.grooves_text.empty()) c.grooves = ParseGrooves(o.grooves_text, gratings);
+    if (o.grooves_given) c.grooves = ParseGrooves(o.grooves_text, gratings);
     WordReader reader(o.words, gratings);
     while (!reader.Done())
         c.steps.push_back(reader.Read());
+    const bool scans = std::any_of(c.steps.begin(), c.steps.end(),
+                                   [](const Step& step) { return step.name == "scan"; });
+    if ((o.exec_given || o.dwell_given) && !scans)
+        throw UsageError(std::string(o.exec_given ? "--exec" : "--dwell") +
+                         " is for scan, and no scan is asked for");
     return c;
 }
 
@@ -296,8 +309,8 @@ int Drive(const Options& o, const Checked& c) {
     monodrv::ctl::Waiting waiting{!o.no_wait, c.wait_limit.value_or(c.model->wait_limit_s),
                                   o.simulate,
                                   c.model->number == SPEX_270M || c.model->number == SPEX232_RETRO};
-    TELX_PORT port = 0;
-    if (!o.port_name.empty() && !(port = OpenPort(o.port_name, c.baud))) return kExitFailed;
+    TELX_PORT port = 0;  // a simulated instance runs without one
+    if (!o.simulate && !(port = OpenPort(o.port_name, c.baud))) return kExitFailed;
     SPECT_HANDLE h = SPECT_CreateSpectrograph(c.model->number);
     if (!h) {
         std::fprintf(stderr, "monodrv-ctl: the driver could not create an instance\n");

@@ -68,13 +68,14 @@ bool Dwell(double seconds) {
     return !g_interrupted;
 }
 
-// Runs `command` with /bin/sh, the scan's step in its environment; its exit status, or -1
-// when it could not run or ended by a signal.
+// Runs `command` with /bin/sh, the scan's step in its environment: its exit status,
+// -(kKilledBy + the signal) when a signal ended it, or -1 when it could not run.
+constexpr int kKilledBy = 1000;
 int RunAtStep(const std::string& command, double target, double at, int index) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.6f", at);
+    std::snprintf(text, sizeof text, "%.4f", at);  // as the scan's lines print it
     setenv("MONODRV_WAVELENGTH_NM", text, 1);
-    std::snprintf(text, sizeof text, "%.6f", target);
+    std::snprintf(text, sizeof text, "%.4f", target);
     setenv("MONODRV_TARGET_NM", text, 1);
     setenv("MONODRV_STEP", std::to_string(index).c_str(), 1);
     std::fflush(stdout);
@@ -87,6 +88,7 @@ int RunAtStep(const std::string& command, double target, double at, int index) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return -1;
+    if (WIFSIGNALED(status)) return -kKilledBy - WTERMSIG(status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -126,11 +128,21 @@ bool Session::Run(std::uint32_t operation, const char* what) {
                      "model (--model)\n",
                      port_.c_str());
     else
-        std::fprintf(stderr,
-                     "monodrv-ctl: %s failed: the controller did not answer or refused the "
-                     "command\n",
-                     what);
+        std::fprintf(stderr, "monodrv-ctl: %s failed: %s\n", what, LikelyCause());
     return false;
+}
+
+// After a failed operation: a move still under way (its busy status), else what a controller
+// that does not answer, refuses, or answers unreadably most likely means.
+const char* Session::LikelyCause() {
+    std::uint32_t status = 0;
+    if (!waiting_.simulated && SPECT_Process(h_, SPECT_OP_READ_BUSY_STATUS) &&
+        SPECT_GetULongParam(h_, SPECT_PARAM_BUSY_STATUS, &status, 0) &&
+        static_cast<std::int32_t>(status) == SPECT_BUSY_BUSY)
+        return "the controller is busy: a move is still under way (wait for it, or stop it)";
+    if (waiting_.simulated) return "it needs the controller, which --simulate does without";
+    return "the controller did not answer, refused the command or answered what the driver "
+           "cannot read (check the cable, the baud rate and the model)";
 }
 
 // Waits until the controller no longer reports busy after `what`; false (with a message) when
@@ -178,10 +190,22 @@ bool Session::ApplyGrooves(const std::vector<double>& grooves) {
     return true;
 }
 
+// A move another run left going is waited for (within the limit) before anything is read.
+bool Session::WaitForRest() {
+    if (waiting_.simulated || !Run(SPECT_OP_READ_BUSY_STATUS, "the busy query")) return true;
+    if (static_cast<std::int32_t>(U(SPECT_PARAM_BUSY_STATUS)) != SPECT_BUSY_BUSY) return true;
+    std::fprintf(stderr, "monodrv-ctl: the motor is moving (a move under way): waiting for it\n");
+    const Waiting asked = waiting_;
+    waiting_.wait = true;
+    const bool rest = WaitForEnd("the move under way", waiting_.limit_s);
+    waiting_ = asked;
+    return rest;
+}
+
 bool Session::Start(bool quick, const std::vector<double>& grooves) {
     if (!Run(SPECT_OP_INITIALIZE, "the start-up handshake")) return false;
     if (quick) return true;
-    return Run(SPECT_OP_REFRESH_ALL, "reading the gratings and position") &&
+    return WaitForRest() && Run(SPECT_OP_REFRESH_ALL, "reading the gratings and position") &&
            ApplyGrooves(grooves) && Run(SPECT_OP_FIND_SLITS, "finding the slits");
 }
 
@@ -193,8 +217,9 @@ bool Session::ReadBack(double& at) {
 
 // After a finished wavelength move: reads where the instrument went and says it when that is
 // not the target (a model that clamps moves to its range of steps).
-bool Session::CheckArrival(double target, double& at) {
+bool Session::CheckArrival(double target, double& at, bool warn) {
     if (!ReadBack(at)) return false;
+    if (!warn) return true;
     // One controller step (or the last decimal the model gives) is no difference.
     double step = std::pow(10.0, -std::max<double>(U(SPECT_PARAM_WAVELENGTH_DECIMALS), 0));
     std::uint32_t grating = 0;
@@ -230,13 +255,18 @@ void Session::SayClamp(double target) {
 bool Session::Goto(double target, bool say) {
     SPECT_SetDblParam(h_, SPECT_PARAM_TARGET_WAVELENGTH, target, 0);
     if (!Run(SPECT_OP_MOVE_TO_WAVELENGTH, "the move to the wavelength")) return false;
-    if (!waiting_.wait || waiting_.simulated) {
+    if (waiting_.simulated) {
+        if (say) std::printf("goto %s simulated: no instrument moved\n", Nm(target).c_str());
+        return true;
+    }
+    if (!waiting_.wait) {
         SayClamp(target);
         if (say) std::printf("moving to %s (not waited for)\n", Nm(target).c_str());
         return true;
     }
     double at = 0;
-    if (!WaitForEnd("the move to the wavelength", waiting_.limit_s) || !CheckArrival(target, at))
+    if (!WaitForEnd("the move to the wavelength", waiting_.limit_s) ||
+        !CheckArrival(target, at, say))
         return false;
     if (say) std::printf("moved to %s\n", Nm(at).c_str());
     return true;
@@ -336,16 +366,35 @@ void Session::StopAfterInterrupt() {
 // every step; `at` is where the instrument stands before and after.
 bool Session::ScanStep(double target, int index, const ScanActions& actions, double& at) {
     if (at >= target && !Goto(target - limits::kApproachNm, false)) return false;
-    if (!Goto(target, false) || !ReadBack(at)) return false;
-    std::printf("%.4f\t%.4f\t%s\n", target, at, UtcNow().c_str());
+    if (!Goto(target, false)) return false;
+    if (waiting_.simulated) {
+        at = target;  // no instrument reported a position
+        std::printf("%.4f\tsimulated\t%s\n", target, UtcNow().c_str());
+    } else {
+        if (!CheckArrival(target, at, true)) return false;
+        std::printf("%.4f\t%.4f\t%s\n", target, at, UtcNow().c_str());
+    }
     std::fflush(stdout);
     if (actions.dwell_s > 0 && !Dwell(actions.dwell_s)) return false;
     if (actions.exec.empty()) return true;
     const int status = RunAtStep(actions.exec, target, at, index);
     if (status == 0) return true;
-    std::fprintf(stderr, "monodrv-ctl: scan: the command at %.4f nm (step %d) %s %d\n", target,
-                 index, status < 0 ? "did not end normally:" : "exited with status",
-                 status < 0 ? -1 : status);
+    if (g_interrupted) return false;  // the user's Ctrl-C reached the command too
+    if (status > 0)
+        std::fprintf(stderr,
+                     "monodrv-ctl: scan: the command at %.4f nm (step %d) exited with "
+                     "status %d\n",
+                     target, index, status);
+    else if (status <= -kKilledBy)
+        std::fprintf(stderr,
+                     "monodrv-ctl: scan: the command at %.4f nm (step %d) was killed by "
+                     "signal %d\n",
+                     target, index, -status - kKilledBy);
+    else
+        std::fprintf(stderr,
+                     "monodrv-ctl: scan: the command at %.4f nm (step %d) could not be "
+                     "run\n",
+                     target, index);
     return false;
 }
 
@@ -355,6 +404,13 @@ bool Session::Scan(const Step& step, const ScanActions& actions) {
     const auto steps = static_cast<int>(std::floor(std::fabs(to - from) / by + 1e-9)) + 1;
     double at = 0;
     if (!waiting_.simulated && !ReadBack(at)) return false;
+    const double resolution =
+        std::pow(10.0, -std::max<double>(U(SPECT_PARAM_WAVELENGTH_DECIMALS), 0));
+    if (by < resolution)
+        std::fprintf(stderr,
+                     "monodrv-ctl: warning: the step %g nm is finer than the model's resolution "
+                     "(%g nm): positions will repeat\n",
+                     by, resolution);
     std::printf("# target_nm\tposition_nm\ttime_utc\n");
     for (int i = 0; i < steps; ++i)
         if (g_interrupted || !ScanStep(from + direction * by * i, i + 1, actions, at)) return false;

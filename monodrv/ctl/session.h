@@ -56,7 +56,9 @@ class Session {
     bool ApplyGrooves(const std::vector<double>& grooves);
     bool Goto(double target, bool say);
     bool ReadBack(double& at);
-    bool CheckArrival(double target, double& at);
+    bool CheckArrival(double target, double& at, bool warn);
+    const char* LikelyCause();
+    bool WaitForRest();
     void SayClamp(double target);
     bool CheckSpeeds(const double asked[3]);
     bool PrintPosition();

@@ -345,7 +345,7 @@ def _check(what: str, value: float, limits: Tuple[float, float], unit: str) -> f
         raise ValueError(f"{what} failed: {value!r} is not a number") from None
     low, high = limits
     if not math.isfinite(number) or not low <= number <= high:
-        raise ValueError(f"{what} failed: {value!r} is not {unit} ({low:g} to {high:g})")
+        raise ValueError(f"{what} failed: {value!r} is not {unit} ({low:.15g} to {high:.15g})")
     return number
 
 
@@ -511,8 +511,9 @@ class Spectrograph:
     def select_grating(self, number: int, wait: bool = True) -> None:
         """Selects grating `number` (1-based)."""
         what = f"selecting grating {number}"
-        if isinstance(number, bool) or not isinstance(number, int) or \
-                not 1 <= number <= self.gratings:
+        if isinstance(number, bool) or not isinstance(number, int):
+            raise ValueError(f"selecting grating {number!r} failed: not a whole number")
+        if not 1 <= number <= self.gratings:
             raise ValueError(f"{what} failed: the {self.title} has gratings 1-{self.gratings}")
         self._run_with([(SPECT_PARAMETERS.SPECT_PARAM_GRATING, number - 1, 0, False)],
                        SPECT_OPERATIONS.SPECT_OP_SELECT_GRATING, what)

@@ -177,10 +177,12 @@ TEST(Integration, FaultsFailWithinBounds) {
         EXPECT_EQ(r.status, c.status) << c.fault << "\n" << r.output;
         EXPECT_LT(r.seconds, c.max_seconds) << c.fault;
     }
+    // A controller that stays busy is waited for within the limit, then said.
     Emulator busy("--model triax320 --start main --fault busy-forever");
-    RunResult r = RunCommand(Ctl(busy.Port(), "triax320", "goto 500"));
+    RunResult r = RunCommand(Ctl(busy.Port(), "triax320", "--wait-limit 1 goto 500"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("failed"), std::string::npos);
+    EXPECT_NE(r.output.find("the move under way did not end within 1 s"), std::string::npos)
+        << r.output;
 }
 
 // monodrv-ctl says what the instrument did: a move returns when it has ended (or fails when
@@ -243,25 +245,33 @@ TEST(Integration, ControllerHabitsDoNotFailARun) {
         const char* model;
         const char* emulator;
         const char* ops;
-        const char* said;
+        const char* then;  // a second run right after the first; "" for none
+        const char* said;  // by the last run
     } cases[] = {
-        // The retro-fit interface does not answer a busy query right after a move.
-        {"spex232", "--habit quiet-after-move", "goto 500 position", "wavelength 500.0000 nm"},
-        {"spex232", "--habit quiet-after-move", "--no-wait goto 300 busy", "busy status -1"},
+        // The retro-fit interface does not answer a busy query right after a move, also
+        // when another run started the move.
+        {"spex232", "--habit quiet-after-move", "goto 500 position", "", "wavelength 500.0000 nm"},
+        {"spex232", "--habit quiet-after-move", "--no-wait goto 300 busy", "", "busy status -1"},
+        {"triax320", "--habit quiet-after-move --time-scale 0.5", "--no-wait goto 900", "busy",
+         "busy status -1"},
+        // A run while another run's move is under way waits for it, then reads.
+        {"triax320", "--time-scale 0.5", "--no-wait goto 900", "position",
+         "wavelength 900.0000 nm"},
         // A controller that answers the stop byte: no later reply is shifted.
         {"triax320", "--habit stop-answered --time-scale 0.5", "--no-wait goto 900 stop position",
-         "stopped at "},
+         "", "stopped at "},
         // Just switched on, or left in terminal mode by a hand-held unit.
-        {"triax320", "--habit autobaud", "position", "wavelength 0.0000 nm"},
-        {"triax180", "--habit terminal-mode --start star", "goto 420", "moved to 420.000 nm"},
+        {"triax320", "--habit autobaud", "position", "", "wavelength 0.0000 nm"},
+        {"triax180", "--habit terminal-mode --start star", "goto 420", "", "moved to 420.000 nm"},
         // A re-initialisation of minutes has its own limit, not the moves' one.
-        {"triax320", "--habit slow-reinit --time-scale 0.01", "--wait-limit 1 reinit",
+        {"triax320", "--habit slow-reinit --time-scale 0.01", "--wait-limit 1 reinit", "",
          "re-initialised"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.emulator) + " " + c.ops);
+        SCOPED_TRACE(std::string(c.emulator) + " " + c.ops + " / " + c.then);
         Emulator emulator(std::string("--model ") + c.model + " " + c.emulator);
         RunResult r = RunCommand(Ctl(emulator.Port(), c.model, c.ops));
+        if (*c.then) r = RunCommand(Ctl(emulator.Port(), c.model, c.then));
         EXPECT_EQ(r.status, 0) << r.output;
         EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;
     }
@@ -289,7 +299,7 @@ TEST(Integration, SharedPortScanInterruptAndGrooves) {
     EXPECT_NE(scan.output.find("502.0000\t502.0000\t"), std::string::npos) << scan.output;
     std::ifstream steps(log);
     std::string text((std::istreambuf_iterator<char>(steps)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "1 502.000000\n2 501.000000\n3 500.000000\n");
+    EXPECT_EQ(text, "1 502.0000\n2 501.0000\n3 500.0000\n");
     fs::remove(log);
     RunResult failing = RunCommand(
         Ctl(emulator.Port(), "270m", "scan 500 503 1 --exec 'test $MONODRV_STEP -lt 2'"));
@@ -372,6 +382,9 @@ TEST(Integration, BadInputExitsTwoWithoutAByteSent) {
         {"scan 500 400 0", "'0' is not a step"},
         {"scan 500 400", "scan needs"},
         {"--dwell -1 scan 1 2 1", "--dwell: '-1'"},
+        {"--grooves '' position", "--grooves: ''"},
+        {"--exec '' scan 1 2 1", "--exec: ''"},
+        {"--dwell 1 goto 500", "--dwell is for scan"},
     };
     {
         Emulator emulator("--model triax320 --received '" + received + "'");

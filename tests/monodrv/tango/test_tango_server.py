@@ -119,8 +119,8 @@ class ServerTest(unittest.TestCase):
             other.write_attribute("Grating", 2)
         until(lambda: d.state() == tango.DevState.ON, 10, "the move ends")
         self.assertEqual(d.Wavelength, 700.0)
-        until(lambda: 700.0 in wavelengths and tango.DevState.MOVING in states, 5, "events")
-        self.assertEqual(states[-1], tango.DevState.ON)
+        until(lambda: 700.0 in wavelengths and tango.DevState.MOVING in states and
+              states[-1] == tango.DevState.ON, 5, "events: MOVING, the wavelength, then ON")
 
         # Stop, a grating with its own grooves, a slit, a mirror; what is not there is refused.
         d.write_attribute("Wavelength", 100.0)
