@@ -222,6 +222,8 @@ struct Spe3 {
     std::string footer_inside;  // elements after DataFormat
     // Each frame f's 32 metadata bytes: the frame number at 0, stamp + f at 8 (when >= 0).
     std::int64_t stamp = -1;
+    // With a stamp: stamp + f + `lasted` at 16, a second stamp each frame (when >= 0).
+    std::int64_t lasted = -1;
 };
 
 // Writes a 3.0 file of unsigned 16-bit regions whose sample k of frame f is f * 1000 + k.
@@ -251,6 +253,8 @@ std::string WriteSpe3(const std::string& path, const Spe3& layout) {
         const auto meta = 4100 + static_cast<std::size_t>(f * stride + 2 * samples);
         put(meta, static_cast<std::int64_t>(f + 1));
         if (layout.stamp >= 0) put(meta + 8, layout.stamp + f);
+        if (layout.stamp >= 0 && layout.lasted >= 0)
+            put(meta + 16, layout.stamp + f + layout.lasted);
     }
     std::string xml =
         "<?xml version=\"1.0\"?><SpeFormat version=\"3.0\" xmlns=\"http://example.org/spe\">"
@@ -356,11 +360,14 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         return "<MetaFormat><MetaBlock>" + items + "</MetaBlock></MetaFormat>";
     };
     const std::string tracking = "<FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>";
-    auto stamp = [](const char* absolute, const char* event = "ExposureStarted") {
+    auto stamp = [](const char* absolute, const char* event = "ExposureStarted",
+                    const char* resolution = "1000000") {
         return std::string("<TimeStamp event=\"") + event +
-               "\" type=\"Int64\" bitDepth=\"64\" resolution=\"1000000\" absoluteTime=\"" +
-               absolute + "\"/>";
+               "\" type=\"Int64\" bitDepth=\"64\" resolution=\"" + resolution +
+               "\" absoluteTime=\"" + absolute + "\"/>";
     };
+    const std::string fine = stamp("2021-05-06T07:08:00.1234567+02:00", "ExposureStarted",
+                                   "10000000");  // 0.1 us ticks
     const struct {
         std::string footer;
         std::int64_t ticks;
@@ -385,6 +392,9 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
          nullptr},
         {meta(tracking + stamp("2016-12-31T23:59:60Z")), 1500000, "2017-01-01T00:00:00.500",
          nullptr},
+        // Stamps keep their 0.1 us: the origin's and the ticks' digits, never rounded up.
+        {meta(tracking + fine), 25000001, "2021-05-06T05:08:02.6234568", nullptr},
+        {meta(tracking + fine), 6000, "2021-05-06T05:08:00.1240567", nullptr},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -398,10 +408,56 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         if (c.iso) {
             EXPECT_EQ(m.time->iso, c.iso);
         }
+        // Each exposure starts at DATE-OBS or after, one tick after the one before.
+        std::vector<std::string> notes;
+        auto table = (*file)->ReadFrameTable(notes);
+        for (const fits::FrameColumn& column : table ? table->columns : decltype(table->columns){})
+            if (column.name == "EXPSTART" && c.iso &&
+                c.footer.find("Origin") == std::string::npos) {
+                EXPECT_EQ(column.reals.at(0), 0.0);
+                EXPECT_DOUBLE_EQ(column.reals.at(1), 1.0 / static_cast<double>(*table->resolution));
+            }
         ASSERT_EQ(!m.notes.empty(), c.note != nullptr);
         if (c.note) {
             EXPECT_NE(m.notes[0].find(c.note), std::string::npos) << m.notes[0];
         }
+    }
+}
+
+// The exposure answered is the one in effect: a setting the file marks not relevant is none;
+// the frames' own start and end stamps give it where they agree, else no EXPTIME is written.
+TEST(SpeMetadata, ExposureIsTheOneInEffect) {
+    auto setting = [](const char* attributes) {
+        return std::string("<Camera><ShutterTiming><ExposureTime") + attributes +
+               ">50</ExposureTime></ShutterTiming></Camera>";
+    };
+    const std::string stamps =
+        "<MetaFormat><MetaBlock><FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>"
+        "<TimeStamp event=\"ExposureStarted\" type=\"Int64\" bitDepth=\"64\" "
+        "resolution=\"1000000\" absoluteTime=\"2021-05-06T07:08:00Z\"/>"
+        "<TimeStamp event=\"ExposureEnded\" type=\"Int64\" bitDepth=\"64\" "
+        "resolution=\"1000000\" absoluteTime=\"2021-05-06T07:08:00Z\"/></MetaBlock></MetaFormat>";
+    const struct {
+        std::string footer;
+        std::int64_t lasted;  // ticks from start to end stamp; -1: no end stamp written
+        std::string exptime;  // "" for none
+    } cases[] = {
+        {setting(""), -1, "0.05"},
+        {setting(" relevance=\"True\""), -1, "0.05"},
+        {setting(" relevance=\"False\"") + stamps, 15000, "0.015"},
+        {setting(" relevance=\"False\""), -1, ""},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.footer);
+        Spe3 layout{{{4, 1}}, 3, c.footer};
+        layout.stamp = c.lasted >= 0 ? 1000 : -1;
+        layout.lasted = c.lasted;
+        orlix::Application app;
+        auto document = app.NewDataDocument();
+        ASSERT_TRUE(document->Open(WriteSpe3(dir / "e.spe", layout), 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(document->GetParam(fits::doc_param::kExposure).ToText(), c.exptime);
+        EXPECT_EQ(document->Notice().find("not relevant") != std::string::npos, c.exptime.empty());
     }
 }
 

@@ -115,6 +115,7 @@ def mutate(cards, rng):
     return cards
 
 
+SCALING = [fixed("BZERO", "32768"), fixed("BSCALE", "2"), fixed("BZERO", "-100")]
 MANDATORY = re.compile(r"(SIMPLE|BITPIX|NAXIS\d*) *$")
 NUMBER_VALUE = re.compile(r"^([A-Z0-9_-]{1,8} *= +)([-+]?(?:\d+\.?\d*|\.\d+))(?=$| )")
 
@@ -207,8 +208,9 @@ def main():
         for n in range(CASES):
             custom = rng.random() < 0.75
             cards = mutate(BASE + rng.sample(EXTRAS, rng.randint(0, 4)), rng)
-            if rng.random() < 0.3:
-                cards = d_exponents(cards)
+            if rng.random() < 0.4:  # numbers with D exponents, scaling cards among them
+                scaling = [rng.choice(SCALING)] if rng.random() < 0.75 else []
+                cards = d_exponents(cards + scaling)
             if not custom:
                 cards = [c for c in cards if c.strip()] or ["OBSERVER= 'Ann'"]
             text = "\n".join(cards) + "\n"
