@@ -887,6 +887,27 @@ fits::RegionMetadata ReadRegion(const std::vector<Region>& regions, std::size_t 
     return region;
 }
 
+// The spectrometer's selected grating: the Grating element holding a Selected choice (an
+// instrument's list of installed gratings holds Grating entries without one), and its centre
+// wavelength, unless the file says the centre moved during the acquisition (step and glue).
+void ReadSelectedGrating(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
+    const pugi::xml_node grating = root.find_node([](const pugi::xml_node& n) {
+        return n.type() == pugi::node_element && xml::LocalName(n) == "Grating" &&
+               xml::Child(n, "Selected");
+    });
+    if (!grating) return;
+    meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
+    const std::string_view glued =
+        xml::Child(xml::FindBelow(root, "", "StepAndGlue"), "Enabled").text().get();
+    auto centre = Number(xml::Child(grating, "CenterWavelength"));
+    if (glued == "True" || glued == "true") {
+        if (centre)
+            meta.notes.push_back("the centre wavelength varied (step and glue); no CENWAVE");
+        return;
+    }
+    if (centre && *centre > 0) meta.center_wavelength = centre;
+}
+
 // The acquisition's start, the sensor's temperature and set point, the camera and the
 // grating. The start is the Origin's created time, else the time the file was saved (seconds
 // later); a first frame's time stamp, read with the frames, comes before both.
@@ -904,11 +925,7 @@ void ReadAcquisitionFacts(const pugi::xml_node& root, fits::DocumentMetadata& me
     if (!setpoint) setpoint = xml::FindBelow(root, "Temperature", "SetPoint");
     meta.temperature_setpoint = Number(setpoint);
     ReadCameraFacts(root, meta);
-    if (auto grating = xml::FindBelow(root, "", "Grating")) {
-        meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
-        if (auto c = Number(xml::Child(grating, "CenterWavelength")); c && *c > 0)
-            meta.center_wavelength = c;
-    }
+    ReadSelectedGrating(root, meta);
 }
 
 }  // namespace

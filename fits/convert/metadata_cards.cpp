@@ -27,6 +27,21 @@ void AddNumber(std::vector<std::string>& cards, std::string_view keyword, double
     Add(cards, keyword, CardNumber(value), ValueType::kFloating, comment);
 }
 
+// A comment line in pieces of at most a COMMENT card's 72 text columns, each cut after its
+// last blank where it has one, so no word is torn apart ("488nm" never becomes "4" / "88nm");
+// joined, the pieces are the line.
+std::vector<std::string> CommentPieces(std::string_view line) {
+    std::vector<std::string> pieces;
+    while (line.size() > kCommentText) {
+        std::size_t cut = line.rfind(' ', kCommentText - 1);
+        cut = cut == std::string_view::npos || cut == 0 ? kCommentText : cut + 1;
+        pieces.emplace_back(line.substr(0, cut));
+        line.remove_prefix(cut);
+    }
+    if (!line.empty()) pieces.emplace_back(line);
+    return pieces;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCards(std::string_view text) {
@@ -120,8 +135,8 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
         AddNumber(cards, "cenwave", *metadata.center_wavelength,
                   "spectrograph centre wavelength, nm");
     for (const std::string& line : metadata.comments)
-        for (std::size_t at = 0; at < line.size(); at += kCommentText)
-            cards.push_back("COMMENT " + line.substr(at, kCommentText));
+        for (const std::string& piece : CommentPieces(line))
+            cards.push_back("COMMENT " + piece);
 }
 
 std::size_t AfterArrayCards(const std::vector<std::string>& cards) {

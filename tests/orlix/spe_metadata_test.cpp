@@ -424,6 +424,33 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
     }
 }
 
+// GROOVES and CENWAVE are the spectrometer's selected grating's, not an entry of the
+// instrument's list of gratings; no centre where it varied (step and glue).
+TEST(SpeMetadata, TheSelectedGratingIsTheOneUsed) {
+    const std::string list = "<Gratings><Grating><Name>[300nm,150]</Name></Grating></Gratings>";
+    const std::string selected =
+        "<Spectrometer><Grating><Selected>[500nm,600][1][0]</Selected>"
+        "<CenterWavelength>550</CenterWavelength></Grating>";
+    const struct {
+        std::string footer;
+        std::optional<double> grooves, centre;
+    } cases[] = {
+        {list + selected + "</Spectrometer>", 600, 550},
+        {list + selected + "<StepAndGlue><Enabled>True</Enabled></StepAndGlue></Spectrometer>", 600,
+         std::nullopt},
+        {list + selected + "<StepAndGlue><Enabled>False</Enabled></StepAndGlue></Spectrometer>",
+         600, 550},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.footer);
+        auto file = SpeFile::Open(WriteSpe3(dir / "g.spe", {{{4, 1}}, 1, c.footer}));
+        ASSERT_TRUE(file.ok()) << file.message();
+        EXPECT_EQ((*file)->Info().metadata.grating_grooves, c.grooves);
+        EXPECT_EQ((*file)->Info().metadata.center_wavelength, c.centre);
+    }
+}
+
 // The exposure answered is the one in effect: a setting the file marks not relevant is none;
 // the frames' own start and end stamps give it where they agree, else no EXPTIME is written.
 TEST(SpeMetadata, ExposureIsTheOneInEffect) {

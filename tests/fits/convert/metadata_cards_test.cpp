@@ -44,13 +44,14 @@ TEST(MetadataCards, NumbersFitTheValueFieldAndReadBack) {
 }
 
 // A comment longer than a COMMENT card's 72 text columns goes on over several cards, each
-// exactly 80 columns at most, nothing lost.
+// 80 columns at most, cut after a blank where there is one, nothing lost.
 TEST(MetadataCards, LongCommentsSplitAtColumn80) {
     const std::string text(72 * 2 + 5, 'c');
     const std::pair<std::string, std::vector<std::size_t>> cases[] = {
         {std::string(72, 'a'), {72}},
         {std::string(73, 'b'), {72, 1}},
         {text, {72, 72, 5}},
+        {std::string(70, 'a') + " 488nm x", {71, 7}},
     };
     for (const auto& [comment, pieces] : cases) {
         DocumentMetadata metadata;
