@@ -763,6 +763,8 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     if (roi && roi[3] >= 1 && roi[4] >= roi[3] && roi[5] >= 1 &&
         (roi[4] - roi[3] + 1) / roi[5] == rows)
         region.ybinning = roi[5];
+    if (region.xbinning && region.ybinning)
+        region.sensor = fits::RegionMetadata::Section{roi[0], roi[1], roi[3], roi[4]};
 
     XCalibration cal;
     cal.valid = header[kXCal + kCalValid] != 0;
@@ -850,6 +852,19 @@ WavelengthMapping ReadWavelengthMapping(const pugi::xml_node& calibrations,
     return mapping;
 }
 
+// The sensor pixels a SensorMapping (x, y 0-based; width and height in sensor pixels) gives
+// the region; none when any is missing or the binned size disagrees with the region's.
+std::optional<fits::RegionMetadata::Section> MappedSection(const pugi::xml_node& mapping,
+                                                           const fits::RegionMetadata& region) {
+    auto x = WholeAttribute(mapping, "x"), y = WholeAttribute(mapping, "y");
+    auto w = WholeAttribute(mapping, "width"), h = WholeAttribute(mapping, "height");
+    if (!x || !y || !w || !h || *w == 0 || *h == 0) return std::nullopt;
+    if (*w / region.xbinning.value_or(1) != region.width ||
+        *h / region.ybinning.value_or(1) != region.height)
+        return std::nullopt;
+    return fits::RegionMetadata::Section{*x + 1, *x + *w, *y + 1, *y + *h};
+}
+
 // Region k's size, binning and wavelengths. Regions share the calibration through their
 // places on the sensor: a region without a SensorMapping of its own (`mappings`) has no
 // place, so no wavelengths.
@@ -876,6 +891,7 @@ fits::RegionMetadata ReadRegion(const std::vector<Region>& regions, std::size_t 
             region.xbinning = static_cast<std::int32_t>(*xb);
         }
         if (yb && *yb >= 1 && *yb <= INT32_MAX) region.ybinning = static_cast<std::int32_t>(*yb);
+        region.sensor = MappedSection(mappings[k], region);
     }
     const auto& [list, coefficients] = wavelengths;
     if (coefficients && !coefficients->empty()) {

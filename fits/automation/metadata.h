@@ -15,6 +15,12 @@ struct RegionMetadata {
     std::int64_t width = 0;   // stored columns
     std::int64_t height = 0;  // stored rows
     std::optional<std::int32_t> xbinning, ybinning;
+    // Where the region lies on the sensor, in sensor pixels (1-based, inclusive), when the
+    // file records it: first and last column, first and last row.
+    struct Section {
+        std::int64_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    };
+    std::optional<Section> sensor;
     // Wavelength in nm of each stored column (column 0 first); empty when not calibrated.
     std::vector<double> wavelengths;
     // Set when the calibration is exactly linear in the column: nm at column 0 and per column.

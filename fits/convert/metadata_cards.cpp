@@ -100,7 +100,42 @@ bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& regi
     return true;
 }
 
-void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region) {
+namespace {
+
+std::string SectionText(const RegionMetadata::Section& s) {
+    return "[" + std::to_string(s.x1) + ":" + std::to_string(s.x2) + "," + std::to_string(s.y1) +
+           ":" + std::to_string(s.y2) + "]";
+}
+
+}  // namespace
+
+void AppendRegionRows(std::vector<std::string>& cards, const std::vector<RegionMetadata>& regions) {
+    if (regions.size() < 2) return;
+    std::int64_t row = 1;
+    for (std::size_t k = 0; k < regions.size(); ++k) {
+        const RegionMetadata& region = regions[k];
+        const std::string n = std::to_string(k + 1);
+        const std::string rows =
+            std::to_string(row) + ":" + std::to_string(row + region.height - 1);
+        Add(cards, "rows" + n, rows, ValueType::kString, "image rows of region " + n);
+        row += region.height;
+        if (region.sensor)
+            Add(cards, "detsec" + n, SectionText(*region.sensor), ValueType::kString,
+                "sensor pixels of region " + n);
+        if (region.xbinning)
+            Add(cards, "xbin" + n, std::to_string(*region.xbinning), ValueType::kInteger,
+                "sensor pixels per column of region " + n);
+        if (region.ybinning)
+            Add(cards, "ybin" + n, std::to_string(*region.ybinning), ValueType::kInteger,
+                "sensor pixels per row of region " + n);
+    }
+}
+
+void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region,
+                        bool section) {
+    if (section && region.sensor)
+        Add(cards, "detsec", SectionText(*region.sensor), ValueType::kString,
+            "sensor pixels of the region, 1-based");
     if (region.xbinning)
         Add(cards, "xbinning", std::to_string(*region.xbinning), ValueType::kInteger,
             "detector pixels per column");

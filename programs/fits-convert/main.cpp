@@ -55,7 +55,7 @@ const char kUsage[] =
     "  --metadata             add what the SPE file records: wavelength axis (WCS), DATE-OBS,\n"
     "                         detector temperature, binning, grating, comments\n"
     "  --bzero                unsigned 16-bit data as BITPIX 16 with BZERO 32768 (half size)\n"
-    "  --regions              regions of interest of different widths as image extensions\n"
+    "  --regions              each region of interest as its own image extension, with DETSEC\n"
     "                         REGION1, REGION2, ... (such files are refused without it)\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             show this help\n"
