@@ -4,6 +4,7 @@
 #include <set>
 
 #include "fits/automation/data_types.h"
+#include "fits/convert/provenance.h"
 #include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
@@ -330,7 +331,7 @@ void MergeAddedCards(HeaderAssembly& header, const std::string& path, Reporter& 
     std::string kept;
     for (std::string& card : header.added) {
         const std::string keyword = Keyword(card);
-        if (keyword == "COMMENT" || !header.present.count(keyword))
+        if (keyword == "COMMENT" || keyword == "HISTORY" || !header.present.count(keyword))
             header.cards.push_back(std::move(card));
         else
             AppendListed(kept, keyword);
@@ -374,6 +375,8 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         AppendFactCards(header.added, metadata);
         AddFrameTable(header, document, split, path, reporter);
     }
+    AppendProvenanceCards(header.added, options, document.GetParam(doc_param::kPath).ToText(),
+                          UtcNow());
     MergeAddedCards(header, path, reporter);
     SetHeaderText(context.store, JoinCards(header.cards));
     return WriteFitsFile(context.store.Text(), document, path, reporter, progress,

@@ -17,6 +17,9 @@ struct ScienceOptions {
     bool bzero = false;     // unsigned 16-bit data as BITPIX 16 with BZERO 32768
     bool regions = false;   // regions of different widths as image extensions
     bool compress = false;  // the window's Convert: lossless tile compression of each file
+    // The program and its version, named in a HISTORY card with `metadata` ("fits-convert
+    // 1.4.0"); empty: not named.
+    std::string writer = {};
 };
 
 // Name and column of the binary-table extension holding a WAVE-TAB lookup table.

@@ -212,7 +212,7 @@ TEST(MetadataCards, RegionsOfDifferentWidthsBecomeImageExtensions) {
     MemoryFactory factory;
     MemoryHeaderStore store;
     HeaderContext context{store, factory};
-    for (const ScienceOptions options :
+    for (const ScienceOptions& options :
          {ScienceOptions{false, false, true}, ScienceOptions{true, true, true}}) {
         RecordingReporter reporter;
         MemoryDocument doc = TwoRegionDocument();
