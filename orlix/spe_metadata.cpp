@@ -741,6 +741,31 @@ void StoreXCalibration(std::uint8_t* header, const std::vector<double>& coeffici
         Put<double>(header, kXCal + kCalCoefficients + 8 * i, i < count ? coefficients[i] : 0.0);
 }
 
+namespace {
+
+// The readout settings a 2.x header records, where its writer set them (0: not set; third-
+// party writers, version 0, leave them all 0), and the display operations it asks for, which
+// are said: the samples are stored as the file holds them.
+void ReadReadoutFacts(const std::uint8_t* header, fits::DocumentMetadata& meta) {
+    auto code = [&](std::size_t at) -> std::optional<std::int32_t> {
+        const std::uint16_t v = Get<std::uint16_t>(header, at);
+        return v != 0 ? std::optional<std::int32_t>(v) : std::nullopt;
+    };
+    meta.adc_rate_code = code(kAdcRate);
+    meta.gain_code = code(kGain);
+    meta.readout_mode = code(kReadoutMode);
+    if (const auto n = Get<std::int32_t>(header, kAccumulations); n > 0) meta.accumulations = n;
+    const std::uint16_t geometric = Get<std::uint16_t>(header, kGeometric);
+    std::string ops;
+    for (const auto& [bit, name] : {std::pair{1, "rotate"}, {2, "reverse"}, {4, "flip"}})
+        if (geometric & bit) ops += (ops.empty() ? "" : ", ") + std::string(name);
+    if (!ops.empty())
+        meta.notes.push_back("the file asks for its frames to be shown with " + ops +
+                             "; the samples are written as the file stores them, not turned");
+}
+
+}  // namespace
+
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
                                           std::int64_t rows) {
     fits::DocumentMetadata meta;
@@ -789,6 +814,7 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     if (auto c = Recorded(Get<float>(header, kCenter));
         c && *c > 0 && Get<std::int16_t>(header, kSpectrographUsed) != 0)
         meta.center_wavelength = c;
+    ReadReadoutFacts(header, meta);
     for (std::size_t i = 0; i < kCommentCount; ++i) {
         std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
         for (char& ch : line)

@@ -58,10 +58,13 @@ struct DocumentMetadata {
     // One entry per region of interest; one for files with a single region.
     std::vector<RegionMetadata> regions;
     std::optional<ObservationTime> time;
-    std::optional<ObservationTime> end_time;     // end of the last exposure (DATE-END)
-    std::string camera_model, camera_serial;     // INSTRUME, DETECTOR; empty when not recorded
-    std::optional<double> readout_mhz;           // ADC readout rate, MHz
-    std::optional<double> em_gain;               // electron-multiplying gain setting
+    std::optional<ObservationTime> end_time;  // end of the last exposure (DATE-END)
+    std::string camera_model, camera_serial;  // INSTRUME, DETECTOR; empty when not recorded
+    std::optional<double> readout_mhz;        // ADC readout rate, MHz
+    std::optional<double> em_gain;            // electron-multiplying gain setting
+    // 2.x readout settings as the file codes them (the controller's own numbering).
+    std::optional<std::int32_t> adc_rate_code, gain_code, readout_mode;
+    std::optional<std::int32_t> accumulations;   // exposures summed into each frame
     std::optional<double> sensor_temperature;    // deg C, a reading
     std::optional<double> temperature_setpoint;  // deg C
     std::optional<double> grating_grooves;       // grooves per mm

@@ -156,6 +156,16 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
         Add(cards, "detector", metadata.camera_serial, ValueType::kString, "camera serial number");
     if (metadata.readout_mhz)
         AddNumber(cards, "readrate", *metadata.readout_mhz, "ADC readout rate, MHz");
+    const std::pair<const std::optional<std::int32_t>*, std::pair<const char*, const char*>>
+        codes[] = {
+            {&metadata.adc_rate_code, {"adcrate", "ADC rate setting, as the data file codes it"}},
+            {&metadata.gain_code, {"gainset", "analog gain setting, as the data file codes it"}},
+            {&metadata.readout_mode, {"readmode", "readout mode, as the data file codes it"}},
+            {&metadata.accumulations, {"accums", "exposures summed into each frame"}},
+        };
+    for (const auto& [value, card] : codes)
+        if (*value)
+            Add(cards, card.first, std::to_string(**value), ValueType::kInteger, card.second);
     if (metadata.em_gain)
         AddNumber(cards, "emgain", *metadata.em_gain, "electron-multiplying gain setting");
     if (metadata.sensor_temperature)

@@ -181,11 +181,40 @@ TEST(SpeMetadata, SampleFilesRecordWhatTheyHold) {
         std::optional<double> setpoint, grooves, center;
         std::optional<std::int32_t> xbin, ybin;
         std::size_t comments;
+        // ADC rate and gain codes, readout mode, accumulations
+        std::optional<std::int32_t> rate = {}, gain = {}, readout = {}, accumulations = {};
     };
     const Case cases[] = {
-        {"hene_int32_1340x1.spe", true, false, "2015-07-14T15:27:17", -70, {}, {}, 1, 10, 0},
-        {"noise_uint16_1020x1x5.spe", true, false, "2011-03-29T07:27:32", -75, 150, 550, 1, 30, 0},
-        {"glue_float32_4711x1_v25.spe", true, true, "2024-11-21T17:29:32", -15, {}, {}, 1, {}, 0},
+        {"hene_int32_1340x1.spe",
+         true,
+         false,
+         "2015-07-14T15:27:17",
+         -70,
+         {},
+         {},
+         1,
+         10,
+         0,
+         12,
+         3,
+         1,
+         10},
+        {"noise_uint16_1020x1x5.spe", true, false, "2011-03-29T07:27:32", -75, 150, 550, 1, 30, 0,
+         6, 1, 1, 1},
+        {"glue_float32_4711x1_v25.spe",
+         true,
+         true,
+         "2024-11-21T17:29:32",
+         -15,
+         {},
+         {},
+         1,
+         {},
+         0,
+         {},
+         {},
+         {},
+         20},
         {"image_uint16_30x20x2.spe", false, false, "2023-05-03T15:13:16", {}, {}, {}, 1, 1, 4},
         {"frames01_uint16_32x32x2.spe", false, false, "2018-07-02T09:46:15", {}, {}, {}, 1, 1, 3},
     };
@@ -206,11 +235,38 @@ TEST(SpeMetadata, SampleFilesRecordWhatTheyHold) {
         EXPECT_EQ(m.regions[0].xbinning, c.xbin);
         EXPECT_EQ(m.regions[0].ybinning, c.ybin);
         EXPECT_EQ(m.comments.size(), c.comments);
+        EXPECT_EQ(m.adc_rate_code, c.rate);
+        EXPECT_EQ(m.gain_code, c.gain);
+        EXPECT_EQ(m.readout_mode, c.readout);
+        EXPECT_EQ(m.accumulations, c.accumulations);
         for (const std::string& line : m.comments) {
             EXPECT_NE(line.back(), ' ');
             for (char ch : line)
                 EXPECT_TRUE(ch >= 32 && ch <= 126);
         }
+    }
+}
+
+// Display operations a 2.x header asks for are said, not silently ignored.
+TEST(SpeMetadata, GeometricOperationsAreSaid) {
+    TempDir dir;
+    const std::pair<std::uint16_t, const char*> cases[] = {
+        {0, nullptr}, {1, "with rotate;"}, {6, "with reverse, flip;"}};
+    for (const auto& [geometric, said] : cases) {
+        std::string bytes;
+        {
+            std::ifstream in(Sample("hene_int32_1340x1.spe"), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        std::memcpy(bytes.data() + 600, &geometric, sizeof geometric);
+        const std::string path = dir / "g.spe";
+        std::ofstream(path, std::ios::binary) << bytes;
+        auto file = SpeFile::Open(path);
+        ASSERT_TRUE(file.ok()) << file.message();
+        std::string notes;
+        for (const std::string& note : (*file)->Info().metadata.notes)
+            notes += note;
+        EXPECT_EQ(said ? notes.find(said) != std::string::npos : notes.empty(), true) << notes;
     }
 }
 
