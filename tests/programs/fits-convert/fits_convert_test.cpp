@@ -535,23 +535,12 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
         ASSERT_EQ(RunCli("--update " + c.then + " '" + spe + "'", log), 0) << ReadAll(log);
         EXPECT_NE(ReadAll(log).find(c.said), std::string::npos) << ReadAll(log);
     }
-    // The last --metadata run's provenance, as CFITSIO reads it.
+    // The provenance of a --metadata run: DATE (UTC, to the second) and HISTORY.
     ASSERT_EQ(RunCli("--metadata '" + spe + "'", log), 0);
-    fitsfile* f = nullptr;
-    int status = 0;
-    ASSERT_EQ(fits_open_file(&f, fit.c_str(), READONLY, &status), 0);
-    char date[FLEN_VALUE] = "";
-    fits_read_key(f, TSTRING, "DATE", date, nullptr, &status);
-    EXPECT_EQ(std::strlen(date), 19u) << date;  // YYYY-MM-DDThh:mm:ss, UTC
-    std::string history;
-    char card[FLEN_CARD];
-    for (int k = 1; fits_read_record(f, k, card, &status) == 0; ++k)
-        if (std::string_view(card).starts_with("HISTORY")) history += std::string(card) + "\n";
-    status = 0;
-    fits_close_file(f, &status);
-    for (const char* said :
-         {"written by fits-convert ", "converted from p.spe", "options: --metadata"})
-        EXPECT_NE(history.find(said), std::string::npos) << history;
+    const std::string header = ReadAll(fit).substr(0, 2880 * 2);
+    for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
+                             "HISTORY converted from p.spe", "HISTORY options: --metadata"})
+        EXPECT_NE(header.find(said), std::string::npos) << said;
 }
 
 // An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
