@@ -98,6 +98,7 @@ Variant Document::GetParam(std::int32_t number) {
     const SpeInfo& info = state_->file->Info();
     switch (number) {
         case fits::doc_param::kExposure:
+            if (!info.exposure_known) return {};
             if (info.exposure_is_float) return static_cast<float>(info.exposure_seconds);
             return info.exposure_seconds;
         case fits::doc_param::kColumns:

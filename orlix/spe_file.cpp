@@ -211,6 +211,27 @@ bool HasZone(std::string_view iso) {
            (iso.size() > 19 && (iso[iso.size() - 6] == '+' || iso[iso.size() - 6] == '-'));
 }
 
+// The exposure in effect, where the file marks its exposure setting not relevant: every
+// frame's time from ExposureStarted to ExposureEnded, when all frames agree to the stamps'
+// resolution.
+void ReadExposureInEffect(std::FILE* file, SpeInfo& info) {
+    const MetaItem* start = info.meta_layout->Find(MetaItem::Kind::kExposureStarted);
+    const MetaItem* end = info.meta_layout->Find(MetaItem::Kind::kExposureEnded);
+    if (!start || !end) return;
+    std::optional<long double> first;
+    const long double tick = 1.0L / std::max(start->resolution, end->resolution);
+    for (std::int64_t f = 0; f < info.frames; ++f) {
+        auto a = StampAt(file, info, *start, f), b = StampAt(file, info, *end, f);
+        if (!a || !b || *b < *a) return;
+        if (first && std::fabs((*b - *a) - *first) > tick / 2) return;
+        if (!first) first = *b - *a;
+    }
+    if (!first) return;
+    info.exposure_seconds = static_cast<double>(std::round(*first / tick) * tick);
+    info.exposure_known = true;
+    info.exposure_problem.clear();
+}
+
 // The observation began when the first frame's exposure started and ended when the last
 // one's ended, where the frames' metadata blocks record it: the start replaces the footer's
 // time (which the file was saved at, seconds later).
@@ -221,13 +242,15 @@ void ReadFrameTimes(std::FILE* file, SpeInfo& info) {
         if (auto seconds = StampAt(file, info, *start, 0))
             if (auto time = SecondsTime(*seconds, HasZone(start->absolute_time),
                                         "start of the first exposure", meta.notes, "DATE-OBS",
-                                        LeapSecondStart(start->absolute_time)))
+                                        LeapSecondStart(start->absolute_time),
+                                        StampDecimals(start->resolution)))
                 meta.time = time;
+    if (!info.exposure_known) ReadExposureInEffect(file, info);
     if (const MetaItem* end = info.meta_layout->Find(MetaItem::Kind::kExposureEnded))
         if (auto seconds = StampAt(file, info, *end, info.frames - 1))
-            meta.end_time =
-                SecondsTime(*seconds, HasZone(end->absolute_time), "end of the last exposure",
-                            meta.notes, "DATE-END", LeapSecondStart(end->absolute_time));
+            meta.end_time = SecondsTime(
+                *seconds, HasZone(end->absolute_time), "end of the last exposure", meta.notes,
+                "DATE-END", LeapSecondStart(end->absolute_time), StampDecimals(end->resolution));
 }
 
 }  // namespace
@@ -526,7 +549,11 @@ std::optional<fits::FrameTable> SpeFile::ReadFrameTable(std::vector<std::string>
         reference = StampSeconds(item, 0);
         if (reference) {
             std::vector<std::string> ignored;
-            if (auto time = SecondsTime(*reference, true, "", ignored)) reference_iso = time->iso;
+            if (auto time = SecondsTime(*reference, true, "", ignored, "DATE-OBS", {},
+                                        StampDecimals(item.resolution))) {
+                reference_iso = time->iso;
+                reference = IsoSeconds(reference_iso);
+            }
         }
     }
     return BuildFrameTable(layout, blocks, info_.frames, reference.value_or(0), reference_iso,

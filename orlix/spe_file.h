@@ -58,6 +58,9 @@ struct SpeInfo {
     std::int64_t frame_stride = 0;   // bytes from one frame's start to the next
     std::vector<Region> regions;
     double exposure_seconds = 0;
+    // False when the file states no exposure in effect (3.0: an ExposureTime marked
+    // relevance="False" and no frame time stamps giving one): no exposure time is answered.
+    bool exposure_known = true;
     bool exposure_is_float = true;    // 2.x: the f32 at offset 10; 3.0: from the XML, a double
     std::string exposure_problem;     // why a stored exposure time was not usable, or empty
     std::string date;                 // "DDMonYYYY" as stored, may be empty

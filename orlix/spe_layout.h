@@ -13,6 +13,10 @@ inline constexpr std::size_t kChipWidth = 6, kExposure = 10, kChipHeight = 18, k
 inline constexpr std::size_t kOldScanCount16 = 34, kSetPoint = 36, kXdim = 42;
 inline constexpr std::size_t kSpectrographUsed = 70, kCenter = 72, kDatatype = 108;
 inline constexpr std::size_t kLocalTime = 172, kUtcTime = 179, kComments = 200, kGrooves = 650;
+// u16 readout settings: ADC rate and analog gain codes, readout mode; display operations
+// (bit 0 rotate, bit 1 reverse, bit 2 flip); i32 accumulations at 668.
+inline constexpr std::size_t kAdcRate = 190, kGain = 198, kGeometric = 600, kReadoutMode = 1480;
+inline constexpr std::size_t kAccumulations = 668;
 inline constexpr std::size_t kYdim = 656, kUnscrambled = 658, kOldScanCount32 = 664;
 inline constexpr std::size_t kFooterOffset = 678, kSoftwareVersion = 688, kNumFrames = 1446;
 inline constexpr std::size_t kRegionCount = 1510, kRegions = 1512, kVersion = 1992;

@@ -82,11 +82,14 @@ std::optional<std::int64_t> SecondsOfDay(std::string_view text) {
     return *h * 3600 + *m * 60 + *s;
 }
 
-// ISO text of a moment given as days since 1970 and milliseconds of the day; empty when its
-// year is outside 0000-9999, which a FITS date cannot hold. `leap`: the second is a leap
-// second, written as 60 (`ms` then holds the moment of second 59).
-std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool with_ms,
-                    bool leap = false) {
+// ISO text of a moment given as days since 1970, milliseconds of the day and nanoseconds
+// beyond them (`sub_ns`, 0 to 999999); empty when its year is outside 0000-9999, which a
+// FITS date cannot hold. The fraction of the second has `decimals` digits (none for 0, cut,
+// never rounded up, so the text is never later than the moment), trailing zeros beyond the
+// third dropped. `leap`: the second is a leap second, written as 60 (`ms` then holds the
+// moment of second 59).
+std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, int decimals,
+                    bool leap = false, std::int64_t sub_ns = 0) {
     Civil c = CivilFromDays(days);
     if (c.year < 0 || c.year > 9999) return {};
     char text[40];
@@ -99,9 +102,17 @@ std::string IsoText(std::int64_t days, std::int64_t ms, bool with_time, bool wit
                               static_cast<long long>(c.year), c.month, c.day,
                               static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60),
                               static_cast<int>(s % 60));
-        if (with_ms && n > 0)
-            std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ".%03d",
-                          static_cast<int>(ms % 1000));
+        if (decimals > 0 && n > 0) {
+            decimals = std::min(decimals, 9);
+            std::int64_t fraction = (ms % 1000) * 1000000 + sub_ns, scale = 1;
+            for (int k = decimals; k < 9; ++k)
+                scale *= 10;
+            fraction /= scale;
+            for (; decimals > 3 && fraction % 10 == 0; --decimals)
+                fraction /= 10;
+            std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ".%0*lld", decimals,
+                          static_cast<long long>(fraction));
+        }
         if (leap) std::memcpy(text + 17, "60", 2);
     }
     return text;
@@ -288,14 +299,14 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
         if (offset <= -12 * 3600) offset += 86400;
         std::int64_t ms = (*local_s - offset) * 1000;
         Normalise(days, ms);
-        time = {IsoText(days, ms, true, false), true, "UTC start of acquisition"};
+        time = {IsoText(days, ms, true, 0), true, "UTC start of acquisition"};
     } else if (utc_s) {
-        time = {IsoText(days, *utc_s * 1000, true, false), true, "UTC start of acquisition"};
+        time = {IsoText(days, *utc_s * 1000, true, 0), true, "UTC start of acquisition"};
     } else if (local_s) {
-        time = {IsoText(days, *local_s * 1000, true, false), false,
+        time = {IsoText(days, *local_s * 1000, true, 0), false,
                 "local start of acquisition, zone not recorded"};
     } else {
-        time = {IsoText(days, 0, false, false), false, "local date of acquisition"};
+        time = {IsoText(days, 0, false, 0), false, "local date of acquisition"};
     }
     if (time.iso.empty()) return std::nullopt;  // a year a FITS date cannot hold
     return time;
@@ -306,7 +317,8 @@ namespace {
 // A moment read from ISO 8601 text.
 struct Moment {
     std::int64_t days = 0, ms = 0;  // since 1970-01-01; ms within the day after Normalise
-    bool fraction = false;          // the text had a fraction of a second
+    std::int64_t sub_ns = 0;        // nanoseconds beyond ms, 0 to 999999
+    int decimals = 0;               // digits of the fraction of a second to write; 0: none
     bool utc = false;               // the text had a zone (Z or an offset)
     bool leap = false;              // second 60: ms holds second 59
 };
@@ -331,10 +343,12 @@ std::optional<Moment> ParseIso(std::string_view text) {
         while (end < text.size() && text[end] >= '0' && text[end] <= '9')
             ++end;
         if (end == at) return std::nullopt;
-        std::string digits(text.substr(at, std::min<std::size_t>(end - at, 3)));
-        digits.resize(3, '0');
-        m.ms = *Digits(digits);
-        m.fraction = true;
+        // Nanoseconds: a time stamp's origin has 0.1 us (7 digits), kept whole.
+        std::string digits(text.substr(at, std::min<std::size_t>(end - at, 9)));
+        digits.resize(9, '0');
+        m.ms = *Digits(digits.substr(0, 3));
+        m.sub_ns = *Digits(digits.substr(3));
+        m.decimals = 3;
         at = end;
     }
     m.days = DaysFromCivil(*y, static_cast<unsigned>(*mo), static_cast<unsigned>(*d));
@@ -357,7 +371,7 @@ std::optional<Moment> ParseIso(std::string_view text) {
 std::optional<fits::ObservationTime> MomentTime(const Moment& m, const std::string& what,
                                                 std::vector<std::string>* notes,
                                                 const std::string& keyword = "DATE-OBS") {
-    const std::string iso = IsoText(m.days, m.ms, true, m.fraction, m.leap);
+    const std::string iso = IsoText(m.days, m.ms, true, m.decimals, m.leap, m.sub_ns);
     if (iso.empty()) {
         if (notes)
             notes->push_back(
@@ -449,7 +463,8 @@ namespace {
 // Seconds since 1970 of a moment, without leap seconds: a leap second (:60) shares its count
 // with second 59 before it, so that the seconds from it to any later moment are right.
 long double MomentSeconds(const Moment& m) {
-    return static_cast<long double>(m.days) * 86400 + static_cast<long double>(m.ms) / 1000;
+    return static_cast<long double>(m.days) * 86400 + static_cast<long double>(m.ms) / 1000 +
+           static_cast<long double>(m.sub_ns) / 1e9L;
 }
 
 }  // namespace
@@ -465,7 +480,8 @@ std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t tick
 std::optional<long double> LeapSecondStart(std::string_view iso) {
     auto moment = ParseIso(iso);
     if (!moment || !moment->leap) return std::nullopt;
-    return MomentSeconds(*moment) - static_cast<long double>(moment->ms % 1000) / 1000;
+    return MomentSeconds(*moment) - static_cast<long double>(moment->ms % 1000) / 1000 -
+           static_cast<long double>(moment->sub_ns) / 1e9L;
 }
 
 std::optional<long double> IsoSeconds(std::string_view iso) {
@@ -479,12 +495,21 @@ std::optional<long double> IsoSeconds(std::string_view iso) {
     return MomentSeconds(*moment);
 }
 
-std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
-                                                 const std::string& what,
-                                                 std::vector<std::string>& notes,
-                                                 const std::string& keyword,
-                                                 std::optional<long double> leap_start) {
-    const auto total_ms = static_cast<std::int64_t>(std::llround(seconds * 1000));
+int StampDecimals(std::int64_t resolution) {
+    int decimals = 3;
+    for (std::int64_t tick = 1000; tick < resolution && decimals < 9; tick *= 10)
+        ++decimals;
+    return decimals;
+}
+
+std::optional<fits::ObservationTime> SecondsTime(
+    long double seconds, bool utc, const std::string& what, std::vector<std::string>& notes,
+    const std::string& keyword, std::optional<long double> leap_start, int decimals) {
+    // Whole seconds and nanoseconds apart: nanoseconds since 1970 overflow 64 bits in 2262.
+    long double whole = std::floor(seconds);
+    auto ns = static_cast<std::int64_t>(std::llround((seconds - whole) * 1e9L));
+    if (ns >= 1000000000) whole += 1, ns -= 1000000000;
+    const auto total_ms = static_cast<std::int64_t>(whole) * 1000 + ns / 1000000;
     Moment m;
     // The leap second shares its count with second 59: within it, the second is 60.
     if (leap_start) {
@@ -493,7 +518,8 @@ std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
     }
     m.days = 0;
     m.ms = total_ms;
-    m.fraction = true;
+    m.sub_ns = ns % 1000000;
+    m.decimals = decimals;
     m.utc = utc;
     Normalise(m.days, m.ms);
     return MomentTime(m, what, &notes, keyword);
@@ -571,8 +597,12 @@ fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std
             if (column.integer) {
                 column.wholes.push_back(BlockValue<std::int64_t>(blocks, at));
             } else if (time) {
+                // Whole ticks since the reference: DATE-OBS is cut to the ticks' resolution,
+                // so the first exposure starts at 0, not a rounding error before it.
                 auto seconds = StampSeconds(item, BlockValue<std::int64_t>(blocks, at));
-                column.reals.push_back(seconds ? static_cast<double>(*seconds - reference)
+                const long double ticks =
+                    seconds ? std::round((*seconds - reference) * item.resolution) : NAN;
+                column.reals.push_back(seconds ? static_cast<double>(ticks / item.resolution)
                                                : std::nan(""));
             } else {
                 column.reals.push_back(BlockValue<double>(blocks, at));
@@ -711,6 +741,31 @@ void StoreXCalibration(std::uint8_t* header, const std::vector<double>& coeffici
         Put<double>(header, kXCal + kCalCoefficients + 8 * i, i < count ? coefficients[i] : 0.0);
 }
 
+namespace {
+
+// The readout settings a 2.x header records, where its writer set them (0: not set; third-
+// party writers, version 0, leave them all 0), and the display operations it asks for, which
+// are said: the samples are stored as the file holds them.
+void ReadReadoutFacts(const std::uint8_t* header, fits::DocumentMetadata& meta) {
+    auto code = [&](std::size_t at) -> std::optional<std::int32_t> {
+        const std::uint16_t v = Get<std::uint16_t>(header, at);
+        return v != 0 ? std::optional<std::int32_t>(v) : std::nullopt;
+    };
+    meta.adc_rate_code = code(kAdcRate);
+    meta.gain_code = code(kGain);
+    meta.readout_mode = code(kReadoutMode);
+    if (const auto n = Get<std::int32_t>(header, kAccumulations); n > 0) meta.accumulations = n;
+    const std::uint16_t geometric = Get<std::uint16_t>(header, kGeometric);
+    std::string ops;
+    for (const auto& [bit, name] : {std::pair{1, "rotate"}, {2, "reverse"}, {4, "flip"}})
+        if (geometric & bit) ops += (ops.empty() ? "" : ", ") + std::string(name);
+    if (!ops.empty())
+        meta.notes.push_back("the file asks for its frames to be shown with " + ops +
+                             "; the samples are written as the file stores them, not turned");
+}
+
+}  // namespace
+
 fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
                                           std::int64_t rows) {
     fits::DocumentMetadata meta;
@@ -733,6 +788,8 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     if (roi && roi[3] >= 1 && roi[4] >= roi[3] && roi[5] >= 1 &&
         (roi[4] - roi[3] + 1) / roi[5] == rows)
         region.ybinning = roi[5];
+    if (region.xbinning && region.ybinning)
+        region.sensor = fits::RegionMetadata::Section{roi[0], roi[1], roi[3], roi[4]};
 
     XCalibration cal;
     cal.valid = header[kXCal + kCalValid] != 0;
@@ -757,6 +814,7 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     if (auto c = Recorded(Get<float>(header, kCenter));
         c && *c > 0 && Get<std::int16_t>(header, kSpectrographUsed) != 0)
         meta.center_wavelength = c;
+    ReadReadoutFacts(header, meta);
     for (std::size_t i = 0; i < kCommentCount; ++i) {
         std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
         for (char& ch : line)
@@ -820,6 +878,19 @@ WavelengthMapping ReadWavelengthMapping(const pugi::xml_node& calibrations,
     return mapping;
 }
 
+// The sensor pixels a SensorMapping (x, y 0-based; width and height in sensor pixels) gives
+// the region; none when any is missing or the binned size disagrees with the region's.
+std::optional<fits::RegionMetadata::Section> MappedSection(const pugi::xml_node& mapping,
+                                                           const fits::RegionMetadata& region) {
+    auto x = WholeAttribute(mapping, "x"), y = WholeAttribute(mapping, "y");
+    auto w = WholeAttribute(mapping, "width"), h = WholeAttribute(mapping, "height");
+    if (!x || !y || !w || !h || *w == 0 || *h == 0) return std::nullopt;
+    if (*w / region.xbinning.value_or(1) != region.width ||
+        *h / region.ybinning.value_or(1) != region.height)
+        return std::nullopt;
+    return fits::RegionMetadata::Section{*x + 1, *x + *w, *y + 1, *y + *h};
+}
+
 // Region k's size, binning and wavelengths. Regions share the calibration through their
 // places on the sensor: a region without a SensorMapping of its own (`mappings`) has no
 // place, so no wavelengths.
@@ -846,6 +917,7 @@ fits::RegionMetadata ReadRegion(const std::vector<Region>& regions, std::size_t 
             region.xbinning = static_cast<std::int32_t>(*xb);
         }
         if (yb && *yb >= 1 && *yb <= INT32_MAX) region.ybinning = static_cast<std::int32_t>(*yb);
+        region.sensor = MappedSection(mappings[k], region);
     }
     const auto& [list, coefficients] = wavelengths;
     if (coefficients && !coefficients->empty()) {
@@ -855,6 +927,27 @@ fits::RegionMetadata ReadRegion(const std::vector<Region>& regions, std::size_t 
         ApplyList(*list, x, binning, region, notes);
     }
     return region;
+}
+
+// The spectrometer's selected grating: the Grating element holding a Selected choice (an
+// instrument's list of installed gratings holds Grating entries without one), and its centre
+// wavelength, unless the file says the centre moved during the acquisition (step and glue).
+void ReadSelectedGrating(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
+    const pugi::xml_node grating = root.find_node([](const pugi::xml_node& n) {
+        return n.type() == pugi::node_element && xml::LocalName(n) == "Grating" &&
+               xml::Child(n, "Selected");
+    });
+    if (!grating) return;
+    meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
+    const std::string_view glued =
+        xml::Child(xml::FindBelow(root, "", "StepAndGlue"), "Enabled").text().get();
+    auto centre = Number(xml::Child(grating, "CenterWavelength"));
+    if (glued == "True" || glued == "true") {
+        if (centre)
+            meta.notes.push_back("the centre wavelength varied (step and glue); no CENWAVE");
+        return;
+    }
+    if (centre && *centre > 0) meta.center_wavelength = centre;
 }
 
 // The acquisition's start, the sensor's temperature and set point, the camera and the
@@ -874,11 +967,7 @@ void ReadAcquisitionFacts(const pugi::xml_node& root, fits::DocumentMetadata& me
     if (!setpoint) setpoint = xml::FindBelow(root, "Temperature", "SetPoint");
     meta.temperature_setpoint = Number(setpoint);
     ReadCameraFacts(root, meta);
-    if (auto grating = xml::FindBelow(root, "", "Grating")) {
-        meta.grating_grooves = GroovesFromSelected(xml::Child(grating, "Selected").text().get());
-        if (auto c = Number(xml::Child(grating, "CenterWavelength")); c && *c > 0)
-            meta.center_wavelength = c;
-    }
+    ReadSelectedGrating(root, meta);
 }
 
 }  // namespace

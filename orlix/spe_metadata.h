@@ -95,14 +95,19 @@ std::optional<long double> StampSeconds(const MetaItem& stamp, std::int64_t tick
 // The count of a leap second's start (as StampSeconds counts, the same as second 59's) when
 // `iso` is a moment within a leap second (:60); none otherwise.
 std::optional<long double> LeapSecondStart(std::string_view iso);
-// The observation time of a moment in seconds since 1970, with milliseconds; none (with a note
-// naming `what` and the `keyword` left out) when its year is outside 0000-9999. A moment
-// within the leap second starting at `leap_start` is written with second 60.
+// Digits of a second's fraction that keep a time stamp of `resolution` ticks per second
+// whole: 3 (milliseconds) at least, 7 for 0.1 us ticks, 9 at most.
+int StampDecimals(std::int64_t resolution);
+// The observation time of a moment in seconds since 1970, its fraction cut (never rounded up)
+// to `decimals` digits, so the text is never later than the moment; none (with a note naming
+// `what` and the `keyword` left out) when its year is outside 0000-9999. A moment within the
+// leap second starting at `leap_start` is written with second 60.
 std::optional<fits::ObservationTime> SecondsTime(long double seconds, bool utc,
                                                  const std::string& what,
                                                  std::vector<std::string>& notes,
                                                  const std::string& keyword = "DATE-OBS",
-                                                 std::optional<long double> leap_start = {});
+                                                 std::optional<long double> leap_start = {},
+                                                 int decimals = 3);
 // Seconds since 1970 of an observation time's ISO text; none when unreadable.
 std::optional<long double> IsoSeconds(std::string_view iso);
 

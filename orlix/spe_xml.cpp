@@ -126,11 +126,22 @@ Status ApplyFrameBlock(const pugi::xml_node& root, SpeInfo& info) {
 }
 
 // The exposure time in milliseconds, when the footer gives one; a value that is no number
-// of 0 or more is noted and the exposure left at 0.
+// of 0 or more is noted and the exposure left at 0. A setting the file marks not relevant
+// (relevance="False": the camera did not use it) is no exposure time: the frames' time
+// stamps may give the one in effect (ReadFrameTimes), else none is answered.
 void ReadExposure(const pugi::xml_node& root, SpeInfo& info) {
     auto exposure = FindBelow(root, "ShutterTiming", "ExposureTime");
     if (!exposure) return;
     const std::string text = exposure.text().get();
+    const std::string_view relevance = exposure.attribute("relevance").value();
+    if (relevance == "False" || relevance == "false") {
+        info.exposure_known = false;
+        info.exposure_is_float = false;
+        info.exposure_problem = "the exposure setting " + text +
+                                " ms is marked not relevant and no frame time stamps give the "
+                                "exposure in effect; EXPTIME is left out";
+        return;
+    }
     auto ms = fits::ParseNumber(text);
     if (ms && std::isfinite(*ms) && *ms >= 0) {
         info.exposure_seconds = *ms / 1000.0;

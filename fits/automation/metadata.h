@@ -15,6 +15,12 @@ struct RegionMetadata {
     std::int64_t width = 0;   // stored columns
     std::int64_t height = 0;  // stored rows
     std::optional<std::int32_t> xbinning, ybinning;
+    // Where the region lies on the sensor, in sensor pixels (1-based, inclusive), when the
+    // file records it: first and last column, first and last row.
+    struct Section {
+        std::int64_t x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    };
+    std::optional<Section> sensor;
     // Wavelength in nm of each stored column (column 0 first); empty when not calibrated.
     std::vector<double> wavelengths;
     // Set when the calibration is exactly linear in the column: nm at column 0 and per column.
@@ -52,10 +58,13 @@ struct DocumentMetadata {
     // One entry per region of interest; one for files with a single region.
     std::vector<RegionMetadata> regions;
     std::optional<ObservationTime> time;
-    std::optional<ObservationTime> end_time;     // end of the last exposure (DATE-END)
-    std::string camera_model, camera_serial;     // INSTRUME, DETECTOR; empty when not recorded
-    std::optional<double> readout_mhz;           // ADC readout rate, MHz
-    std::optional<double> em_gain;               // electron-multiplying gain setting
+    std::optional<ObservationTime> end_time;  // end of the last exposure (DATE-END)
+    std::string camera_model, camera_serial;  // INSTRUME, DETECTOR; empty when not recorded
+    std::optional<double> readout_mhz;        // ADC readout rate, MHz
+    std::optional<double> em_gain;            // electron-multiplying gain setting
+    // 2.x readout settings as the file codes them (the controller's own numbering).
+    std::optional<std::int32_t> adc_rate_code, gain_code, readout_mode;
+    std::optional<std::int32_t> accumulations;   // exposures summed into each frame
     std::optional<double> sensor_temperature;    // deg C, a reading
     std::optional<double> temperature_setpoint;  // deg C
     std::optional<double> grating_grooves;       // grooves per mm

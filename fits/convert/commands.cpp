@@ -17,6 +17,7 @@
 #include "fits/automation/safe_file.h"
 #include "fits/convert/compressed_file.h"
 #include "fits/convert/fits_extensions.h"
+#include "fits/convert/provenance.h"
 #include "fits/convert/type_codes.h"
 #include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"
@@ -317,7 +318,10 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     const std::string& path = batch.paths[i];
     const std::string& fits_path = batch.targets[i];
     FileOutcome outcome{path, fits_path};
-    if (batch.options.update && UpToDate(path, fits_path))
+    // Up to date: newer than the SPE file and written with this run's options (a file that
+    // records none counts as written with none).
+    if (batch.options.update && UpToDate(path, fits_path) &&
+        RecordedOptions(fits_path) == OptionsRecord(batch.science))
         return UpToDateOutcome(batch, std::move(outcome));
     auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });
     worker.reporter.Release(written && written->written ? "" : ShownName(fits_path));

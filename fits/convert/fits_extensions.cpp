@@ -4,6 +4,7 @@
 #include <set>
 
 #include "fits/automation/data_types.h"
+#include "fits/convert/provenance.h"
 #include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
@@ -55,11 +56,9 @@ Status WriteRegions(FitsSink& sink, DataDocument& document, const DocumentMetada
         const int index = static_cast<int>(k + 1);
         std::vector<std::string> cards =
             RegionExtensionCards(bitpix, unsigned_offset, region, frames, index);
-        if (with_axes) {
-            if (AppendAxisCards(cards, region, index))
-                tables.push_back(WaveTableHdu(region.wavelengths, index));
-            AppendBinningCards(cards, region);
-        }
+        if (with_axes && AppendAxisCards(cards, region, index))
+            tables.push_back(WaveTableHdu(region.wavelengths, index));
+        AppendBinningCards(cards, region);  // where it lies on the sensor: also without axes
         sink.Append(BuildHeaderBlock(JoinCards(cards)));
         FrameEncoder encoder(bitpix, region.width, region.height);
         encoder.SetUnsignedOffset(unsigned_offset);
@@ -298,7 +297,13 @@ void AddAxisCards(HeaderAssembly& header, const DocumentMetadata& metadata, cons
             }
         }
     }
-    AppendBinningCards(header.added, region);
+    // One region: where it lies; several share one image (AppendRegionRows says where each
+    // lies), so only a binning they all have is the image's.
+    bool same_binning = true;
+    for (const RegionMetadata& other : metadata.regions)
+        same_binning =
+            same_binning && other.xbinning == region.xbinning && other.ybinning == region.ybinning;
+    if (same_binning) AppendBinningCards(header.added, region, metadata.regions.size() == 1);
 }
 
 // The document's per-frame facts as a table extension after every other extension (EXTEND
@@ -326,7 +331,7 @@ void MergeAddedCards(HeaderAssembly& header, const std::string& path, Reporter& 
     std::string kept;
     for (std::string& card : header.added) {
         const std::string keyword = Keyword(card);
-        if (keyword == "COMMENT" || !header.present.count(keyword))
+        if (keyword == "COMMENT" || keyword == "HISTORY" || !header.present.count(keyword))
             header.cards.push_back(std::move(card));
         else
             AppendListed(kept, keyword);
@@ -342,7 +347,8 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
                                       DataDocument& document, const std::string& path,
                                       const ScienceOptions& options, const ByteProgress& progress) {
     const DocumentMetadata metadata = document.GetMetadata();
-    const bool split = metadata.RegionsDiffer();
+    // With --regions every region is its own image, also when their widths agree.
+    const bool split = metadata.RegionsDiffer() || (options.regions && metadata.regions.size() > 1);
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
     HeaderAssembly header;
     header.cards = SplitCards(context.store.Text());
@@ -362,10 +368,15 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
         header.present.insert(Keyword(card));
     if (!split && options.metadata && !metadata.regions.empty())
         AddAxisCards(header, metadata, path, reporter);
+    // Regions stacked in one image: which rows hold which, and where each came from (also
+    // without --metadata: the rows are otherwise indistinguishable).
+    if (!split) AppendRegionRows(header.added, metadata.regions);
     if (options.metadata) {
         AppendFactCards(header.added, metadata);
         AddFrameTable(header, document, split, path, reporter);
     }
+    AppendProvenanceCards(header.added, options, document.GetParam(doc_param::kPath).ToText(),
+                          UtcNow());
     MergeAddedCards(header, path, reporter);
     SetHeaderText(context.store, JoinCards(header.cards));
     return WriteFitsFile(context.store.Text(), document, path, reporter, progress,

@@ -326,7 +326,7 @@ void FitsSink::PadBlock() {
 
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
-    auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    auto bzero = ReadNumber(GetHeaderValue(headerText, "BZERO"));
     return v.bitpix == 16 && bzero == kUnsigned16Zero && HoldsUnsigned16(document);
 }
 
@@ -454,7 +454,7 @@ std::string AxesDisagree(std::string_view headerText, const std::int64_t (&value
 std::string CountExtraAxes(std::string_view headerText, std::int64_t axes, DataLayout& layout) {
     for (std::int64_t k = 4; k <= axes; ++k) {
         const std::string keyword = "NAXIS" + std::to_string(k);
-        auto number = ParseNumber(GetHeaderValue(headerText, keyword));
+        auto number = ReadNumber(GetHeaderValue(headerText, keyword));
         auto whole = number ? RoundToInt32(*number) : std::nullopt;
         if (!whole) return "the header has no readable " + keyword;
         if (*whole <= 0) return keyword + " is " + std::to_string(*whole);
@@ -497,7 +497,7 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
         {kBitpix, "BITPIX"}, {kNaxis1, "NAXIS1"}, {kNaxis2, "NAXIS2"}, {kNaxis3, "NAXIS3"}};
     std::int64_t values[4] = {};
     for (std::size_t i = 0; i < std::size(kNeeds); ++i) {
-        if (i == 1 && ParseNumber(GetHeaderValue(headerText, "NAXIS")) == 0.0) {
+        if (i == 1 && ReadNumber(GetHeaderValue(headerText, "NAXIS")) == 0.0) {
             // NAXIS = 0: a primary HDU without data (extensions may follow).
             DataLayout empty;
             empty.bitpix = static_cast<std::int32_t>(values[0]);
@@ -519,7 +519,7 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
         if (values[i] <= 0)
             return fail(std::string(kNeeds[i].keyword) + " is " + std::to_string(values[i]));
     // The data are NAXIS1 x NAXIS2 frames; every axis from the third on multiplies their count.
-    const auto naxis = ParseNumber(GetHeaderValue(headerText, "NAXIS"));
+    const auto naxis = ReadNumber(GetHeaderValue(headerText, "NAXIS"));
     const std::int64_t axes = naxis ? std::clamp<std::int64_t>(std::llround(*naxis), 0, 999) : 0;
     if (naxis)
         if (std::string why = AxesDisagree(headerText, values, axes); !why.empty())
@@ -559,8 +559,8 @@ std::string ScalingWarning(std::string_view headerText, bool offsetApplied,
         AppendListed(said, std::string(keyword) + " " +
                                std::string(Trim(GetHeaderValue(headerText, keyword))));
     };
-    const auto bscale = ParseNumber(GetHeaderValue(headerText, "BSCALE"));
-    const auto bzero = ParseNumber(GetHeaderValue(headerText, "BZERO"));
+    const auto bscale = ReadNumber(GetHeaderValue(headerText, "BSCALE"));
+    const auto bzero = ReadNumber(GetHeaderValue(headerText, "BZERO"));
     if (bscale && *bscale != 1) add("BSCALE");
     if (bzero && *bzero != 0 && !offsetApplied) add("BZERO");
     if (!Trim(GetHeaderValue(headerText, "BLANK")).empty()) add("BLANK");

@@ -27,6 +27,21 @@ void AddNumber(std::vector<std::string>& cards, std::string_view keyword, double
     Add(cards, keyword, CardNumber(value), ValueType::kFloating, comment);
 }
 
+// A comment line in pieces of at most a COMMENT card's 72 text columns, each cut after its
+// last blank where it has one, so no word is torn apart ("488nm" never becomes "4" / "88nm");
+// joined, the pieces are the line.
+std::vector<std::string> CommentPieces(std::string_view line) {
+    std::vector<std::string> pieces;
+    while (line.size() > kCommentText) {
+        std::size_t cut = line.rfind(' ', kCommentText - 1);
+        cut = cut == std::string_view::npos || cut == 0 ? kCommentText : cut + 1;
+        pieces.emplace_back(line.substr(0, cut));
+        line.remove_prefix(cut);
+    }
+    if (!line.empty()) pieces.emplace_back(line);
+    return pieces;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCards(std::string_view text) {
@@ -85,7 +100,42 @@ bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& regi
     return true;
 }
 
-void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region) {
+namespace {
+
+std::string SectionText(const RegionMetadata::Section& s) {
+    return "[" + std::to_string(s.x1) + ":" + std::to_string(s.x2) + "," + std::to_string(s.y1) +
+           ":" + std::to_string(s.y2) + "]";
+}
+
+}  // namespace
+
+void AppendRegionRows(std::vector<std::string>& cards, const std::vector<RegionMetadata>& regions) {
+    if (regions.size() < 2) return;
+    std::int64_t row = 1;
+    for (std::size_t k = 0; k < regions.size(); ++k) {
+        const RegionMetadata& region = regions[k];
+        const std::string n = std::to_string(k + 1);
+        const std::string rows =
+            std::to_string(row) + ":" + std::to_string(row + region.height - 1);
+        Add(cards, "rows" + n, rows, ValueType::kString, "image rows of region " + n);
+        row += region.height;
+        if (region.sensor)
+            Add(cards, "detsec" + n, SectionText(*region.sensor), ValueType::kString,
+                "sensor pixels of region " + n);
+        if (region.xbinning)
+            Add(cards, "xbin" + n, std::to_string(*region.xbinning), ValueType::kInteger,
+                "sensor pixels per column of region " + n);
+        if (region.ybinning)
+            Add(cards, "ybin" + n, std::to_string(*region.ybinning), ValueType::kInteger,
+                "sensor pixels per row of region " + n);
+    }
+}
+
+void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region,
+                        bool section) {
+    if (section && region.sensor)
+        Add(cards, "detsec", SectionText(*region.sensor), ValueType::kString,
+            "sensor pixels of the region, 1-based");
     if (region.xbinning)
         Add(cards, "xbinning", std::to_string(*region.xbinning), ValueType::kInteger,
             "detector pixels per column");
@@ -106,6 +156,16 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
         Add(cards, "detector", metadata.camera_serial, ValueType::kString, "camera serial number");
     if (metadata.readout_mhz)
         AddNumber(cards, "readrate", *metadata.readout_mhz, "ADC readout rate, MHz");
+    const std::pair<const std::optional<std::int32_t>*, std::pair<const char*, const char*>>
+        codes[] = {
+            {&metadata.adc_rate_code, {"adcrate", "ADC rate setting, as the data file codes it"}},
+            {&metadata.gain_code, {"gainset", "analog gain setting, as the data file codes it"}},
+            {&metadata.readout_mode, {"readmode", "readout mode, as the data file codes it"}},
+            {&metadata.accumulations, {"accums", "exposures summed into each frame"}},
+        };
+    for (const auto& [value, card] : codes)
+        if (*value)
+            Add(cards, card.first, std::to_string(**value), ValueType::kInteger, card.second);
     if (metadata.em_gain)
         AddNumber(cards, "emgain", *metadata.em_gain, "electron-multiplying gain setting");
     if (metadata.sensor_temperature)
@@ -120,8 +180,8 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
         AddNumber(cards, "cenwave", *metadata.center_wavelength,
                   "spectrograph centre wavelength, nm");
     for (const std::string& line : metadata.comments)
-        for (std::size_t at = 0; at < line.size(); at += kCommentText)
-            cards.push_back("COMMENT " + line.substr(at, kCommentText));
+        for (const std::string& piece : CommentPieces(line))
+            cards.push_back("COMMENT " + piece);
 }
 
 std::size_t AfterArrayCards(const std::vector<std::string>& cards) {

@@ -17,6 +17,9 @@ struct ScienceOptions {
     bool bzero = false;     // unsigned 16-bit data as BITPIX 16 with BZERO 32768
     bool regions = false;   // regions of different widths as image extensions
     bool compress = false;  // the window's Convert: lossless tile compression of each file
+    // The program and its version, named in a HISTORY card with `metadata` ("fits-convert
+    // 1.4.0"); empty: not named.
+    std::string writer = {};
 };
 
 // Name and column of the binary-table extension holding a WAVE-TAB lookup table.
@@ -36,8 +39,13 @@ std::string CardNumber(double value);
 // region has no calibration. Returns whether a table extension is needed.
 bool AppendAxisCards(std::vector<std::string>& cards, const RegionMetadata& region,
                      int table_version);
-// XBINNING and YBINNING of a region, where recorded.
-void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region);
+// DETSEC (where the region lies on the sensor: '[x1:x2,y1:y2]', 1-based sensor pixels; left
+// out when `section` is false), XBINNING and YBINNING of a region, where recorded.
+void AppendBinningCards(std::vector<std::string>& cards, const RegionMetadata& region,
+                        bool section = true);
+// For regions stacked into one image: for each region k, ROWSk (the image rows that hold it)
+// and, where recorded, DETSECk, XBINk and YBINk. Nothing for a single region.
+void AppendRegionRows(std::vector<std::string>& cards, const std::vector<RegionMetadata>& regions);
 // DATE-OBS, CCD-TEMP, SET-TEMP, GROOVES, CENWAVE and COMMENT cards, where recorded.
 void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata);
 

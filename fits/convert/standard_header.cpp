@@ -55,7 +55,10 @@ void AddOrlixData(HeaderContext& context, DataDocument* document) {
                    -1);
         InsertCard(text, "date", context.today(), ValueType::kString, "date file was written", -1);
     }
-    InsertCard(text, "exptime", exposure, ValueType::kFloating, "exposure time - seconds", -1);
+    // A data file that states no exposure in effect answers none: no card (its document's
+    // notice says why), never a setting the file marks unused.
+    if (!document || !exposure.empty())
+        InsertCard(text, "exptime", exposure, ValueType::kFloating, "exposure time - seconds", -1);
     SetHeaderText(context.store, text);
 }
 

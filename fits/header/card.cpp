@@ -20,14 +20,6 @@ Pos FindFrom(std::string_view text, std::string_view what, Pos from) {
     return found == std::string_view::npos ? 0 : static_cast<Pos>(found) + 1;
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool IsKeywordChar(char c) {
-    return IsDigit(c) || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
-}
-
 // The text up to its first line end (the whole text when it holds none).
 std::string_view BeforeLineEnd(std::string_view text) {
     auto end = text.find(kLineEnd);
@@ -85,31 +77,61 @@ std::string ToLower(std::string_view text) {
     return out;
 }
 
-bool IsNumeric(std::string_view text) {
-    std::string_view t = Trim(text);
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsKeywordChar(char c) {
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+NumberSpan ScanNumber(std::string_view s) {
+    NumberSpan span;
     std::size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
     std::size_t digits = 0;
-    bool point = false;
-    for (; i < t.size(); ++i) {
-        if (IsDigit(t[i])) {
-            ++digits;
-        } else if (t[i] == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (digits == 0) return false;
-    if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+    while (i < s.size() && IsDigit(s[i]))
+        ++i, ++digits;
+    if (i < s.size() && s[i] == '.') {
+        span.real = true;
         ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-        std::size_t exponent_digits = 0;
-        while (i < t.size() && IsDigit(t[i]))
-            ++i, ++exponent_digits;
-        if (exponent_digits == 0) return false;
+        while (i < s.size() && IsDigit(s[i]))
+            ++i, ++digits;
     }
-    return i == t.size();
+    if (digits == 0) return {};
+    if (i < s.size() && std::string_view("EeDd").find(s[i]) != std::string_view::npos) {
+        std::size_t j = i + 1;
+        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+        std::size_t exponent_digits = 0;
+        while (j < s.size() && IsDigit(s[j]))
+            ++j, ++exponent_digits;
+        if (exponent_digits == 0) return {};
+        span.real = true;
+        span.exponent = s[i];
+        i = j;
+    }
+    span.length = i;
+    return span;
+}
+
+std::optional<double> ReadNumber(std::string_view text) {
+    text = Trim(text);
+    const NumberSpan span = ScanNumber(text);
+    if (span.length == 0 || span.length != text.size()) return std::nullopt;
+    std::string number(text.starts_with('+') ? text.substr(1) : text);
+    for (char& c : number)
+        if (c == 'D' || c == 'd') c = 'E';
+    double value = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+bool IsNumeric(std::string_view text) {
+    text = Trim(text);
+    const NumberSpan span = ScanNumber(text);
+    return span.length > 0 && span.length == text.size();
 }
 
 void FitWidth(std::string& text, Pos width) {
@@ -218,14 +240,9 @@ namespace {
 // fit (15 at most, exponent kept): cutting its text could leave "3.3333333333333335E-",
 // which no FITS reader takes.
 std::string FitFloating(const std::string& text) {
-    std::string_view digits_text = text;
-    if (!digits_text.empty() && digits_text.front() == '+') digits_text.remove_prefix(1);
-    double number = 0;
-    auto [stop, error] =
-        std::from_chars(digits_text.data(), digits_text.data() + digits_text.size(), number);
-    if (error != std::errc() || stop != digits_text.data() + digits_text.size() ||
-        !std::isfinite(number))
-        return text.substr(0, kNumberWidth);
+    const std::optional<double> read = ReadNumber(text);
+    if (!read) return text.substr(0, kNumberWidth);
+    const double number = *read;
     for (int digits = 15; digits >= 1; --digits) {
         char buffer[48];
         auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number,
@@ -248,7 +265,7 @@ std::string FormatNumber(std::string_view value, bool floating) {
         if (floating) {
             text = ToUpper(Trim(value));
             if (text.find('.') == std::string::npos) {
-                auto e = text.find('E');
+                auto e = text.find_first_of("ED");
                 if (e != std::string::npos)
                     text.insert(e, 1, '.');
                 else
@@ -256,7 +273,7 @@ std::string FormatNumber(std::string_view value, bool floating) {
             }
         } else {
             std::string_view whole = Trim(value);
-            whole = whole.substr(0, whole.find_first_of(".Ee"));
+            whole = whole.substr(0, whole.find_first_of(".EeDd"));
             // ".5" or "-.5" leave no digit at all: write 0, not an empty (invalid) value.
             if (whole.find_first_of("0123456789") == std::string_view::npos) whole = "0";
             text = std::string(whole);

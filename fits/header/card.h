@@ -6,7 +6,9 @@
 // it is given, and none reports an error: unusable input is formatted by fixed rules.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -68,9 +70,27 @@ std::string_view TrimRight(std::string_view text);
 std::string ToUpper(std::string_view text);
 std::string ToLower(std::string_view text);
 
-// True when the text, without surrounding blanks, is a number of the card format: an
-// optional sign, digits with at most one decimal point, an optional exponent "E" or "e"
-// with an optionally signed integer. Independent of the locale.
+// The one number grammar of header values, used by the card builder, the header check and
+// every reader of a header's numbers: an optional sign, digits with at most one decimal
+// point (at least one digit in all), then optionally an exponent letter E or D (FITS allows
+// both; "e" and "d" are read too, and `exponent` tells which was written) with an optionally
+// signed integer. Independent of the locale.
+struct NumberSpan {
+    std::size_t length = 0;  // characters of the number at the start of the text; 0: none
+    bool real = false;       // a point or an exponent was seen
+    char exponent = 0;       // the exponent letter as written, 0 when there is none
+};
+NumberSpan ScanNumber(std::string_view text);
+
+// The value of a header number: the text, blanks around it aside, is one number of the
+// grammar above and finite. "3.2768D4" gives 32768, as FITS readers take it.
+std::optional<double> ReadNumber(std::string_view text);
+
+// True when the text, without surrounding blanks, is a number of that grammar.
 bool IsNumeric(std::string_view text);
+
+// A digit "0"-"9"; a character a keyword may hold (A-Z, 0-9, "-", "_").
+bool IsDigit(char c);
+bool IsKeywordChar(char c);
 
 }  // namespace fits

@@ -6,23 +6,16 @@
 #include <cstdio>
 #include <map>
 
+#include "fits/header/fits_format.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
 namespace {
 
-constexpr std::size_t kCard = 80;
+constexpr std::size_t kCard = static_cast<std::size_t>(kCardBytes);
 constexpr std::size_t kKeywordField = 8;
 // 0-based index of column 30, where fixed-format integers and logicals end.
 constexpr std::size_t kFixedEnd = 29;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool IsKeywordChar(char c) {
-    return IsDigit(c) || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
-}
 
 // Keywords whose cards hold free text from column 9 on.
 bool IsCommentary(std::string_view keyword) {
@@ -51,45 +44,6 @@ struct Value {
     std::string text;    // string contents (quotes undone), or the number / logical as written
     bool fixed = false;  // integer or logical ending in column 30
 };
-
-// The length of a FITS number at the start of `s` (0 when none): sign, digits with at most
-// one point, an exponent 'E' or 'D' with optional sign and digits. `real` tells whether a
-// point or exponent was seen.
-std::size_t NumberLength(std::string_view s, bool& real) {
-    std::size_t i = 0;
-    real = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < s.size() && IsDigit(s[i]))
-        ++i, ++digits;
-    if (i < s.size() && s[i] == '.') {
-        real = true;
-        ++i;
-        while (i < s.size() && IsDigit(s[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0) return 0;
-    if (i < s.size() && (s[i] == 'E' || s[i] == 'D')) {
-        std::size_t j = i + 1;
-        if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
-        std::size_t exponent = 0;
-        while (j < s.size() && IsDigit(s[j]))
-            ++j, ++exponent;
-        if (exponent == 0) return 0;
-        real = true;
-        i = j;
-    }
-    return i;
-}
-
-bool IsFinite(std::string_view number) {
-    std::string text(number.starts_with('+') ? number.substr(1) : number);
-    for (char& c : text)
-        if (c == 'D') c = 'E';
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && std::isfinite(value);
-}
 
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
@@ -127,9 +81,8 @@ std::size_t ParseComplex(std::string_view card, std::size_t at, Value& value, st
         close == std::string_view::npos ? "" : card.substr(at + 1, close - at - 1);
     const std::size_t comma = inside.find(',');
     auto number = [&](std::string_view part) {
-        part = Trim(part);
-        bool r = false;
-        return !part.empty() && NumberLength(part, r) == part.size() && IsFinite(part);
+        const NumberSpan span = ScanNumber(Trim(part));
+        return ReadNumber(part) && span.exponent != 'e' && span.exponent != 'd';
     };
     if (comma == std::string_view::npos || !number(inside.substr(0, comma)) ||
         !number(inside.substr(comma + 1))) {
@@ -142,21 +95,21 @@ std::size_t ParseComplex(std::string_view card, std::size_t at, Value& value, st
     return close + 1;
 }
 
-// A number of `n` characters (NumberLength; `real` as it tells), refused with a lower-case
-// exponent letter after it or when it is not finite.
-std::size_t ParseNumeric(std::string_view card, std::size_t at, std::size_t n, bool real,
-                         Value& value, std::string& reason) {
-    value.kind = real ? Kind::kReal : Kind::kInteger;
-    value.text = std::string(card.substr(at, n));
-    const std::size_t end = at + n;
-    if (end < card.size() && (card[end] == 'e' || card[end] == 'd')) {
+// A number of the header grammar (`span` as ScanNumber tells), refused with a lower-case
+// exponent letter or when it is not finite.
+std::size_t ParseNumeric(std::string_view card, std::size_t at, NumberSpan span, Value& value,
+                         std::string& reason) {
+    value.kind = span.real ? Kind::kReal : Kind::kInteger;
+    value.text = std::string(card.substr(at, span.length));
+    const std::size_t end = at + span.length;
+    if (span.exponent == 'e' || span.exponent == 'd') {
         std::string_view word = card.substr(at);
         word = word.substr(0, word.find_first_of(" /"));
         reason = "has the value " + std::string(word) +
                  ", whose exponent FITS writes with a capital E or D";
         return kRefused;
     }
-    if (real && !IsFinite(value.text)) {
+    if (!ReadNumber(value.text)) {
         reason = "has the value " + value.text + ", which is not a finite number";
         return kRefused;
     }
@@ -174,9 +127,8 @@ std::size_t ParseValueText(std::string_view card, std::size_t at, Value& value,
         return at + 1;
     }
     if (first == '(') return ParseComplex(card, at, value, reason);
-    bool real = false;
-    if (std::size_t n = NumberLength(card.substr(at), real); n > 0)
-        return ParseNumeric(card, at, n, real, value, reason);
+    if (const NumberSpan span = ScanNumber(card.substr(at)); span.length > 0)
+        return ParseNumeric(card, at, span, value, reason);
     std::string_view word = card.substr(at);
     word = TrimRight(word.substr(0, word.find(" /")));
     reason = "has the value " + Quoted(word) +
@@ -410,8 +362,7 @@ std::string OwnProblem(std::string_view card, Value& value) {
     std::string reason;
     value = ParseValue(card, reason);
     if (!reason.empty()) return reason;
-    if (keyword == "BSCALE" && value.kind != Kind::kNoIndicator && IsFinite(value.text) &&
-        std::stod(value.text) == 0)
+    if (keyword == "BSCALE" && value.kind != Kind::kNoIndicator && ReadNumber(value.text) == 0.0)
         return "is 0, which would make every value 0";
     if (value.kind == Kind::kNoIndicator && ReservedType(keyword) != Type::kAny)
         return "has no value: FITS requires \"= \" in columns 9-10 and a value for " + keyword;

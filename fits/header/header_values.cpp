@@ -36,7 +36,7 @@ HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
             values.*step.field = 1;
             continue;
         }
-        auto number = ParseNumber(text);
+        auto number = ReadNumber(text);
         auto whole = number ? RoundToInt32(*number) : std::nullopt;
         if (!whole) break;
         values.*step.field = whole;

@@ -39,7 +39,8 @@ const char kUsage[] =
     "  -o, --output DIR       write the FITS files into DIR (default: beside each SPE file);\n"
     "                         with -r, into the same tree of folders under DIR\n"
     "  -r, --recursive        walk folders to any depth (links to folders are not followed)\n"
-    "  --update               convert only SPE files whose FITS file is missing or older\n"
+    "  --update               convert only SPE files whose FITS file is missing, older, or\n"
+    "                         written with other --metadata/--bzero/--regions choices\n"
     "  -j, --jobs N           convert N files at a time (default 1; 0: one per core)\n"
     "  --report FILE          write one CSV line per input to FILE (input, output, outcome,\n"
     "                         reason, bytes)\n"
@@ -55,7 +56,7 @@ const char kUsage[] =
     "  --metadata             add what the SPE file records: wavelength axis (WCS), DATE-OBS,\n"
     "                         detector temperature, binning, grating, comments\n"
     "  --bzero                unsigned 16-bit data as BITPIX 16 with BZERO 32768 (half size)\n"
-    "  --regions              regions of interest of different widths as image extensions\n"
+    "  --regions              each region of interest as its own image extension, with DETSEC\n"
     "                         REGION1, REGION2, ... (such files are refused without it)\n"
     "  -q, --quiet            no progress bar\n"
     "  -h, --help             show this help\n"
@@ -145,6 +146,7 @@ int Parse(int argc, char** argv, Options& options) {
                   << PROJECT_LICENCE_TEXT << "\n";
         return kAllConverted;
     }
+    options.science.writer = std::string("fits-convert ") + PROJECT_VERSION_TEXT;
     const fits::ScienceOptions& science = options.science;
     if (!options.custom_header.empty() && (science.metadata || science.bzero || science.regions)) {
         std::cerr << "fits-convert: --metadata, --bzero and --regions add to the Standard "

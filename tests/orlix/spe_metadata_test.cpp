@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -181,11 +182,18 @@ TEST(SpeMetadata, SampleFilesRecordWhatTheyHold) {
         std::optional<double> setpoint, grooves, center;
         std::optional<std::int32_t> xbin, ybin;
         std::size_t comments;
+        // ADC rate and gain codes, readout mode, accumulations
+        std::array<std::optional<std::int32_t>, 4> readout = {};
     };
     const Case cases[] = {
-        {"hene_int32_1340x1.spe", true, false, "2015-07-14T15:27:17", -70, {}, {}, 1, 10, 0},
-        {"noise_uint16_1020x1x5.spe", true, false, "2011-03-29T07:27:32", -75, 150, 550, 1, 30, 0},
-        {"glue_float32_4711x1_v25.spe", true, true, "2024-11-21T17:29:32", -15, {}, {}, 1, {}, 0},
+        // clang-format off
+        {"hene_int32_1340x1.spe", true, false, "2015-07-14T15:27:17", -70, {}, {}, 1, 10, 0,
+         {12, 3, 1, 10}},
+        {"noise_uint16_1020x1x5.spe", true, false, "2011-03-29T07:27:32", -75, 150, 550, 1, 30, 0,
+         {6, 1, 1, 1}},
+        {"glue_float32_4711x1_v25.spe", true, true, "2024-11-21T17:29:32", -15, {}, {}, 1, {}, 0,
+         {{{}, {}, {}, 20}}},
+        // clang-format on
         {"image_uint16_30x20x2.spe", false, false, "2023-05-03T15:13:16", {}, {}, {}, 1, 1, 4},
         {"frames01_uint16_32x32x2.spe", false, false, "2018-07-02T09:46:15", {}, {}, {}, 1, 1, 3},
     };
@@ -206,11 +214,32 @@ TEST(SpeMetadata, SampleFilesRecordWhatTheyHold) {
         EXPECT_EQ(m.regions[0].xbinning, c.xbin);
         EXPECT_EQ(m.regions[0].ybinning, c.ybin);
         EXPECT_EQ(m.comments.size(), c.comments);
+        EXPECT_EQ(
+            decltype(c.readout)({m.adc_rate_code, m.gain_code, m.readout_mode, m.accumulations}),
+            c.readout);
         for (const std::string& line : m.comments) {
             EXPECT_NE(line.back(), ' ');
             for (char ch : line)
                 EXPECT_TRUE(ch >= 32 && ch <= 126);
         }
+    }
+}
+
+// Display operations a 2.x header asks for are said, not silently ignored.
+TEST(SpeMetadata, GeometricOperationsAreSaid) {
+    TempDir dir;
+    std::ifstream in(Sample("hene_int32_1340x1.spe"), std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    for (const auto& [geometric, said] : {std::pair<std::uint16_t, const char*>{0, ""},
+                                          {1, "shown with rotate;"},
+                                          {6, "with reverse, flip;"}}) {
+        std::memcpy(bytes.data() + 600, &geometric, sizeof geometric);
+        std::ofstream(dir / "g.spe", std::ios::binary) << bytes;
+        auto file = SpeFile::Open(dir / "g.spe");
+        ASSERT_TRUE(file.ok()) << file.message();
+        const auto& notes = (*file)->Info().metadata.notes;
+        const std::string first = notes.empty() ? "" : notes[0];
+        EXPECT_EQ(*said ? first.find(said) != std::string::npos : first.empty(), true) << first;
     }
 }
 
@@ -222,6 +251,8 @@ struct Spe3 {
     std::string footer_inside;  // elements after DataFormat
     // Each frame f's 32 metadata bytes: the frame number at 0, stamp + f at 8 (when >= 0).
     std::int64_t stamp = -1;
+    // With a stamp: stamp + f + `lasted` at 16, a second stamp each frame (when >= 0).
+    std::int64_t lasted = -1;
 };
 
 // Writes a 3.0 file of unsigned 16-bit regions whose sample k of frame f is f * 1000 + k.
@@ -251,6 +282,8 @@ std::string WriteSpe3(const std::string& path, const Spe3& layout) {
         const auto meta = 4100 + static_cast<std::size_t>(f * stride + 2 * samples);
         put(meta, static_cast<std::int64_t>(f + 1));
         if (layout.stamp >= 0) put(meta + 8, layout.stamp + f);
+        if (layout.stamp >= 0 && layout.lasted >= 0)
+            put(meta + 16, layout.stamp + f + layout.lasted);
     }
     std::string xml =
         "<?xml version=\"1.0\"?><SpeFormat version=\"3.0\" xmlns=\"http://example.org/spe\">"
@@ -356,11 +389,14 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         return "<MetaFormat><MetaBlock>" + items + "</MetaBlock></MetaFormat>";
     };
     const std::string tracking = "<FrameTrackingNumber type=\"Int64\" bitDepth=\"64\"/>";
-    auto stamp = [](const char* absolute, const char* event = "ExposureStarted") {
+    auto stamp = [](const char* absolute, const char* event = "ExposureStarted",
+                    const char* resolution = "1000000") {
         return std::string("<TimeStamp event=\"") + event +
-               "\" type=\"Int64\" bitDepth=\"64\" resolution=\"1000000\" absoluteTime=\"" +
-               absolute + "\"/>";
+               "\" type=\"Int64\" bitDepth=\"64\" resolution=\"" + resolution +
+               "\" absoluteTime=\"" + absolute + "\"/>";
     };
+    const std::string fine =
+        stamp("2021-05-06T07:08:00.1234567+02:00", "ExposureStarted", "10000000");
     const struct {
         std::string footer;
         std::int64_t ticks;
@@ -385,6 +421,9 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
          nullptr},
         {meta(tracking + stamp("2016-12-31T23:59:60Z")), 1500000, "2017-01-01T00:00:00.500",
          nullptr},
+        // Stamps keep their 0.1 us: the origin's and the ticks' digits, never rounded up.
+        {meta(tracking + fine), 25000001, "2021-05-06T05:08:02.6234568", nullptr},
+        {meta(tracking + fine), 6000, "2021-05-06T05:08:00.1240567", nullptr},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -402,6 +441,50 @@ TEST(SpeMetadata, ObservationStartsAtTheFirstExposure) {
         if (c.note) {
             EXPECT_NE(m.notes[0].find(c.note), std::string::npos) << m.notes[0];
         }
+    }
+}
+
+// What the footer says was in effect: GROOVES and CENWAVE of the spectrometer's selected
+// grating (not an entry of the instrument's list), no centre where it varied (step and
+// glue); no exposure the file marks not relevant, but the frames' own where they agree.
+TEST(SpeMetadata, FooterFactsAreTheOnesInEffect) {
+    const std::string grating =
+        "<Gratings><Grating><Name>[300nm,150]</Name></Grating></Gratings><Spectrometer><Grating>"
+        "<Selected>[500nm,600][1][0]</Selected><CenterWavelength>550</CenterWavelength></Grating>";
+    auto glue = [](const char* on) {
+        return std::string("<StepAndGlue><Enabled>") + on + "</Enabled></StepAndGlue>";
+    };
+    auto exposure = [](const char* relevance) {
+        return std::string("<Camera><ShutterTiming><ExposureTime relevance=\"") + relevance +
+               "\">50</ExposureTime></ShutterTiming></Camera>";
+    };
+    std::string stamps = "<MetaFormat><MetaBlock><FrameTrackingNumber bitDepth=\"64\"/>";
+    for (const char* event : {"ExposureStarted", "ExposureEnded"})
+        stamps += std::string("<TimeStamp event=\"") + event + "\" bitDepth=\"64\" resolution=\"" +
+                  "1000000\" absoluteTime=\"2021-05-06T07:08:00Z\"/>";
+    stamps += "</MetaBlock></MetaFormat>";
+    const struct {
+        std::string footer;
+        std::int64_t lasted;  // ticks from each frame's start stamp to its end; -1: no stamps
+        std::optional<double> grooves, centre;
+        std::string exptime;  // "" for none answered
+    } cases[] = {
+        {grating + "</Spectrometer>" + exposure("True"), -1, 600, 550, "0.05"},
+        {grating + glue("True") + "</Spectrometer>", -1, 600, {}, "0"},
+        {grating + glue("False") + "</Spectrometer>", -1, 600, 550, "0"},
+        {exposure("False") + stamps, 15000, {}, {}, "0.015"},
+        {exposure("False"), -1, {}, {}, ""},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.footer);
+        Spe3 layout{{{4, 1}}, 3, c.footer, c.lasted >= 0 ? 1000 : -1, c.lasted};
+        orlix::Application app;
+        auto document = app.NewDataDocument();
+        ASSERT_TRUE(document->Open(WriteSpe3(dir / "e.spe", layout), 0, 0, 0, 0, "").ok());
+        EXPECT_EQ(document->GetParam(fits::doc_param::kExposure).ToText(), c.exptime);
+        EXPECT_EQ(document->GetMetadata().grating_grooves, c.grooves);
+        EXPECT_EQ(document->GetMetadata().center_wavelength, c.centre);
     }
 }
 

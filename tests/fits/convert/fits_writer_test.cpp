@@ -248,6 +248,7 @@ TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
     } cases[] = {
         {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 6, true},
         {Header("16", "1", "1", "1") + "BZERO   = 32768.0\r\n", 6, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 3.2768D4\r\n", 6, true},
         {Header("16", "1", "1", "1") + "BZERO   = 32767\r\n", 6, false},
         {Header("16", "1", "1", "1") + "BZERO   = 32769\r\n", 6, false},
         {Header("16", "1", "1", "1"), 6, false},
@@ -358,6 +359,8 @@ TEST(WriteFitsFile, ScalingCardsThatChangeTheValuesAreSaid) {
         {"BZERO   = 32768\r\n", true, ""},
         {"BZERO   = 32768\r\n", false, "the header's BZERO 32768 change the values"},
         {"BSCALE  = 2.0\r\n", false, "the header's BSCALE 2.0 change"},
+        {"BSCALE  = 2.0D0\r\n", false, "the header's BSCALE 2.0D0 change"},
+        {"BZERO   = 3.2768D4\r\n", true, ""},
         {"BZERO   = 1000\r\nBSCALE  = 0.5\r\n", false, "BSCALE 0.5, BZERO 1000 change"},
         {"BLANK   = 1943\r\n", false, "BLANK 1943 change"},
     };

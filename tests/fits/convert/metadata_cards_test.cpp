@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "../../orlix/test_support.h"
 #include "../fake_automation.h"
@@ -44,13 +45,14 @@ TEST(MetadataCards, NumbersFitTheValueFieldAndReadBack) {
 }
 
 // A comment longer than a COMMENT card's 72 text columns goes on over several cards, each
-// exactly 80 columns at most, nothing lost.
+// 80 columns at most, cut after a blank where there is one, nothing lost.
 TEST(MetadataCards, LongCommentsSplitAtColumn80) {
     const std::string text(72 * 2 + 5, 'c');
     const std::pair<std::string, std::vector<std::size_t>> cases[] = {
         {std::string(72, 'a'), {72}},
         {std::string(73, 'b'), {72, 1}},
         {text, {72, 72, 5}},
+        {std::string(70, 'a') + " 488nm x", {71, 7}},
     };
     for (const auto& [comment, pieces] : cases) {
         DocumentMetadata metadata;
@@ -211,7 +213,7 @@ TEST(MetadataCards, RegionsOfDifferentWidthsBecomeImageExtensions) {
     MemoryFactory factory;
     MemoryHeaderStore store;
     HeaderContext context{store, factory};
-    for (const ScienceOptions options :
+    for (const ScienceOptions& options :
          {ScienceOptions{false, false, true}, ScienceOptions{true, true, true}}) {
         RecordingReporter reporter;
         MemoryDocument doc = TwoRegionDocument();
@@ -254,6 +256,46 @@ TEST(MetadataCards, RegionsOfDifferentWidthsBecomeImageExtensions) {
             for (std::size_t i = 0; i < values.size(); ++i)
                 EXPECT_EQ(values[i], (i / per) * 100 + (r == 0 ? 0 : 50) + i % per);
         }
+    }
+}
+
+// Regions of one width (sensor rows 1-2 and 5-5): stacked, the primary header says which
+// image rows hold which region and where it lies; with --regions each is its own image with
+// its DETSEC, whatever the widths. Each row: options, HDUs, then HDU and "KEYWORD=value".
+TEST(MetadataCards, EveryRegionSaysWhereItLiesOnTheSensor) {
+    TempDir dir;
+    MemoryFactory factory;
+    MemoryHeaderStore store;
+    HeaderContext context{store, factory};
+    const std::tuple<ScienceOptions, int, std::vector<std::pair<int, std::string>>> cases[] = {
+        {{}, 1, {{1, "ROWS1=1:2"}, {1, "DETSEC1=[1:4,1:2]"}, {1, "DETSEC2=[1:4,5:5]"}}},
+        {{false, false, true}, 3, {{2, "DETSEC=[1:4,1:2]"}, {3, "DETSEC=[1:4,5:5]"}}},
+    };
+    for (const auto& [options, hdus, keys] : cases) {
+        MemoryDocument doc = Unsigned16Document(4);
+        doc.params[doc_param::kRows] = 3;
+        doc.frames = {Frame(ElementType::kInt16, 4, 3)};
+        doc.metadata.regions.resize(2);
+        doc.metadata.regions[0] = {4, 2, 1, 1, RegionMetadata::Section{1, 4, 1, 2}, {}, {}, {}};
+        doc.metadata.regions[1] = {4, 1, 1, 1, RegionMetadata::Section{1, 4, 5, 5}, {}, {}, {}};
+        doc.region_frames = {{Frame(ElementType::kInt16, 4, 2), Frame(ElementType::kInt16, 4, 1)}};
+        RecordingReporter reporter;
+        BuildStandardHeader(context, &doc, "");
+        ASSERT_TRUE(WriteWithOptions(context, reporter, doc, dir / "d.fit", options).ok());
+        fitsfile* f = nullptr;
+        int status = 0, n = 0, type = 0;
+        ASSERT_EQ(fits_open_file(&f, (dir / "d.fit").c_str(), READONLY, &status), 0);
+        EXPECT_EQ(fits_get_num_hdus(f, &n, &status), 0);
+        EXPECT_EQ(n, hdus);
+        for (const auto& [hdu, key] : keys) {
+            char value[FLEN_VALUE] = "";
+            const std::string keyword = key.substr(0, key.find('='));
+            fits_movabs_hdu(f, hdu, &type, &status);
+            fits_read_key(f, TSTRING, keyword.c_str(), value, nullptr, &status);
+            EXPECT_EQ(keyword + "=" + value, key) << "HDU " << hdu;
+            status = 0;
+        }
+        fits_close_file(f, &status);
     }
 }
 

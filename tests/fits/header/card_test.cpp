@@ -90,6 +90,7 @@ TEST(FormatNumber, IntegerAndFloating) {
         {"1.2.3", false, "0"},  {"1e", false, "0"},
         {"+3", false, "+3"},    {".5", false, "0"},
         {"-.5", false, "0"},    {".5", true, ".5"},
+        {"5D3", true, "5.D3"},  {"2D1", false, "2"},
         {"1,5", true, "0."},    {"123456789012345678901234", false, "12345678901234567890"},
     };
     for (const auto& c : cases) {

@@ -31,6 +31,7 @@ TEST(GetHeaderValues, OrderAndStopRule) {
          std::nullopt},
         {"NAXIS1  = 2.5\r\nBITPIX  = 8\r\nNAXIS2  = abc\r\n", 2, std::nullopt, std::nullopt, 8},
         {"NAXIS1  = 3.5\r\nBITPIX  = -32\r\nNAXIS3  = 1E2\r\n", 4, 1, 100, -32},
+        {"NAXIS1  = 3.5\r\nBITPIX  = -32\r\nNAXIS3  = 1D2\r\n", 4, 1, 100, -32},
     };
     for (const auto& c : cases) {
         HeaderValues v = GetHeaderValues(c.text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);

@@ -512,6 +512,37 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// A FITS file records the options it was written with; --update converts again a file
+// written with other ones (no record: none), and --metadata says when, by what and from what.
+TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
+    TempDir dir;
+    const std::string spe = dir / "p.spe", fit = dir / "p.fit", log = dir / "log.txt";
+    std::filesystem::copy_file(Sample("polystyrene_uint16_1340x1.spe"), spe);
+    const struct {
+        std::string first, then;
+        const char* said;  // what the --update run reports
+    } cases[] = {
+        {"", "--metadata", "1 of 1 file(s) converted, 0 up to date"},
+        {"--metadata", "--metadata", "0 of 1 file(s) converted, 1 up to date"},
+        {"--metadata --bzero", "--bzero", "1 of 1 file(s) converted, 0 up to date"},
+        {"--bzero", "--bzero", "0 of 1 file(s) converted, 1 up to date"},
+        {"", "", "0 of 1 file(s) converted, 1 up to date"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first + " then " + c.then);
+        std::filesystem::remove(fit);
+        ASSERT_EQ(RunCli(c.first + " '" + spe + "'", log), 0) << ReadAll(log);
+        ASSERT_EQ(RunCli("--update " + c.then + " '" + spe + "'", log), 0) << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(c.said), std::string::npos) << ReadAll(log);
+    }
+    // The provenance of a --metadata run: DATE (UTC, to the second) and HISTORY.
+    ASSERT_EQ(RunCli("--metadata '" + spe + "'", log), 0);
+    const std::string header = ReadAll(fit).substr(0, 2880 * 2);
+    for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
+                             "HISTORY converted from p.spe", "HISTORY options: --metadata"})
+        EXPECT_NE(header.find(said), std::string::npos) << said;
+}
+
 // An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
 // followed), again with --update (nothing rewritten; a touched file alone), in parallel (the
 // same bytes as one at a time), with a CSV report, and tile-compressed (CFITSIO reads the same

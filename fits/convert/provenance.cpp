@@ -1,0 +1,79 @@
+#include "fits/convert/provenance.h"
+
+#include <fitsio.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "fits/header/card.h"
+
+namespace fits {
+namespace {
+
+// The text a HISTORY card begins with when it records the options.
+constexpr std::string_view kOptionsPrefix = "options: ";
+
+}  // namespace
+
+std::string OptionsRecord(const ScienceOptions& options) {
+    std::string record;
+    const std::pair<bool, const char*> choices[] = {{options.metadata, "--metadata"},
+                                                    {options.bzero, "--bzero"},
+                                                    {options.regions, "--regions"}};
+    for (const auto& [on, name] : choices)
+        if (on) record += (record.empty() ? "" : " ") + std::string(name);
+    return record;
+}
+
+void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions& options,
+                           const std::string& source, const std::string& now_utc) {
+    if (options.metadata) {
+        cards.push_back(
+            BuildCard("date", now_utc, ValueType::kString, "UTC time the FITS file was written"));
+        if (!options.writer.empty()) cards.push_back("HISTORY written by " + options.writer);
+        const std::string name = std::filesystem::path(source).filename().string();
+        // A name too long for one card is said over several, nothing lost.
+        const std::string said = "converted from " + name;
+        for (std::size_t at = 0; at < said.size(); at += 72)
+            cards.push_back("HISTORY " + said.substr(at, 72));
+    }
+    if (const std::string record = OptionsRecord(options); !record.empty())
+        cards.push_back("HISTORY " + std::string(kOptionsPrefix) + record);
+}
+
+std::string RecordedOptions(const std::string& fits_path) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (fits_open_diskfile(&file, fits_path.c_str(), READONLY, &status) != 0) return {};
+    std::string record;
+    int hdus = 0, type = 0;
+    fits_get_num_hdus(file, &hdus, &status);
+    // A compressed file keeps the image's cards in its first extension.
+    for (int hdu = 1; hdu <= hdus && record.empty() && status == 0; ++hdu) {
+        fits_movabs_hdu(file, hdu, &type, &status);
+        int keys = 0;
+        fits_get_hdrspace(file, &keys, nullptr, &status);
+        char card[FLEN_CARD];
+        for (int k = 1; k <= keys && status == 0; ++k) {
+            fits_read_record(file, k, card, &status);
+            const std::string_view text(card);
+            if (!text.starts_with("HISTORY ")) continue;
+            const std::string_view said = TrimRight(text.substr(8));
+            if (said.starts_with(kOptionsPrefix)) record = said.substr(kOptionsPrefix.size());
+        }
+    }
+    int ignored = 0;
+    fits_close_file(file, &ignored);
+    return record;
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return text;
+}
+
+}  // namespace fits
