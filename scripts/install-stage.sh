@@ -30,7 +30,7 @@ cmake --install build --prefix "$stage" >/dev/null
 python_module=$(find "$stage/lib" -path '*/dist-packages/monodrv.py')
 for file in bin/FITS bin/fits-convert bin/monodrv-ctl bin/spectrograph-emulator \
     "$libdir/libmonodrv.so.$version" "$libdir/libmonodrv.so.$major" "$libdir/libmonodrv.so" \
-    "$libdir/libtelx32.so" include/monodrv.h "$libdir/pkgconfig/monodrv.pc" \
+    "$libdir/libtelx32.so.$major" include/monodrv.h "$libdir/pkgconfig/monodrv.pc" \
     "$libdir/cmake/monodrv/monodrvConfig.cmake" "$libdir/cmake/monodrv/monodrvTargets.cmake" \
     share/man/man1/FITS.1.gz share/man/man1/fits-convert.1.gz share/man/man1/monodrv-ctl.1.gz \
     share/man/man1/spectrograph-emulator.1.gz share/applications/orlix-fits.desktop \
@@ -40,7 +40,7 @@ done
 [ -n "$python_module" ] || fail "the Python module is not installed"
 soname=$(objdump -p "$stage/$libdir/libmonodrv.so.$version" | awk '/SONAME/ {print $2}')
 [ "$soname" = "libmonodrv.so.$major" ] || fail "SONAME is '$soname'"
-# The driver finds libtelx32.so through its run path: its own folder.
+# The driver finds libtelx32.so.1 in its own folder (its run path).
 driver_runpath() { objdump -p "$1" | awk '/RUNPATH/ {print $2}'; }
 [ "$(driver_runpath "$stage/$libdir/libmonodrv.so.$major")" = '$ORIGIN' ] ||
     fail "the installed driver's run path is not its own folder"
@@ -106,51 +106,56 @@ echo "== Debian packages"
 rm -rf build/packages
 (cd build && cpack -G DEB -B "$PWD/packages" >/dev/null)
 arch=$(dpkg --print-architecture)
-runtime=build/packages/orlix-fits-monodrv_${version}_$arch.deb
-dev=build/packages/orlix-fits-monodrv-dev_${version}_$arch.deb
-tango=build/packages/orlix-fits-monodrv-tango_${version}_$arch.deb
-[ -f "$runtime" ] && [ -f "$dev" ] && [ -f "$tango" ] || fail "cpack made: $(ls build/packages)"
+deb() { echo "build/packages/$1_${version}_$arch.deb"; }
+runtime=$(deb orlix-fits-monodrv) dev=$(deb orlix-fits-monodrv-dev)
+tango=$(deb orlix-fits-monodrv-tango) driver=$(deb "libmonodrv$major") port=$(deb "libtelx32-$major")
+packages=("$runtime" "$dev" "$tango" "$driver" "$port")
+for package in "${packages[@]}"; do
+    [ -f "$package" ] || fail "cpack made: $(ls build/packages)"
+    [ "$(dpkg-deb -f "$package" Version)" = "$version" ] || fail "$package has another version"
+done
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | sed 's|^\./|/|'; }
-runtime_files=$(contents "$runtime")
-dev_files=$(contents "$dev")
-for file in /usr/bin/FITS /usr/bin/fits-convert /usr/bin/monodrv-ctl /usr/bin/spectrograph-emulator \
-    "/usr/$libdir/libmonodrv.so.$major" "/usr/$libdir/libtelx32.so" \
+# has PACKAGE FILE...: the package holds every FILE.
+has() {
+    local package=$1 files file
+    shift
+    files=$(contents "$package")
+    for file in "$@"; do grep -qx "$file" <<<"$files" || fail "$package lacks $file"; done
+}
+has "$runtime" /usr/bin/FITS /usr/bin/fits-convert /usr/bin/monodrv-ctl /usr/bin/spectrograph-emulator \
     /usr/lib/python3/dist-packages/monodrv.py /usr/share/applications/orlix-fits.desktop \
     /usr/share/man/man1/fits-convert.1.gz /usr/share/doc/orlix-fits-monodrv/copyright \
     /usr/share/doc/orlix-fits-monodrv/README.md /usr/share/doc/orlix-fits-monodrv/docs/driver.md \
-    /usr/share/doc/orlix-fits-monodrv/docs/converter.md; do
-    grep -qx "$file" <<<"$runtime_files" || fail "$runtime lacks $file"
-done
-for file in /usr/include/monodrv.h /usr/include/telx32.h \
-    /usr/share/doc/orlix-fits-monodrv-dev/examples/move.c "/usr/$libdir/libmonodrv.so" \
-    "/usr/$libdir/pkgconfig/monodrv.pc" "/usr/$libdir/cmake/monodrv/monodrvConfig.cmake"; do
-    grep -qx "$file" <<<"$dev_files" || fail "$dev lacks $file"
-done
-grep -q include <<<"$runtime_files" && fail "$runtime holds development files"
-tango_files=$(contents "$tango")
-for file in /usr/bin/monodrv-tango /usr/share/man/man1/monodrv-tango.1.gz \
+    /usr/share/doc/orlix-fits-monodrv/docs/converter.md
+has "$driver" "/usr/$libdir/libmonodrv.so.$major" "/usr/$libdir/libmonodrv.so.$version"
+has "$port" "/usr/$libdir/libtelx32.so.$major" "/usr/$libdir/libtelx32.so.$version"
+has "$dev" /usr/include/monodrv.h /usr/include/telx32.h "/usr/$libdir/libmonodrv.so" \
+    "/usr/$libdir/libtelx32.so" /usr/share/doc/orlix-fits-monodrv-dev/examples/move.c \
+    "/usr/$libdir/pkgconfig/monodrv.pc" "/usr/$libdir/cmake/monodrv/monodrvConfig.cmake"
+has "$tango" /usr/bin/monodrv-tango /usr/share/man/man1/monodrv-tango.1.gz \
     /usr/share/doc/orlix-fits-monodrv-tango/examples/spectrograph.db \
-    /usr/share/doc/orlix-fits-monodrv-tango/copyright; do
-    grep -qx "$file" <<<"$tango_files" || fail "$tango lacks $file"
-done
-grep -q monodrv-tango <<<"$runtime_files" && fail "$runtime holds the Tango server"
+    /usr/share/doc/orlix-fits-monodrv-tango/copyright
+grep -q 'include\|\.so' <<<"$(contents "$runtime")" && fail "$runtime holds libraries or headers"
+grep -q monodrv-tango <<<"$(contents "$runtime")" && fail "$runtime holds the Tango server"
 grep -q libtango <<<"$(dpkg-deb -f "$runtime" Depends)" && fail "$runtime depends on Tango"
 grep -q libtango <<<"$(dpkg-deb -f "$tango" Depends)" ||
     fail "$tango Depends lacks libtango: $(dpkg-deb -f "$tango" Depends)"
 depends=$(dpkg-deb -f "$runtime" Depends)
-for dependency in libc6 libstdc++6 libqt6widgets6 libpugixml1v5; do
+for dependency in libc6 libstdc++6 libqt6widgets6 libpugixml1v5 "libmonodrv$major" "libtelx32-$major"; do
     grep -q "\b$dependency\b" <<<"$depends" || fail "$runtime Depends lacks $dependency: $depends"
 done
-[ "$(dpkg-deb -f "$dev" Depends)" = "orlix-fits-monodrv (= $version)" ] ||
-    fail "$dev Depends: $(dpkg-deb -f "$dev" Depends)"
-[ "$(dpkg-deb -f "$runtime" Version)" = "$version" ] || fail "$runtime has another version"
-apt-get install -s -qq "./$runtime" "./$dev" "./$tango" >/dev/null ||
-    fail "apt cannot install the packages"
+grep -q "libtelx32-$major (= $version)" <<<"$(dpkg-deb -f "$driver" Depends)" ||
+    fail "$driver Depends: $(dpkg-deb -f "$driver" Depends)"
+# The libraries' packages leave the loader's cache to dpkg's trigger.
+for package in "$driver" "$port"; do
+    dpkg-deb -I "$package" | grep -q 'postinst\|postrm' && fail "$package has maintainer scripts"
+    dpkg-deb --ctrl-tarfile "$package" | tar -xO ./triggers | grep -q ldconfig ||
+        fail "$package does not activate the ldconfig trigger"
+done
+apt-get install -s -qq "${packages[@]/#/./}" >/dev/null || fail "apt cannot install the packages"
 # The packages' files, unpacked side by side, work together: a host built with find_package
 # and the programs with their run paths.
-dpkg-deb -x "$runtime" "$work/root"
-dpkg-deb -x "$dev" "$work/root"
-dpkg-deb -x "$tango" "$work/root"
+for package in "${packages[@]}"; do dpkg-deb -x "$package" "$work/root"; done
 cmake -S tests/packaging/host -B "$work/host-deb" -G Ninja -DCMAKE_PREFIX_PATH="$work/root/usr" >/dev/null
 cmake --build "$work/host-deb" >/dev/null
 [ "$("$work/host-deb/host" 2>&1)" = "ok" ] || fail "host built against the packages failed"
@@ -160,5 +165,30 @@ cmake --build "$work/host-deb" >/dev/null
     fail "the packaged monodrv-ctl does not run"
 [ "$("$work/root/usr/bin/monodrv-tango" --version | head -n 1)" = "monodrv-tango $version" ] ||
     fail "the packaged monodrv-tango does not run"
-lintian --fail-on error "$runtime" "$dev" "$tango"
+lintian --fail-on warning "${packages[@]}"
+
+# As root: installed for real with apt, used, and removed again leaving none of their files
+# (nor the byte-compiled copy Python makes of the module).
+if [ "$(id -u)" -eq 0 ]; then
+    echo "== Installed with apt, then removed"
+    names=(orlix-fits-monodrv-tango orlix-fits-monodrv-dev orlix-fits-monodrv "libmonodrv$major"
+           "libtelx32-$major")
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${packages[@]/#/./}" >/dev/null 2>&1 || fail "apt cannot install the packages"
+    installed=$(dpkg -L "${names[@]}" | sort -u)
+    /usr/bin/monodrv-ctl --simulate --model triax320 position >/dev/null ||
+        fail "the installed monodrv-ctl does not run"
+    /usr/bin/python3 -c 'import monodrv; monodrv.load()' || fail "the installed module fails"
+    DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq "${names[@]}" >/dev/null 2>&1 ||
+        fail "apt cannot remove the packages"
+    for name in "${names[@]}"; do
+        status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2>/dev/null || true)
+        case $status in "" | "un "*) ;; *) fail "$name is left as '$status' after removal" ;; esac
+    done
+    while IFS= read -r file; do
+        [ -f "$file" ] || [ -L "$file" ] && fail "left after removal: $file"
+    done <<<"$installed"
+    ls /usr/lib/python3/dist-packages/__pycache__/monodrv.* 2>/dev/null &&
+        fail "Python's byte-compiled module is left after removal"
+fi
 echo "== Staged install passed"

@@ -1,6 +1,8 @@
 // Binding of the port-interface library, loaded at library attach by file name. On Linux the
-// driver's own folder is on its run path, so a libtelx32.so beside libmonodrv.so is found; on
-// Windows the system's search order finds a telx32.dll beside the host or the driver.
+// driver looks in its own folder first, so a port library beside libmonodrv.so is found; its
+// runtime name is libtelx32.so.1 (the unversioned name belongs to development files and to
+// hosts' own copies, tried next). On Windows the system's search order finds a telx32.dll
+// beside the host or the driver.
 #include <iterator>
 
 #include "monodrv/control/platform.h"
@@ -11,9 +13,9 @@ namespace monodrv {
 namespace {
 
 #ifdef _WIN32
-constexpr const char* kLibraryName = "telx32.dll";
+constexpr const char* kLibraryNames[] = {"telx32.dll"};
 #else
-constexpr const char* kLibraryName = "libtelx32.so";
+constexpr const char* kLibraryNames[] = {"libtelx32.so.1", "libtelx32.so"};
 #endif
 
 // Lookup order of the 51 names; the indexes below name the seven the driver calls.
@@ -173,7 +175,8 @@ void ShowMessage(const char* text, const char* caption) {
 
 bool BindPortLibrary(const char* caption) {
     Binding& b = Bound();
-    b.module = platform::LoadLibraryByName(kLibraryName);
+    for (const char* name : kLibraryNames)
+        if (!b.module) b.module = platform::LoadLibraryByName(name);
     if (!b.module) return false;
     bool all = true;
     for (int i = 0; i < kCount; ++i) {

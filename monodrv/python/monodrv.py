@@ -279,10 +279,10 @@ _U8, _U32, _I16, _I32 = ctypes.c_ubyte, ctypes.c_uint32, ctypes.c_int16, ctypes.
 
 
 def load(folder: Optional[str] = None) -> ctypes.CDLL:
-    """Loads libmonodrv.so.1 and libtelx32.so (from `folder`, $MONODRV_LIB or the default
+    """Loads libmonodrv.so.1 and libtelx32.so.1 (from `folder`, $MONODRV_LIB or the default
     search path, where an installed driver lies) and declares the exports' argument types.
-    The driver is loaded by its SONAME: the unversioned name exists only with the
-    development files."""
+    Both are loaded by their SONAMEs: the unversioned names exist only with the development
+    files."""
     global _lib, _telx
     if _lib is not None:
         return _lib
@@ -307,7 +307,7 @@ def load(folder: Optional[str] = None) -> ctypes.CDLL:
     for name, (restype, argtypes) in signatures.items():
         fn = getattr(lib, name)
         fn.restype, fn.argtypes = restype, argtypes
-    telx = ctypes.CDLL(path("libtelx32.so"))
+    telx = ctypes.CDLL(path("libtelx32.so.1"))
     telx.TELX_Create_physical_port_ex.restype = _U32
     telx.TELX_Create_physical_port_ex.argtypes = [ctypes.c_char_p, _I32]
     telx.TELX_Destroy.argtypes = [_U32]

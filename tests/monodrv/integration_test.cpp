@@ -430,7 +430,8 @@ TEST(Integration, PortLibraryMissingOrIncomplete) {
                   fs::copy_options::overwrite_existing);
     fs::copy_file(MONODRV_LIBRARY, dir / "partial/libmonodrv.so",
                   fs::copy_options::overwrite_existing);
-    fs::copy_file(PARTIAL_TELX, dir / "partial/libtelx32.so", fs::copy_options::overwrite_existing);
+    fs::copy_file(PARTIAL_TELX, dir / "partial/libtelx32.so.1",
+                  fs::copy_options::overwrite_existing);
     const struct {
         const char* folder;
         bool message;
