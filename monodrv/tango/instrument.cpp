@@ -99,7 +99,7 @@ void Instrument::Fail(const std::string& status) {
 
 // A request is taken only when the instrument is idle (Stop at any time); it is refused with
 // the reason otherwise.
-void Instrument::Submit(const Request& request) {
+void Instrument::Submit(const Request& request, const std::string& doing) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (request.kind != Request::StopNow) {
@@ -114,6 +114,7 @@ void Instrument::Submit(const Request& request) {
                               "); run Init when the cause is mended");
             snapshot_.phase = Phase::Moving;  // taken: the next request sees it at once
             snapshot_.busy = true;
+            snapshot_.status = doing;
         } else if (snapshot_.phase == Phase::Moving) {
             stop_asked_ = true;
             return;
@@ -129,13 +130,13 @@ void Instrument::MoveTo(double nm) {
     if (!std::isfinite(nm) || nm < range_[0] || nm > range_[1])
         throw Refused(Nm(nm) + " is outside the " + settings_.title + "'s range (" + Nm(range_[0]) +
                       " to " + Nm(range_[1]) + ")");
-    Submit({Request::Move, nm, {}});
+    Submit({Request::Move, nm, {}}, "moving to " + Nm(nm));
 }
 
 void Instrument::SelectGrating(std::int32_t number) {
     if (number < 1 || number > gratings_)
         throw Refused("the " + settings_.title + " has gratings 1-" + std::to_string(gratings_));
-    Submit({Request::Grating, 0, {number, 0, 0}});
+    Submit({Request::Grating, 0, {number, 0, 0}}, "selecting grating " + std::to_string(number));
 }
 
 void Instrument::MoveSlit(int location, double mm) {
@@ -143,13 +144,18 @@ void Instrument::MoveSlit(int location, double mm) {
         throw Refused("a slit width is 0-100 mm");
     if (std::isnan(Now().slits[static_cast<std::size_t>(location)]))
         throw Refused(std::string("this instrument has no ") + kSlitNames[location] + " slit");
-    Submit({Request::Slit, mm, {location, 0, 0}});
+    char width[32];
+    std::snprintf(width, sizeof width, "%.2f mm", mm);
+    Submit({Request::Slit, mm, {location, 0, 0}},
+           std::string("moving the ") + kSlitNames[location] + " slit to " + width);
 }
 
 void Instrument::SetMirror(int location, int position) {
     if (position != MIR_POS_FRONT && position != MIR_POS_SIDE)
         throw Refused("a mirror position is front or side");
-    Submit({Request::Mirror, 0, {location, position, 0}});
+    Submit({Request::Mirror, 0, {location, position, 0}},
+           std::string("switching the ") + (location == MIR_LOC_ENTRANCE ? "entrance" : "exit") +
+               " mirror to the " + (position == MIR_POS_FRONT ? "front" : "side"));
 }
 
 void Instrument::SetSpeeds(const std::array<std::int32_t, 3>& speeds) {
@@ -157,15 +163,15 @@ void Instrument::SetSpeeds(const std::array<std::int32_t, 3>& speeds) {
         throw Refused(
             "speeds are MIN, MAX, RAMP, none negative, the minimum not above the "
             "maximum");
-    Submit({Request::Speeds, 0, speeds});
+    Submit({Request::Speeds, 0, speeds}, "setting the speeds");
 }
 
 void Instrument::Reinitialize() {
-    Submit({Request::Reinit, 0, {}});
+    Submit({Request::Reinit, 0, {}}, "re-initialising the mechanics (up to 300 s)");
 }
 
 void Instrument::Stop() {
-    Submit({Request::StopNow, 0, {}});
+    Submit({Request::StopNow, 0, {}}, "stopping");
 }
 
 bool Instrument::Process(std::uint32_t operation, const char* what) {
@@ -368,7 +374,7 @@ void Instrument::Work() {
         }
         const Request request = requests_.front();
         lock.unlock();
-        if (request.kind != Request::StopNow) Update([](Snapshot& s) { s.status = "moving"; });
+        Update([](Snapshot&) {});  // says the request taken (MOVING, and what it does)
         Run(request);
         lock.lock();
         requests_.pop_front();

@@ -77,7 +77,8 @@ class Instrument {
         double value = 0;
         std::array<std::int32_t, 3> n{};  // a grating, a location and position, or speeds
     };
-    void Submit(const Request& request);
+    // Takes a request for the worker; `doing` is the Status while it runs ("moving to ...").
+    void Submit(const Request& request, const std::string& doing);
     void Work();
     bool Start();
     void Run(const Request& request);

@@ -110,6 +110,7 @@ class ServerTest(unittest.TestCase):
         # A move runs beside the clients: a second one reads at once; a write is refused.
         d.write_attribute("Wavelength", 700.0)
         self.assertEqual(d.state(), tango.DevState.MOVING)
+        self.assertEqual(d.status(), "moving to 700.0000 nm")
         other = tango.DeviceProxy(self.name)
         start = time.monotonic()
         self.assertTrue(other.Busy)
