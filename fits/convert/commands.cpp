@@ -574,9 +574,12 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
 }
 
 Status SaveHeader(const std::string& headerText, const std::string& path) {
+    return SaveHeaderAs(headerText, path, IsFitsName(path));
+}
+
+Status SaveHeaderAs(const std::string& headerText, const std::string& path, bool block) {
     // A header block must open in FITS readers; a text header may be a set of cards to add
     // to another header, but each of them must be one a header can hold.
-    const bool block = IsFitsName(path);
     if (auto problem =
             FindHeaderProblem(headerText, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
         return Status::Error(DescribeProblem(ShownName(path), *problem) + "; header not saved");

@@ -94,5 +94,7 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
 // ".fit", otherwise as the text with its CR LF line ends. Replaces the file only when the
 // new one is complete.
 Status SaveHeader(const std::string& headerText, const std::string& path);
+// The same in the form asked for: a FITS header block when `block`, else the text.
+Status SaveHeaderAs(const std::string& headerText, const std::string& path, bool block);
 
 }  // namespace fits

@@ -114,18 +114,6 @@ void CentreOn(QMessageBox& box, const QWidget& window) {
     });
 }
 
-// Writes the header alone: as a FITS header block when `block`, else as its text with CR LF
-// line ends; checked first as FITS readers would, and replacing the file only when complete.
-Status SaveHeaderAs(const std::string& text, const std::string& path, bool block) {
-    if (auto problem =
-            FindHeaderProblem(text, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
-        return Status::Error(DescribeProblem(ShownName(path), *problem) + "; header not saved");
-    const std::string bytes = block ? BuildHeaderBlock(text) : text;
-    SafeFile file(path);
-    if (file.Write(bytes.data(), bytes.size()) && file.Commit()) return Status::Ok();
-    return Status::Error(file.error());
-}
-
 }  // namespace
 
 void SetBusy(bool busy) {

@@ -40,40 +40,42 @@ int IndexOf(const std::string& name, const char* const* names, int count) {
 }
 
 // Every attribute reads and writes through the device, by name.
-class ScalarAttribute : public Tango::Attr {
+template <class Kind>
+class Routed : public Kind {
   public:
-    ScalarAttribute(const char* attribute, long data_type, Tango::AttrWriteType write,
-                    const char* unit, const char* description)
-        : Tango::Attr(attribute, data_type, write) {
+    using Kind::Kind;
+    void read(Tango::DeviceImpl* device, Tango::Attribute& out) override {
+        static_cast<Spectrograph*>(device)->Read(this->get_name(), out);
+    }
+    void write(Tango::DeviceImpl* device, Tango::WAttribute& in) override {
+        static_cast<Spectrograph*>(device)->Write(this->get_name(), in);
+    }
+    bool is_allowed(Tango::DeviceImpl*, Tango::AttReqType) override { return true; }
+
+  protected:
+    void Describe(const char* unit, const char* description) {
         Tango::UserDefaultAttrProp properties;
         if (*unit) properties.set_unit(unit);
         properties.set_description(description);
-        set_default_properties(properties);
+        this->set_default_properties(properties);
     }
-    void read(Tango::DeviceImpl* device, Tango::Attribute& out) override {
-        static_cast<Spectrograph*>(device)->Read(get_name(), out);
-    }
-    void write(Tango::DeviceImpl* device, Tango::WAttribute& in) override {
-        static_cast<Spectrograph*>(device)->Write(get_name(), in);
-    }
-    bool is_allowed(Tango::DeviceImpl*, Tango::AttReqType) override { return true; }
 };
 
-class SpeedsAttribute : public Tango::SpectrumAttr {
+class ScalarAttribute : public Routed<Tango::Attr> {
   public:
-    SpeedsAttribute() : Tango::SpectrumAttr("Speeds", Tango::DEV_LONG, Tango::READ_WRITE, 3) {
-        Tango::UserDefaultAttrProp properties;
-        properties.set_description(
-            "the wavelength motor's minimum and maximum frequency and ramp time");
-        set_default_properties(properties);
+    ScalarAttribute(const char* attribute, long data_type, Tango::AttrWriteType write,
+                    const char* unit, const char* description)
+        : Routed<Tango::Attr>(attribute, data_type, write) {
+        Describe(unit, description);
     }
-    void read(Tango::DeviceImpl* device, Tango::Attribute& out) override {
-        static_cast<Spectrograph*>(device)->Read(get_name(), out);
+};
+
+class SpeedsAttribute : public Routed<Tango::SpectrumAttr> {
+  public:
+    SpeedsAttribute()
+        : Routed<Tango::SpectrumAttr>("Speeds", Tango::DEV_LONG, Tango::READ_WRITE, 3) {
+        Describe("", "the wavelength motor's minimum and maximum frequency and ramp time");
     }
-    void write(Tango::DeviceImpl* device, Tango::WAttribute& in) override {
-        static_cast<Spectrograph*>(device)->Write(get_name(), in);
-    }
-    bool is_allowed(Tango::DeviceImpl*, Tango::AttReqType) override { return true; }
 };
 
 class VoidCommand : public Tango::Command {
