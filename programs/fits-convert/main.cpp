@@ -82,6 +82,7 @@ struct Options {
     bool recursive = false;
     int jobs = 1;
     std::string jobs_text;  // as typed, read by ParseJobs
+    bool jobs_given = false;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -121,7 +122,7 @@ void Declare(CLI::App& app, Options& options) {
     app.add_flag("--regions", options.science.regions);
     app.add_flag("-q,--quiet", options.quiet);
     app.add_option("inputs", options.inputs);
-    app.allow_extras(false);
+    app.allow_extras(true);  // unknown options are kept, and named by Parse one line each
 }
 
 // Says a usage mistake in one line with the way to the help, as neighbouring tools do;
@@ -133,7 +134,7 @@ int BadUsage(const std::string& what) {
 
 // Reads -j's value into options.jobs; the usage mistake when it is no number of jobs.
 std::string ParseJobs(Options& options) {
-    if (options.jobs_text.empty()) return {};
+    if (!options.jobs_given) return {};
     const std::string& text = options.jobs_text;
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, options.jobs);
@@ -147,7 +148,6 @@ std::string ParseJobs(Options& options) {
 int Parse(int argc, char** argv, Options& options) {
     CLI::App app("fits-convert");
     Declare(app, options);
-    app.allow_extras(true);  // unknown options are named below, one line each
     try {
         app.parse(argc, argv);
     } catch (const CLI::ArgumentMismatch& e) {
@@ -159,6 +159,7 @@ int Parse(int argc, char** argv, Options& options) {
     for (const std::string& extra : app.remaining())
         if (extra.size() > 1 && extra[0] == '-')
             return BadUsage("unknown option '" + fits::ShownName(extra) + "'");
+    options.jobs_given = app.count("--jobs") > 0;
     options.report_given = app.count("--report") > 0;
     options.save_header_given = app.count("--save-header") > 0;
     if (options.help) {
@@ -384,10 +385,11 @@ bool UseCustomHeader(Options& options, fits::HeaderStore& store, fits::Reporter&
 // from any thread: it keeps its own lock, and draws only when the percentage shown changes.
 class ByteBar {
   public:
-    explicit ByteBar(const std::vector<std::string>& files) : files_(files) {
+    explicit ByteBar(const std::vector<std::string>& files) {
         for (const std::string& file : files) {
             std::error_code ec;
             const auto size = fs::file_size(file, ec);
+            unfinished_.emplace(file, sizes_.size());
             sizes_.push_back(ec ? 0 : size);
             total_ += sizes_.back();
         }
@@ -405,13 +407,11 @@ class ByteBar {
         };
         convert.finished = [this](const fits::FileOutcome& outcome) {
             std::lock_guard lock(lock_);
-            for (std::size_t i = 0; i < files_.size(); ++i)
-                if (files_[i] == outcome.input && !counted_[i]) {
-                    counted_[i] = true;
-                    done_ += sizes_[i];
-                    writing_.erase(i);
-                    break;
-                }
+            if (auto it = unfinished_.find(outcome.input); it != unfinished_.end()) {
+                done_ += sizes_[it->second];
+                writing_.erase(it->second);
+                unfinished_.erase(it);
+            }
             Draw();
         };
     }
@@ -428,11 +428,10 @@ class ByteBar {
         DrawProgress(done, total_);
     }
 
-    const std::vector<std::string>& files_;
     std::mutex lock_;
-    std::vector<std::uint64_t> sizes_;
-    std::map<std::size_t, bool> counted_;
-    std::map<std::size_t, std::uint64_t> writing_;  // input index: its bytes done so far
+    std::vector<std::uint64_t> sizes_;                    // of each input's SPE file
+    std::multimap<std::string, std::size_t> unfinished_;  // input path: its index
+    std::map<std::size_t, std::uint64_t> writing_;        // input index: its bytes done so far
     std::uint64_t total_ = 0, done_ = 0;
     int shown_ = -1;
     bool finished_ = false;
