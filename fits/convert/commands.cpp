@@ -24,13 +24,18 @@
 
 namespace fits {
 
-std::string FitsPathFor(const std::string& spePath, const std::string& outputDir) {
-    if (outputDir.empty()) return ChangeExtension(spePath, "fit");
+std::string FitsExtension(bool compressed) {
+    return compressed ? "fit.fz" : "fit";
+}
+
+std::string FitsPathFor(const std::string& spePath, const std::string& outputDir, bool compressed) {
+    const std::string extension = FitsExtension(compressed);
+    if (outputDir.empty()) return ChangeExtension(spePath, extension);
     auto slash = spePath.rfind('/');
     std::string name = slash == std::string::npos ? spePath : spePath.substr(slash + 1);
     std::string dir = outputDir;
     if (!dir.ends_with('/')) dir += '/';
-    return dir + ChangeExtension(name, "fit");
+    return dir + ChangeExtension(name, extension);
 }
 
 namespace {
@@ -146,11 +151,17 @@ class WorkerReporter : public Reporter {
     }
     void Warning(const std::string& text) override { held_.push_back(Renamed(text)); }
     // Passes on the warnings of the file just converted, but for those naming `unwritten`
-    // (a FITS file that was not written after all: its warnings would mislead).
-    void Release(const std::string& unwritten) {
+    // (a FITS file that was not written after all: its warnings would mislead). A warning
+    // that opens with the FITS file's name (`target`) opens with "INPUT -> TARGET: ", so that
+    // it names the SPE file it is about, as failure lines do.
+    void Release(const std::string& unwritten, const std::string& input,
+                 const std::string& target) {
         std::lock_guard lock(lock_);
-        for (const std::string& text : held_)
-            if (unwritten.empty() || text.find(unwritten) == std::string::npos) out_.Warning(text);
+        for (const std::string& text : held_) {
+            if (!unwritten.empty() && text.find(unwritten) != std::string::npos) continue;
+            const bool about_target = !target.empty() && text.starts_with(target + ": ");
+            out_.Warning(about_target ? input + " -> " + text : text);
+        }
         held_.clear();
     }
 
@@ -324,7 +335,8 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         RecordedOptions(fits_path) == OptionsRecord(batch.science))
         return UpToDateOutcome(batch, std::move(outcome));
     auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });
-    worker.reporter.Release(written && written->written ? "" : ShownName(fits_path));
+    worker.reporter.Release(written && written->written ? "" : ShownName(fits_path),
+                            ShownName(path), ShownName(fits_path));
     if (!written && batch.stopped) return outcome;  // stopped while writing: not reached
     if (!written) {
         outcome.kind = FileOutcome::Kind::kFailed;
@@ -398,7 +410,7 @@ std::vector<std::string> TargetsOf(const std::vector<std::string>& paths,
     if (options.targets.size() == paths.size()) return options.targets;
     std::vector<std::string> targets;
     for (const std::string& path : paths)
-        targets.push_back(FitsPathFor(path, options.outputDir));
+        targets.push_back(FitsPathFor(path, options.outputDir, options.compress));
     return targets;
 }
 

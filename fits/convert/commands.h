@@ -40,12 +40,13 @@ struct ConvertOptions {
     std::string addFile;          // header file appended to a Standard header
     std::string outputDir;        // empty: each FITS file beside its SPE file
     std::string customName = {};  // where a Custom header came from, for messages ("" : the window)
-    // The FITS path of each input (its folders made as needed); empty: FitsPathFor each.
+    // The FITS path of each input (its folders made as needed); empty: FitsPathFor each (with
+    // `compress`).
     std::vector<std::string> targets = {};
     // Convert only inputs whose FITS file is missing or older than the SPE file; nothing else
     // is opened for writing.
     bool update = false;
-    // Tile-compress each FITS file (lossless; see CompressFitsFile).
+    // Tile-compress each FITS file (lossless; see CompressFitsFile), named NAME.fit.fz.
     bool compress = false;
     // Files converted at a time; above 1 each worker has an application of its own from
     // `newFactory` (without one the files are converted one at a time).
@@ -68,8 +69,14 @@ struct ConvertOptions {
 // after the current file.
 using FileProgress = std::function<bool(std::size_t, std::size_t)>;
 
-// The FITS path for an SPE path: ChangeExtension(path, "fit"), or that name in outputDir.
-std::string FitsPathFor(const std::string& spePath, const std::string& outputDir);
+// The extension of a converted file: "fit", or "fit.fz" for a tile-compressed one (the name
+// FITS tools expect for such files). Every name a conversion gives comes from here.
+std::string FitsExtension(bool compressed);
+
+// The FITS path for an SPE path: ChangeExtension(path, FitsExtension(compressed)), or that
+// name in outputDir.
+std::string FitsPathFor(const std::string& spePath, const std::string& outputDir,
+                        bool compressed = false);
 
 // Why a file a command writes besides its FITS files (a report, a saved header; `what` names
 // it) must not be written at `path`, by the rule FITS targets follow: a path that names

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,11 +35,13 @@ constexpr int kAllConverted = 0, kSomeFailed = 1, kBadUsage = 2;
 const char kUsage[] =
     "Usage: fits-convert [options] SPE-FILE|FOLDER...\n"
     "Converts SPE data files to FITS files (NAME.spe -> NAME.fit). A folder stands for every\n"
-    "SPE file in it (with -r, in it and in every folder below it).\n"
+    "SPE file in it (with -r, in it and in every folder below it); a folder without any is\n"
+    "nothing to convert, no failure.\n"
     "\n"
     "Options:\n"
-    "  -o, --output DIR       write the FITS files into DIR (default: beside each SPE file);\n"
-    "                         with -r, into the same tree of folders under DIR\n"
+    "  -o, --output DIR       write the FITS files into DIR, made when missing (default:\n"
+    "                         beside each SPE file); with -r, into the same tree of folders\n"
+    "                         under DIR\n"
     "  -r, --recursive        walk folders to any depth (links to folders are not followed)\n"
     "  --update               convert only SPE files whose FITS file is missing, older, or\n"
     "                         written with other --metadata/--bzero/--regions choices\n"
@@ -45,7 +49,8 @@ const char kUsage[] =
     "  --report FILE          write one CSV line per input to FILE (input, output, outcome,\n"
     "                         reason, bytes)\n"
     "  --compress             lossless tile compression (Rice for whole numbers, GZIP for\n"
-    "                         floating point), as CFITSIO and astropy read it\n"
+    "                         floating point), as CFITSIO and astropy read it; the files are\n"
+    "                         named NAME.fit.fz\n"
     "  --add-header FILE      append FILE's header (FITS or text) to the Standard header\n"
     "  --header FILE          Custom header: write FILE's header (FITS or text), checked\n"
     "                         against the FITS rules, for every file instead of the Standard\n"
@@ -58,7 +63,8 @@ const char kUsage[] =
     "  --bzero                unsigned 16-bit data as BITPIX 16 with BZERO 32768 (half size)\n"
     "  --regions              each region of interest as its own image extension, with DETSEC\n"
     "                         REGION1, REGION2, ... (such files are refused without it)\n"
-    "  -q, --quiet            no progress bar\n"
+    "  -q, --quiet            no progress bar and no summary line; failures and warnings\n"
+    "                         still go to standard error\n"
     "  -h, --help             show this help\n"
     "  --version              show the version\n"
     "\n"
@@ -75,6 +81,8 @@ struct Options {
     bool report_given = false, save_header_given = false;  // even as an empty name
     bool recursive = false;
     int jobs = 1;
+    std::string jobs_text;  // as typed, read by ParseJobs
+    bool jobs_given = false;
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -103,7 +111,7 @@ void Declare(CLI::App& app, Options& options) {
     app.add_option("-o,--output", options.convert.outputDir);
     app.add_flag("-r,--recursive", options.recursive);
     app.add_flag("--update", options.convert.update);
-    app.add_option("-j,--jobs", options.jobs)->check(CLI::Range(0, 1024));
+    app.add_option("-j,--jobs", options.jobs_text);
     app.add_option("--report", options.report);
     app.add_flag("--compress", options.convert.compress);
     app.add_option("--add-header", options.convert.addFile);
@@ -114,7 +122,26 @@ void Declare(CLI::App& app, Options& options) {
     app.add_flag("--regions", options.science.regions);
     app.add_flag("-q,--quiet", options.quiet);
     app.add_option("inputs", options.inputs);
-    app.allow_extras(false);
+    app.allow_extras(true);  // unknown options are kept, and named by Parse one line each
+}
+
+// Says a usage mistake in one line with the way to the help, as neighbouring tools do;
+// returns the exit status for bad usage.
+int BadUsage(const std::string& what) {
+    std::cerr << "fits-convert: " << what << "; see fits-convert --help\n";
+    return kBadUsage;
+}
+
+// Reads -j's value into options.jobs; the usage mistake when it is no number of jobs.
+std::string ParseJobs(Options& options) {
+    if (!options.jobs_given) return {};
+    const std::string& text = options.jobs_text;
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, options.jobs);
+    if (ec != std::errc{} || stop != end || options.jobs < 0)
+        return "-j: '" + fits::ShownName(text) + "' is not a number of jobs";
+    if (options.jobs > 1024) return "-j: " + text + " jobs are more than 1024";
+    return {};
 }
 
 // Parses the command line; returns an exit status to stop with, or -1 to go on.
@@ -125,22 +152,21 @@ int Parse(int argc, char** argv, Options& options) {
         app.parse(argc, argv);
     } catch (const CLI::ArgumentMismatch& e) {
         const std::string what = e.what();  // "--output: 1 required TEXT missing"
-        std::cerr << "fits-convert: " << what.substr(0, what.find(':')) << " needs a value\n"
-                  << kUsage;
-        return kBadUsage;
-    } catch (const CLI::ExtrasError& e) {
-        std::cerr << "fits-convert: unknown option (" << e.what() << ")\n" << kUsage;
-        return kBadUsage;
+        return BadUsage(what.substr(0, what.find(':')) + " needs a value");
     } catch (const CLI::ParseError& e) {
-        std::cerr << "fits-convert: " << e.what() << "\n" << kUsage;
-        return kBadUsage;
+        return BadUsage(e.what());
     }
+    for (const std::string& extra : app.remaining())
+        if (extra.size() > 1 && extra[0] == '-')
+            return BadUsage("unknown option '" + fits::ShownName(extra) + "'");
+    options.jobs_given = app.count("--jobs") > 0;
     options.report_given = app.count("--report") > 0;
     options.save_header_given = app.count("--save-header") > 0;
     if (options.help) {
         std::cout << kUsage;
         return kAllConverted;
     }
+    if (std::string problem = ParseJobs(options); !problem.empty()) return BadUsage(problem);
     if (options.version) {
         std::cout << "fits-convert " << PROJECT_VERSION_TEXT << "\n"
                   << PROJECT_LICENCE_TEXT << "\n";
@@ -149,19 +175,17 @@ int Parse(int argc, char** argv, Options& options) {
     options.science.writer = std::string("fits-convert ") + PROJECT_VERSION_TEXT;
     const fits::ScienceOptions& science = options.science;
     if (!options.custom_header.empty() && (science.metadata || science.bzero || science.regions)) {
-        std::cerr << "fits-convert: --metadata, --bzero and --regions add to the Standard "
-                     "header and cannot be used with --header\n";
-        return kBadUsage;
+        return BadUsage(
+            "--metadata, --bzero and --regions add to the Standard header and "
+            "cannot be used with --header");
     }
     if (!options.custom_header.empty() && !options.convert.addFile.empty()) {
-        std::cerr << "fits-convert: --add-header adds to the Standard header and cannot be used "
-                     "with --header\n";
-        return kBadUsage;
+        return BadUsage(
+            "--add-header adds to the Standard header and cannot be used with "
+            "--header");
     }
-    if (options.inputs.empty() && !options.save_header_given) {
-        std::cerr << kUsage;
-        return kBadUsage;
-    }
+    if (options.inputs.empty() && !options.save_header_given)
+        return BadUsage("no SPE file or folder given");
     return -1;
 }
 
@@ -207,31 +231,31 @@ std::vector<std::string> FolderFiles(const std::string& folder, bool recursive, 
 }
 
 // Expands folders into their SPE files; with -r and -o, each file's FITS path mirrors its
-// place below the folder named.
+// place below the folder named. A folder without SPE files adds nothing and is no failure
+// (an empty archive is up to date), as copying an empty folder is none.
 Inputs Expand(const Options& options) {
     Inputs inputs;
     const bool mirror = options.recursive && !options.convert.outputDir.empty();
+    const bool compress = options.convert.compress;
     for (const std::string& input : options.inputs) {
         std::error_code ec;
         if (!fs::is_directory(input, ec)) {
             inputs.files.push_back(input);
-            inputs.targets.push_back(fits::FitsPathFor(input, options.convert.outputDir));
+            inputs.targets.push_back(fits::FitsPathFor(input, options.convert.outputDir, compress));
             continue;
         }
-        const std::size_t unread_before = inputs.unread.size();
-        std::vector<std::string> found = FolderFiles(input, options.recursive, inputs);
-        if (found.empty() && inputs.unread.size() == unread_before)
-            Unread(inputs, input, "no SPE files in the folder");
-        for (const std::string& file : found) {
+        for (const std::string& file : FolderFiles(input, options.recursive, inputs)) {
             inputs.files.push_back(file);
             if (!mirror) {
-                inputs.targets.push_back(fits::FitsPathFor(file, options.convert.outputDir));
+                inputs.targets.push_back(
+                    fits::FitsPathFor(file, options.convert.outputDir, compress));
                 continue;
             }
             const std::string below = fs::path(file).lexically_relative(input).string();
             std::string dir = options.convert.outputDir;
             if (!dir.ends_with('/')) dir += '/';
-            inputs.targets.push_back(dir + fits::ChangeExtension(below, "fit"));
+            inputs.targets.push_back(dir +
+                                     fits::ChangeExtension(below, fits::FitsExtension(compress)));
         }
     }
     return inputs;
@@ -309,18 +333,24 @@ fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOu
     return fits::Status::Error(file.error() + " (report)");
 }
 
-// Makes the output folder (a mirrored tree's top included) and checks that it can be
-// written; false, with the reason told, when it cannot.
+// Makes the output folder when missing (with the folders above it, as mkdir -p does) and
+// checks that it is a folder; false, with the reason told, when it cannot be used. A path
+// that exists and is no folder is refused, never replaced.
 bool PrepareOutputFolder(const Options& options) {
-    if (options.recursive && !options.convert.outputDir.empty()) {
-        std::error_code ec;
-        fs::create_directories(options.convert.outputDir, ec);
-    }
-    if (!options.convert.outputDir.empty()) {
-        if (std::string problem = CheckOutputFolder(options.convert.outputDir); !problem.empty()) {
-            std::cerr << problem << "\n";
+    const std::string& dir = options.convert.outputDir;
+    if (dir.empty()) return true;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(dir, ec))) {
+        fs::create_directories(dir, ec);
+        if (ec) {
+            std::cerr << fits::ShownName(dir) << ": cannot make the output folder: " << ec.message()
+                      << "\n";
             return false;
         }
+    }
+    if (std::string problem = CheckOutputFolder(dir); !problem.empty()) {
+        std::cerr << problem << "\n";
+        return false;
     }
     return true;
 }
@@ -349,30 +379,67 @@ bool UseCustomHeader(Options& options, fits::HeaderStore& store, fits::Reporter&
     return true;
 }
 
-// The progress bar's tally, told after each file: the bytes of the inputs done of all, drawn
-// when `bar`.
-std::function<void(const fits::FileOutcome&)> ProgressByBytes(const std::vector<std::string>& files,
-                                                              bool bar) {
-    struct Tally {
-        std::map<std::string, std::uint64_t> sizes;
-        std::uint64_t total = 0, done = 0;
-    };
-    auto tally = std::make_shared<Tally>();
-    for (const std::string& file : files) {
-        std::error_code ec;
-        const auto size = fs::file_size(file, ec);
-        tally->sizes[file] = ec ? 0 : size;
-        tally->total += tally->sizes[file];
+// The progress bar's tally over a batch. Each input weighs its SPE file's bytes; a file being
+// written counts the part of its FITS bytes written so far, so that the bar moves within a
+// file (one big file, or a batch of large ones) and not only as files finish. Workers tell it
+// from any thread: it keeps its own lock, and draws only when the percentage shown changes.
+class ByteBar {
+  public:
+    explicit ByteBar(const std::vector<std::string>& files) {
+        for (const std::string& file : files) {
+            std::error_code ec;
+            const auto size = fs::file_size(file, ec);
+            unfinished_.emplace(file, sizes_.size());
+            sizes_.push_back(ec ? 0 : size);
+            total_ += sizes_.back();
+        }
     }
-    return [tally, bar](const fits::FileOutcome& outcome) {
-        tally->done += tally->sizes[outcome.input];
-        if (bar) DrawProgress(tally->done, tally->total);
-    };
-}
+    // Makes the conversion tell the bar of its bytes as they are written and of each file done.
+    void Feed(fits::ConvertOptions& convert) {
+        convert.writing = [this](std::size_t i, std::int64_t done, std::int64_t all) {
+            std::lock_guard lock(lock_);
+            if (i < sizes_.size() && all > 0)
+                writing_[i] = static_cast<std::uint64_t>(static_cast<double>(sizes_[i]) *
+                                                         static_cast<double>(done) /
+                                                         static_cast<double>(all));
+            Draw();
+            return true;
+        };
+        convert.finished = [this](const fits::FileOutcome& outcome) {
+            std::lock_guard lock(lock_);
+            if (auto it = unfinished_.find(outcome.input); it != unfinished_.end()) {
+                done_ += sizes_[it->second];
+                writing_.erase(it->second);
+                unfinished_.erase(it);
+            }
+            Draw();
+        };
+    }
+
+  private:
+    void Draw() {
+        std::uint64_t done = done_;
+        for (const auto& [i, part] : writing_)
+            done += std::min(part, sizes_[i]);
+        const int percent = total_ == 0 ? 100 : static_cast<int>(100 * done / total_);
+        if (percent == shown_ && (done < total_ || finished_)) return;
+        shown_ = percent;
+        finished_ = done >= total_;
+        DrawProgress(done, total_);
+    }
+
+    std::mutex lock_;
+    std::vector<std::uint64_t> sizes_;                    // of each input's SPE file
+    std::multimap<std::string, std::size_t> unfinished_;  // input path: its index
+    std::map<std::size_t, std::uint64_t> writing_;        // input index: its bytes done so far
+    std::uint64_t total_ = 0, done_ = 0;
+    int shown_ = -1;
+    bool finished_ = false;
+};
 
 // Writes the header alone for --save-header: the header the store holds, or, for a Standard
-// header without files, the one the current experiment settings give.
-void SaveHeaderFile(const Options& options, fits::HeaderContext& context, fits::Reporter& reporter,
+// header without files, the one the current experiment settings give. True when it was saved.
+bool SaveHeaderFile(const Options& options, fits::HeaderContext& context, fits::Reporter& reporter,
                     bool no_files, std::vector<std::string>& failures) {
     fits::Status built;
     if (no_files && options.convert.standard) {
@@ -385,10 +452,37 @@ void SaveHeaderFile(const Options& options, fits::HeaderContext& context, fits::
         if (left_out && !left_out->empty())
             reporter.Warning(fits::LeftOutWarning(options.convert.addFile, *left_out));
     }
-    if (!built)
+    if (!built) {
         failures.push_back(built.message() + " (header not saved)");
-    else if (auto saved = fits::SaveHeader(context.store.Text(), options.save_header); !saved)
+        return false;
+    }
+    if (auto saved = fits::SaveHeader(context.store.Text(), options.save_header); !saved) {
         failures.push_back(saved.message());
+        return false;
+    }
+    return true;
+}
+
+// The summary line: how many files were converted (or that there was nothing to convert),
+// and where the header was saved when it was.
+std::string Summary(const Options& options, const Inputs& inputs, const fits::CommandReport& report,
+                    bool header_saved) {
+    std::string said;
+    if (!inputs.files.empty() || !inputs.unread.empty()) {
+        said = std::to_string(report.written.size()) + " of " +
+               std::to_string(inputs.files.size()) + " file(s) converted";
+        if (options.convert.update)
+            said += ", " + std::to_string(report.up_to_date) + " up to date";
+        if (!inputs.unread.empty())
+            said +=
+                "; " + std::to_string(inputs.unread.size()) + " folder(s) or other entries failed";
+    } else if (!options.inputs.empty()) {
+        said = "nothing to convert";
+    }
+    if (header_saved)
+        said += (said.empty() ? "header saved to " : "; header saved to ") +
+                fits::ShownName(options.save_header);
+    return said;
 }
 
 // Runs the conversions and the saved header; returns the exit status.
@@ -416,8 +510,8 @@ int Run(Options& options) {
                                ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
                                : options.jobs;
     options.convert.newFactory = [] { return std::make_unique<orlix::Application>(); };
-    const bool bar = !options.quiet && isatty(STDERR_FILENO) && files.size() > 1;
-    options.convert.finished = ProgressByBytes(files, bar);
+    ByteBar bar(files);
+    if (!options.quiet && isatty(STDERR_FILENO)) bar.Feed(options.convert);
     fits::CommandReport report;
     if (!files.empty())
         report = fits::ConvertFiles(context, reporter, files, options.convert, {}, options.science);
@@ -425,17 +519,13 @@ int Run(Options& options) {
     if (options.report_given)
         if (fits::Status s = WriteReport(options.report, inputs.unread, report.files); !s)
             failures.push_back(s.message());
-    if (options.save_header_given)
-        SaveHeaderFile(options, context, reporter, files.empty(), failures);
+    const bool header_saved = options.save_header_given &&
+                              SaveHeaderFile(options, context, reporter, files.empty(), failures);
     for (const std::string& failure : failures)
         std::cerr << fits::ShownName(failure) << "\n";
-    if (!options.quiet) {
-        std::cout << report.written.size() << " of " << files.size() << " file(s) converted";
-        if (options.convert.update) std::cout << ", " << report.up_to_date << " up to date";
-        if (!inputs.unread.empty())
-            std::cout << "; " << inputs.unread.size() << " folder(s) or other entries failed";
-        std::cout << "\n";
-    }
+    if (const std::string said = Summary(options, inputs, report, header_saved);
+        !options.quiet && !said.empty())
+        std::cout << said << "\n";
     const bool all = failures.empty() && report.written.size() + report.up_to_date == files.size();
     return all ? kAllConverted : kSomeFailed;
 }

@@ -194,6 +194,7 @@ TEST(LongWork, SaysItsBytesAndStopsLeavingNothing) {
     RecordingReporter reporter;
     ConvertOptions options;
     options.compress = true;
+    options.targets = {dir / "big.fit"};
     options.aside = [](std::size_t, const std::function<void()>& work, std::atomic<bool>& stop) {
         stop = true;
         work();

@@ -43,30 +43,53 @@ TEST(FitsConvert, CommandLineCases) {
     std::ofstream(dir / "custom.txt")
         << "SIMPLE  = T\r\nBITPIX  = 16\r\nNAXIS   = 1\r\nNAXIS1  = 4\r\n";
     std::ofstream(dir / "bad.spe") << "not spe";
-    const std::string spe = Sample("hene_int32_1340x1.spe");
+    std::ofstream(dir / "c8.txt")
+        << "SIMPLE  = T\nBITPIX  = 8\nNAXIS   = 3\nNAXIS1  = 30\nNAXIS2  = 20\nNAXIS3  = 2\n";
+    std::filesystem::create_directories(dir / "nospe/deep");  // a tree without SPE files
+    const std::string spe = Sample("hene_int32_1340x1.spe"), d = dir.path();
     const struct {
         std::string args;
         int status;
         std::string made;  // a file that must exist afterwards ("" for none)
         std::string log_holds;
+        std::string log_lacks = {};
     } cases[] = {
-        {"--help", 0, "", "Usage: fits-convert"},
-        {"", 2, "", "Usage"},
-        {"--frobnicate x", 2, "", "unknown option"},
-        {"-o", 2, "", "needs a value"},
+        {"--help", 0, "", "-q, --quiet            no progress bar and no summary line; failures"},
+        // Bad usage: one line and the way to the help, as neighbouring tools answer.
+        {"", 2, "", "no SPE file or folder given; see fits-convert --help", "Usage"},
+        {"--frobnicate x", 2, "", "fits-convert: unknown option '--frobnicate'; see", "Usage"},
+        {"-j x " + spe, 2, "", "-j: 'x' is not a number of jobs; see fits-convert --help", "Usage"},
+        {"-o", 2, "", "needs a value; see fits-convert --help", "Usage"},
+        // An empty tree is nothing to convert, no failure.
+        {"-r --update '" + d + "/nospe'", 0, "", "nothing to convert", "0 of 0"},
+        {"-r '" + d + "/nospe'", 0, "", "nothing to convert", "failed"},
+        // Warnings name the SPE file they are about, as failure lines do.
+        {"--header '" + d + "/c8.txt' -o '" + d + "/out2' '" + Sample("image_uint16_30x20x2.spe") +
+             "'",
+         0, "out2/image_uint16_30x20x2.fit", "image_uint16_30x20x2.spe -> "},
+        // Compressed files are NAME.fit.fz: --update and the side-output checks know the name.
+        {"--compress -o '" + d + "/z' '" + spe + "'", 0, "z/hene_int32_1340x1.fit.fz", "1 of 1"},
+        {"--update -o '" + d + "/z' '" + spe + "'", 0, "z/hene_int32_1340x1.fit", "1 of 1"},
+        {"--compress --update -o '" + d + "/z' '" + spe + "'", 0, "",
+         "0 of 1 file(s) converted, 1 up"},
+        {"--compress --report '" + d + "/z/hene_int32_1340x1.fit.fz' -o '" + d + "/z' '" + spe +
+             "'",
+         2, "", "not written as the report"},
         {"-o '" + dir.path() + "/out' '" + SAMPLES_DIR + "'", 0, "out/noise_uint16_1020x1x5.fit",
          "6 of 6"},
         {"-o '" + dir.path() + "/out' --header '" + dir.path() + "/custom.txt' '" + spe + "'", 0,
          "out/hene_int32_1340x1.fit", "1 of 1"},
         {"-o '" + dir.path() + "/out2' '" + dir.path() + "/bad.spe' '" + spe + "'", 1,
          "out2/hene_int32_1340x1.fit", "bad.spe: not an SPE file"},
-        {"--save-header '" + dir.path() + "/h.fits'", 0, "h.fits", ""},
+        {"--save-header '" + dir.path() + "/h.fits'", 0, "h.fits", "header saved to", "0 of 0"},
         {"--header '" + dir.path() + "/custom.txt' --save-header '" + dir.path() + "/h.txt'", 0,
          "h.txt", ""},
         {"--header '" + dir.path() + "/none.txt' x.spe", 2, "",
          "none.txt: cannot open: No such file or directory"},
-        {"-o '" + dir.path() + "/nowhere' x.spe", 2, "",
-         "nowhere: cannot use as output folder: No such file"},
+        // -o makes its folder (as mkdir -p), but never replaces what is not one.
+        {"-o '" + dir.path() + "/nowhere/deeper' '" + spe + "'", 0,
+         "nowhere/deeper/hene_int32_1340x1.fit", "1 of 1"},
+        {"-o '" + dir.path() + "/c8.txt' '" + spe + "'", 2, "", "c8.txt: not a folder"},
         {"--metadata --header '" + dir.path() + "/custom.txt' x.spe", 2, "",
          "cannot be used with --header"},
         {"--bzero --metadata -o '" + dir.path() + "/out2' '" +
@@ -81,6 +104,9 @@ TEST(FitsConvert, CommandLineCases) {
             EXPECT_TRUE(std::filesystem::exists(dir / c.made));
         }
         EXPECT_NE(ReadAll(log).find(c.log_holds), std::string::npos) << ReadAll(log);
+        if (!c.log_lacks.empty()) {
+            EXPECT_EQ(ReadAll(log).find(c.log_lacks), std::string::npos) << ReadAll(log);
+        }
     }
     // The Custom header wrote 4 samples of 16 bits per frame: header block + one data block.
     EXPECT_EQ(std::filesystem::file_size(dir / "out/hene_int32_1340x1.fit"), 5760u);
@@ -93,6 +119,28 @@ TEST(FitsConvert, CommandLineCases) {
 
 std::string Q(const std::string& path) {
     return "'" + path + "'";
+}
+
+// On a terminal (script gives one) the bar counts bytes as they are written: it moves within
+// one big file, and within the first file of a batch rather than jumping to 50 % at its end.
+TEST(FitsConvert, ProgressMovesWithinFiles) {
+    TempDir dir;
+    const std::string a = dir / "a.spe", b = dir / "b.spe", log = dir / "log.txt";
+    for (const std::string& name : {a, b})  // 12 MiB each: written in several pieces
+        ASSERT_TRUE(orlix::SpeFile::Create(name, 1024, 1024, 6, orlix::kSpeInt16));
+    const struct {
+        std::string inputs;
+        int share;  // each file's share, in percent: some percentage shown is no multiple of it
+    } cases[] = {{Q(a), 100}, {Q(a) + " " + Q(b), 50}};
+    for (const auto& c : cases) {
+        const std::string line = "script -qec \"" + std::string(FITS_CONVERT) + " " + c.inputs +
+                                 "\" /dev/null > " + Q(log);
+        ASSERT_EQ(std::system(line.c_str()), 0) << ReadAll(log);
+        int within = 0;
+        for (std::size_t at = 0; (at = ReadAll(log).find("] ", at + 1)) != std::string::npos;)
+            within += std::atoi(ReadAll(log).c_str() + at + 2) % c.share > 0;
+        EXPECT_GT(within, 0) << c.inputs << ReadAll(log);
+    }
 }
 
 // An SPE 2.x file of 2 x 2 samples, one frame, of the given datatype (zero samples unless
@@ -635,14 +683,14 @@ TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
     EXPECT_EQ(RunCli("-r --compress -o " + Q(d + "/packed") + " " + Q(in), log), 1) << ReadAll(log);
     for (const std::string& name : mirrored) {
         SCOPED_TRACE(name);
-        const std::string packed = d + "/packed/" + name, plain = out + "/" + name;
+        const std::string packed = d + "/packed/" + name + ".fz", plain = out + "/" + name;
         const std::vector<double> samples = CfitsioSamples(packed);
         EXPECT_FALSE(samples.empty());
         EXPECT_EQ(samples, CfitsioSamples(plain));
         EXPECT_TRUE(FitsverifyPasses(packed));
         EXPECT_LE(fs::file_size(packed), fs::file_size(plain));
     }
-    EXPECT_LT(fs::file_size(d + "/packed/odd, name/\xC3\xBC \"q\".fit"),
+    EXPECT_LT(fs::file_size(d + "/packed/odd, name/\xC3\xBC \"q\".fit.fz"),
               fs::file_size(out + "/odd, name/\xC3\xBC \"q\".fit") / 2);
     // astropy opens the compressed image as the same array (and its header as valid).
     // Floating-point samples keep their bits: infinities, NaN payloads, -0.0, denormals.
@@ -659,13 +707,13 @@ TEST(FitsConvert, ArchivesTreesUpdatesJobsReportsCompression) {
         "    p, q = fits.open(a), fits.open(b); p.verify(\"exception\")\n"
         "    same = p[1].data.astype(q[0].data.dtype).tobytes() == q[0].data.tobytes()\n"
         "    assert same and p[1].data.shape == q[0].data.shape, a' ";
-    std::string args = Q(d + "/packed/special.fit") + " " + Q(d + "/fl/special.fit") + " ";
+    std::string args = Q(d + "/packed/special.fit.fz") + " " + Q(d + "/fl/special.fit") + " ";
     for (const std::string& name : mirrored)
-        args += Q(d + "/packed/" + name) + " " + Q(out + "/" + name) + " ";
+        args += Q(d + "/packed/" + name + ".fz") + " " + Q(out + "/" + name) + " ";
     EXPECT_EQ(std::system((astropy + args + " > " + Q(log) + " 2>&1").c_str()), 0) << ReadAll(log);
     // Nothing but the FITS files is left in the folders written.
     for (const auto& entry : fs::recursive_directory_iterator(d + "/packed"))
-        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".fit") << entry.path();
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".fz") << entry.path();
 }
 
 // Starts fits-convert with `args`, where files cannot be made unnamed when `no_tmpfile` (its
@@ -729,6 +777,8 @@ TEST(FitsConvert, InterruptedRunsLeaveNothingBehind) {
             GTEST_SKIP() << "runs without O_TMPFILE need root and unshare (util-linux)";
         SCOPED_TRACE(c.options + " " + strsignal(c.signal) + (c.no_tmpfile ? " no O_TMPFILE" : ""));
         const std::string ref = d + "/ref", out = d + "/out", args = " -q " + c.options + " -o ";
+        const std::string fit =
+            c.options.find("--compress") != std::string::npos ? ".fit.fz" : ".fit";
         fs::remove_all(ref);
         fs::create_directory(ref);
         const auto began = std::chrono::steady_clock::now();
@@ -740,14 +790,14 @@ TEST(FitsConvert, InterruptedRunsLeaveNothingBehind) {
             fs::remove_all(out);
             fs::create_directory(out);
             for (int k = 0; k < kFiles; k += 2)  // every other target exists before the run
-                std::ofstream(out + "/f" + std::to_string(k) + ".fit") << "old";
+                std::ofstream(out + "/f" + std::to_string(k) + fit) << "old";
             int status = 0;
             const pid_t pid = Start(args + Q(out) + in, c.no_tmpfile);
             std::this_thread::sleep_for(took * moment / 12);
             kill(pid, c.signal);
             waitpid(pid, &status, 0);
             for (int k = 1; k < kFiles; k += 2)
-                missing += !fs::exists(out + "/f" + std::to_string(k) + ".fit");
+                missing += !fs::exists(out + "/f" + std::to_string(k) + fit);
             for (const auto& entry : fs::directory_iterator(out)) {
                 const std::string name = entry.path().filename().string();
                 const std::string now = ReadAll(entry.path().string());
