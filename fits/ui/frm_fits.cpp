@@ -49,7 +49,7 @@ const char kHeaderFileFilter[] =
     "FITS Files (*.fit)|*.fit|Text Files (*.txt)|*.txt|All Files (*.*)|*.*";
 // The first entry is the one the dialog starts with.
 const char kDisplayFilter[] =
-    "FITS Files (*.fit)|*.fit|FITS Files (*.fit *.fits *.fts)|*.fit;*.fits;*.fts|"
+    "FITS Files (*.fit)|*.fit|FITS Files (*.fit *.fits *.fts *.fz)|*.fit;*.fits;*.fts;*.fz|"
     "All Files (*.*)|*.*";
 constexpr std::uint32_t kConvertFlags = 0x281204, kSaveFlags = 0x200806;
 constexpr std::uint32_t kOpenOneFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_LONGNAMES;

@@ -74,7 +74,8 @@ def converted(work, spe, opts):
     run = subprocess.run([CONVERT, "-q", "-o", out, *opts, spe], capture_output=True, text=True)
     if run.returncode != 0:
         failures.append(f"{spe} {opts}: fits-convert: {run.stderr}")
-    return os.path.join(out, os.path.basename(spe)[:-4] + ".fit")
+    suffix = ".fit.fz" if "--compress" in opts else ".fit"  # compressed files are named so
+    return os.path.join(out, os.path.basename(spe)[:-4] + suffix)
 
 
 def main():
