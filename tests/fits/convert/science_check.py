@@ -253,9 +253,43 @@ def check_fits(name, path, frames, expected_nm, date, opts):
                   f"{name} {opts}: DATE-OBS {primary['DATE-OBS']}, expected {date}")
 
 
+def check_uint32(work):
+    """Unsigned 32-bit SPE data (datatype 8): with --bzero (alone and with the other options)
+    BITPIX 32, BZERO 2^31, read back as the exact unsigned values at both ends and around
+    2^31; without it refused, naming --bzero, and nothing written."""
+    values = np.array([[0, 1, 2**31 - 1, 2**31, 2**32 - 1, 12345]], dtype="<u4")
+    head = bytearray(4100)
+    for fmt, off, val in [("<H", 42, 6), ("<H", 656, 1), ("<h", 108, 8), ("<i", 1446, 1),
+                          ("<I", 2996, 0x01234567)]:
+        struct.pack_into(fmt, head, off, val)
+    spe = os.path.join(work, "u32.spe")
+    with open(spe, "wb") as f:
+        f.write(bytes(head) + values.tobytes())
+    for opts in ([], ["--bzero"], ["--bzero", "--metadata", "--regions"]):
+        out = os.path.join(work, "u32" + "".join(opts).replace("--", "_"))
+        os.mkdir(out)
+        run = subprocess.run([CONVERT, "-q", "-o", out, *opts, spe], capture_output=True, text=True)
+        fit = os.path.join(out, "u32.fit")
+        if "--bzero" not in opts:
+            check(run.returncode == 1 and not os.path.exists(fit) and
+                  "data type 8 (unsigned 32-bit) is not supported without --bzero" in run.stderr,
+                  f"u32.spe {opts}: refusal {run.returncode} {run.stderr!r}")
+            continue
+        check(run.returncode == 0, f"u32.spe {opts}: exit {run.returncode} {run.stderr}")
+        verify(fit)
+        with fits.open(fit) as hdul:
+            h = hdul[0].header
+            check((h["BITPIX"], h.get("BZERO"), h.get("BSCALE")) == (32, 2**31, 1),
+                  f"u32.spe {opts}: BITPIX {h['BITPIX']} BZERO {h.get('BZERO')}")
+            data = hdul[0].data
+            check(data.dtype == np.uint32 and np.array_equal(data[0], values),
+                  f"u32.spe {opts}: read back {data!r}")
+
+
 def main():
     work = tempfile.mkdtemp()
     try:
+        check_uint32(work)
         src = os.path.join(work, "spe")
         os.mkdir(src)
         cases = build_v3(src)

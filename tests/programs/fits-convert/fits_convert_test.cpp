@@ -295,7 +295,7 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         {"-o " + Q(d + "/o2") + " " + Q(d + "/o2/dtype5.spe") + " " + Q(d + "/o2/dtype8.spe"),
          1,
          {"dtype5.spe: data type 5 (64-bit float) is not supported",
-          "dtype8.spe: data type 8 (unsigned 32-bit) is not supported", "0 of 2"},
+          "dtype8.spe: data type 8 (unsigned 32-bit) is not supported without --bzero", "0 of 2"},
          {}},
         {"--add-header " + Q(d + "/lower.txt") + " " + Q(spe),
          1,
