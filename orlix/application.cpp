@@ -57,6 +57,7 @@ class Document : public fits::DataDocument, public fits::RowRangeReader {
     Status Finalize() override;
     Status Close() override;
     std::string Notice() override;
+    std::string DataTypeText() override;
     fits::DocumentMetadata GetMetadata() override;
     std::optional<fits::FrameTable> GetFrameTable(std::vector<std::string>& notes) override;
     Status GetRegionFrame(std::int64_t n, std::int32_t region, fits::Frame& frame) override;
@@ -215,6 +216,12 @@ Status Document::Acquire(const PendingAcquisition& pending) {
     state_->file = std::move(file.value());
     app_.Keep(state_);
     return Status::Ok();
+}
+
+std::string Document::DataTypeText() {
+    if (!state_->file) return {};
+    const std::int16_t datatype = state_->file->Info().datatype;
+    return "data type " + std::to_string(datatype) + " (" + DatatypeName(datatype) + ")";
 }
 
 std::string Document::Notice() {

@@ -107,7 +107,7 @@ struct DatatypeRow {
     int size;
     const char* name;
     std::optional<fits::ElementType> element;  // none: not read
-    bool unsigned16;
+    bool is_unsigned;
 };
 
 // Every SPE datatype this reader knows; the converter reads those with an element.
@@ -118,7 +118,7 @@ constexpr DatatypeRow kDatatypes[] = {
     {kSpeUInt16, 2, "unsigned 16-bit", fits::ElementType::kInt16, true},
     {kSpeFloat64, 8, "64-bit float", std::nullopt, false},
     {kSpeUInt8, 1, "unsigned 8-bit", fits::ElementType::kUInt8, false},
-    {kSpeUInt32, 4, "unsigned 32-bit", std::nullopt, false},
+    {kSpeUInt32, 4, "unsigned 32-bit", fits::ElementType::kInt32, true},
 };
 
 const DatatypeRow* FindDatatype(std::int16_t datatype) {
@@ -132,7 +132,7 @@ const DatatypeRow* FindDatatype(std::int16_t datatype) {
 std::int32_t DatatypeToCode(std::int16_t datatype) {
     const DatatypeRow* row = FindDatatype(datatype);
     if (!row || !row->element) return fits::type_code::kUnsupported;
-    return fits::ElementToTypeCode(*row->element, row->unsigned16);
+    return fits::ElementToTypeCode(*row->element, row->is_unsigned);
 }
 
 std::optional<std::int16_t> CodeToDatatype(std::int32_t code) {

@@ -6,7 +6,8 @@ RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libpugixml
 # Configuring a build tree also finds the test libraries.
 CONFIGURE_PACKAGES=(libgtest-dev libtango-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev clang-format fitsverify parallel
-               xvfb xauth xfonts-base python3 python3-numpy python3-astropy python3-tango locales)
+               xvfb xauth xfonts-base python3 python3-numpy python3-astropy python3-specutils
+               python3-tango locales)
 # The staged-install stage: computed package dependencies, package and desktop-entry checks.
 PACKAGE_TEST_PACKAGES=(dpkg-dev file desktop-file-utils lintian)
 

@@ -80,6 +80,9 @@ class DataDocument {
     // What opening the data file found that the user should know though the file is still
     // read (a file holding fewer frames than its header says), naming the file; else empty.
     virtual std::string Notice() { return {}; }
+    // How the open data file names its sample type ("data type 8 (unsigned 32-bit)"), for
+    // messages; empty when it has no name of its own.
+    virtual std::string DataTypeText() { return {}; }
     // What the open data file records beyond its frames; empty when the application keeps
     // nothing more (or no file is open).
     virtual DocumentMetadata GetMetadata() { return {}; }

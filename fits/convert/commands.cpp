@@ -117,12 +117,19 @@ Result<WriteOutcome> Guarded(const std::string& path, Work&& work) {
     }
 }
 
-// Refuses a data file whose samples have no FITS sample type (64-bit float, unsigned 32-bit),
-// naming the data file and its type: a Standard header for it would ask for BITPIX 0.
-Status CheckSampleType(AutomationFactory& factory, DataDocument& document,
-                       const std::string& path) {
+// Refuses a data file whose samples have no FITS sample type (64-bit float; unsigned 32-bit
+// without `bzero`), naming the data file and its type: a Standard header for it would ask for
+// BITPIX 0.
+Status CheckSampleType(AutomationFactory& factory, DataDocument& document, const std::string& path,
+                       bool bzero) {
     const auto code = document.GetParam(doc_param::kDataType).ToInt32();
     if (!code || TypeToBitpix(*code, factory) != "0") return Status::Ok();
+    if (NeedsUnsignedOffset(document)) {
+        if (bzero) return Status::Ok();
+        std::string type = document.DataTypeText();
+        if (type.empty()) type = "data type code " + std::to_string(*code);
+        return Status::Error(ShownName(path) + ": " + type + " is not supported without --bzero");
+    }
     // The data file knows its type's name; its frames' layout refuses them with that name.
     if (RowRangeReader* rows = document.RowReader())
         if (auto layout = rows->Layout(1); !layout) return layout.status();
@@ -247,7 +254,9 @@ Status PrepareTarget(Batch& batch, Worker& worker, DataDocument& document, std::
         return Status::Error(RegionsDifferMessage(path, metadata) +
                              (options.standard ? "" : " (Standard header only)"));
     if (options.standard) {
-        if (Status s = CheckSampleType(worker.context.factory, document, path); !s) return s;
+        if (Status s = CheckSampleType(worker.context.factory, document, path, batch.science.bzero);
+            !s)
+            return s;
         auto left_out = BuildStandardHeader(worker.context, &document, batch.added);
         std::lock_guard lock(batch.lock);
         if (!batch.warned_left_out && !left_out.empty()) {

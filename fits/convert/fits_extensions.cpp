@@ -216,7 +216,7 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
         BuildCard("gcount", "1", ValueType::kInteger, ""),
     };
     if (unsigned_offset)
-        for (std::string& card : UnsignedOffsetCards())
+        for (std::string& card : UnsignedOffsetCards(bitpix))
             cards.push_back(std::move(card));
     cards.push_back(BuildCard("extname", "REGION" + std::to_string(index), ValueType::kString, ""));
     return cards;
@@ -352,7 +352,7 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
     HeaderAssembly header;
     header.cards = SplitCards(context.store.Text());
-    if (options.bzero && HoldsUnsigned16(document)) UseUnsignedOffset(header.cards);
+    if (options.bzero) UseUnsignedOffset(header.cards, UnsignedOffsetBitpix(document));
     const std::string array_text = JoinCards(header.cards);
     const bool unsigned_offset = IsUnsignedOffset(array_text, document);
     if (options.metadata)

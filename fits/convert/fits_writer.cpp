@@ -161,13 +161,18 @@ void EncodeAs(std::int32_t bitpix, const std::uint8_t* src, std::int64_t n, std:
     }
 }
 
-// 16-bit elements holding unsigned values, stored as value - 32768 (BZERO 32768): the
-// unsigned value with its top bit flipped, as a signed 16-bit sample. `src` may be `out`.
+// 16- or 32-bit elements (U) holding unsigned values, stored as value - 2^(bits - 1) (BZERO
+// 32768 or 2147483648): the unsigned value with its top bit flipped, as a signed sample of
+// the same width. `src` may be `out`.
+template <class U>
 void EncodeOffsetUnsigned(const std::uint8_t* src, std::int64_t n, std::uint8_t* out) {
+    using Signed = std::make_signed_t<U>;
+    constexpr U kTop = static_cast<U>(U{1} << (8 * sizeof(U) - 1));
     for (std::int64_t i = 0; i < n; ++i) {
-        std::uint16_t v;
-        std::memcpy(&v, src + 2 * i, 2);
-        StoreBig(out + 2 * i, static_cast<std::int16_t>(v ^ 0x8000u));
+        U v;
+        std::memcpy(&v, src + static_cast<std::int64_t>(sizeof(U)) * i, sizeof(U));
+        StoreBig(out + static_cast<std::int64_t>(sizeof(U)) * i,
+                 static_cast<Signed>(static_cast<U>(v ^ kTop)));
     }
 }
 
@@ -327,7 +332,8 @@ void FitsSink::PadBlock() {
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
     HeaderValues v = GetHeaderValues(headerText, kBitpix);
     auto bzero = ReadNumber(GetHeaderValue(headerText, "BZERO"));
-    return v.bitpix == 16 && bzero == kUnsigned16Zero && HoldsUnsigned16(document);
+    const std::int32_t bitpix = UnsignedOffsetBitpix(document);
+    return bitpix != 0 && v.bitpix == bitpix && bzero == UnsignedZero(bitpix);
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
@@ -366,12 +372,15 @@ void FrameEncoder::EncodeElements(ElementType type, const std::uint8_t* src, std
             break;
         case ElementType::kInt16:
             if (unsigned_offset_ && bitpix_ == 16)
-                EncodeOffsetUnsigned(src, count, out);
+                EncodeOffsetUnsigned<std::uint16_t>(src, count, out);
             else
                 EncodeAs<std::int16_t>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
         case ElementType::kInt32:
-            EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_, unsigned16_);
+            if (unsigned_offset_ && bitpix_ == 32)
+                EncodeOffsetUnsigned<std::uint32_t>(src, count, out);
+            else
+                EncodeAs<std::int32_t>(bitpix_, src, count, out, clamped_, unsigned16_);
             break;
         case ElementType::kFloat32:
             EncodeAs<float>(bitpix_, src, count, out, clamped_, unsigned16_);
@@ -650,6 +659,12 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     auto planned = PlanWrite(headerText, document, path, reporter);
     if (!planned) return planned.status();
     const DataLayout& layout = *planned;
+    const bool offset = IsUnsignedOffset(headerText, document);
+    if (!offset && NeedsUnsignedOffset(document))
+        return Status::Error(ShownName(path) +
+                             ": unsigned 32-bit data are written only as BITPIX "
+                             "32 with BZERO " +
+                             std::to_string(UnsignedZero(32)) + " (--bzero)");
 
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
@@ -659,7 +674,6 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
     out.Append(block);
 
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, HoldsUnsigned16(document));
-    const bool offset = IsUnsignedOffset(headerText, document);
     encoder.SetUnsignedOffset(offset);
     if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
         reporter.Warning(said);

@@ -45,7 +45,8 @@ class FrameEncoder {
                     std::uint8_t* out);
     // Samples that did not fit the sample type and were clamped to the nearest value.
     std::int64_t Clamped() const { return clamped_; }
-    // With BITPIX 16, 16-bit elements hold unsigned values stored minus 32768 (BZERO 32768).
+    // With BITPIX 16 (32), 16-bit (32-bit) elements hold unsigned values stored minus 32768
+    // (2147483648): BZERO of that value.
     void SetUnsignedOffset(bool on) { unsigned_offset_ = on; }
 
   private:

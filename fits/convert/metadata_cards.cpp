@@ -195,12 +195,15 @@ std::size_t AfterArrayCards(const std::vector<std::string>& cards) {
     return at;
 }
 
-bool UseUnsignedOffset(std::vector<std::string>& cards) {
+bool UseUnsignedOffset(std::vector<std::string>& cards, std::int32_t bitpix) {
+    if (bitpix == 0) return false;
     for (std::string& card : cards) {
         if (Keyword(card) != "BITPIX") continue;
-        card = BuildCard("bitpix", "16", ValueType::kInteger, "unsigned 16-bit with BZERO");
+        const std::string bits = std::to_string(bitpix);
+        card =
+            BuildCard("bitpix", bits, ValueType::kInteger, "unsigned " + bits + "-bit with BZERO");
         const auto at = static_cast<std::ptrdiff_t>(AfterArrayCards(cards));
-        const std::vector<std::string> offset = UnsignedOffsetCards();
+        const std::vector<std::string> offset = UnsignedOffsetCards(bitpix);
         cards.insert(cards.begin() + at, offset.begin(), offset.end());
         return true;
     }

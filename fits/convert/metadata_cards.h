@@ -49,9 +49,10 @@ void AppendRegionRows(std::vector<std::string>& cards, const std::vector<RegionM
 // DATE-OBS, CCD-TEMP, SET-TEMP, GROOVES, CENWAVE and COMMENT cards, where recorded.
 void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& metadata);
 
-// Turns the BITPIX 32 card of unsigned 16-bit data into BITPIX 16 and adds BZERO = 32768
-// and BSCALE = 1 after the last NAXISn card. False (nothing changed) without a BITPIX card.
-bool UseUnsignedOffset(std::vector<std::string>& cards);
+// Turns the BITPIX card of unsigned data into `bitpix` (16 or 32, signed) and adds
+// BZERO = 2^(bitpix - 1) and BSCALE = 1 after the last NAXISn card. False (nothing changed)
+// without a BITPIX card or with `bitpix` 0 (a data type without such a form).
+bool UseUnsignedOffset(std::vector<std::string>& cards, std::int32_t bitpix);
 // Position after the last of SIMPLE/XTENSION, BITPIX, NAXIS and NAXISn at the header's start.
 std::size_t AfterArrayCards(const std::vector<std::string>& cards);
 

@@ -36,8 +36,25 @@ bool HoldsUnsigned16(DataDocument& document) {
     return document.GetParam(doc_param::kDataType).ToInt32() == type_code::kUInt16;
 }
 
-std::vector<std::string> UnsignedOffsetCards() {
-    const std::string zero = std::to_string(kUnsigned16Zero);
+namespace {
+const DataTypeRow* RowOf(DataDocument& document) {
+    auto code = document.GetParam(doc_param::kDataType).ToInt32();
+    return code ? FindDataType(*code) : nullptr;
+}
+}  // namespace
+
+std::int32_t UnsignedOffsetBitpix(DataDocument& document) {
+    const DataTypeRow* row = RowOf(document);
+    return row ? row->offset_bitpix : 0;
+}
+
+bool NeedsUnsignedOffset(DataDocument& document) {
+    const DataTypeRow* row = RowOf(document);
+    return row && row->offset_bitpix != 0 && row->bitpix == 0;
+}
+
+std::vector<std::string> UnsignedOffsetCards(std::int32_t bitpix) {
+    const std::string zero = std::to_string(UnsignedZero(bitpix));
     return {BuildCard("bzero", zero, ValueType::kInteger, "stored value + " + zero + " = count"),
             BuildCard("bscale", "1", ValueType::kInteger, "")};
 }

@@ -238,8 +238,8 @@ TEST(CheckDataLayout, RowLimitIsInclusive) {
     }
 }
 
-// Unsigned 16-bit data are written with the offset only for exactly BITPIX 16, BZERO 32768
-// and a document of unsigned 16-bit data.
+// Unsigned data are written with the offset only for exactly their BITPIX (16 or 32), BZERO
+// (32768 or 2147483648) and a document of that data type.
 TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
     const struct {
         std::string header;
@@ -254,6 +254,9 @@ TEST(IsUnsignedOffset, NeedsAllThreeExactly) {
         {Header("16", "1", "1", "1"), 6, false},
         {Header("32", "1", "1", "1") + "BZERO   = 32768\r\n", 6, false},
         {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 1, false},
+        {Header("32", "1", "1", "1") + "BZERO   = 2147483648\r\n", 7, true},
+        {Header("16", "1", "1", "1") + "BZERO   = 32768\r\n", 7, false},
+        {Header("32", "1", "1", "1") + "BZERO   = 2147483648\r\n", 2, false},
     };
     for (const auto& c : cases) {
         MemoryDocument doc;

@@ -108,14 +108,14 @@ TEST(MetadataCards, UnsignedOffsetCardsFollowTheAxes) {
         "NAXIS   =                    3", "NAXIS1  =                    4",
         "NAXIS2  =                    1", "NAXIS3  =                    1",
         "EXPTIME =                   1."};
-    ASSERT_TRUE(UseUnsignedOffset(cards));
+    ASSERT_TRUE(UseUnsignedOffset(cards, 16));
     ASSERT_EQ(cards.size(), 9u);
     EXPECT_EQ(cards[1].substr(0, 30), "BITPIX  =                   16");
     EXPECT_EQ(cards[6].substr(0, 30), "BZERO   =                32768");
     EXPECT_EQ(cards[7].substr(0, 30), "BSCALE  =                    1");
     EXPECT_EQ(cards[8].substr(0, 7), "EXPTIME");
     std::vector<std::string> none = {"COMMENT nothing"};
-    EXPECT_FALSE(UseUnsignedOffset(none));
+    EXPECT_FALSE(UseUnsignedOffset(none, 16));
 }
 
 // A document of unsigned 16-bit samples (code 6): elements are 16-bit signed holding the

@@ -253,9 +253,35 @@ def check_fits(name, path, frames, expected_nm, date, opts):
                   f"{name} {opts}: DATE-OBS {primary['DATE-OBS']}, expected {date}")
 
 
+def check_uint32(work):
+    """Unsigned 32-bit SPE data: with --bzero BITPIX 32, BZERO 2^31 and the exact values back;
+    without it refused naming --bzero, nothing written."""
+    values = np.array([[0, 1, 2**31 - 1, 2**31, 2**32 - 1]], dtype="<u4")
+    head = bytearray(4100)
+    for fmt, off, val in [("<H", 42, 5), ("<H", 656, 1), ("<h", 108, 8), ("<i", 1446, 1),
+                          ("<I", 2996, 0x01234567)]:
+        struct.pack_into(fmt, head, off, val)
+    spe = os.path.join(work, "u32.spe")
+    open(spe, "wb").write(bytes(head) + values.tobytes())
+    for opts in ([], ["--bzero"], ["--bzero", "--metadata", "--regions"]):
+        run = subprocess.run([CONVERT, "-q", "-o", work, *opts, spe], capture_output=True, text=True)
+        fit = os.path.join(work, "u32.fit")
+        if not opts:
+            check(run.returncode == 1 and not os.path.exists(fit) and "data type 8 (unsigned "
+                  "32-bit) is not supported without --bzero" in run.stderr, f"u32: {run.stderr}")
+            continue
+        verify(fit)
+        with fits.open(fit) as hdul:
+            h, data = hdul[0].header, hdul[0].data
+            check((h["BITPIX"], h["BZERO"], h["BSCALE"], data.dtype) == (32, 2**31, 1, np.uint32)
+                  and np.array_equal(data[0], values), f"u32 {opts}: {h['BITPIX']} {data!r}")
+        os.remove(fit)
+
+
 def main():
     work = tempfile.mkdtemp()
     try:
+        check_uint32(work)
         src = os.path.join(work, "spe")
         os.mkdir(src)
         cases = build_v3(src)

@@ -41,7 +41,8 @@ TEST(TypeCodes, TableForCodesMinusOneToSeven) {
         {4, false, "0", "unsupported data type"},
         {5, false, "8", "byte"},
         {6, true, "32", "long"},
-        {7, false, "0", "unsupported data type"},
+        {7, false, "0", "unsigned long"},
+        {8, false, "0", "unsupported data type"},
         {-1, true, "0", "unsupported data type"},
         {INT32_MIN, false, "0", "unsupported data type"},
     };

@@ -211,6 +211,8 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
                                          "NAXIS2  = 4\nNAXIS3  = 5\nNAXIS4  = 3\n";
     WriteSpe2(d + "/o2/dtype5.spe", orlix::kSpeFloat64);
     WriteSpe2(d + "/o2/dtype8.spe", orlix::kSpeUInt32);
+    std::ofstream(dir / "u32.txt")
+        << "SIMPLE  = T\nBITPIX  = 32\nNAXIS   = 2\nNAXIS1  = 2\nNAXIS2  = 2\n";
     std::ofstream(dir / "lower.txt") << "obsrv   = 1\n";
     std::ofstream(dir / "repeat.fit") << FitsCard("SIMPLE  = T") + FitsCard("EXPTIME = 9.") +
                                              FitsCard("OBJECT  = 'M1'") + FitsCard("END") +
@@ -343,7 +345,13 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         {"-o " + Q(d + "/o2") + " " + Q(d + "/o2/dtype5.spe") + " " + Q(d + "/o2/dtype8.spe"),
          1,
          {"dtype5.spe: data type 5 (64-bit float) is not supported",
-          "dtype8.spe: data type 8 (unsigned 32-bit) is not supported", "0 of 2"},
+          "dtype8.spe: data type 8 (unsigned 32-bit) is not supported without --bzero", "0 of 2"},
+         {}},
+        // A Custom header writes unsigned 32-bit data only in the form that keeps them.
+        {"--header " + Q(d + "/u32.txt") + " -o " + Q(d + "/end") + " " + Q(d + "/o2/dtype8.spe"),
+         1,
+         {"dtype8.fit: unsigned 32-bit data are written only as BITPIX 32 with BZERO 2147483648",
+          "0 of 1"},
          {}},
         {"--add-header " + Q(d + "/lower.txt") + " " + Q(spe),
          1,
