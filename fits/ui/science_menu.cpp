@@ -14,7 +14,7 @@ void AttachScienceMenu(QWidget* anchor, ScienceOptions& options) {
     static constexpr Choice kChoices[] = {
         {"actMetadata", "Add the file's metadata (wavelength axis, date, detector)",
          &ScienceOptions::metadata},
-        {"actBzero", "Unsigned 16-bit data as BITPIX 16 with BZERO", &ScienceOptions::bzero},
+        {"actBzero", "Unsigned data as signed with BZERO (16 and 32 bits)", &ScienceOptions::bzero},
         {"actRegions", "Regions of different widths as image extensions", &ScienceOptions::regions},
         {"actCompress", "Compress the FITS files (lossless tile compression)",
          &ScienceOptions::compress},
