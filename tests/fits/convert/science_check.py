@@ -20,6 +20,8 @@ from astropy import units as u
 from astropy.io import fits
 from astropy.wcs import WCS
 
+from check_report import report
+
 CONVERT, SAMPLES = sys.argv[1], sys.argv[2]
 failures = []
 
@@ -311,10 +313,7 @@ def main():
                 check_fits(name, os.path.join(out, name[:-4] + ".fit"), frames, nm, date, opts)
     finally:
         shutil.rmtree(work)
-    for f in failures:
-        print("FAIL:", f)
-    print(f"{len(failures)} failure(s)")
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -13,6 +13,8 @@ import tempfile
 import numpy as np
 from astropy.io import fits
 
+from check_report import report
+
 CONVERT, SAMPLES, DOC = (os.path.abspath(a) for a in sys.argv[1:4])
 MARKER = "Opening a spectrum in specutils"
 failures = []
@@ -71,10 +73,7 @@ def main():
     finally:
         os.chdir("/")
         shutil.rmtree(work)
-    for f in failures:
-        print("FAIL:", f)
-    print(f"{len(failures)} failure(s)")
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,7 @@ import numpy as np
 from astropy.io import fits
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "convert"))
+from check_report import report  # noqa: E402
 from science_check import mapping, spe3  # noqa: E402  (reads argv[1:3] as these do)
 
 CONVERT, SAMPLES, DUMP = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -126,10 +127,7 @@ def main():
                     "unsigned 16-bit" if "--bzero" in opts else "signed 32-bit", want_nm=nm)
     finally:
         shutil.rmtree(work)
-    for f in failures:
-        print("FAIL:", f)
-    print(f"{len(failures)} failure(s)")
-    return 1 if failures else 0
+    return report(failures)
 
 
 if __name__ == "__main__":
