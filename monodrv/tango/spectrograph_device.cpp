@@ -307,20 +307,19 @@ void Spectrograph::Write(const std::string& attribute, Tango::WAttribute& in) {
 }
 
 void Spectrograph::Stop() {
-    if (!instrument_) Refuse(get_status(), "Spectrograph::Stop");
-    try {
-        instrument_->Stop();
-    } catch (const Refused& e) {
-        Refuse(e.what(), "Spectrograph::Stop");
-    }
+    Request("Spectrograph::Stop", &Instrument::Stop);
 }
 
 void Spectrograph::Reinitialize() {
-    if (!instrument_) Refuse(get_status(), "Spectrograph::Reinitialize");
+    Request("Spectrograph::Reinitialize", &Instrument::Reinitialize);
+}
+
+void Spectrograph::Request(const char* origin, void (Instrument::*request)()) {
+    if (!instrument_) Refuse(get_status(), origin);
     try {
-        instrument_->Reinitialize();
+        (instrument_.get()->*request)();
     } catch (const Refused& e) {
-        Refuse(e.what(), "Spectrograph::Reinitialize");
+        Refuse(e.what(), origin);
     }
 }
 

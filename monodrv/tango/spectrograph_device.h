@@ -34,6 +34,9 @@ class Spectrograph : public Tango::Device_5Impl {
     Settings ReadProperties();
     void Changed(const Snapshot& now);
     void ShowLimits();
+    // Passes a command to the instrument; its refusal, or a device without one, becomes the
+    // client's exception with the reason.
+    void Request(const char* origin, void (Instrument::*request)());
 
     std::unique_ptr<Instrument> instrument_;
     std::atomic<bool> ending_{false};
