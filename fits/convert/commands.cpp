@@ -395,7 +395,7 @@ namespace {
 // its warnings go to `reporter`.
 Result<HeaderSource> ReadHeaderSource(const std::string& path, Reporter& reporter) {
     std::vector<std::string> warnings;
-    auto text = ReadFileHeader(path, &warnings);
+    auto text = ReadHeaderTemplate(path, &warnings);
     if (!text) return Status::Error(text.message() + " (header file; no file converted)");
     for (const std::string& warning : warnings)
         reporter.Warning(warning);

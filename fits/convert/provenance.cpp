@@ -2,19 +2,14 @@
 
 #include <fitsio.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 
 #include "fits/header/card.h"
+#include "fits/input/header_reader.h"
 
 namespace fits {
-namespace {
-
-// The text a HISTORY card begins with when it records the options.
-constexpr std::string_view kOptionsPrefix = "options: ";
-
-}  // namespace
-
 std::string OptionsRecord(const ScienceOptions& options) {
     std::string record;
     const std::pair<bool, const char*> choices[] = {{options.metadata, "--metadata"},
@@ -30,10 +25,22 @@ void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions
     if (options.metadata) {
         cards.push_back(
             BuildCard("date", now_utc, ValueType::kString, "UTC time the FITS file was written"));
-        if (!options.writer.empty()) cards.push_back("HISTORY written by " + options.writer);
-        const std::string name = std::filesystem::path(source).filename().string();
+        if (!options.writer.empty())
+            cards.push_back("HISTORY " + std::string(kWrittenByPrefix) + options.writer);
+        // A card holds printable ASCII only: other bytes of the name (UTF-8, Latin-1) are
+        // written as \xHH, as messages show them, so the name can still be told.
+        std::string name;
+        for (const unsigned char c : std::filesystem::path(source).filename().string()) {
+            if (c >= 0x20 && c <= 0x7E) {
+                name += static_cast<char>(c);
+            } else {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                name += hex;
+            }
+        }
         // A name too long for one card is said over several, nothing lost.
-        const std::string said = "converted from " + name;
+        const std::string said = std::string(kConvertedFromPrefix) + name;
         for (std::size_t at = 0; at < said.size(); at += 72)
             cards.push_back("HISTORY " + said.substr(at, 72));
     }

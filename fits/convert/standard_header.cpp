@@ -76,7 +76,7 @@ Result<std::vector<std::string>> BuildStandardHeader(HeaderContext& context, Dat
                                                      std::vector<std::string>* warnings) {
     HeaderSource added{addFile, {}};
     if (!addFile.empty()) {
-        auto text = ReadFileHeader(addFile, warnings);
+        auto text = ReadHeaderTemplate(addFile, warnings);
         if (!text) return text.status();
         added.text = std::move(*text);
     }

@@ -161,7 +161,75 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
     return out;
 }
 
+// The axis numbers whose CTYPEn names a lookup-table axis ("WAVE-TAB"): its values stand in a
+// table extension of the file the header came from, which a header alone does not bring.
+std::set<std::string> TableAxes(std::string_view text) {
+    std::set<std::string> axes;
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        const std::string keyword = GetKeyword(line);
+        if (keyword.size() > 5 && keyword.starts_with("CTYPE") &&
+            ToUpper(GetValue(line)).ends_with("-TAB"))
+            axes.insert(keyword.substr(5));
+        return true;
+    });
+    return axes;
+}
+
+// Whether the keyword belongs to the world coordinates of one of `axes`: CTYPEn, CUNITn, CRPIXn,
+// CRVALn, CDELTn, CNAMEn, PSn_m, PVn_m.
+bool OfTableAxis(const std::string& keyword, const std::set<std::string>& axes) {
+    for (std::string_view root : {"CTYPE", "CUNIT", "CRPIX", "CRVAL", "CDELT", "CNAME"})
+        if (keyword.starts_with(root) && axes.count(keyword.substr(root.size()))) return true;
+    if (!keyword.starts_with("PS") && !keyword.starts_with("PV")) return false;
+    const std::size_t bar = keyword.find('_');
+    return bar != std::string::npos && axes.count(keyword.substr(2, bar - 2));
+}
+
+// Leaves out what a header file says of its own file's making, which a file written with it
+// would tell falsely: when it was written (DATE) and the converter's provenance HISTORY cards
+// (they also decide --update),
+// and an axis whose values stand in a table the header does not bring (a reader would look
+// for it in vain). Each is named in `warnings`.
+void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
+                                std::vector<std::string>* warnings) {
+    const std::set<std::string> axes = TableAxes(text);
+    std::string kept, axis_cards;
+    bool history = false;
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        const std::string keyword = GetKeyword(line);
+        if (keyword == "DATE" || IsProvenanceHistory(line)) {
+            history = true;
+        } else if (!axes.empty() && OfTableAxis(keyword, axes)) {
+            AppendListed(axis_cards, keyword);
+        } else {
+            kept += line;
+        }
+        return true;
+    });
+    if (!history && axis_cards.empty()) return;
+    if (!text.ends_with(kLineEnd) && kept.ends_with(kLineEnd))
+        kept.resize(kept.size() - kLineEnd.size());
+    text = std::move(kept);
+    if (!warnings) return;
+    if (history)
+        warnings->push_back(ShownName(path) +
+                            ": left out what it says of that file's writing (DATE; HISTORY "
+                            "written by, converted from, options); each file written tells its "
+                            "own");
+    if (!axis_cards.empty())
+        warnings->push_back(ShownName(path) + ": left out " + axis_cards +
+                            ": an axis whose values stand in that file's table, which a header "
+                            "does not bring");
+}
+
 }  // namespace
+
+bool IsProvenanceHistory(std::string_view line) {
+    if (GetKeyword(line) != "HISTORY") return false;
+    const std::string_view said = TrimLeft(line.substr(std::min<std::size_t>(line.size(), 8)));
+    return said.starts_with(kWrittenByPrefix) || said.starts_with(kConvertedFromPrefix) ||
+           said.starts_with(kOptionsPrefix);
+}
 
 bool IsFitsName(std::string_view path) {
     return ToLower(path).find(".fit") != std::string::npos;
@@ -184,6 +252,13 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
                      : ReadTextHeader(file.get(), path, warnings, head);
     if (!text) return text;
     NormalizeCardLayout(*text);
+    return text;
+}
+
+Result<std::string> ReadHeaderTemplate(const std::string& path,
+                                       std::vector<std::string>* warnings) {
+    auto text = ReadFileHeader(path, warnings);
+    if (text) LeaveOutAnotherFilesMaking(*text, path, warnings);
     return text;
 }
 
@@ -257,19 +332,35 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
 
 Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path,
                                                   std::vector<std::string>* warnings) {
-    auto added = ReadFileHeader(path, warnings);
+    auto added = ReadHeaderTemplate(path, warnings);
     if (!added) return added.status();
     return AppendHeaderSource(store, HeaderSource{path, std::move(*added)});
 }
 
 std::string LeftOutWarning(const std::string& path, const std::vector<std::string>& keywords) {
     if (keywords.empty()) return {};
-    std::string list;
-    for (const std::string& k : keywords)
-        AppendListed(list, k);
-    return ShownName(path) + ": left out " + list +
-           " (cards the converter writes itself, keywords not in FITS form, keywords the header "
-           "already holds, and cards FITS readers would refuse, with the reason)";
+    // Each group is said once, with the reason that left its cards out; a refused card
+    // already carries its own reason.
+    std::string written, lower, held, refused;
+    for (const std::string& k : keywords) {
+        if (k.find(" (") != std::string::npos)
+            AppendListed(refused, k);
+        else if (IsStructuralKeyword(k))
+            AppendListed(written, k);
+        else if (k.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") != std::string::npos)
+            AppendListed(lower, k);
+        else
+            AppendListed(held, k);
+    }
+    std::string said;
+    const std::pair<const std::string&, const char*> groups[] = {
+        {written, " (cards the converter writes itself)"},
+        {lower, " (keywords not in FITS form)"},
+        {held, " (keywords the header already holds)"},
+        {refused, ""}};
+    for (const auto& [list, why] : groups)
+        if (!list.empty()) said += (said.empty() ? "" : "; ") + list + why;
+    return ShownName(path) + ": left out " + said;
 }
 
 }  // namespace fits

@@ -27,6 +27,22 @@ bool IsFitsName(std::string_view path);
 Result<std::string> ReadFileHeader(const std::string& path,
                                    std::vector<std::string>* warnings = nullptr);
 
+// The header of a file taken for other files' headers (added to them, or replacing theirs):
+// ReadFileHeader's, without what it says of its own file's making, each kind named in
+// `warnings`: DATE and the converter's provenance HISTORY cards, and the cards of an axis
+// whose values stand in a table of that file ("WAVE-TAB"), which a header does not bring.
+Result<std::string> ReadHeaderTemplate(const std::string& path,
+                                       std::vector<std::string>* warnings = nullptr);
+
+// The HISTORY cards that record how the converter wrote a file (see AppendProvenanceCards):
+// their texts begin with these.
+inline constexpr std::string_view kWrittenByPrefix = "written by ";
+inline constexpr std::string_view kConvertedFromPrefix = "converted from ";
+inline constexpr std::string_view kOptionsPrefix = "options: ";
+
+// Whether the line is a HISTORY card of that record.
+bool IsProvenanceHistory(std::string_view line);
+
 // The cards that say how the data are laid out and read: SIMPLE, BITPIX, NAXIS, NAXISn,
 // EXTEND, the scaling BZERO, BSCALE, BLANK, and GROUPS, XTENSION, PCOUNT, GCOUNT of other
 // kinds of HDU, and the table cards (TFIELDS, THEAP, TFORMn, TZEROn, ...). A header already
@@ -53,7 +69,8 @@ struct HeaderSource {
 // keywords left out.
 Result<std::vector<std::string>> AppendHeaderSource(HeaderStore& store, const HeaderSource& source);
 
-// Stores the store's text followed by the file's header (see AppendHeaderText); the
+// Stores the store's text followed by the file's header (ReadHeaderTemplate, then
+// AppendHeaderText); the
 // keywords left out, or why the file cannot be used (the store is then unchanged). Warnings
 // on the file's header go to `warnings`.
 Result<std::vector<std::string>> AppendFileHeader(HeaderStore& store, const std::string& path,

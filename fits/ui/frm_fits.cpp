@@ -843,7 +843,7 @@ void frmFITS::cmdSaveFile_Click() {
 
 std::string frmFITS::HeaderFileProblem(const std::string& name) {
     std::vector<std::string> ignored;
-    auto cards = ReadFileHeader(name, &ignored);
+    auto cards = ReadHeaderTemplate(name, &ignored);
     if (!cards) return {};  // said by AppendFileHeader
     if (auto problem = FindHeaderProblem(*cards, HeaderCheck::kPartial))
         return DescribeProblem(ShownName(name), *problem);

@@ -69,6 +69,7 @@ const char kUsage[] =
     "                         still go to standard error\n"
     "  -h, --help             show this help\n"
     "  --version              show the version\n"
+    "  --                     end of options: every word after it is a file or folder\n"
     "\n"
     "Exit status: 0 when every file converted (or was up to date), 1 when any failed, 2 for\n"
     "bad usage.\n";
@@ -158,8 +159,10 @@ int Parse(int argc, char** argv, Options& options) {
     } catch (const CLI::ParseError& e) {
         return BadUsage(e.what());
     }
+    // "--" ends the options, as in neighbouring tools: the words after it are inputs, also
+    // those that begin with "-".
     for (const std::string& extra : app.remaining())
-        if (extra.size() > 1 && extra[0] == '-')
+        if (extra.size() > 1 && extra[0] == '-' && extra != "--")
             return BadUsage("unknown option '" + fits::ShownName(extra) + "'");
     options.jobs_given = app.count("--jobs") > 0;
     options.report_given = app.count("--report") > 0;
@@ -336,25 +339,26 @@ fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOu
 }
 
 // Makes the output folder when missing (with the folders above it, as mkdir -p does) and
-// checks that it is a folder; false, with the reason told, when it cannot be used. A path
-// that exists and is no folder is refused, never replaced.
-bool PrepareOutputFolder(const Options& options) {
+// checks that it is a folder; -1 when it can be used, else the exit status, the reason told.
+// A path that exists and is no folder is bad usage and is never replaced; a folder the system
+// will not make (permissions, a read-only or full file system) is a failure of the run.
+int PrepareOutputFolder(const Options& options) {
     const std::string& dir = options.convert.outputDir;
-    if (dir.empty()) return true;
+    if (dir.empty()) return -1;
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(dir, ec))) {
         fs::create_directories(dir, ec);
         if (ec) {
             std::cerr << fits::ShownName(dir) << ": cannot make the output folder: " << ec.message()
-                      << "\n";
-            return false;
+                      << " (nothing converted)\n";
+            return kSomeFailed;
         }
     }
     if (std::string problem = CheckOutputFolder(dir); !problem.empty()) {
         std::cerr << problem << "\n";
-        return false;
+        return kBadUsage;
     }
-    return true;
+    return -1;
 }
 
 // Makes the --header file's header the Custom header of the conversion. A Custom header that
@@ -362,7 +366,7 @@ bool PrepareOutputFolder(const Options& options) {
 // the reason told). A header only saved as text may be a set of cards.
 bool UseCustomHeader(Options& options, fits::HeaderStore& store, fits::Reporter& reporter) {
     std::vector<std::string> warnings;
-    auto custom = fits::ReadFileHeader(options.custom_header, &warnings);
+    auto custom = fits::ReadHeaderTemplate(options.custom_header, &warnings);
     if (!custom) {
         std::cerr << fits::ShownName(custom.message()) << " (header file; no file converted)\n";
         return false;
@@ -489,7 +493,7 @@ std::string Summary(const Options& options, const Inputs& inputs, const fits::Co
 
 // Runs the conversions and the saved header; returns the exit status.
 int Run(Options& options) {
-    if (!PrepareOutputFolder(options)) return kBadUsage;
+    if (const int status = PrepareOutputFolder(options); status >= 0) return status;
     orlix::Application app;
     fits::MemoryHeaderStore store;
     fits::HeaderContext context{store, app};

@@ -90,6 +90,9 @@ TEST(FitsConvert, CommandLineCases) {
         {"-o '" + dir.path() + "/nowhere/deeper' '" + spe + "'", 0,
          "nowhere/deeper/hene_int32_1340x1.fit", "1 of 1"},
         {"-o '" + dir.path() + "/c8.txt' '" + spe + "'", 2, "", "c8.txt: not a folder"},
+        {"-o /proc/fits-out '" + spe + "'", 1, "", "cannot make the output folder"},
+        // "--" ends the options: what follows is a file name.
+        {"-- --metadata", 1, "", "--metadata: cannot open"},
         {"--metadata --header '" + dir.path() + "/custom.txt' x.spe", 2, "",
          "cannot be used with --header"},
         {"--bzero --metadata -o '" + dir.path() + "/out2' '" +
@@ -291,7 +294,10 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         {Q(d + "/my.data/run"), 0, {"1 of 1"}, {"my.data/run.fit"}},
         // A self-looping link in a folder is one line; the batch goes on.
         {Q(d + "/loop"), 1, {"self.spe: ", "1 of 1"}, {"loop/good.fit"}},
-        {"-o " + Q(d + "/" + long_name) + " " + Q(spe), 2, {"File name too long"}, {}},
+        {"-o " + Q(d + "/" + long_name) + " " + Q(spe),
+         1,
+         {"File name too long", "nothing converted"},
+         {}},
         {"--add-header " + Q(d + "/" + long_name) + " " + Q(spe),
          1,
          {"File name too long", "0 of 1"},
@@ -360,7 +366,9 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
         // A whole FITS file's header does not repeat a keyword the Standard header has.
         {"-o " + Q(d + "/end") + " --add-header " + Q(d + "/repeat.fit") + " " + Q(spe),
          0,
-         {"repeat.fit: left out SIMPLE, EXPTIME", "1 of 1"},
+         {"repeat.fit: left out SIMPLE (cards the converter writes itself); EXPTIME (keywords the "
+          "header already holds)",
+          "1 of 1"},
          {"end/hene_int32_1340x1.fit"}},
     };
     for (const auto& c : cases) {
@@ -597,6 +605,11 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
     for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
                              "HISTORY converted from p.spe", "HISTORY options: --metadata"})
         EXPECT_NE(header.find(said), std::string::npos) << said;
+    // A name outside ASCII is told in a card's characters, not refused.
+    std::filesystem::copy_file(spe, dir / "\xC3\xBC.spe");
+    ASSERT_EQ(RunCli("--metadata '" + dir / "\xC3\xBC.spe" + "'", log), 0) << ReadAll(log);
+    EXPECT_NE(ReadAll(dir / "\xC3\xBC.fit").find("HISTORY converted from \\xC3\\xBC.spe"),
+              std::string::npos);
 }
 
 // An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
