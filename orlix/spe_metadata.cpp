@@ -950,6 +950,85 @@ void ReadSelectedGrating(const pugi::xml_node& root, fits::DocumentMetadata& met
     if (centre && *centre > 0) meta.center_wavelength = centre;
 }
 
+// Whether the setting, or an element it stands in, is marked relevance="False": the camera
+// did not use it, so it is no fact about the data.
+bool MarkedNotRelevant(pugi::xml_node node) {
+    for (; node; node = node.parent()) {
+        const std::string_view relevance = node.attribute("relevance").value();
+        if (relevance == "False" || relevance == "false") return true;
+    }
+    return false;
+}
+
+// A setting's count of 1 or more (accumulations, frames combined) when it is in effect;
+// otherwise none, with a note naming the `keyword` left out unless the file has no such
+// setting.
+std::optional<std::int32_t> CountInEffect(const pugi::xml_node& node, const std::string& what,
+                                          const std::string& keyword,
+                                          std::vector<std::string>& notes) {
+    if (!node) return std::nullopt;
+    const std::string text = node.text().get();
+    if (MarkedNotRelevant(node)) {
+        notes.push_back("the " + what + " setting " + text + " is marked not relevant; " + keyword +
+                        " is left out");
+        return std::nullopt;
+    }
+    const auto n = Number(node);
+    if (n && *n >= 1 && *n <= 2147483647.0 && *n == std::floor(*n))
+        return static_cast<std::int32_t>(*n);
+    notes.push_back("the " + what + " setting \"" + text + "\" is no count; " + keyword +
+                    " is left out");
+    return std::nullopt;
+}
+
+// The gate of an intensified camera in effect: the width and delay of a repetitive gate's
+// pulse (nanoseconds, as the file gives them). A sequential gate changes from frame to frame
+// and any other mode does not say which gate was used: no gate, with a note.
+void ReadGateInEffect(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
+    const pugi::xml_node gating = xml::FindBelow(root, "Intensifier", "Gating");
+    if (!gating) return;
+    const std::string mode = xml::Child(gating, "Mode").text().get();
+    const pugi::xml_node pulse = xml::Child(xml::Child(gating, "RepetitiveGate"), "Pulse");
+    const char* left_out = "; GATEWID and GATEDLY are left out";
+    if (MarkedNotRelevant(gating) || MarkedNotRelevant(xml::Child(gating, "Mode"))) {
+        meta.notes.push_back(std::string("the gating settings are marked not relevant") + left_out);
+        return;
+    }
+    if (mode != "Repetitive") {
+        meta.notes.push_back((mode == "Sequential"
+                                  ? std::string("the gate changed from frame to frame "
+                                                "(sequential gating)")
+                                  : "the gating mode \"" + mode +
+                                        "\" does not say which gate "
+                                        "was in effect") +
+                             left_out);
+        return;
+    }
+    auto width = fits::ParseNumber(pulse.attribute("width").value());
+    auto delay = fits::ParseNumber(pulse.attribute("delay").value());
+    if (!pulse || MarkedNotRelevant(pulse) || !width || !delay || !(*width >= 0) ||
+        !(*delay >= 0) || !std::isfinite(*width) || !std::isfinite(*delay)) {
+        meta.notes.push_back(std::string("the repetitive gate's pulse gives no width and delay "
+                                         "in effect") +
+                             left_out);
+        return;
+    }
+    meta.gate_width_ns = width;
+    meta.gate_delay_ns = delay;
+}
+
+// Exposures summed on the camera, and frames the acquisition combined into each stored one.
+void ReadCombinedFrames(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
+    meta.accumulations = CountInEffect(xml::FindBelow(root, "ReadoutControl", "Accumulations"),
+                                       "accumulations", "ACCUMS", meta.notes);
+    const pugi::xml_node combined = xml::FindBelow(root, "FrameCombination", "FramesCombined");
+    meta.frames_combined = CountInEffect(combined, "frames combined", "NCOMBINE", meta.notes);
+    if (!meta.frames_combined) return;
+    const std::string_view method = xml::Child(combined.parent(), "Method").text().get();
+    if (method == "Average") meta.combine_method = "average";
+    if (method == "Sum") meta.combine_method = "sum";
+}
+
 // The acquisition's start, the sensor's temperature and set point, the camera and the
 // grating. The start is the Origin's created time, else the time the file was saved (seconds
 // later); a first frame's time stamp, read with the frames, comes before both.
@@ -968,6 +1047,8 @@ void ReadAcquisitionFacts(const pugi::xml_node& root, fits::DocumentMetadata& me
     meta.temperature_setpoint = Number(setpoint);
     ReadCameraFacts(root, meta);
     ReadSelectedGrating(root, meta);
+    ReadGateInEffect(root, meta);
+    ReadCombinedFrames(root, meta);
 }
 
 }  // namespace

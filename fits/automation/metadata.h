@@ -64,12 +64,16 @@ struct DocumentMetadata {
     std::optional<double> em_gain;            // electron-multiplying gain setting
     // 2.x readout settings as the file codes them (the controller's own numbering).
     std::optional<std::int32_t> adc_rate_code, gain_code, readout_mode;
-    std::optional<std::int32_t> accumulations;   // exposures summed into each frame
-    std::optional<double> sensor_temperature;    // deg C, a reading
-    std::optional<double> temperature_setpoint;  // deg C
-    std::optional<double> grating_grooves;       // grooves per mm
-    std::optional<double> center_wavelength;     // nm
-    std::vector<std::string> comments;           // the file's own comment lines
+    std::optional<std::int32_t> accumulations;  // exposures summed into each frame
+    // The gate of an intensified camera in effect for every frame, ns.
+    std::optional<double> gate_width_ns, gate_delay_ns;
+    std::optional<std::int32_t> frames_combined;  // stored frames each made of this many
+    std::string combine_method;                   // "average" or "sum"; empty when not said
+    std::optional<double> sensor_temperature;     // deg C, a reading
+    std::optional<double> temperature_setpoint;   // deg C
+    std::optional<double> grating_grooves;        // grooves per mm
+    std::optional<double> center_wavelength;      // nm
+    std::vector<std::string> comments;            // the file's own comment lines
     // Why something recorded could not be kept (e.g. a calibration in pixels), for a warning.
     std::vector<std::string> notes;
 

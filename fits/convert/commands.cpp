@@ -195,6 +195,7 @@ struct Batch {
     const ConvertOptions& options;
     const ScienceOptions& science;
     const HeaderSource& added;
+    const HeaderModel& custom;  // a Custom header, parsed once for every file
     OutputGuard guard;
     std::mutex lock;  // messages, the left-out warning, progress
     bool warned_left_out = false;
@@ -243,16 +244,17 @@ Status MakeFolderOf(const std::string& fits_path) {
 // Everything that may refuse input i before its FITS file is opened: the open document's
 // regions and sample type, and a target the batch must not write. Builds the Standard header
 // (warning once per batch of keywords the added header left out) and makes the target's
-// folder when the batch names its targets.
-Status PrepareTarget(Batch& batch, Worker& worker, DataDocument& document, std::size_t i) {
+// folder when the batch names its targets. The document's facts, read once, go on to the
+// writer.
+Result<DocumentFacts> PrepareTarget(Batch& batch, Worker& worker, DataDocument& document,
+                                    std::size_t i) {
     const std::string& path = batch.paths[i];
     const std::string& fits_path = batch.targets[i];
     const ConvertOptions& options = batch.options;
     if (std::string notice = document.Notice(); !notice.empty()) worker.reporter.Warning(notice);
-    const DocumentMetadata metadata = document.GetMetadata();
-    if (metadata.RegionsDiffer() && !(options.standard && batch.science.regions))
-        return Status::Error(RegionsDifferMessage(path, metadata) +
-                             (options.standard ? "" : " (Standard header only)"));
+    auto facts = ReadDocumentFacts(document, path, options.standard && batch.science.regions,
+                                   options.standard ? "" : " (Standard header only)");
+    if (!facts) return facts;
     if (options.standard) {
         if (Status s = CheckSampleType(worker.context.factory, document, path, batch.science.bzero);
             !s)
@@ -266,8 +268,9 @@ Status PrepareTarget(Batch& batch, Worker& worker, DataDocument& document, std::
     }
     if (std::string refused = batch.guard.Check(path, fits_path); !refused.empty())
         return Status::Error(refused);
-    if (!options.targets.empty()) return MakeFolderOf(fits_path);
-    return Status::Ok();
+    if (!options.targets.empty())
+        if (Status s = MakeFolderOf(fits_path); !s) return s;
+    return facts;
 }
 
 using FitsWrite = std::function<Result<WriteOutcome>(const std::string&)>;
@@ -298,10 +301,11 @@ Result<WriteOutcome> WriteCompressed(Batch& batch, Worker& worker, std::size_t i
     return *plain;
 }
 
-// Writes input i's FITS file from the open document with the batch's header, telling the
-// batch's `writing` of its bytes; a false answer there stops the batch.
+// Writes input i's FITS file from the open document (its `facts` read once) with the
+// batch's header, telling the batch's `writing` of its bytes; a false answer there stops the
+// batch.
 Result<WriteOutcome> WriteTarget(Batch& batch, Worker& worker, DataDocument& document,
-                                 std::size_t i) {
+                                 const DocumentFacts& facts, std::size_t i) {
     const ConvertOptions& options = batch.options;
     ByteProgress progress;
     if (options.writing)
@@ -312,9 +316,9 @@ Result<WriteOutcome> WriteTarget(Batch& batch, Worker& worker, DataDocument& doc
     HeaderContext& context = worker.context;
     Reporter& reporter = worker.reporter;
     const FitsWrite write = [&](const std::string& to) {
-        return options.standard
-                   ? WriteWithOptions(context, reporter, document, to, batch.science, progress)
-                   : WriteFitsFile(context.store.Text(), document, to, reporter, progress);
+        return options.standard ? WriteWithOptions(context, reporter, document, facts, to,
+                                                   batch.science, progress)
+                                : WriteFitsFile(batch.custom, document, to, reporter, progress);
     };
     if (!options.compress) return write(batch.targets[i]);
     return WriteCompressed(batch, worker, i, write);
@@ -329,8 +333,9 @@ Result<WriteOutcome> ConvertDocument(Batch& batch, Worker& worker, std::size_t i
         DataDocument& d;
         ~Closer() { d.Close(); }
     } closer{document};
-    if (Status s = PrepareTarget(batch, worker, document, i); !s) return s;
-    return WriteTarget(batch, worker, document, i);
+    const auto facts = PrepareTarget(batch, worker, document, i);
+    if (!facts) return facts.status();
+    return WriteTarget(batch, worker, document, *facts, i);
 }
 
 // Converts input i of the batch with the worker's application.
@@ -404,11 +409,11 @@ Result<HeaderSource> ReadHeaderSource(const std::string& path, Reporter& reporte
 
 // Refuses a Custom header that is not a complete header or whose data layout no file can
 // have, naming where it came from (`name`; empty: the window).
-Status CheckCustomHeader(const std::string& text, const std::string& name) {
+Status CheckCustomHeader(const HeaderModel& header, const std::string& name) {
     const std::string shown = name.empty() ? "Custom header" : ShownName(name);
-    if (auto problem = FindHeaderProblem(text, HeaderCheck::kComplete))
+    if (auto problem = FindHeaderProblem(header, HeaderCheck::kComplete))
         return Status::Error(DescribeProblem(shown, *problem) + "; no file converted");
-    if (Status s = CheckDataLayout(text, shown).status(); !s)
+    if (Status s = CheckDataLayout(header, shown).status(); !s)
         return Status::Error(s.message() + " for any file");
     return Status::Ok();
 }
@@ -527,7 +532,11 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
         header = source.status();
         if (source) added = std::move(*source);
     }
-    if (!options.standard) header = CheckCustomHeader(context.store.Text(), options.customName);
+    HeaderModel custom;
+    if (!options.standard) {
+        custom = HeaderModel::Parse(context.store.Text());
+        header = CheckCustomHeader(custom, options.customName);
+    }
     if (!header) {
         // No file is converted: each input is a failed row of the report, for that reason.
         report.failures.push_back(header.message());
@@ -536,7 +545,7 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 {paths[i], targets[i], FileOutcome::Kind::kFailed, header.message()});
         return report;
     }
-    Batch batch{paths, std::move(targets), options, science, added, OutputGuard(paths), {}};
+    Batch batch{paths, std::move(targets), options, science, added, custom, OutputGuard(paths), {}};
     report.files.resize(paths.size());
     Schedule schedule{GroupsByTarget(batch.targets), progress, report.files};
     RunWorkers(batch, schedule, context, reporter);
@@ -548,8 +557,9 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
 CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool standard,
                             const std::string& addFile, const ScienceOptions& science) {
     CommandReport report;
+    const HeaderModel custom = standard ? HeaderModel{} : HeaderModel::Parse(context.store.Text());
     if (!standard) {
-        if (auto problem = FindHeaderProblem(context.store.Text(), HeaderCheck::kComplete)) {
+        if (auto problem = FindHeaderProblem(custom, HeaderCheck::kComplete)) {
             report.failures.push_back(DescribeProblem("Custom header", *problem) +
                                       "; nothing acquired");
             return report;
@@ -588,7 +598,7 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
                        if (standard)
                            return WriteWithOptions(context, reporter, *document, fits_path,
                                                    science);
-                       return WriteFitsFile(context.store.Text(), *document, fits_path, reporter);
+                       return WriteFitsFile(custom, *document, fits_path, reporter);
                    }),
            fits_path);
     return report;
@@ -601,10 +611,11 @@ Status SaveHeader(const std::string& headerText, const std::string& path) {
 Status SaveHeaderAs(const std::string& headerText, const std::string& path, bool block) {
     // A header block must open in FITS readers; a text header may be a set of cards to add
     // to another header, but each of them must be one a header can hold.
+    const HeaderModel header = HeaderModel::Parse(headerText);
     if (auto problem =
-            FindHeaderProblem(headerText, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
+            FindHeaderProblem(header, block ? HeaderCheck::kComplete : HeaderCheck::kPartial))
         return Status::Error(DescribeProblem(ShownName(path), *problem) + "; header not saved");
-    const std::string text = block ? BuildHeaderBlock(headerText) : headerText;
+    const std::string text = block ? header.Block() : headerText;
     SafeFile file(path);
     if (file.Write(text.data(), text.size()) && file.Commit()) return Status::Ok();
     return Status::Error(file.error());

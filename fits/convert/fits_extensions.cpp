@@ -243,12 +243,12 @@ struct HeaderAssembly {
 };
 
 // Regions of different widths: the primary HDU holds no data and each region is an image
-// extension of the header's BITPIX and frame count (`array_text`, the header before that
-// change), with its axes when `axes`.
-Status SplitIntoRegions(HeaderAssembly& header, const std::string& array_text,
-                        DataDocument& document, const DocumentMetadata& metadata,
-                        bool unsigned_offset, bool axes, const std::string& path) {
-    HeaderValues v = GetHeaderValues(array_text, kBitpix | kNaxis3);
+// extension of the header's BITPIX and frame count (`array`, the header before that change),
+// with its axes when `axes`.
+Status SplitIntoRegions(HeaderAssembly& header, const HeaderModel& array, DataDocument& document,
+                        const DocumentMetadata& metadata, bool unsigned_offset, bool axes,
+                        const std::string& path) {
+    HeaderValues v = GetHeaderValues(array, kBitpix | kNaxis3);
     if (!v.bitpix || !v.naxis3 || *v.naxis3 <= 0)
         return Status::Error(path + ": the header gives no BITPIX or frame count for the regions");
     if (!IsSupportedBitpix(*v.bitpix)) return Status::Error(path + ": data type not supported");
@@ -343,23 +343,41 @@ void MergeAddedCards(HeaderAssembly& header, const std::string& path, Reporter& 
 
 }  // namespace
 
+Result<DocumentFacts> ReadDocumentFacts(DataDocument& document, const std::string& path,
+                                        bool regions, const std::string& refusal_note) {
+    DocumentFacts facts{document.GetMetadata()};
+    // With --regions every region is its own image, also when their widths agree.
+    if (regions)
+        facts.split = facts.metadata.regions.size() > 1;
+    else if (facts.metadata.RegionsDiffer())
+        return Status::Error(RegionsDifferMessage(path, facts.metadata) + refusal_note);
+    return facts;
+}
+
 Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
                                       DataDocument& document, const std::string& path,
                                       const ScienceOptions& options, const ByteProgress& progress) {
-    const DocumentMetadata metadata = document.GetMetadata();
-    // With --regions every region is its own image, also when their widths agree.
-    const bool split = metadata.RegionsDiffer() || (options.regions && metadata.regions.size() > 1);
-    if (split && !options.regions) return Status::Error(RegionsDifferMessage(path, metadata));
+    auto facts = ReadDocumentFacts(document, path, options.regions);
+    if (!facts) return facts.status();
+    return WriteWithOptions(context, reporter, document, *facts, path, options, progress);
+}
+
+Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
+                                      DataDocument& document, const DocumentFacts& facts,
+                                      const std::string& path, const ScienceOptions& options,
+                                      const ByteProgress& progress) {
+    const DocumentMetadata& metadata = facts.metadata;
+    const bool split = facts.split;
     HeaderAssembly header;
     header.cards = SplitCards(context.store.Text());
     if (options.bzero) UseUnsignedOffset(header.cards, UnsignedOffsetBitpix(document));
-    const std::string array_text = JoinCards(header.cards);
-    const bool unsigned_offset = IsUnsignedOffset(array_text, document);
+    const HeaderModel array = HeaderModel::FromLines(header.cards);
+    const bool unsigned_offset = IsUnsignedOffset(array, document);
     if (options.metadata)
         for (const std::string& note : metadata.notes)
             reporter.Warning(path + ": " + note);
     if (split)
-        if (Status s = SplitIntoRegions(header, array_text, document, metadata, unsigned_offset,
+        if (Status s = SplitIntoRegions(header, array, document, metadata, unsigned_offset,
                                         options.metadata, path);
             !s)
             return s;
@@ -378,8 +396,9 @@ Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter
     AppendProvenanceCards(header.added, options, document.GetParam(doc_param::kPath).ToText(),
                           UtcNow());
     MergeAddedCards(header, path, reporter);
+    // The window shows the header as written; the writer works from the cards parsed once.
     SetHeaderText(context.store, JoinCards(header.cards));
-    return WriteFitsFile(context.store.Text(), document, path, reporter, progress,
+    return WriteFitsFile(HeaderModel::FromLines(header.cards), document, path, reporter, progress,
                          header.extensions);
 }
 

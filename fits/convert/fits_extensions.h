@@ -30,9 +30,27 @@ std::vector<std::string> RegionExtensionCards(std::int32_t bitpix, bool unsigned
 // The message for a file whose regions differ in width when they cannot be written.
 std::string RegionsDifferMessage(const std::string& path, const DocumentMetadata& metadata);
 
+// What a conversion learns of a document once per file: its metadata, and whether its
+// regions become image extensions.
+struct DocumentFacts {
+    DocumentMetadata metadata;
+    bool split = false;  // each region is its own image extension
+};
+
+// Reads the document's metadata. With `regions` (--regions, a Standard header) several
+// regions are split into image extensions; without it, regions of different widths are
+// refused (RegionsDifferMessage naming `path`, then `refusal_note`).
+Result<DocumentFacts> ReadDocumentFacts(DataDocument& document, const std::string& path,
+                                        bool regions, const std::string& refusal_note = {});
+
 // Writes the FITS file for a document whose Standard header is in the context's store,
 // adding what `options` ask (the cards go into the stored header text too). Notes about
-// what could not be kept are warnings naming the file.
+// what could not be kept are warnings naming the file. `facts` are the document's, read
+// with `options.regions`; without them they are read here.
+Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
+                                      DataDocument& document, const DocumentFacts& facts,
+                                      const std::string& path, const ScienceOptions& options,
+                                      const ByteProgress& progress = {});
 Result<WriteOutcome> WriteWithOptions(HeaderContext& context, Reporter& reporter,
                                       DataDocument& document, const std::string& path,
                                       const ScienceOptions& options,

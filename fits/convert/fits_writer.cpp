@@ -23,7 +23,6 @@
 #include "fits/convert/type_codes.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"
-#include "fits/header/header_text.h"
 #include "fits/header/header_values.h"
 
 namespace fits {
@@ -329,29 +328,18 @@ void FitsSink::PadBlock() {
     if (n > 0) std::memset(Reserve(n), 0, n);
 }
 
-bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
-    HeaderValues v = GetHeaderValues(headerText, kBitpix);
-    auto bzero = ReadNumber(GetHeaderValue(headerText, "BZERO"));
+bool IsUnsignedOffset(const HeaderModel& header, DataDocument& document) {
     const std::int32_t bitpix = UnsignedOffsetBitpix(document);
-    return bitpix != 0 && v.bitpix == bitpix && bzero == UnsignedZero(bitpix);
+    return bitpix != 0 && header.Whole("BITPIX") == bitpix &&
+           header.Number("BZERO") == UnsignedZero(bitpix);
+}
+
+bool IsUnsignedOffset(std::string_view headerText, DataDocument& document) {
+    return IsUnsignedOffset(HeaderModel::Parse(headerText), document);
 }
 
 std::string BuildHeaderBlock(std::string_view headerText) {
-    std::string block;
-    ForEachLine(headerText, [&](Pos, std::string_view line) {
-        auto end = line.find(kLineEnd);
-        if (end != std::string_view::npos) line = line.substr(0, end);
-        if (!line.empty()) {
-            std::string card(line);
-            FitWidth(card, kCardBytes);
-            block += card;
-        }
-        return true;
-    });
-    block += "END";
-    const auto size = static_cast<Pos>(block.size());
-    FitWidth(block, size + BlockPadding(size));
-    return block;
+    return HeaderModel::Parse(headerText).Block();
 }
 
 FrameEncoder::FrameEncoder(std::int32_t bitpix, std::int64_t columns, std::int64_t rows,
@@ -425,16 +413,6 @@ std::vector<std::uint8_t> FrameToBytes(std::string_view headerText, const Frame&
 
 namespace {
 
-// Whether the header text holds a line with anything but blanks.
-bool HasAnyCard(std::string_view headerText) {
-    bool any_card = false;
-    ForEachLine(headerText, [&](Pos, std::string_view line) {
-        any_card = line.find_first_not_of(" \r\n") != std::string_view::npos;
-        return !any_card;
-    });
-    return any_card;
-}
-
 // Why the writer cannot store samples of this BITPIX; empty when it can.
 std::string UnsupportedBitpix(std::int32_t bitpix) {
     if (IsSupportedBitpix(bitpix)) return {};
@@ -444,11 +422,11 @@ std::string UnsupportedBitpix(std::int32_t bitpix) {
 // With NAXIS given (`axes` of them), the second and third axes must agree with it, or a
 // reader would see other data than are written (or no file at all, for an axis it counts
 // without a card). `values` holds BITPIX and NAXIS1 to NAXIS3. Why not; empty when they agree.
-std::string AxesDisagree(std::string_view headerText, const std::int64_t (&values)[4],
+std::string AxesDisagree(const HeaderModel& header, const std::int64_t (&values)[4],
                          std::int64_t axes) {
     for (std::int64_t k = 2; k <= 3; ++k) {
         const std::string keyword = "NAXIS" + std::to_string(k);
-        const bool has_card = !Trim(GetHeaderValue(headerText, keyword)).empty();
+        const bool has_card = header.HasValue(keyword);
         if (k <= axes && !has_card)
             return "NAXIS is " + std::to_string(axes) + " but the header has no " + keyword;
         if (k > axes && has_card && values[k] != 1)
@@ -460,11 +438,10 @@ std::string AxesDisagree(std::string_view headerText, const std::int64_t (&value
 
 // Multiplies the layout's frame count by every axis from the fourth to NAXIS (`axes`). Why
 // it cannot: an axis unreadable or not positive, or a count beyond 64 bits; empty when done.
-std::string CountExtraAxes(std::string_view headerText, std::int64_t axes, DataLayout& layout) {
+std::string CountExtraAxes(const HeaderModel& header, std::int64_t axes, DataLayout& layout) {
     for (std::int64_t k = 4; k <= axes; ++k) {
         const std::string keyword = "NAXIS" + std::to_string(k);
-        auto number = ReadNumber(GetHeaderValue(headerText, keyword));
-        auto whole = number ? RoundToInt32(*number) : std::nullopt;
+        const auto whole = header.Whole(keyword);
         if (!whole) return "the header has no readable " + keyword;
         if (*whole <= 0) return keyword + " is " + std::to_string(*whole);
         if (__builtin_mul_overflow(layout.frames, std::int64_t{*whole}, &layout.frames))
@@ -493,11 +470,15 @@ std::string CountBytes(DataLayout& layout) {
 }  // namespace
 
 Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path) {
+    return CheckDataLayout(HeaderModel::Parse(headerText), path);
+}
+
+Result<DataLayout> CheckDataLayout(const HeaderModel& header, const std::string& path) {
     const std::string name = ShownName(path);
     auto fail = [&](const std::string& why) {
         return Status::Error(name + ": " + why + "; nothing written");
     };
-    if (!HasAnyCard(headerText)) return fail("the header is empty");
+    if (header.Blank()) return fail("the header is empty");
     struct Need {
         unsigned mask;
         const char* keyword;
@@ -506,14 +487,14 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
         {kBitpix, "BITPIX"}, {kNaxis1, "NAXIS1"}, {kNaxis2, "NAXIS2"}, {kNaxis3, "NAXIS3"}};
     std::int64_t values[4] = {};
     for (std::size_t i = 0; i < std::size(kNeeds); ++i) {
-        if (i == 1 && ReadNumber(GetHeaderValue(headerText, "NAXIS")) == 0.0) {
+        if (i == 1 && header.Number("NAXIS") == 0.0) {
             // NAXIS = 0: a primary HDU without data (extensions may follow).
             DataLayout empty;
             empty.bitpix = static_cast<std::int32_t>(values[0]);
             if (std::string why = UnsupportedBitpix(empty.bitpix); !why.empty()) return fail(why);
             return empty;
         }
-        HeaderValues v = GetHeaderValues(headerText, kNeeds[i].mask);
+        HeaderValues v = GetHeaderValues(header, kNeeds[i].mask);
         const auto& value = i == 0 ? v.bitpix : i == 1 ? v.naxis1 : i == 2 ? v.naxis2 : v.naxis3;
         if (!value) return fail(std::string("the header has no readable ") + kNeeds[i].keyword);
         values[i] = *value;
@@ -528,12 +509,11 @@ Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::strin
         if (values[i] <= 0)
             return fail(std::string(kNeeds[i].keyword) + " is " + std::to_string(values[i]));
     // The data are NAXIS1 x NAXIS2 frames; every axis from the third on multiplies their count.
-    const auto naxis = ReadNumber(GetHeaderValue(headerText, "NAXIS"));
+    const auto naxis = header.Number("NAXIS");
     const std::int64_t axes = naxis ? std::clamp<std::int64_t>(std::llround(*naxis), 0, 999) : 0;
     if (naxis)
-        if (std::string why = AxesDisagree(headerText, values, axes); !why.empty())
-            return fail(why);
-    if (std::string why = CountExtraAxes(headerText, axes, layout); !why.empty()) return fail(why);
+        if (std::string why = AxesDisagree(header, values, axes); !why.empty()) return fail(why);
+    if (std::string why = CountExtraAxes(header, axes, layout); !why.empty()) return fail(why);
     if (std::string why = CountBytes(layout); !why.empty()) return fail(why);
     return layout;
 }
@@ -561,18 +541,16 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
 // The warning for scaling cards of a (Custom) header that the writer does not apply: readers
 // see BZERO + BSCALE x the stored sample, and samples equal to BLANK as undefined, while the
 // samples are stored as the data file holds them. Empty when there are none.
-std::string ScalingWarning(std::string_view headerText, bool offsetApplied,
-                           const std::string& path) {
+std::string ScalingWarning(const HeaderModel& header, bool offsetApplied, const std::string& path) {
     std::string said;
     auto add = [&](const char* keyword) {
-        AppendListed(said, std::string(keyword) + " " +
-                               std::string(Trim(GetHeaderValue(headerText, keyword))));
+        AppendListed(said, std::string(keyword) + " " + header.Find(keyword)->value);
     };
-    const auto bscale = ReadNumber(GetHeaderValue(headerText, "BSCALE"));
-    const auto bzero = ReadNumber(GetHeaderValue(headerText, "BZERO"));
+    const auto bscale = header.Number("BSCALE");
+    const auto bzero = header.Number("BZERO");
     if (bscale && *bscale != 1) add("BSCALE");
     if (bzero && *bzero != 0 && !offsetApplied) add("BZERO");
-    if (!Trim(GetHeaderValue(headerText, "BLANK")).empty()) add("BLANK");
+    if (header.HasValue("BLANK")) add("BLANK");
     if (said.empty()) return said;
     return ShownName(path) + ": the header's " + said +
            " change the values readers see (BZERO + BSCALE x the stored sample; a sample equal "
@@ -599,11 +577,11 @@ namespace {
 
 // The layout the header asks for, checked against the data file and the free space; warns
 // when the header asks for fewer frames than the data file holds.
-Result<DataLayout> PlanWrite(std::string_view headerText, DataDocument& document,
+Result<DataLayout> PlanWrite(const HeaderModel& header, DataDocument& document,
                              const std::string& path, Reporter& reporter) {
-    if (auto problem = FindHeaderProblem(headerText, HeaderCheck::kComplete))
+    if (auto problem = FindHeaderProblem(header, HeaderCheck::kComplete))
         return Status::Error(DescribeProblem(ShownName(path), *problem) + "; nothing written");
-    auto checked = CheckDataLayout(headerText, path);
+    auto checked = CheckDataLayout(header, path);
     if (!checked) return checked.status();
     const DataLayout& layout = *checked;
     auto held = document.GetParam(doc_param::kFrames).ToInt32();
@@ -656,10 +634,18 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
                                    const std::string& path, Reporter& reporter,
                                    const ByteProgress& progress,
                                    const ExtensionWriter& extensions) {
-    auto planned = PlanWrite(headerText, document, path, reporter);
+    return WriteFitsFile(HeaderModel::Parse(headerText), document, path, reporter, progress,
+                         extensions);
+}
+
+Result<WriteOutcome> WriteFitsFile(const HeaderModel& header, DataDocument& document,
+                                   const std::string& path, Reporter& reporter,
+                                   const ByteProgress& progress,
+                                   const ExtensionWriter& extensions) {
+    auto planned = PlanWrite(header, document, path, reporter);
     if (!planned) return planned.status();
     const DataLayout& layout = *planned;
-    const bool offset = IsUnsignedOffset(headerText, document);
+    const bool offset = IsUnsignedOffset(header, document);
     if (!offset && NeedsUnsignedOffset(document))
         return Status::Error(ShownName(path) +
                              ": unsigned 32-bit data are written only as BITPIX "
@@ -668,16 +654,16 @@ Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& do
 
     TempOutput out(path);
     if (!out.ok()) return Status::Error(out.error());
-    std::string block = BuildHeaderBlock(headerText);
+    const std::string block = header.Block();
     out.SetProgress(progress, static_cast<std::int64_t>(block.size()) + layout.data_bytes +
                                   BlockPadding(layout.data_bytes));
     out.Append(block);
 
     FrameEncoder encoder(layout.bitpix, layout.columns, layout.rows, HoldsUnsigned16(document));
     encoder.SetUnsignedOffset(offset);
-    if (std::string said = ScalingWarning(headerText, offset, path); !said.empty())
+    if (std::string said = ScalingWarning(header, offset, path); !said.empty())
         reporter.Warning(said);
-    for (const std::string& cut : CutComments(headerText))
+    for (const std::string& cut : CutComments(header))
         reporter.Warning(ShownName(path) + ": " + cut);
     if (Status s = WriteFrames(document, layout, encoder, out, path, reporter); !s) return s;
     out.AppendZeros(BlockPadding(out.Written()));

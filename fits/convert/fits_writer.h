@@ -13,6 +13,7 @@
 #include "fits/automation/automation.h"
 #include "fits/automation/progress.h"
 #include "fits/convert/report.h"
+#include "fits/header/header_model.h"
 
 namespace fits {
 
@@ -80,6 +81,7 @@ inline constexpr std::int64_t kMaxRowBytes = std::int64_t{256} << 20;
 // an empty header, no readable BITPIX / NAXIS1 / NAXIS2 / NAXIS3 (missing NAXIS2 and NAXIS3
 // count as 1), an unsupported BITPIX, a size of 0 or less, or more data than can be written.
 // A header whose NAXIS is 0 asks for no data (all sizes 0).
+Result<DataLayout> CheckDataLayout(const HeaderModel& header, const std::string& path);
 Result<DataLayout> CheckDataLayout(std::string_view headerText, const std::string& path);
 
 struct WriteOutcome {
@@ -104,14 +106,20 @@ using ExtensionWriter = std::function<Status(FitsSink&)>;
 
 // Whether a header asks for unsigned 16-bit data of the document stored with BZERO 32768:
 // BITPIX 16, BZERO 32768 and a document of data type code 6.
+bool IsUnsignedOffset(const HeaderModel& header, DataDocument& document);
 bool IsUnsignedOffset(std::string_view headerText, DataDocument& document);
 
-// Writes the FITS file `path` from the header text and the document's frames. A header that
+// Writes the FITS file `path` from the header and the document's frames; the check, the
+// layout, the scaling and the header block all come from the one parsed header. A header that
 // CheckDataLayout refuses, or that asks for more frames than the document holds or more data
 // than the file system has room for, fails before anything is written. The file is written
 // beside the target as a temporary file and renamed over it only when complete: on any
 // failure, and when `progress` (told of the bytes as they are written) asks to stop, the
 // target stays as it was and no partial file remains.
+Result<WriteOutcome> WriteFitsFile(const HeaderModel& header, DataDocument& document,
+                                   const std::string& path, Reporter& reporter,
+                                   const ByteProgress& progress = {},
+                                   const ExtensionWriter& extensions = {});
 Result<WriteOutcome> WriteFitsFile(std::string_view headerText, DataDocument& document,
                                    const std::string& path, Reporter& reporter,
                                    const ByteProgress& progress = {},

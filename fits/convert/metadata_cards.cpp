@@ -166,6 +166,14 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
     for (const auto& [value, card] : codes)
         if (*value)
             Add(cards, card.first, std::to_string(**value), ValueType::kInteger, card.second);
+    if (metadata.frames_combined)
+        Add(cards, "ncombine", std::to_string(*metadata.frames_combined), ValueType::kInteger,
+            "frames combined into each stored frame" +
+                (metadata.combine_method.empty() ? "" : " (" + metadata.combine_method + ")"));
+    if (metadata.gate_width_ns)
+        AddNumber(cards, "gatewid", *metadata.gate_width_ns, "gate width in effect, ns");
+    if (metadata.gate_delay_ns)
+        AddNumber(cards, "gatedly", *metadata.gate_delay_ns, "gate delay in effect, ns");
     if (metadata.em_gain)
         AddNumber(cards, "emgain", *metadata.em_gain, "electron-multiplying gain setting");
     if (metadata.sensor_temperature)

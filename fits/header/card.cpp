@@ -8,8 +8,8 @@
 namespace fits {
 namespace {
 
-constexpr Pos kKeywordWidth = 8;
-constexpr Pos kLastValueColumn = 30;
+constexpr auto kKeywordWidth = static_cast<Pos>(kKeywordColumns);
+constexpr auto kLastValueColumn = static_cast<Pos>(kFixedValueEnd);
 // Numbers and logicals end in column 30: 30 - 8 - len("= ") = 20 characters of field.
 constexpr Pos kNumberWidth = kLastValueColumn - kKeywordWidth - 2;
 

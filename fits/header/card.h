@@ -30,6 +30,11 @@ enum class ValueType : int {
 
 inline constexpr std::string_view kLineEnd = "\r\n";
 
+// A card's columns (its width, 80, is kCardBytes): the keyword in columns 1-8, "= " in 9-10,
+// and a fixed-format number or logical ending in column 30.
+inline constexpr std::size_t kKeywordColumns = 8;
+inline constexpr std::size_t kFixedValueEnd = 30;
+
 // Building a card.
 std::string FormatKeyword(std::string_view keyword);
 std::string FormatValue(std::string_view value, ValueType valueType, std::string_view keywordField);

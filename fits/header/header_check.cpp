@@ -7,20 +7,14 @@
 #include <map>
 
 #include "fits/header/fits_format.h"
+#include "fits/header/header_model.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
 namespace {
 
-constexpr std::size_t kCard = static_cast<std::size_t>(kCardBytes);
-constexpr std::size_t kKeywordField = 8;
-// 0-based index of column 30, where fixed-format integers and logicals end.
-constexpr std::size_t kFixedEnd = 29;
-
-// Keywords whose cards hold free text from column 9 on.
-bool IsCommentary(std::string_view keyword) {
-    return keyword.empty() || keyword == "COMMENT" || keyword == "HISTORY";
-}
+constexpr auto kCard = static_cast<std::size_t>(kCardBytes);
+constexpr std::size_t kKeywordField = kKeywordColumns;
 
 // The keyword is `stem` followed by a positive number (NAXIS3, CTYPE1).
 std::optional<int> IndexAfter(std::string_view keyword, std::string_view stem) {
@@ -35,129 +29,8 @@ std::optional<int> IndexAfter(std::string_view keyword, std::string_view stem) {
     return n;
 }
 
-// ---- One value ---------------------------------------------------------------------------
-
-enum class Kind { kNoIndicator, kEmpty, kString, kLogical, kInteger, kReal, kComplex };
-
-struct Value {
-    Kind kind = Kind::kNoIndicator;
-    std::string text;    // string contents (quotes undone), or the number / logical as written
-    bool fixed = false;  // integer or logical ending in column 30
-};
-
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
-}
-
-// The value parsers below start at the value's first character, `at`, and return the index
-// just after the value, or kRefused with the reason set (the value then holds what was read).
-constexpr std::size_t kRefused = std::string_view::npos;
-
-// A string in quotes, '' standing for one quote inside it.
-std::size_t ParseString(std::string_view card, std::size_t at, Value& value, std::string& reason) {
-    std::size_t i = at + 1;
-    for (;; ++i) {
-        if (i >= card.size()) {
-            reason = "has a string value without its closing quote";
-            return kRefused;
-        }
-        if (card[i] != '\'') {
-            value.text += card[i];
-        } else if (i + 1 < card.size() && card[i + 1] == '\'') {
-            value.text += '\'';
-            ++i;
-        } else {
-            break;
-        }
-    }
-    value.kind = Kind::kString;
-    return i + 1;
-}
-
-// A complex number "(real, imaginary)": two FITS numbers.
-std::size_t ParseComplex(std::string_view card, std::size_t at, Value& value, std::string& reason) {
-    const std::size_t close = card.find(')', at);
-    const std::string_view inside =
-        close == std::string_view::npos ? "" : card.substr(at + 1, close - at - 1);
-    const std::size_t comma = inside.find(',');
-    auto number = [&](std::string_view part) {
-        const NumberSpan span = ScanNumber(Trim(part));
-        return ReadNumber(part) && span.exponent != 'e' && span.exponent != 'd';
-    };
-    if (comma == std::string_view::npos || !number(inside.substr(0, comma)) ||
-        !number(inside.substr(comma + 1))) {
-        reason = "has the value " + Quoted(TrimRight(card.substr(at))) +
-                 ", which is not a complex number \"(real, imaginary)\"";
-        return kRefused;
-    }
-    value.kind = Kind::kComplex;
-    value.text = std::string(card.substr(at, close - at + 1));
-    return close + 1;
-}
-
-// A number of the header grammar (`span` as ScanNumber tells), refused with a lower-case
-// exponent letter or when it is not finite.
-std::size_t ParseNumeric(std::string_view card, std::size_t at, NumberSpan span, Value& value,
-                         std::string& reason) {
-    value.kind = span.real ? Kind::kReal : Kind::kInteger;
-    value.text = std::string(card.substr(at, span.length));
-    const std::size_t end = at + span.length;
-    if (span.exponent == 'e' || span.exponent == 'd') {
-        std::string_view word = card.substr(at);
-        word = word.substr(0, word.find_first_of(" /"));
-        reason = "has the value " + std::string(word) +
-                 ", whose exponent FITS writes with a capital E or D";
-        return kRefused;
-    }
-    if (!ReadNumber(value.text)) {
-        reason = "has the value " + value.text + ", which is not a finite number";
-        return kRefused;
-    }
-    return end;
-}
-
-// A value of any kind, told by its first character.
-std::size_t ParseValueText(std::string_view card, std::size_t at, Value& value,
-                           std::string& reason) {
-    const char first = card[at];
-    if (first == '\'') return ParseString(card, at, value, reason);
-    if (first == 'T' || first == 'F') {
-        value.kind = Kind::kLogical;
-        value.text = std::string(1, first);
-        return at + 1;
-    }
-    if (first == '(') return ParseComplex(card, at, value, reason);
-    if (const NumberSpan span = ScanNumber(card.substr(at)); span.length > 0)
-        return ParseNumeric(card, at, span, value, reason);
-    std::string_view word = card.substr(at);
-    word = TrimRight(word.substr(0, word.find(" /")));
-    reason = "has the value " + Quoted(word) +
-             ", which FITS cannot read: a value is a string in quotes, T or F, or a number "
-             "(digits, one point, an exponent with E or D)";
-    return kRefused;
-}
-
-// Parses the value of a card (at most 80 characters) that has a keyword of its own; the
-// reason is set when the value is not one FITS readers take.
-Value ParseValue(std::string_view card, std::string& reason) {
-    Value value;
-    if (card.size() < 10 || card.substr(8, 2) != "= ") return value;
-    const std::size_t at = card.find_first_not_of(' ', 10);
-    if (at == std::string_view::npos || card[at] == '/') {
-        value.kind = Kind::kEmpty;
-        reason = "has \"= \" but no value (write a value, or leave out \"= \")";
-        return value;
-    }
-    const std::size_t end = ParseValueText(card, at, value, reason);
-    if (end == kRefused) return value;
-    value.fixed =
-        (value.kind == Kind::kInteger || value.kind == Kind::kLogical) && end == kFixedEnd + 1;
-    const std::size_t next = card.find_first_not_of(' ', end);
-    if (next != std::string_view::npos && card[next] != '/') {
-        std::string_view rest = TrimRight(card.substr(next));
-        reason = "has " + Quoted(rest) + " after its value (a comment begins with \"/\")";
-    }
-    return value;
 }
 
 // ---- Reserved keywords ---------------------------------------------------------------------
@@ -231,25 +104,25 @@ bool IsFitsDate(std::string_view text) {
 }
 
 // Why the value does not have the type the keyword requires; empty when it does.
-std::string TypeProblem(std::string_view keyword, const Value& value) {
+std::string TypeProblem(std::string_view keyword, const HeaderCard& value) {
     const Type type = ReservedType(keyword);
     if (type == Type::kAny) return {};
-    const bool number = value.kind == Kind::kInteger || value.kind == Kind::kReal;
+    const bool number = value.kind == ValueKind::kInteger || value.kind == ValueKind::kReal;
     switch (type) {
         case Type::kLogical:
-            if (value.kind == Kind::kLogical) return {};
+            if (value.kind == ValueKind::kLogical) return {};
             return "must have the value T or F";
         case Type::kInteger:
-            if (value.kind == Kind::kInteger) return {};
+            if (value.kind == ValueKind::kInteger) return {};
             return "must have a whole number as its value (digits only, no point or exponent)";
         case Type::kReal:
             if (number) return {};
             return "must have a number as its value";
         case Type::kString:
-            if (value.kind == Kind::kString) return {};
+            if (value.kind == ValueKind::kString) return {};
             return "must have a string in quotes as its value";
         case Type::kDate:
-            if (value.kind == Kind::kString && IsFitsDate(value.text)) return {};
+            if (value.kind == ValueKind::kString && IsFitsDate(value.value)) return {};
             return "must have a date 'YYYY-MM-DD' or 'YYYY-MM-DDThh:mm:ss[.sss]' as its value";
         case Type::kAny:
             break;
@@ -278,19 +151,13 @@ namespace {
 
 // ---- The whole header --------------------------------------------------------------------
 
-struct CardLine {
-    Pos line;
-    std::string_view text;  // without line end, cut to 80 characters
-    std::string keyword;
-};
-
 // The problem of a line longer than a card, judged before its first 80 characters are: only
 // text in the comment (or of a commentary card) may lie beyond column 80.
 std::string LongLineProblem(std::string_view line) {
     if (std::string problem = LongKeywordProblem(line); !problem.empty()) return problem;
     if (line.size() <= kCard) return {};
     const std::string keyword = GetKeyword(line);
-    if (IsCommentary(keyword) || line.substr(8, 2) != "= ") return {};
+    if (IsCommentaryKeyword(keyword) || line.substr(8, 2) != "= ") return {};
     const Pos comment = FindComment(line);
     if (comment != 0 && static_cast<std::size_t>(comment) + 1 <= kCard) return {};
     return "is " + std::to_string(line.size()) +
@@ -329,8 +196,11 @@ std::string LongKeywordProblem(std::string_view line) {
 
 namespace {
 
-// A card's own problem (syntax, type of a reserved keyword); `value` gets its parsed value.
-std::string OwnProblem(std::string_view card, Value& value) {
+// A card's own problem (syntax, type of a reserved keyword): `card` is the parsed line, its
+// text judged on its first 80 columns.
+std::string OwnProblem(const HeaderCard& parsed) {
+    const std::string_view card =
+        std::string_view(parsed.text).substr(0, std::min(parsed.text.size(), kCard));
     for (unsigned char c : card) {
         if (c >= 0x20 && c < 0x7F) continue;
         char hex[8];
@@ -339,16 +209,10 @@ std::string OwnProblem(std::string_view card, Value& value) {
                "; a FITS header holds printable ASCII only (no accents or other letters)";
     }
     if (std::string problem = KeywordFieldProblem(card); !problem.empty()) return problem;
-    const std::string keyword = GetKeyword(card);
-    if (IsCommentary(keyword)) return {};
-    if (keyword == "HIERARCH" && card.substr(8, 2) != "= ") {
-        // "HIERARCH A B C = value": the value after the first "= " must be one readers take.
-        const std::size_t equals = card.find("= ", 9);
-        if (equals == std::string_view::npos) return {};
-        std::string reason;
-        ParseValue("HIERARCH= " + std::string(card.substr(equals + 2)), reason);
-        return reason;
-    }
+    const std::string& keyword = parsed.keyword;
+    if (IsCommentaryKeyword(keyword)) return {};
+    // "HIERARCH A B C = value": the value after the first "= " must be one readers take.
+    if (keyword == "HIERARCH" && card.substr(8, 2) != "= ") return parsed.problem;
     if (keyword == "END")
         return "is END, which ends a header; the writer adds it after the last card";
     if (keyword == "CONTINUE")
@@ -359,14 +223,13 @@ std::string OwnProblem(std::string_view card, Value& value) {
         return "has \"=\" in column 9 without a blank after it (a value follows \"= \")";
     if (card.size() == 9 && card[8] == '=')
         return "has \"=\" but no value (write a value, or leave out \"=\")";
-    std::string reason;
-    value = ParseValue(card, reason);
-    if (!reason.empty()) return reason;
-    if (keyword == "BSCALE" && value.kind != Kind::kNoIndicator && ReadNumber(value.text) == 0.0)
+    if (!parsed.problem.empty()) return parsed.problem;
+    const bool has_value = parsed.kind != ValueKind::kNone;
+    if (keyword == "BSCALE" && has_value && ReadNumber(parsed.value) == 0.0)
         return "is 0, which would make every value 0";
-    if (value.kind == Kind::kNoIndicator && ReservedType(keyword) != Type::kAny)
+    if (!has_value && ReservedType(keyword) != Type::kAny)
         return "has no value: FITS requires \"= \" in columns 9-10 and a value for " + keyword;
-    if (value.kind != Kind::kNoIndicator) return TypeProblem(keyword, value);
+    if (has_value) return TypeProblem(keyword, parsed);
     return {};
 }
 
@@ -382,7 +245,8 @@ class Mandatory {
         return {};
     }
     // Why the card standing where `expected` must stand is not right; empty when it is.
-    std::string Check(const std::string& expected, const CardLine& card, const Value& value) {
+    std::string Check(const std::string& expected, const HeaderCard& value) {
+        const HeaderCard& card = value;
         if (card.keyword != expected) {
             if (card.keyword == "XTENSION")
                 return "begins an extension header; a primary header begins with SIMPLE";
@@ -390,27 +254,28 @@ class Mandatory {
                    " (a primary header begins with SIMPLE, BITPIX, NAXIS, NAXIS1 ... NAXISn, "
                    "in this order)";
         }
-        const bool whole = value.kind == Kind::kInteger;
+        const bool whole = value.kind == ValueKind::kInteger;
         if (expected == "SIMPLE")
-            return value.kind == Kind::kLogical && value.text == "T" && value.fixed
+            return value.kind == ValueKind::kLogical && value.value == "T" && value.fixed
                        ? ""
                        : "must be T, in column 30 (the file conforms to FITS)";
         if (!whole || !value.fixed)
             return "must be a whole number ending in column 30 (the fixed format FITS requires)";
         long long v = 0;
-        std::from_chars(value.text.data() + (value.text.starts_with('+') ? 1 : 0),
-                        value.text.data() + value.text.size(), v);
+        const std::string& text = value.value;
+        std::from_chars(text.data() + (text.starts_with('+') ? 1 : 0), text.data() + text.size(),
+                        v);
         if (expected == "BITPIX") {
             bitpix_ = v;
             if (v == 8 || v == 16 || v == 32 || v == 64 || v == -32 || v == -64) return {};
-            return "is " + value.text + "; BITPIX is one of 8, 16, 32, 64, -32, -64";
+            return "is " + text + "; BITPIX is one of 8, 16, 32, 64, -32, -64";
         }
         if (expected == "NAXIS") {
-            if (v < 0 || v > 999) return "is " + value.text + "; NAXIS is 0 to 999";
+            if (v < 0 || v > 999) return "is " + text + "; NAXIS is 0 to 999";
             axes_ = v;
             return {};
         }
-        if (v < 0) return "is " + value.text + "; an axis has 0 or more elements";
+        if (v < 0) return "is " + text + "; an axis has 0 or more elements";
         return {};
     }
     std::optional<long long> Axes() const { return axes_; }
@@ -420,26 +285,19 @@ class Mandatory {
     std::optional<long long> axes_, bitpix_;
 };
 
-HeaderProblem At(const CardLine& card, std::string reason) {
-    const bool named = KeywordFieldProblem(card.text).empty();
+HeaderProblem At(const HeaderCard& card, std::string reason) {
+    const std::string_view columns =
+        std::string_view(card.text).substr(0, std::min(card.text.size(), kCard));
+    const bool named = KeywordFieldProblem(columns).empty();
     return HeaderProblem{card.line, named ? card.keyword : "", std::move(reason)};
 }
 
-std::vector<CardLine> Cards(std::string_view text, std::optional<HeaderProblem>& problem) {
-    std::vector<CardLine> cards;
-    ForEachLine(text, [&](Pos n, std::string_view line) {
-        if (auto end = line.find(kLineEnd); end != std::string_view::npos)
-            line = line.substr(0, end);
-        if (line.empty()) return true;  // the writer leaves empty lines out
-        CardLine card{n, line.substr(0, std::min(line.size(), kCard)), GetKeyword(line)};
-        if (std::string long_line = LongLineProblem(line); !long_line.empty()) {
-            problem = At(card, long_line);
-            return false;
-        }
-        cards.push_back(card);
-        return true;
-    });
-    return cards;
+// The first line longer than a card whose part beyond column 80 is not comment.
+std::optional<HeaderProblem> FindLongLine(const HeaderModel& header) {
+    for (const HeaderCard& card : header.Cards())
+        if (std::string problem = LongLineProblem(card.text); !problem.empty())
+            return At(card, problem);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -450,29 +308,30 @@ bool OnlyCommentBeyondCard(std::string_view line) {
 
 std::string CardProblem(std::string_view card) {
     if (std::string problem = LongLineProblem(card); !problem.empty()) return problem;
-    Value value;
-    return OwnProblem(card.substr(0, std::min(card.size(), kCard)), value);
+    return OwnProblem(ParseCard(card));
 }
 
 std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderCheck check) {
-    std::optional<HeaderProblem> problem;
-    const std::vector<CardLine> cards = Cards(text, problem);
-    if (problem) return problem;
+    return FindHeaderProblem(HeaderModel::Parse(text), check);
+}
+
+std::optional<HeaderProblem> FindHeaderProblem(const HeaderModel& header, HeaderCheck check) {
+    if (auto problem = FindLongLine(header)) return problem;
+    const std::vector<HeaderCard>& cards = header.Cards();
     const bool complete = check == HeaderCheck::kComplete;
     if (complete && cards.empty()) return HeaderProblem{0, "", "the header is empty"};
     bool primary = complete;
-    for (const CardLine& card : cards)
+    for (const HeaderCard& card : cards)
         primary = primary || card.keyword == "SIMPLE";
     Mandatory mandatory;
     std::map<std::string, Pos, std::less<>> seen;
     std::size_t n = 0;
     for (; n < cards.size(); ++n) {
-        const CardLine& card = cards[n];
-        Value value;
-        if (std::string own = OwnProblem(card.text, value); !own.empty()) return At(card, own);
+        const HeaderCard& card = cards[n];
+        if (std::string own = OwnProblem(card); !own.empty()) return At(card, own);
         const std::string expected = primary ? mandatory.Expected(n) : "";
         if (!expected.empty()) {
-            if (std::string wrong = mandatory.Check(expected, card, value); !wrong.empty())
+            if (std::string wrong = mandatory.Check(expected, card); !wrong.empty())
                 return At(card, wrong);
         } else if (BelongsToExtension(card.keyword)) {
             return At(card, "belongs to extension or table headers, not to a primary header");
@@ -485,7 +344,7 @@ std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderChec
             return At(card, "applies to whole-number data only; BITPIX is " +
                                 std::to_string(*mandatory.Bitpix()));
         }
-        if (IsCommentary(card.keyword) || card.keyword == "HIERARCH") continue;
+        if (IsCommentaryKeyword(card.keyword) || card.keyword == "HIERARCH") continue;
         if (auto [it, added] = seen.emplace(card.keyword, card.line); !added)
             return At(card, card.keyword + " already stands at line " + std::to_string(it->second) +
                                 "; a keyword stands once");
@@ -516,15 +375,16 @@ std::string DescribeProblem(const std::string& name, const HeaderProblem& proble
 }
 
 std::vector<std::string> CutComments(std::string_view text) {
+    return CutComments(HeaderModel::Parse(text));
+}
+
+std::vector<std::string> CutComments(const HeaderModel& header) {
     std::vector<std::string> cut;
-    ForEachLine(text, [&](Pos n, std::string_view line) {
-        if (auto end = line.find(kLineEnd); end != std::string_view::npos)
-            line = line.substr(0, end);
-        if (line.size() > kCard && LongLineProblem(line).empty())
-            cut.push_back("header line " + std::to_string(n) + " (" + GetKeyword(line) +
-                          ") is cut at column 80: " + Quoted(line.substr(kCard)) + " is left out");
-        return true;
-    });
+    for (const HeaderCard& card : header.Cards())
+        if (card.text.size() > kCard && LongLineProblem(card.text).empty())
+            cut.push_back("header line " + std::to_string(card.line) + " (" + card.keyword +
+                          ") is cut at column 80: " +
+                          Quoted(std::string_view(card.text).substr(kCard)) + " is left out");
     return cut;
 }
 
@@ -539,7 +399,7 @@ std::string PlaceValueIndicator(std::string_view bare) {
     const std::string_view keyword = bare.substr(0, stop);
     for (char c : keyword)
         if (!IsKeywordChar(c)) return std::string(bare);
-    if (IsCommentary(keyword) || keyword == "HIERARCH") return std::string(bare);
+    if (IsCommentaryKeyword(keyword) || keyword == "HIERARCH") return std::string(bare);
     const std::size_t equals = bare.find_first_not_of(' ', stop);
     if (equals == std::string_view::npos || bare[equals] != '=') return std::string(bare);
     if (equals == kKeywordField && (bare.size() == equals + 1 || bare[equals + 1] == ' '))
@@ -557,14 +417,13 @@ std::string FixedMandatory(const std::string& card) {
     const bool mandatory = keyword == "SIMPLE" || keyword == "BITPIX" || keyword == "NAXIS" ||
                            IndexAfter(keyword, "NAXIS").has_value();
     if (!mandatory || card.size() > kCard || !KeywordFieldProblem(card).empty()) return card;
-    std::string reason;
-    const Value value = ParseValue(card, reason);
+    const HeaderCard value = ParseCard(card);
     const ValueType type = keyword == "SIMPLE" ? ValueType::kLogical : ValueType::kInteger;
     const bool right =
-        keyword == "SIMPLE" ? value.kind == Kind::kLogical : value.kind == Kind::kInteger;
-    if (!reason.empty() || value.fixed || !right) return card;
-    std::string fixed = BuildCard(keyword, value.text, type, GetComment(card));
-    if (fixed.size() > kCard) fixed = BuildCard(keyword, value.text, type, "");
+        keyword == "SIMPLE" ? value.kind == ValueKind::kLogical : value.kind == ValueKind::kInteger;
+    if (!value.problem.empty() || value.fixed || !right) return card;
+    std::string fixed = BuildCard(keyword, value.value, type, GetComment(card));
+    if (fixed.size() > kCard) fixed = BuildCard(keyword, value.value, type, "");
     return fixed;
 }
 
@@ -665,7 +524,7 @@ CardReview ReviewNewCard(std::string_view before, std::string_view after, std::s
         review.notes.push_back("the keyword " + Quoted(Trim(keyword)) + " is written as " +
                                Quoted(kept) + " (8 characters of A-Z, 0-9, '-' and '_' at most)");
     const std::string key = GetKeyword(card);
-    if (!IsCommentary(key)) {
+    if (!IsCommentaryKeyword(key)) {
         const std::string written = GetValue(card);
         if (std::string note = ValueNote(value, valueType, written); !note.empty())
             review.notes.push_back(note);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fits/header/card.h"
+#include "fits/header/header_model.h"
 
 namespace fits {
 
@@ -46,7 +47,8 @@ std::string CardProblem(std::string_view card);
 // does not. Keywords longer than 8 characters are refused, not cut or turned into HIERARCH.
 std::string LongKeywordProblem(std::string_view line);
 
-// The first problem of the header text, or none.
+// The first problem of the header, or none.
+std::optional<HeaderProblem> FindHeaderProblem(const HeaderModel& header, HeaderCheck check);
 std::optional<HeaderProblem> FindHeaderProblem(std::string_view text, HeaderCheck check);
 
 // The problem as one line naming where it is: "NAME: header line N (KEYWORD): reason".
@@ -61,6 +63,7 @@ bool OnlyCommentBeyondCard(std::string_view line);
 
 // Lines longer than a card whose part beyond column 80 lies in the comment: the writer cuts
 // them there. Each entry names the line and the text cut off.
+std::vector<std::string> CutComments(const HeaderModel& header);
 std::vector<std::string> CutComments(std::string_view text);
 
 // Puts the cards of a header file in FITS card form where the intent is plain, changing no

@@ -1,6 +1,5 @@
 #include "fits/header/header_values.h"
 
-#include "fits/automation/variant.h"
 #include "fits/header/header_text.h"
 
 namespace fits {
@@ -16,6 +15,10 @@ std::string GetHeaderValue(std::string_view text, std::string_view keyword) {
 }
 
 HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
+    return GetHeaderValues(HeaderModel::Parse(headerText), which);
+}
+
+HeaderValues GetHeaderValues(const HeaderModel& header, unsigned which) {
     HeaderValues values;
     struct Step {
         unsigned mask;
@@ -31,13 +34,11 @@ HeaderValues GetHeaderValues(std::string_view headerText, unsigned which) {
     };
     for (const Step& step : kOrder) {
         if (!(which & step.mask)) continue;
-        std::string text = GetHeaderValue(headerText, step.keyword);
-        if (text.empty() && step.empty_is_one) {
+        if (step.empty_is_one && !header.HasValue(step.keyword)) {
             values.*step.field = 1;
             continue;
         }
-        auto number = ReadNumber(text);
-        auto whole = number ? RoundToInt32(*number) : std::nullopt;
+        const auto whole = header.Whole(step.keyword);
         if (!whole) break;
         values.*step.field = whole;
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "fits/header/header_model.h"
+
 namespace fits {
 
 // The value of the first line whose keyword equals `keyword` exactly (with case), or "".
@@ -25,8 +27,9 @@ enum HeaderValueMask : unsigned {
 };
 
 // Reads NAXIS1, BITPIX, NAXIS2, NAXIS3 in this order, only those asked for. A missing or
-// empty NAXIS2 / NAXIS3 counts as 1. A value that does not convert stops the reading: it and
-// every later one stay unset.
+// empty NAXIS2 / NAXIS3 counts as 1. A value that is no number (rounded to a whole one that
+// fits 32 bits) stops the reading: it and every later one stay unset.
+HeaderValues GetHeaderValues(const HeaderModel& header, unsigned which);
 HeaderValues GetHeaderValues(std::string_view headerText, unsigned which);
 
 }  // namespace fits

@@ -111,7 +111,7 @@ std::string KeywordProblem(std::string_view line) {
     std::string_view field = line.substr(0, std::min<std::size_t>(line.size(), 8));
     std::string_view keyword = field.substr(0, field.find_first_of(" ="));
     for (char c : keyword) {
-        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_') continue;
+        if (IsKeywordChar(c)) continue;
         return "has the keyword \"" + std::string(keyword) +
                "\"; a keyword holds A-Z, 0-9, '-' and '_' only";
     }

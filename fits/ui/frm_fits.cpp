@@ -39,6 +39,7 @@
 #include "fits/ui/science_menu.h"
 #include "fits/ui/up_down.h"
 #include "fits/ui/work_progress.h"
+#include "project_version.h"
 
 namespace fits::ui {
 namespace {
@@ -133,6 +134,8 @@ BusyScope::~BusyScope() {
 frmFITS::frmFITS(AutomationFactory& factory, std::unique_ptr<FileDialog> dialog, QWidget* parent)
     : QWidget(parent), factory_(factory), dialog_(std::move(dialog)) {
     setObjectName("frmFITS");
+    // Files written with the metadata option name the program in their HISTORY.
+    science_.writer = std::string("FITS ") + PROJECT_VERSION_TEXT;
     setWindowTitle("Orlix/32 - FITS File Converter");
     ask = [this](const std::string& question) {
         QMessageBox box(QMessageBox::Question, "FITS", QString::fromStdString(question),

@@ -488,6 +488,61 @@ TEST(SpeMetadata, FooterFactsAreTheOnesInEffect) {
     }
 }
 
+// Gated and accumulated acquisitions: the settings the file states as in effect, never one
+// it marks not relevant; where it does not say which gate was used, none, with a note.
+TEST(SpeMetadata, GateAndAccumulationsAsInEffect) {
+    auto camera = [](const std::string& relevance, const std::string& mode, const char* pulse) {
+        return "<Camera><ReadoutControl><Accumulations" + relevance +
+               ">4</Accumulations></ReadoutControl><Intensifier><Gating><Mode>" + mode +
+               "</Mode><RepetitiveGate><Pulse " + pulse +
+               "/></RepetitiveGate></Gating></Intensifier></Camera>";
+    };
+    const std::string combined =
+        "<FrameCombination><FramesCombined>3</FramesCombined><Method>Sum</Method>"
+        "</FrameCombination>";
+    const struct {
+        std::string footer;
+        std::optional<std::int32_t> accumulations, frames;
+        std::optional<double> width, delay;
+        const char* note;  // a part of the one note; null: none
+    } cases[] = {
+        {camera("", "Repetitive", "width=\"50\" delay=\"12.5\"") + combined, 4, 3, 50, 12.5,
+         nullptr},
+        {camera(" relevance=\"False\"", "Repetitive", "width=\"50\" delay=\"1\""),
+         {},
+         {},
+         50,
+         1,
+         "accumulations setting 4 is marked not relevant"},
+        {camera("", "Sequential", "width=\"50\" delay=\"1\""), 4, {}, {}, {}, "sequential gating"},
+        {camera("", "Custom", "width=\"50\" delay=\"1\""), 4, {}, {}, {}, "does not say"},
+        {camera("", "Repetitive", "width=\"50\""), 4, {}, {}, {}, "no width and delay"},
+        {"<Intensifier><Gating relevance=\"False\"><Mode>Repetitive</Mode><RepetitiveGate>"
+         "<Pulse width=\"5\" delay=\"1\"/></RepetitiveGate></Gating></Intensifier>",
+         {},
+         {},
+         {},
+         {},
+         "marked not relevant"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.footer);
+        auto file = SpeFile::Open(WriteSpe3(dir / "g.spe", {{{4, 1}}, 1, c.footer}));
+        ASSERT_TRUE(file.ok()) << file.message();
+        const fits::DocumentMetadata& m = (*file)->Info().metadata;
+        EXPECT_EQ(m.accumulations, c.accumulations);
+        EXPECT_EQ(m.frames_combined, c.frames);
+        EXPECT_EQ(m.combine_method, c.frames ? "sum" : "");
+        EXPECT_EQ(m.gate_width_ns, c.width);
+        EXPECT_EQ(m.gate_delay_ns, c.delay);
+        ASSERT_EQ(m.notes.size(), c.note ? 1u : 0u);
+        if (c.note) {
+            EXPECT_NE(m.notes[0].find(c.note), std::string::npos) << m.notes[0];
+        }
+    }
+}
+
 // Regions share a calibration through their places on the sensor: one without a
 // SensorMapping of its own gets no wavelengths (not another region's), with a note.
 TEST(SpeMetadata, RegionWithoutItsOwnPlaceHasNoAxis) {

@@ -34,6 +34,7 @@
 #include "orlix/application.h"
 #include "orlix/spe_file.h"
 #include "orlix/viewer/document_viewer.h"
+#include "project_version.h"
 
 using namespace fits;
 using namespace fits::ui;
@@ -515,6 +516,7 @@ class FrmFitsTest : public QObject {
         QCOMPARE(GetValue(GetLine(Text(), 2)), std::string("16"));
         QVERIFY(Text().find("CTYPE1  = 'WAVE-TAB'") != std::string::npos);
         QVERIFY(Text().find("DATE-OBS= '2011-03-29T07:27:32'") != std::string::npos);
+        QVERIFY(Text().find("HISTORY written by FITS " PROJECT_VERSION_TEXT) != std::string::npos);
         std::string cmd =
             "fitsverify '" + (*dir_ / "n.fit") + "' | grep -q 'found 0 warning(s) and 0 error(s)'";
         QCOMPARE(std::system(cmd.c_str()), 0);
