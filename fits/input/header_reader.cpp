@@ -284,6 +284,11 @@ bool IsStructuralKeyword(std::string_view keyword) {
 
 namespace {
 
+// Whether every character of the keyword is one a FITS keyword may hold (lower case is not).
+bool InFitsForm(std::string_view keyword) {
+    return std::all_of(keyword.begin(), keyword.end(), IsKeywordChar);
+}
+
 // Keywords a header holds any number of times.
 bool MayRepeat(std::string_view keyword) {
     return keyword.empty() || keyword == "COMMENT" || keyword == "HISTORY" ||
@@ -312,8 +317,7 @@ std::vector<std::string> AppendHeaderText(std::string& text, std::string_view ad
     ForEachLine(added, [&](Pos, std::string_view line) {
         std::string keyword = GetKeyword(line);
         // A keyword in lower case (another writer's FITS file) is not a FITS keyword.
-        const bool invalid = keyword.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") !=
-                             std::string::npos;
+        const bool invalid = !InFitsForm(keyword);
         std::string_view bare = line.substr(0, line.find(kLineEnd));
         if (IsStructuralKeyword(keyword) || invalid || held.count(keyword)) {
             if (std::find(left_out.begin(), left_out.end(), keyword) == left_out.end())
@@ -347,7 +351,7 @@ std::string LeftOutWarning(const std::string& path, const std::vector<std::strin
             AppendListed(refused, k);
         else if (IsStructuralKeyword(k))
             AppendListed(written, k);
-        else if (k.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") != std::string::npos)
+        else if (!InFitsForm(k))
             AppendListed(lower, k);
         else
             AppendListed(held, k);
