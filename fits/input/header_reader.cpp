@@ -187,6 +187,13 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
     return text;
 }
 
+std::string CardsToHeaderText(std::string_view cards) {
+    std::string text;
+    AppendCards(cards, text);
+    NormalizeCardLayout(text);
+    return text;
+}
+
 Result<std::vector<std::string>> AppendHeaderSource(HeaderStore& store,
                                                     const HeaderSource& source) {
     std::string text = store.Text();
