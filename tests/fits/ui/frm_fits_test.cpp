@@ -1426,13 +1426,16 @@ class FrmFitsTest : public QObject {
             if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) {
                 v->resize(700, 500);
                 QTest::qWait(50);
-                const QPointF at = v->View()->rect().center();  // zoomed in, as a user would
-                for (int notch = 0; notch < 6; ++notch) {
+                const QRect whole = v->View()->DataRect();  // zoomed in between two stars
+                const QPointF at = whole.topLeft() + QPointF(whole.width(), whole.height()) * 0.45;
+                for (int notch = 0; notch < 3; ++notch) {
                     QWheelEvent wheel(at, v->View()->mapToGlobal(at), {}, QPoint(0, 120),
                                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
                     QApplication::sendEvent(v->View(), &wheel);
                 }
-                QVERIFY(v->grab().save(QString::fromStdString(folder + "/viewer-image.png")));
+                QTest::qWait(50);
+                QVERIFY(
+                    v->grab().save(QString::fromStdString(folder + "/viewer-image.png"), "PNG", 0));
             }
 
         // A spectrum converted with its metadata and displayed: plotted against wavelength.
