@@ -172,6 +172,7 @@ QRect FrameView::DataRect() const {
 void FrameView::ZoomToFit() {
     first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
     zoom_ = 1;
+    unsetCursor();
     centre_ =
         QPointF(static_cast<double>(frame_.Columns()) / 2, static_cast<double>(frame_.Rows()) / 2);
     update();
@@ -208,6 +209,11 @@ void FrameView::ZoomImage(double factor, QPointF about) {
     centre_ = at - (about - middle) / (fit * zoom);
     zoom_ = zoom;
     KeepImageInView();
+    // An open hand says that a zoomed image can be dragged.
+    if (zoom_ == 1)
+        unsetCursor();
+    else
+        setCursor(Qt::OpenHandCursor);
     update();
 }
 
@@ -333,7 +339,7 @@ void FrameView::mouseMoveEvent(QMouseEvent* event) {
 void FrameView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !dragging_) return;
     dragging_ = false;
-    unsetCursor();
+    setCursor(Qt::OpenHandCursor);
 }
 
 void FrameView::resizeEvent(QResizeEvent*) {
