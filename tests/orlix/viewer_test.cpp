@@ -210,8 +210,6 @@ class ViewerTest : public QObject {
         orlix::FrameView view;
         view.resize(408, 408);
         view.SetFrame(frame);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         QString said;
         connect(&view, &orlix::FrameView::Hovered, [&](const QString& text) { said = text; });
         const QRect whole = view.DataRect();

@@ -1425,7 +1425,6 @@ class FrmFitsTest : public QObject {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) {
                 v->resize(700, 500);
-                QTest::qWait(50);
                 const QRect whole = v->View()->DataRect();  // zoomed in between two stars
                 const QPointF at = whole.topLeft() + QPointF(whole.width(), whole.height()) * 0.45;
                 for (int notch = 0; notch < 3; ++notch) {
