@@ -22,6 +22,13 @@ Frame BytesToFrame(DataDocument& document, std::span<const std::uint8_t> buffer,
 // NAME.spe beside it, else NAME-2.spe, NAME-3.spe, ...; empty when none is free.
 std::string FreeDisplayName(const std::string& fitsPath);
 
+// The header of the image Display shows, as FITS readers show it: the file's header
+// (ReadFileHeader), or for a tile-compressed image after an empty primary HDU the image's
+// header as CFITSIO presents it uncompressed: SIMPLE, the image's BITPIX and axes and its
+// other cards, without the cards of its compressed storage (ZIMAGE, ZBITPIX, TFORM1, ...).
+Result<std::string> ReadDisplayedHeader(const std::string& path,
+                                        std::vector<std::string>* warnings = nullptr);
+
 // Creates an SPE document for the FITS file at `path` under FreeDisplayName (never over an
 // existing file; the name used goes to `shownAs` when given) and stores every frame in it.
 // The document holds the file's physical values (BZERO and BSCALE applied, as FITS readers

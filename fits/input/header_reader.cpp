@@ -262,6 +262,13 @@ Result<std::string> ReadHeaderTemplate(const std::string& path,
     return text;
 }
 
+std::string CardsToHeaderText(std::string_view cards) {
+    std::string text;
+    AppendCards(cards, text);
+    NormalizeCardLayout(text);
+    return text;
+}
+
 Result<std::vector<std::string>> AppendHeaderSource(HeaderStore& store,
                                                     const HeaderSource& source) {
     std::string text = store.Text();

@@ -43,6 +43,10 @@ inline constexpr std::string_view kOptionsPrefix = "options: ";
 // Whether the line is a HISTORY card of that record.
 bool IsProvenanceHistory(std::string_view line);
 
+// Header text of cards as a FITS file holds them (80 characters each): each right-trimmed
+// with a line end, blank cards and END dropped, in FITS card form (NormalizeCardLayout).
+std::string CardsToHeaderText(std::string_view cards);
+
 // The cards that say how the data are laid out and read: SIMPLE, BITPIX, NAXIS, NAXISn,
 // EXTEND, the scaling BZERO, BSCALE, BLANK, and GROUPS, XTENSION, PCOUNT, GCOUNT of other
 // kinds of HDU, and the table cards (TFIELDS, THEAP, TFORMn, TZEROn, ...). A header already

@@ -952,7 +952,10 @@ void frmFITS::DisplayFile(const std::string& name) {
     ReplaceText("");
     CommandReport report;
     bool cancelled = false;
-    if (auto shown = AppendFileHeader(*this, name); !shown) {
+    // A compressed image's own header, as for a plain file; not its storage's.
+    auto shown = ReadDisplayedHeader(name);
+    if (shown) AppendHeaderSource(*this, {name, std::move(*shown)});
+    if (!shown) {
         report.failures.push_back(shown.message());
     } else if (!ShowAgain(name)) {
         std::string document;

@@ -1,17 +1,27 @@
 #include "orlix/viewer/document_viewer.h"
 
+#include <QAction>
+#include <QBuffer>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLinearGradient>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+
+#include "orlix/viewer/spectrum_export.h"
 
 namespace orlix {
 namespace {
@@ -21,6 +31,8 @@ constexpr std::int64_t kGreySamples = std::int64_t{1} << 20;  // samples the per
 constexpr int kMargin = 4;                                    // pixels around the data
 constexpr std::int64_t kFewestShown = 8;                      // samples a zoomed plot still shows
 constexpr double kZoomStep = 0.8;             // share of the range one wheel notch keeps
+constexpr double kMostPixelsPerSample = 64;   // an image zooms in up to this
+constexpr int kGreyBarWidth = 16;             // the gradient's width
 constexpr int kTicks = 6;                     // about this many labelled ticks per axis
 const QColor kBesideImage(0x50, 0x50, 0x50);  // the bands beside an image, set off from black
 
@@ -98,10 +110,12 @@ void FrameView::SetFrame(const fits::Frame& frame, std::vector<double> wavelengt
     frame_ = frame;
     wavelengths_ = std::move(wavelengths);
     if (static_cast<std::int64_t>(wavelengths_.size()) != frame_.Columns()) wavelengths_.clear();
-    if (!same_shape) first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
+    if (!same_shape) ZoomToFit();
     image_ = QImage();
+    grey_ = {0, 0};
     if (!frame_.Empty() && !IsPlot()) {
-        const auto [low, high] = GreyRange(frame_);
+        grey_ = GreyRange(frame_);
+        const auto [low, high] = grey_;
         const double span = high > low ? high - low : 1;
         image_ = QImage(static_cast<int>(frame_.Columns()), static_cast<int>(frame_.Rows()),
                         QImage::Format_Grayscale8);
@@ -122,8 +136,18 @@ int FrameView::GreyAt(std::int64_t c, std::int64_t r) const {
     return qGray(image_.pixel(static_cast<int>(c), static_cast<int>(r)));
 }
 
+QRect FrameView::ImageArea() const {
+    return rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+}
+
+double FrameView::FitScale() const {
+    const QRect area = ImageArea();
+    return std::min(area.width() / static_cast<double>(frame_.Columns()),
+                    area.height() / static_cast<double>(frame_.Rows()));
+}
+
 QRect FrameView::DataRect() const {
-    const QRect area = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    const QRect area = ImageArea();
     if (IsPlot()) {
         const QFontMetrics fm = fontMetrics();
         const int left = fm.horizontalAdvance("-8.88888e+88") + kMargin;
@@ -131,13 +155,66 @@ QRect FrameView::DataRect() const {
         return area.adjusted(left, fm.height() / 2, -fm.horizontalAdvance("8888") / 2, -bottom);
     }
     if (frame_.Empty()) return area;
-    // Square pixels: one scale for both directions, the image centred in the area.
+    // Square pixels: one scale for both directions, the image centred in the area, or when
+    // zoomed, its point centre_ at the area's centre.
     const auto columns = static_cast<double>(frame_.Columns());
     const auto rows = static_cast<double>(frame_.Rows());
-    const double scale = std::min(area.width() / columns, area.height() / rows);
+    const double scale = FitScale() * zoom_;
     const int w = std::max(1, static_cast<int>(std::lround(scale * columns)));
     const int h = std::max(1, static_cast<int>(std::lround(scale * rows)));
-    return {area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2, w, h};
+    if (zoom_ == 1)
+        return {area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2, w, h};
+    const QPointF middle(area.left() + area.width() / 2.0, area.top() + area.height() / 2.0);
+    return {static_cast<int>(std::lround(middle.x() - centre_.x() * scale)),
+            static_cast<int>(std::lround(middle.y() - centre_.y() * scale)), w, h};
+}
+
+void FrameView::ZoomToFit() {
+    first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
+    zoom_ = 1;
+    unsetCursor();
+    centre_ =
+        QPointF(static_cast<double>(frame_.Columns()) / 2, static_cast<double>(frame_.Rows()) / 2);
+    update();
+}
+
+// Where the zoomed image is larger than the area it covers the area; where it is smaller it
+// is centred.
+void FrameView::KeepImageInView() {
+    if (frame_.Empty() || IsPlot()) return;
+    const QRect area = ImageArea();
+    const double scale = FitScale() * zoom_;
+    auto keep = [](double at, double samples, double half_shown) {
+        return samples <= 2 * half_shown ? samples / 2
+                                         : std::clamp(at, half_shown, samples - half_shown);
+    };
+    centre_ = QPointF(
+        keep(centre_.x(), static_cast<double>(frame_.Columns()), area.width() / 2.0 / scale),
+        keep(centre_.y(), static_cast<double>(frame_.Rows()), area.height() / 2.0 / scale));
+}
+
+// Zooms the image by `factor` (within the whole image and kMostPixelsPerSample) keeping the
+// point under `about` where it is.
+void FrameView::ZoomImage(double factor, QPointF about) {
+    const double fit = FitScale();
+    if (frame_.Empty() || IsPlot() || !(fit > 0)) return;
+    double zoom = std::clamp(zoom_ * factor, 1.0, std::max(1.0, kMostPixelsPerSample / fit));
+    if (zoom < 1.0001) zoom = 1;  // back to the whole image, not a hair beside it
+    const QRect shown = DataRect();
+    const QPointF at(
+        (about.x() - shown.left()) * static_cast<double>(frame_.Columns()) / shown.width(),
+        (about.y() - shown.top()) * static_cast<double>(frame_.Rows()) / shown.height());
+    const QRect area = ImageArea();
+    const QPointF middle(area.left() + area.width() / 2.0, area.top() + area.height() / 2.0);
+    centre_ = at - (about - middle) / (fit * zoom);
+    zoom_ = zoom;
+    KeepImageInView();
+    // An open hand says that a zoomed image can be dragged.
+    if (zoom_ == 1)
+        unsetCursor();
+    else
+        setCursor(Qt::OpenHandCursor);
+    update();
 }
 
 double FrameView::AxisValue(std::int64_t column) const {
@@ -156,6 +233,7 @@ std::int64_t FrameView::SampleAtX(int x) const {
 QString FrameView::ValueAt(QPoint position) const {
     const QRect area = DataRect();
     if (frame_.Empty() || !area.contains(position)) return {};
+    if (!IsPlot() && !ImageArea().contains(position)) return {};  // in the margin
     if (IsPlot()) {
         // Numbered as the axis is: the first pixel is pixel 1.
         const std::int64_t c = SampleAtX(position.x());
@@ -180,6 +258,7 @@ void FrameView::paintEvent(QPaintEvent*) {
         return;
     }
     painter.fillRect(rect(), kBesideImage);
+    painter.setClipRect(ImageArea());
     if (!image_.isNull()) painter.drawImage(DataRect(), image_);
 }
 
@@ -239,13 +318,43 @@ void FrameView::PaintPlot(QPainter& painter) const {
     painter.drawPath(path);
 }
 
+// The left button drags a zoomed image.
+void FrameView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || IsPlot() || zoom_ == 1) return;
+    dragging_ = true;
+    drag_from_ = event->position();
+    drag_centre_ = centre_;
+    setCursor(Qt::ClosedHandCursor);
+}
+
 void FrameView::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+        centre_ = drag_centre_ - (event->position() - drag_from_) / (FitScale() * zoom_);
+        KeepImageInView();
+        update();
+    }
     emit Hovered(ValueAt(event->position().toPoint()));
 }
 
-// The wheel zooms a plot about the sample under the mouse; a double click shows it whole.
+void FrameView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !dragging_) return;
+    dragging_ = false;
+    setCursor(Qt::OpenHandCursor);
+}
+
+void FrameView::resizeEvent(QResizeEvent*) {
+    KeepImageInView();
+}
+
+// The wheel zooms about the point under the mouse; a double click shows the whole image or
+// row again.
 void FrameView::wheelEvent(QWheelEvent* event) {
-    if (!IsPlot() || frame_.Empty() || event->angleDelta().y() == 0) return;
+    if (frame_.Empty() || event->angleDelta().y() == 0) return;
+    if (!IsPlot()) {
+        ZoomImage(std::pow(1 / kZoomStep, event->angleDelta().y() / 120.0), event->position());
+        emit Hovered(ValueAt(event->position().toPoint()));
+        return;
+    }
     const std::int64_t columns = frame_.Columns();
     const std::int64_t at = SampleAtX(static_cast<int>(event->position().x()));
     const double keep = event->angleDelta().y() > 0 ? kZoomStep : 1 / kZoomStep;
@@ -261,9 +370,56 @@ void FrameView::wheelEvent(QWheelEvent* event) {
     emit Hovered(ValueAt(event->position().toPoint()));
 }
 
-void FrameView::mouseDoubleClickEvent(QMouseEvent*) {
-    first_ = 0, last_ = std::max<std::int64_t>(0, frame_.Columns() - 1);
+void FrameView::mouseDoubleClickEvent(QMouseEvent* event) {
+    ZoomToFit();
+    emit Hovered(ValueAt(event->position().toPoint()));
+}
+
+GreyBar::GreyBar(QWidget* parent) : QWidget(parent) {
+    setObjectName("greyBar");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, kMargin, 0, kMargin);
+    white_ = new QLabel(this);
+    white_->setObjectName("greyWhite");
+    black_ = new QLabel(this);
+    black_->setObjectName("greyBlack");
+    for (QLabel* label : {white_, black_})
+        label->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(white_);
+    layout->addStretch();
+    layout->addWidget(black_);
+    setMinimumWidth(fontMetrics().horizontalAdvance("-8.88888e+88"));
+}
+
+void GreyBar::SetRange(double black, double white) {
+    white_->setText(Number(white));
+    black_->setText(Number(black));
     update();
+}
+
+// The gradient fills the space between the two labels.
+void GreyBar::paintEvent(QPaintEvent*) {
+    const int top = white_->geometry().bottom() + kMargin;
+    const int bottom = black_->geometry().top() - kMargin;
+    if (bottom <= top) return;
+    const QRect bar(width() / 2 - kGreyBarWidth / 2, top, kGreyBarWidth, bottom - top);
+    QLinearGradient gradient(bar.topLeft(), bar.bottomLeft());
+    gradient.setColorAt(0, Qt::white);
+    gradient.setColorAt(1, Qt::black);
+    QPainter painter(this);
+    painter.fillRect(bar, gradient);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawRect(bar.adjusted(0, 0, -1, -1));
+}
+
+SaveDialogs QtSaveDialogs() {
+    return {
+        [](QWidget* parent, const QString& title, const QString& suggested, const QString& filter) {
+            return QFileDialog::getSaveFileName(parent, title, suggested, filter);
+        },
+        [](QWidget* parent, const QString& title, const QString& text) {
+            QMessageBox::warning(parent, title, text);
+        }};
 }
 
 DocumentViewer::DocumentViewer(std::shared_ptr<DocumentState> document, QWidget* parent)
@@ -275,15 +431,34 @@ DocumentViewer::DocumentViewer(std::shared_ptr<DocumentState> document, QWidget*
     frame_selector_->setObjectName("frameSelector");
     value_label_ = new QLabel(this);
     value_label_->setObjectName("valueLabel");
+    save_plot_ = new QAction("Save Plot as PNG...", this);
+    save_plot_->setObjectName("actSavePlot");
+    save_spectrum_ = new QAction("Save Spectrum as CSV...", this);
+    save_spectrum_->setObjectName("actSaveSpectrum");
     bar->addWidget(new QLabel("Frame", this));
     bar->addWidget(frame_selector_);
+    for (QAction* action : {save_plot_, save_spectrum_}) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(action->objectName().replace("act", "cmd"));
+        button->setDefaultAction(action);
+        connect(action, &QAction::visibleChanged, button,
+                [button, action] { button->setVisible(action->isVisible()); });
+        bar->addWidget(button);
+    }
     bar->addStretch();
     bar->addWidget(value_label_);
     view_ = new FrameView(this);
     view_->setObjectName("frameView");
+    view_->addActions({save_plot_, save_spectrum_});
+    grey_bar_ = new GreyBar(this);
+    auto* shown = new QHBoxLayout();
+    shown->addWidget(view_, 1);
+    shown->addWidget(grey_bar_);
     layout->addLayout(bar);
-    layout->addWidget(view_, 1);
+    layout->addLayout(shown, 1);
     connect(frame_selector_, &QSpinBox::valueChanged, this, [this] { Reload(); });
+    connect(save_plot_, &QAction::triggered, this, &DocumentViewer::SavePlot);
+    connect(save_spectrum_, &QAction::triggered, this, &DocumentViewer::SaveSpectrum);
     connect(view_, &FrameView::Hovered, value_label_, &QLabel::setText);
     Reload();
     resize(640, 480);
@@ -322,6 +497,51 @@ void DocumentViewer::Reload() {
     if (!document_->file->ReadFrame(frame_selector_->value() - 1, frame)) return;
     view_->SetFrame(info.datatype == kSpeUInt16 ? Unsigned16(frame) : frame,
                     std::move(wavelengths));
+    // A plot saves as PNG or CSV; an image has its grey scale beside it.
+    const bool plot = view_->IsPlot();
+    grey_bar_->SetRange(view_->GreyLimits().first, view_->GreyLimits().second);
+    grey_bar_->setVisible(!plot);
+    save_plot_->setVisible(plot);
+    save_spectrum_->setVisible(plot);
+    view_->setContextMenuPolicy(plot ? Qt::ActionsContextMenu : Qt::NoContextMenu);
+}
+
+// NAME.png (or NAME-frameN.png for frame N of several) beside the document's file.
+QString DocumentViewer::SuggestedPath(const char* extension) const {
+    const SpeInfo& info = document_->file->Info();
+    const QFileInfo file(QFile::decodeName(info.path.c_str()));
+    QString name = file.completeBaseName();
+    if (info.frames > 1) name += QString("-frame%1").arg(frame_selector_->value());
+    return file.dir().filePath(name + "." + extension);
+}
+
+// Asks where, then writes the file whole; a failure is told, a success said in the bar.
+void DocumentViewer::Save(const QString& title, const QString& filter, const char* extension,
+                          const std::function<QByteArray()>& bytes) {
+    if (!document_->file || view_->CurrentFrame().Empty()) return;
+    QString path = dialogs_.ask_path(this, title, SuggestedPath(extension), filter);
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QString(".") + extension;
+    if (QString error = SaveWhole(path, bytes()); !error.isEmpty())
+        dialogs_.tell(this, title, error + ".");
+    else
+        value_label_->setText("Saved " + path);
+}
+
+void DocumentViewer::SavePlot() {
+    Save("Save Plot as PNG", "PNG Images (*.png)", "png", [this] {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        view_->grab().save(&buffer, "PNG");
+        return png;
+    });
+}
+
+void DocumentViewer::SaveSpectrum() {
+    Save("Save Spectrum as CSV", "CSV Files (*.csv)", "csv", [this] {
+        return QByteArray::fromStdString(SpectrumCsv(view_->CurrentFrame(), view_->Wavelengths()));
+    });
 }
 
 ViewerHost::ViewerHost(Application& app) {

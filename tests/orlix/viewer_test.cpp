@@ -3,13 +3,30 @@
 #include <QApplication>
 #include <QLabel>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <QtTest>
+#include <clocale>
 #include <cmath>
+#include <fstream>
 #include <limits>
 
 #include "orlix/viewer/document_viewer.h"
+#include "orlix/viewer/spectrum_export.h"
 #include "test_support.h"
+
+namespace {
+
+// Turns the wheel away from the user by `notches` notches, one event each.
+void Wheel(QWidget* view, QPointF at, int notches) {
+    for (int i = 0; i < notches; ++i) {
+        QWheelEvent wheel(at, view->mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+    }
+}
+
+}  // namespace
 
 class ViewerTest : public QObject {
     Q_OBJECT
@@ -36,6 +53,9 @@ class ViewerTest : public QObject {
         QVERIFY(viewer);
         QCOMPARE(viewer->windowTitle(), QString("shown.spe"));
         QCOMPARE(viewer->findChild<QSpinBox*>("frameSelector")->maximum(), 2);
+        QCOMPARE(viewer->findChild<QLabel*>("greyWhite")->text(), QString("203"));
+        QCOMPARE(viewer->findChild<QLabel*>("greyBlack")->text(), QString("0"));
+        QVERIFY(!viewer->findChild<QToolButton*>("cmdSavePlot")->isVisible());
         orlix::FrameView* view = viewer->View();
         view->resize(408, 308);  // 400 x 300 of data inside a 4-pixel margin
         QCOMPARE(view->DataRect(), QRect(4, 4, 400, 300));
@@ -67,11 +87,11 @@ class ViewerTest : public QObject {
             std::int32_t code;
             fits::ElementType element;
             double stored;
-            QString shown;
+            QString shown, white, black;  // the readout, and the grey bar's ends
         } cases[] = {
-            {6, fits::ElementType::kInt16, -25536, "(2, 1) = 40000"},
-            {1, fits::ElementType::kInt16, -2, "(2, 1) = -2"},
-            {3, fits::ElementType::kFloat32, 0.5, "(2, 1) = 0.5"},
+            {6, fits::ElementType::kInt16, -25536, "(2, 1) = 40000", "40000", "0"},
+            {1, fits::ElementType::kInt16, -2, "(2, 1) = -2", "0", "-2"},
+            {3, fits::ElementType::kFloat32, 0.5, "(2, 1) = 0.5", "0.5", "0"},
         };
         for (const auto& c : cases) {
             orlix::Application app;
@@ -93,6 +113,8 @@ class ViewerTest : public QObject {
             QTest::mouseMove(view, data.center());  // the cursor is where the last case left it
             QTest::mouseMove(view, QPoint(data.right() - 2, data.top() + 2));
             QCOMPARE(viewer->findChild<QLabel*>("valueLabel")->text(), c.shown);
+            QCOMPARE(viewer->findChild<QLabel*>("greyWhite")->text(), c.white);
+            QCOMPARE(viewer->findChild<QLabel*>("greyBlack")->text(), c.black);
         }
     }
 
@@ -168,17 +190,109 @@ class ViewerTest : public QObject {
             // The wheel zooms about the mouse; a double click shows the whole row again.
             const auto whole = view->PlotRange();
             const QPointF at = plot.center();
-            for (int i = 0; i < 5; ++i) {
-                QWheelEvent wheel(at, view->mapToGlobal(at), {}, QPoint(0, 120), Qt::NoButton,
-                                  Qt::NoModifier, Qt::NoScrollPhase, false);
-                QApplication::sendEvent(view, &wheel);
-            }
+            Wheel(view, at, 5);
             const auto zoomed = view->PlotRange();
             QVERIFY(zoomed.second - zoomed.first < (whole.second - whole.first) / 2);
             QVERIFY(zoomed.first > whole.first && zoomed.second < whole.second);
             QTest::mouseDClick(view, Qt::LeftButton, {}, plot.center());
             QCOMPARE(view->PlotRange(), whole);
         }
+    }
+
+    // Zoomed by the wheel about the pointer and panned by dragging, the sample under the
+    // pointer stays there: drawn there and named by the readout. A double click shows the
+    // whole image again.
+    void imageZoomsAndPansKeepingTheReadout() {
+        fits::Frame frame(fits::ElementType::kInt32, 64, 64);  // neighbours differ in grey
+        for (int r = 0; r < 64; ++r)
+            for (int c = 0; c < 64; ++c)
+                frame.Set(c, r, (37 * c + 101 * r) % 256);
+        orlix::FrameView view;
+        view.resize(408, 408);
+        view.SetFrame(frame);
+        QString said;
+        connect(&view, &orlix::FrameView::Hovered, [&](const QString& text) { said = text; });
+        const QRect whole = view.DataRect();
+        const QPoint at(257, 132);  // the middle of sample (41, 21), 6.25 pixels a sample
+        auto sample_is_at = [&](QPoint p) {
+            // Sent to the view: QTest moves the shared cursor when no button is down.
+            QMouseEvent move(QEvent::MouseMove, p, view.mapToGlobal(p), Qt::NoButton, {}, {});
+            QApplication::sendEvent(&view, &move);
+            const QColor drawn = view.grab().toImage().pixelColor(p);
+            return said == QString("(41, 21) = %1").arg(frame.At(40, 20)) &&
+                   qGray(drawn.rgb()) == view.GreyAt(40, 20);
+        };
+        QVERIFY(sample_is_at(at));
+        Wheel(&view, at, 3);
+        QVERIFY(view.DataRect().width() > 3 * whole.width() / 2);
+        QVERIFY(sample_is_at(at));
+        const QPoint to = at + QPoint(-50, 30);
+        QTest::mousePress(&view, Qt::LeftButton, {}, at);
+        QTest::mouseMove(&view, to);
+        QTest::mouseRelease(&view, Qt::LeftButton, {}, to);
+        QVERIFY(sample_is_at(to));
+        view.SetFrame(frame);  // a frame of the same shape keeps what is shown
+        QVERIFY(sample_is_at(to));
+        QTest::mouseDClick(&view, Qt::LeftButton, {}, to);
+        QCOMPARE(view.DataRect(), whole);
+    }
+
+    // The spectrum as CSV: wavelengths or pixels from 1, each number as it reads back, also
+    // under a comma-decimal locale.
+    void spectrumCsvRows() {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        using enum fits::ElementType;
+        const struct {
+            fits::ElementType type;
+            std::vector<double> values, nm;
+            std::string csv;
+        } cases[] = {
+            {kFloat32,
+             {0.1, nan, -2.5e-7},
+             {500.25, 1e3, 656.2800000000001},
+             "wavelength_nm,value\n500.25,0.1\n1000,nan\n656.2800000000001,-2.5e-07\n"},
+            {kInt32, {7, -3, 2147483647}, {}, "pixel,value\n1,7\n2,-3\n3,2147483647\n"},
+            {kInt16, {5, 6}, {400}, "pixel,value\n1,5\n2,6\n"},  // not one per pixel
+        };
+        const std::string saved = std::setlocale(LC_ALL, nullptr);
+        QVERIFY(std::setlocale(LC_ALL, "de_DE.UTF-8"));
+        for (const auto& c : cases) {
+            fits::Frame row(c.type, static_cast<std::int64_t>(c.values.size()), 1);
+            for (std::size_t k = 0; k < c.values.size(); ++k)
+                row.Set(static_cast<std::int64_t>(k), 0, c.values[k]);
+            QCOMPARE(orlix::SpectrumCsv(row, c.nm), c.csv);
+        }
+        std::setlocale(LC_ALL, saved.c_str());
+    }
+
+    // A plot offers its PNG (the plot as drawn) and its CSV through the seam; an image does
+    // not. A save that fails says the file and the reason.
+    void plotSavesAsPngAndCsv() {
+        testing_support::TempDir dir;
+        auto state = std::make_shared<orlix::DocumentState>();
+        state->file = std::move(
+            orlix::SpeFile::Open(testing_support::Sample("hene_int32_1340x1.spe")).value());
+        orlix::DocumentViewer viewer(state);
+        viewer.show();
+        QString path, told;
+        viewer.SetSaveDialogs(
+            {[&](QWidget*, const QString&, const QString&, const QString&) { return path; },
+             [&](QWidget*, const QString&, const QString& text) { told = text; }});
+        QVERIFY(!viewer.findChild<QWidget*>("greyBar")->isVisible());
+        path = QString::fromStdString(dir / "plot");  // the extension is added
+        QTest::mouseClick(viewer.findChild<QToolButton*>("cmdSavePlot"), Qt::LeftButton);
+        QCOMPARE(QImage(path + ".png").size(), viewer.View()->size());
+        path = QString::fromStdString(dir / "hene.csv");
+        QTest::mouseClick(viewer.findChild<QToolButton*>("cmdSaveSpectrum"), Qt::LeftButton);
+        std::ifstream csv(path.toStdString());
+        const std::string text{std::istreambuf_iterator<char>(csv), {}};
+        QVERIFY(text.starts_with("wavelength_nm,value\n780.8"));
+        QCOMPARE(std::count(text.begin(), text.end(), '\n'), 1341);
+        QVERIFY(told.isEmpty());
+        path = QString::fromStdString(dir / "none/hene.csv");
+        QTest::mouseClick(viewer.findChild<QToolButton*>("cmdSaveSpectrum"), Qt::LeftButton);
+        QVERIFY2(told.startsWith("Cannot write " + path + ": ") && told.contains("No such file"),
+                 qPrintable(told));
     }
 
     void framesWithoutFiniteSpreadStillPaint() {

@@ -3,7 +3,8 @@
 with --bzero, files astropy writes (unsigned 16-bit, signed bytes, unsigned 32-bit, scaled,
 64-bit floats, tile-compressed) and a converted SPE 3.0 file whose wavelength list no
 polynomial holds. The display document must hold astropy's physical values (32-bit floats
-where the document holds floats) and the wavelengths of the file's axis.
+where the document holds floats) and the wavelengths of the file's axis, and the header box
+the cards astropy shows for the image (a compressed image's own, not its storage's).
 
 Usage: display_check.py FITS_CONVERT SAMPLES_DIR DISPLAY_DUMP"""
 import os
@@ -27,7 +28,7 @@ def dump(path):
     run = subprocess.run([DUMP, path], capture_output=True, text=True)
     if run.returncode != 0:
         return None, run.stderr
-    out = {"note": [], "type": [], "frame": [], "nm": []}
+    out = {"card": [], "note": [], "type": [], "frame": [], "nm": []}
     for line in run.stdout.splitlines():
         key, _, rest = line.partition(" ")
         if key == "nm":
@@ -64,6 +65,16 @@ def compare(name, path, want_type, want_nm=None, note=None):
     if want_nm is not None and (len(got["nm"]) != len(want_nm) or
                                 not np.allclose(got["nm"], want_nm, atol=1e-6, rtol=0)):
         failures.append(f"{name}: wavelengths {got['nm'][:3]}..., want {list(want_nm[:3])}...")
+    # Keywords whose form differs between a primary HDU and an extension; commentary cards.
+    skip = {"SIMPLE", "XTENSION", "EXTEND", "PCOUNT", "GCOUNT", "COMMENT", "HISTORY", ""}
+    shown = {(c.keyword, c.value) for c in map(fits.Card.fromstring, got["card"])
+             if c.keyword not in skip}
+    with fits.open(path, do_not_scale_image_data=True) as raw:  # the header as in the file
+        header = next(h.header for h in raw if h.is_image and h.header.get("NAXIS", 0) > 0)
+    want = {(k, v) for k, v in header.items() if k not in skip}
+    if shown != want:
+        failures.append(f"{name}: header box differs from astropy's in "
+                        f"{sorted(shown ^ want, key=str)[:4]}")
     notes = " ".join(got["note"])
     if (note is None) != (notes == "") or (note and note not in notes):
         failures.append(f"{name}: notes {notes!r}, want {note!r}")
@@ -121,7 +132,7 @@ def main():
         nm = 500 + 0.5 * np.arange(64) + 0.02 * np.sin(np.arange(64))
         spe = os.path.join(work, "v3_wiggle.spe")
         spe3(spe, [(64, 1)], 2, mapping(nm, sensors=[(0, 64, 1)]))
-        for opts in (["--metadata"], ["--metadata", "--bzero"]):
+        for opts in (["--metadata"], ["--metadata", "--bzero"], ["--metadata", "--compress"]):
             fit = converted(work, spe, opts)
             compare(f"v3_wiggle {opts}", fit,
                     "unsigned 16-bit" if "--bzero" in opts else "signed 32-bit", want_nm=nm)

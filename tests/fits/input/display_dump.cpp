@@ -1,7 +1,9 @@
 // Displays a FITS file as the window does and prints what the display document holds, for
-// display_check.py to compare with astropy, one item a line: "type NAME", "note TEXT" for
+// display_check.py to compare with astropy, one item a line: "card TEXT" for each card of the
+// header the window's box shows, "type NAME", "note TEXT" for
 // each note, "nm" and the wavelength of each column (none without an axis), then "frame" and
 // every value of each frame in file order, as the viewer shows them.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -22,6 +24,15 @@ void Print(double v) {
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
+    auto header = fits::ReadDisplayedHeader(argv[1]);
+    if (!header) {
+        std::fprintf(stderr, "%s\n", header.message().c_str());
+        return 1;
+    }
+    for (std::size_t at = 0, end; at < header->size(); at = end + 2) {
+        end = std::min(header->find("\r\n", at), header->size());
+        std::printf("card %s\n", header->substr(at, end - at).c_str());
+    }
     orlix::Application app;
     std::string shown;
     std::vector<std::string> notes;

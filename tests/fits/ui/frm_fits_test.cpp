@@ -682,6 +682,14 @@ class FrmFitsTest : public QObject {
         QVERIFY(doc->GetFrame(1, frame).ok());
         QCOMPARE(frame.At(0, 0), 2020.0);
         QCOMPARE(frame.At(3, 0), 2002.0);
+        // Compressed, the box shows the image's own header, not its storage's.
+        W<QRadioButton>("optStandard")->findChild<QAction*>("actCompress")->trigger();
+        dialog_->results.push_back(*dir_ / "im.spe");
+        Click("cmdConvert");
+        dialog_->results.push_back(*dir_ / "im.fit.fz");
+        Click("cmdDisplay");
+        QCOMPARE(GetLine(Text(), 2).substr(0, 30), std::string("BITPIX  =                   32"));
+        QCOMPARE(Text().find("ZIMAGE"), std::string::npos);
     }
 
     // Any UTF-8 name works in every command and shows as typed; the display of a converted
@@ -1419,8 +1427,16 @@ class FrmFitsTest : public QObject {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* v = qobject_cast<orlix::DocumentViewer*>(w); v && v->isVisible()) {
                 v->resize(700, 500);
+                const QRect whole = v->View()->DataRect();  // zoomed in between two stars
+                const QPointF at = whole.topLeft() + QPointF(whole.width(), whole.height()) * 0.45;
+                for (int notch = 0; notch < 3; ++notch) {
+                    QWheelEvent wheel(at, v->View()->mapToGlobal(at), {}, QPoint(0, 120),
+                                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                    QApplication::sendEvent(v->View(), &wheel);
+                }
                 QTest::qWait(50);
-                QVERIFY(v->grab().save(QString::fromStdString(folder + "/viewer-image.png")));
+                QVERIFY(
+                    v->grab().save(QString::fromStdString(folder + "/viewer-image.png"), "PNG", 0));
             }
 
         // A spectrum converted with its metadata and displayed: plotted against wavelength.
