@@ -530,6 +530,8 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
     struct statvfs fs {};
     // An unnamed scratch file's path leads to its file system; its folder would be /proc's.
     if (statvfs((IsUnnamedScratch(path) ? path : dir).c_str(), &fs) != 0) return Status::Ok();
+    // A file system without blocks (/proc, /sys) has no size to tell; writing says what fails.
+    if (fs.f_blocks == 0) return Status::Ok();
     const unsigned __int128 free_bytes = static_cast<unsigned __int128>(fs.f_bavail) * fs.f_frsize;
     if (static_cast<unsigned __int128>(bytes) <= free_bytes) return Status::Ok();
     return Status::Error(ShownName(path) + ": the header asks for " + std::to_string(bytes) +
@@ -543,8 +545,10 @@ Status CheckFreeSpace(const std::string& path, std::int64_t bytes) {
 // samples are stored as the data file holds them. Empty when there are none.
 std::string ScalingWarning(const HeaderModel& header, bool offsetApplied, const std::string& path) {
     std::string said;
+    int cards = 0;
     auto add = [&](const char* keyword) {
         AppendListed(said, std::string(keyword) + " " + header.Find(keyword)->value);
+        ++cards;
     };
     const auto bscale = header.Number("BSCALE");
     const auto bzero = header.Number("BZERO");
@@ -552,8 +556,8 @@ std::string ScalingWarning(const HeaderModel& header, bool offsetApplied, const 
     if (bzero && *bzero != 0 && !offsetApplied) add("BZERO");
     if (header.HasValue("BLANK")) add("BLANK");
     if (said.empty()) return said;
-    return ShownName(path) + ": the header's " + said +
-           " change the values readers see (BZERO + BSCALE x the stored sample; a sample equal "
+    return ShownName(path) + ": the header's " + said + (cards == 1 ? " changes" : " change") +
+           " the values readers see (BZERO + BSCALE x the stored sample; a sample equal "
            "to BLANK is undefined); the samples are stored as the data file holds them";
 }
 

@@ -341,14 +341,28 @@ Status CheckPrimaryData(const std::string& path, const std::string& text) {
         __builtin_mul_overflow(frame_bytes, static_cast<std::int64_t>(*v.naxis3), &data_bytes) ||
         fstat(fileno(file.get()), &st) != 0 || st.st_size - offset < data_bytes)
         return Status::Error(shown + ": the file is shorter than its header's " +
-                             std::to_string(*v.naxis3) + " frames of " + std::to_string(*v.naxis1) +
-                             " x " + std::to_string(*v.naxis2) + " samples");
+                             std::to_string(*v.naxis3) + (*v.naxis3 == 1 ? " frame" : " frames") +
+                             " of " + std::to_string(*v.naxis1) + " x " +
+                             std::to_string(*v.naxis2) + " samples");
     return Status::Ok();
+}
+
+// Why the file is no FITS file, judged by its first card ("SIMPLE  =", as FITS requires);
+// empty when it begins as one, or cannot be read (then reading the header says why).
+std::string NotFitsReason(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[9] = {};
+    if (!in.read(head, sizeof head) && in.gcount() == 0 && !in.eof()) return {};
+    if (std::string_view(head, static_cast<std::size_t>(in.gcount())) == "SIMPLE  =") return {};
+    if (!in && in.gcount() == 0) return ShownName(path) + ": the file is empty, not a FITS file";
+    return ShownName(path) +
+           ": not a FITS file (its first card is not SIMPLE; a FITS file begins with SIMPLE)";
 }
 
 // Opens the FITS file's image for reading its physical values.
 Result<ImageData> OpenImageData(const std::string& path) {
     const std::string shown = ShownName(path);
+    if (std::string reason = NotFitsReason(path); !reason.empty()) return Status::Error(reason);
     auto text = ReadFileHeader(path);
     if (!text) return text.status();
     ImageData data;
@@ -488,6 +502,7 @@ Status CopyFrames(DataDocument& document, ImageData& data, const std::string& sh
 
 Result<std::string> ReadDisplayedHeader(const std::string& path,
                                         std::vector<std::string>* warnings) {
+    if (std::string reason = NotFitsReason(path); !reason.empty()) return Status::Error(reason);
     auto text = ReadFileHeader(path, warnings);
     if (!text || GetHeaderValue(*text, "NAXIS") != "0") return text;
     int status = 0;

@@ -105,10 +105,14 @@ TEST(DisplayFitsFile, NeverReplacesAnExistingFile) {
     const std::string fits = ReadAll(dir / "run1.fit");
     std::ofstream(dir / "short.fit", std::ios::binary) << fits.substr(0, fits.size() - 2880);
     std::ofstream(dir / "nothing.fit", std::ios::binary) << std::string(2880, ' ');
-    for (const char* name : {"short.fit", "nothing.fit"}) {
+    std::ofstream(dir / "text.fit", std::ios::binary) << "not a FITS file\n";
+    const std::pair<const char*, const char*> refused[] = {
+        {"short.fit", "shorter"}, {"nothing.fit", "not a FITS file"}, {"text.fit", "not a FITS"}};
+    for (const auto& [name, why] : refused) {
         auto failed = DisplayFitsFile(app, dir / name);
         EXPECT_FALSE(failed) << name;
         EXPECT_EQ(failed.message().rfind(dir / name + ": ", 0), 0u) << failed.message();
+        EXPECT_NE(failed.message().find(why), std::string::npos) << failed.message();
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "short.spe"));
     EXPECT_FALSE(std::filesystem::exists(dir / "nothing.spe"));

@@ -360,12 +360,12 @@ TEST(WriteFitsFile, ScalingCardsThatChangeTheValuesAreSaid) {
         {"", false, ""},
         {"BSCALE  = 1.0\r\nBZERO   = 0\r\n", false, ""},
         {"BZERO   = 32768\r\n", true, ""},
-        {"BZERO   = 32768\r\n", false, "the header's BZERO 32768 change the values"},
-        {"BSCALE  = 2.0\r\n", false, "the header's BSCALE 2.0 change"},
-        {"BSCALE  = 2.0D0\r\n", false, "the header's BSCALE 2.0D0 change"},
+        {"BZERO   = 32768\r\n", false, "the header's BZERO 32768 changes the values"},
+        {"BSCALE  = 2.0\r\n", false, "the header's BSCALE 2.0 changes"},
+        {"BSCALE  = 2.0D0\r\n", false, "the header's BSCALE 2.0D0 changes"},
         {"BZERO   = 3.2768D4\r\n", true, ""},
         {"BZERO   = 1000\r\nBSCALE  = 0.5\r\n", false, "BSCALE 0.5, BZERO 1000 change"},
-        {"BLANK   = 1943\r\n", false, "BLANK 1943 change"},
+        {"BLANK   = 1943\r\n", false, "BLANK 1943 changes"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cards);
