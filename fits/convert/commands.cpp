@@ -160,16 +160,20 @@ class WorkerReporter : public Reporter {
     // Passes on the warnings of the file just converted, but for those naming `unwritten`
     // (a FITS file that was not written after all: its warnings would mislead). A warning
     // that opens with the FITS file's name (`target`) opens with "INPUT -> TARGET: ", so that
-    // it names the SPE file it is about, as failure lines do.
-    void Release(const std::string& unwritten, const std::string& input,
-                 const std::string& target) {
+    // it names the SPE file it is about, as failure lines do. Returns the warnings passed on,
+    // joined by "; ".
+    std::string Release(const std::string& unwritten, const std::string& input,
+                        const std::string& target) {
         std::lock_guard lock(lock_);
+        std::string passed;
         for (const std::string& text : held_) {
             if (!unwritten.empty() && text.find(unwritten) != std::string::npos) continue;
             const bool about_target = !target.empty() && text.starts_with(target + ": ");
             out_.Warning(about_target ? input + " -> " + text : text);
+            passed += (passed.empty() ? "" : "; ") + text;
         }
         held_.clear();
+        return passed;
     }
 
   private:
@@ -349,8 +353,9 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
         RecordedOptions(fits_path) == OptionsRecord(batch.science))
         return UpToDateOutcome(batch, std::move(outcome));
     auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });
-    worker.reporter.Release(written && written->written ? "" : ShownName(fits_path),
-                            ShownName(path), ShownName(fits_path));
+    std::string warned =
+        worker.reporter.Release(written && written->written ? "" : ShownName(fits_path),
+                                ShownName(path), ShownName(fits_path));
     if (!written && batch.stopped) return outcome;  // stopped while writing: not reached
     if (!written) {
         outcome.kind = FileOutcome::Kind::kFailed;
@@ -360,6 +365,7 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     if (!written->written) return outcome;
     batch.guard.Written(path, fits_path);
     outcome.kind = FileOutcome::Kind::kConverted;
+    outcome.reason = std::move(warned);  // a batch's report tells what needs a look
     outcome.bytes = FileSize(fits_path);
     return outcome;
 }

@@ -21,7 +21,7 @@ struct FileOutcome {
     enum class Kind { kConverted, kUpToDate, kFailed, kNotReached };
     std::string input, output;
     Kind kind = Kind::kNotReached;
-    std::string reason = {};  // the failure line, naming the file
+    std::string reason = {};  // the failure line, naming the file; converted: its warnings
     std::int64_t bytes = 0;   // of the FITS file written
 };
 

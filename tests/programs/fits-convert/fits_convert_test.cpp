@@ -605,6 +605,15 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
     for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
                              "HISTORY converted from p.spe", "HISTORY options: --metadata"})
         EXPECT_NE(header.find(said), std::string::npos) << said;
+    // A cut-short file converts its whole frames; its report row says so, for a batch to see.
+    ASSERT_TRUE(orlix::SpeFile::Create(dir / "cut.spe", 4, 2, 3, orlix::kSpeInt16));
+    std::filesystem::resize_file(dir / "cut.spe", 4100 + 16 + 5);
+    ASSERT_EQ(RunCli("--report '" + dir / "r.csv" + "' '" + dir / "cut.spe" + "'", log), 0);
+    EXPECT_NE(ReadAll(dir / "r.csv")
+                  .find("cut.spe: the file is shorter than its "
+                        "header says: 1 of 3 frames present"),
+              std::string::npos)
+        << ReadAll(dir / "r.csv");
     // A name outside ASCII is told in a card's characters, not refused.
     std::filesystem::copy_file(spe, dir / "\xC3\xBC.spe");
     ASSERT_EQ(RunCli("--metadata '" + dir / "\xC3\xBC.spe" + "'", log), 0) << ReadAll(log);
