@@ -78,6 +78,17 @@ fits::Frame Unsigned16(const fits::Frame& stored) {
     return frame;
 }
 
+// An unsigned 32-bit frame, whose elements hold the 32 bits in signed form, as 32-bit floats:
+// no wider element type holds every value, and a float keeps each to 7 digits, never negative.
+fits::Frame Unsigned32(const fits::Frame& stored) {
+    fits::Frame frame(fits::ElementType::kFloat32, stored.Columns(), stored.Rows());
+    auto in = stored.Elements<std::int32_t>();
+    auto out = frame.Elements<float>();
+    for (std::size_t k = 0; k < in.size(); ++k)
+        out[k] = static_cast<float>(static_cast<std::uint32_t>(in[k]));
+    return frame;
+}
+
 QString Number(double v) {
     return QString::number(v, 'g', 6);
 }
@@ -495,7 +506,9 @@ void DocumentViewer::Reload() {
     std::vector<double> wavelengths;
     if (info.metadata.regions.size() == 1) wavelengths = info.metadata.regions.front().wavelengths;
     if (!document_->file->ReadFrame(frame_selector_->value() - 1, frame)) return;
-    view_->SetFrame(info.datatype == kSpeUInt16 ? Unsigned16(frame) : frame,
+    view_->SetFrame(info.datatype == kSpeUInt16   ? Unsigned16(frame)
+                    : info.datatype == kSpeUInt32 ? Unsigned32(frame)
+                                                  : frame,
                     std::move(wavelengths));
     // A plot saves as PNG or CSV; an image has its grey scale beside it.
     const bool plot = view_->IsPlot();

@@ -92,6 +92,7 @@ class ViewerTest : public QObject {
             {6, fits::ElementType::kInt16, -25536, "(2, 1) = 40000", "40000", "0"},
             {1, fits::ElementType::kInt16, -2, "(2, 1) = -2", "0", "-2"},
             {3, fits::ElementType::kFloat32, 0.5, "(2, 1) = 0.5", "0.5", "0"},
+            {7, fits::ElementType::kInt32, -2, "(2, 1) = 4.2949673e+09", "4.29497e+09", "0"},
         };
         for (const auto& c : cases) {
             orlix::Application app;
