@@ -542,6 +542,13 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
     if (!options.standard) {
         custom = HeaderModel::Parse(context.store.Text());
         header = CheckCustomHeader(custom, options.customName);
+        // A header asking for no data is written as it stands, but not without a word.
+        if (auto layout = CheckDataLayout(custom, "");
+            header && layout && layout->data_bytes == 0 && !paths.empty())
+            reporter.Warning((options.customName.empty() ? std::string("Custom header")
+                                                         : ShownName(options.customName)) +
+                             ": NAXIS is 0: each FITS file holds the header alone, none of the "
+                             "data file's samples");
     }
     if (!header) {
         // No file is converted: each input is a failed row of the report, for that reason.

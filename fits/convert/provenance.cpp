@@ -39,10 +39,16 @@ void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions
                 name += hex;
             }
         }
-        // A name too long for one card is said over several, nothing lost.
         const std::string said = std::string(kConvertedFromPrefix) + name;
-        for (std::size_t at = 0; at < said.size(); at += 72)
-            cards.push_back("HISTORY " + said.substr(at, 72));
+        // A name too long for one card is said over several, nothing lost, none cutting a
+        // \xHH apart.
+        for (std::size_t at = 0, n = 72; at < said.size(); at += n, n = 72) {
+            const std::size_t escape = said.rfind('\\', at + n - 1);
+            if (at + n < said.size() && escape != std::string::npos && escape > at &&
+                escape + 4 > at + n)
+                n = escape - at;
+            cards.push_back("HISTORY " + said.substr(at, n));
+        }
     }
     if (const std::string record = OptionsRecord(options); !record.empty())
         cards.push_back("HISTORY " + std::string(kOptionsPrefix) + record);

@@ -12,6 +12,7 @@
 #include "fits/automation/c_file.h"
 #include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"
+#include "fits/input/image_header.h"
 
 namespace fits {
 namespace {
@@ -185,41 +186,80 @@ bool OfTableAxis(const std::string& keyword, const std::set<std::string>& axes) 
     return bar != std::string::npos && axes.count(keyword.substr(2, bar - 2));
 }
 
+// Whether the keyword is one the converter writes from a data file's own record (in the
+// Standard header, or with --metadata): true of that data file only. Indexed ones (ROWSn,
+// DETSECn, XBINn, YBINn) and every axis's world coordinates count.
+bool IsDataFileFact(const std::string& keyword) {
+    static constexpr std::string_view kFacts[] = {
+        "EXPTIME",  "DATE-OBS", "DATE-END", "INSTRUME", "DETECTOR", "READRATE", "ADCRATE",
+        "GAINSET",  "READMODE", "ACCUMS",   "NCOMBINE", "GATEWID",  "GATEDLY",  "EMGAIN",
+        "CCD-TEMP", "SET-TEMP", "GROOVES",  "CENWAVE",  "DETSEC",   "XBINNING", "YBINNING"};
+    if (std::find(std::begin(kFacts), std::end(kFacts), keyword) != std::end(kFacts)) return true;
+    for (std::string_view root :
+         {"ROWS", "DETSEC", "XBIN", "YBIN", "CTYPE", "CUNIT", "CRPIX", "CRVAL", "CDELT", "CNAME"})
+        if (keyword.size() > root.size() && keyword.starts_with(root) &&
+            std::all_of(keyword.begin() + static_cast<std::ptrdiff_t>(root.size()), keyword.end(),
+                        IsDigit))
+            return true;
+    return (keyword.starts_with("PS") || keyword.starts_with("PV")) &&
+           keyword.find('_') != std::string::npos;
+}
+
 // Leaves out what a header file says of its own file's making, which a file written with it
-// would tell falsely: when it was written (DATE) and the converter's provenance HISTORY cards
-// (they also decide --update),
-// and an axis whose values stand in a table the header does not bring (a reader would look
-// for it in vain). Each is named in `warnings`.
+// would tell falsely, each kind named in `warnings`: when it was written (DATE) and the
+// converter's provenance HISTORY cards (they also decide --update); for a file the converter
+// wrote from a data file (it says "converted from"), every fact of that data file; for
+// others, an axis whose values stand in a table the header does not bring (a reader would
+// look for it in vain).
 void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
                                 std::vector<std::string>* warnings) {
-    const std::set<std::string> axes = TableAxes(text);
-    std::string kept, axis_cards;
-    bool history = false;
+    bool converted = false;
+    ForEachLine(text, [&](Pos, std::string_view line) {
+        converted = converted || (IsProvenanceHistory(line) &&
+                                  TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix));
+        return !converted;
+    });
+    const std::set<std::string> axes = converted ? std::set<std::string>{} : TableAxes(text);
+    std::string kept, making, facts;
+    // A name too long for one "converted from" card runs on in the HISTORY cards right after
+    // it, up to the next card of the record ("options: ").
+    bool runs_on = false;
     ForEachLine(text, [&](Pos, std::string_view line) {
         const std::string keyword = GetKeyword(line);
-        if (keyword == "DATE" || IsProvenanceHistory(line)) {
-            history = true;
-        } else if (!axes.empty() && OfTableAxis(keyword, axes)) {
-            AppendListed(axis_cards, keyword);
+        const bool record = IsProvenanceHistory(line);
+        const bool continued = runs_on && keyword == "HISTORY" && !record;
+        runs_on =
+            continued || (record && TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix));
+        if (continued) {
+            return true;
+        } else if (keyword == "DATE" || record) {
+            std::string said = "DATE";
+            for (std::string_view prefix : {kWrittenByPrefix, kConvertedFromPrefix, kOptionsPrefix})
+                if (keyword != "DATE" && TrimLeft(line.substr(8)).starts_with(prefix))
+                    said = "HISTORY " + std::string(TrimRight(prefix.substr(0, prefix.find(':'))));
+            if (making.find(said) == std::string::npos) AppendListed(making, said);
+        } else if (converted ? IsDataFileFact(keyword) : OfTableAxis(keyword, axes)) {
+            AppendListed(facts, keyword);
         } else {
             kept += line;
         }
         return true;
     });
-    if (!history && axis_cards.empty()) return;
+    if (making.empty() && facts.empty()) return;
     if (!text.ends_with(kLineEnd) && kept.ends_with(kLineEnd))
         kept.resize(kept.size() - kLineEnd.size());
     text = std::move(kept);
     if (!warnings) return;
-    if (history)
-        warnings->push_back(ShownName(path) +
-                            ": left out what it says of that file's writing (DATE; HISTORY "
-                            "written by, converted from, options); each file written tells its "
+    if (!making.empty())
+        warnings->push_back(ShownName(path) + ": left out " + making +
+                            ": what it says of that file's writing; each file written tells its "
                             "own");
-    if (!axis_cards.empty())
-        warnings->push_back(ShownName(path) + ": left out " + axis_cards +
-                            ": an axis whose values stand in that file's table, which a header "
-                            "does not bring");
+    if (!facts.empty())
+        warnings->push_back(
+            ShownName(path) + ": left out " + facts +
+            (converted ? ": facts of the data file it was converted from"
+                       : ": an axis whose values stand in that file's table, which a header "
+                         "does not bring"));
 }
 
 }  // namespace
@@ -258,6 +298,9 @@ Result<std::string> ReadFileHeader(const std::string& path, std::vector<std::str
 Result<std::string> ReadHeaderTemplate(const std::string& path,
                                        std::vector<std::string>* warnings) {
     auto text = ReadFileHeader(path, warnings);
+    if (!text) return text;
+    // A tile-compressed file's cards are its image's, after an empty primary HDU.
+    text = ImageHeaderOf(path, std::move(*text));
     if (text) LeaveOutAnotherFilesMaking(*text, path, warnings);
     return text;
 }

@@ -28,7 +28,8 @@ Result<std::string> ReadFileHeader(const std::string& path,
                                    std::vector<std::string>* warnings = nullptr);
 
 // The header of a file taken for other files' headers (added to them, or replacing theirs):
-// ReadFileHeader's, without what it says of its own file's making, each kind named in
+// ReadFileHeader's (a tile-compressed file's: its image's, see ImageHeaderOf), without what it
+// says of its own file's making, each kind named in
 // `warnings`: DATE and the converter's provenance HISTORY cards, and the cards of an axis
 // whose values stand in a table of that file ("WAVE-TAB"), which a header does not bring.
 Result<std::string> ReadHeaderTemplate(const std::string& path,

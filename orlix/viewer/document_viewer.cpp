@@ -450,6 +450,7 @@ DocumentViewer::DocumentViewer(std::shared_ptr<DocumentState> document, QWidget*
     bar->addWidget(frame_selector_);
     for (QAction* action : {save_plot_, save_spectrum_}) {
         auto* button = new QToolButton(this);
+        action->setIconText(action->text());  // the button says "..." too: a dialog follows
         button->setObjectName(action->objectName().replace("act", "cmd"));
         button->setDefaultAction(action);
         connect(action, &QAction::visibleChanged, button,

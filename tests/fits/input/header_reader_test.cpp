@@ -56,11 +56,16 @@ TEST(ReadFileHeader, FitsAndTextFiles) {
         // What the header says of its own file's making is left out: the provenance HISTORY
         // and an axis whose values stand in that file's table; other HISTORY and axes stay.
         {"made.txt",
-         "DATE    = '2026-01-02'\nHISTORY written by fits-convert 1\nHISTORY converted from "
-         "a.spe\nHISTORY options: "
+         "DATE    = '2026-01-02'\nHISTORY written by fits-convert 1\nHISTORY options: "
          "--metadata\nHISTORY mine\nCTYPE1  = 'WAVE-TAB'\nCUNIT1  = 'nm'\nPS1_0   = 'WCS-TAB'"
          "\nPV1_3   = 1\nCRPIX1  = 1\nCTYPE2  = 'PIXEL'\nCRPIX12 = 3",
          "HISTORY mine\r\nCTYPE2  = 'PIXEL'\r\nCRPIX12 = 3"},
+        // A file converted from a data file: its facts go too, and a long name's run-on card.
+        {"conv.txt",
+         "HISTORY converted from " + std::string(58, 'n') +
+             "\nHISTORY n.spe\nHISTORY options: "
+             "--metadata\nHISTORY mine\nDATE-OBS= '2020-01-01'\nROWS2   = '1:9'\nOBSERVER= 'x'",
+         "HISTORY mine\r\nOBSERVER= 'x'"},
         {"made.fit",
          Card("HISTORY options: --bzero") + Card("CTYPE3  = 'WAVE-TAB'") + Card("X       = 1") +
              Card("PS3_1   = 'WAVELENGTH'") + Card("END") + std::string(2560, ' '),

@@ -621,6 +621,44 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
               std::string::npos);
 }
 
+// A FITS file taken as a header brings its own cards, never the facts of the data file it
+// was converted from: compressed or not, added to the Standard header or as the Custom one.
+TEST(FitsConvert, TemplatesBringTheirOwnCardsOnly) {
+    TempDir dir;
+    const std::string d = dir.path(), log = d + "/log.txt";
+    std::ofstream(d + "/site.txt") << "OBSERVER= 'me'\n";
+    const std::string glue = Sample("glue_float32_4711x1_v25.spe");
+    for (const char* packed : {"", "--compress"})
+        ASSERT_EQ(RunCli("--metadata --add-header '" + d + "/site.txt' " + packed + " -o '" + d +
+                             "' '" + glue + "'",
+                         log),
+                  0)
+            << ReadAll(log);
+    const struct {
+        std::string args;
+        const char* lacks;  // the template's wavelength axis and acquisition facts
+    } cases[] = {
+        {"--add-header '" + d + "/glue_float32_4711x1_v25.fit'", "CRVAL1  ="},
+        {"--add-header '" + d + "/glue_float32_4711x1_v25.fit.fz'", "SET-TEMP="},
+        {"--metadata --add-header '" + d + "/glue_float32_4711x1_v25.fit.fz'", "149.85"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const std::string out = d + "/out.fit";
+        ASSERT_EQ(
+            RunCli(c.args + " -o '" + d + "/o' '" + Sample("polystyrene_uint16_1340x1.spe") + "'",
+                   log),
+            0)
+            << ReadAll(log);
+        const std::string header = ReadAll(d + "/o/polystyrene_uint16_1340x1.fit").substr(0, 5760);
+        EXPECT_NE(header.find("OBSERVER= 'me'"), std::string::npos) << header;
+        EXPECT_EQ(header.find(c.lacks), std::string::npos) << header;
+        EXPECT_NE(ReadAll(log).find("facts of the data file it was converted from"),
+                  std::string::npos)
+            << ReadAll(log);
+    }
+}
+
 // An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
 // followed), again with --update (nothing rewritten; a touched file alone), in parallel (the
 // same bytes as one at a time), with a CSV report, and tile-compressed (CFITSIO reads the same
