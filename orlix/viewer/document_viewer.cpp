@@ -283,6 +283,9 @@ void FrameView::PaintPlot(QPainter& painter) const {
             low = std::min(low, v), high = std::max(high, v);
     if (!(low <= high)) low = 0, high = 1;
     if (high == low) low -= 1, high += 1;
+    // A margin above and below, so that the highest peak and a flat row stay off the frame.
+    const double margin = (high - low) / 20;
+    low -= margin, high += margin;
     const double shown = static_cast<double>(last_ - first_ + 1);
     auto x_of = [&](double c) {
         return area.left() + area.width() * (c - static_cast<double>(first_) + 0.5) / shown;
