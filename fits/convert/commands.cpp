@@ -424,6 +424,26 @@ Status CheckCustomHeader(const HeaderModel& header, const std::string& name) {
     return Status::Ok();
 }
 
+// What a Custom header asks for that its files will not hold, in words (empty when nothing):
+// no data (NAXIS 0), and axes whose values stand in a table (CTYPEn '...-TAB') that only
+// the converter's own wavelength tables bring. Such a header is written as it stands.
+std::vector<std::string> CustomHeaderWarnings(const HeaderModel& header, const std::string& name) {
+    const std::string shown = name.empty() ? "Custom header" : ShownName(name);
+    std::vector<std::string> warnings;
+    if (auto layout = CheckDataLayout(header, ""); layout && layout->data_bytes == 0)
+        warnings.push_back(shown +
+                           ": NAXIS is 0: each FITS file holds the header alone, none of the data "
+                           "file's samples");
+    for (const HeaderCard& card : header.Cards())
+        if (card.keyword.starts_with("CTYPE") && card.kind == ValueKind::kString &&
+            ToUpper(Trim(card.value)).ends_with("-TAB"))
+            warnings.push_back(shown + ": " + card.keyword + " = '" +
+                               std::string(Trim(card.value)) +
+                               "' asks for a table the files will not hold; readers cannot "
+                               "build that axis");
+    return warnings;
+}
+
 // The FITS path of each input: the options' targets when they name one per input.
 std::vector<std::string> TargetsOf(const std::vector<std::string>& paths,
                                    const ConvertOptions& options) {
@@ -542,13 +562,9 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
     if (!options.standard) {
         custom = HeaderModel::Parse(context.store.Text());
         header = CheckCustomHeader(custom, options.customName);
-        // A header asking for no data is written as it stands, but not without a word.
-        if (auto layout = CheckDataLayout(custom, "");
-            header && layout && layout->data_bytes == 0 && !paths.empty())
-            reporter.Warning((options.customName.empty() ? std::string("Custom header")
-                                                         : ShownName(options.customName)) +
-                             ": NAXIS is 0: each FITS file holds the header alone, none of the "
-                             "data file's samples");
+        if (header && !paths.empty())
+            for (const std::string& warning : CustomHeaderWarnings(custom, options.customName))
+                reporter.Warning(warning);
     }
     if (!header) {
         // No file is converted: each input is a failed row of the report, for that reason.
@@ -577,6 +593,8 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
                                       "; nothing acquired");
             return report;
         }
+        for (const std::string& warning : CustomHeaderWarnings(custom, ""))
+            reporter.Warning(warning);
     }
     if (standard) {
         std::vector<std::string> warnings;

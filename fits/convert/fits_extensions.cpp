@@ -262,6 +262,11 @@ Status SplitIntoRegions(HeaderAssembly& header, const HeaderModel& array, DataDo
     return Status::Ok();
 }
 
+// " stands" after one keyword of a listed "A, B" text, " stand" after several.
+const char* Stand(const std::string& listed) {
+    return listed.find(", ") == std::string::npos ? " stands" : " stand";
+}
+
 // The data file's wavelength axis and binning, from the first region when every region has
 // the same calibration. The axis is added whole or not at all: mixed with the header's own
 // CRPIX1 or CTYPE1 it would give wrong wavelengths. A WAVE-TAB axis brings its lookup table
@@ -283,8 +288,8 @@ void AddAxisCards(HeaderAssembly& header, const DocumentMetadata& metadata, cons
         for (const std::string& card : axis)
             if (header.present.count(Keyword(card))) AppendListed(clash, Keyword(card));
         if (!clash.empty()) {
-            reporter.Warning(ShownName(path) + ": the header's " + clash +
-                             " stand; the data file's wavelength axis is not written");
+            reporter.Warning(ShownName(path) + ": the header's " + clash + Stand(clash) +
+                             "; the data file's wavelength axis is not written");
         } else {
             header.added = std::move(axis);
             if (table) {
@@ -337,8 +342,8 @@ void MergeAddedCards(HeaderAssembly& header, const std::string& path, Reporter& 
             AppendListed(kept, keyword);
     }
     if (!kept.empty())
-        reporter.Warning(ShownName(path) + ": the header's " + kept +
-                         " stand instead of the data file's");
+        reporter.Warning(ShownName(path) + ": the header's " + kept + Stand(kept) +
+                         " instead of the data file's");
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions
         const std::string said = std::string(kConvertedFromPrefix) + name;
         // A name too long for one card is said over several, nothing lost, none cutting a
         // \xHH apart.
-        for (std::size_t at = 0, n = 72; at < said.size(); at += n, n = 72) {
+        for (std::size_t at = 0, n = kRecordPiece; at < said.size(); at += n, n = kRecordPiece) {
             const std::size_t escape = said.rfind('\\', at + n - 1);
             if (at + n < said.size() && escape != std::string::npos && escape > at &&
                 escape + 4 > at + n)

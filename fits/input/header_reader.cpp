@@ -221,15 +221,18 @@ void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
     });
     const std::set<std::string> axes = converted ? std::set<std::string>{} : TableAxes(text);
     std::string kept, making, facts;
-    // A name too long for one "converted from" card runs on in the HISTORY cards right after
-    // it, up to the next card of the record ("options: ").
+    // A name too long for one "converted from" card runs on in the next HISTORY card; the
+    // writer fills each card it continues to 69 characters at least (72, less an escape it
+    // would cut), so a shorter one ends the record and what follows is the user's.
     bool runs_on = false;
     ForEachLine(text, [&](Pos, std::string_view line) {
         const std::string keyword = GetKeyword(line);
         const bool record = IsProvenanceHistory(line);
         const bool continued = runs_on && keyword == "HISTORY" && !record;
+        const std::size_t width = TrimRight(line.substr(0, line.find(kLineEnd))).size();
         runs_on =
-            continued || (record && TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix));
+            (continued || (record && TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix))) &&
+            width >= 8 + kShortestRecordPiece;
         if (continued) {
             return true;
         } else if (keyword == "DATE" || record) {

@@ -40,6 +40,10 @@ Result<std::string> ReadHeaderTemplate(const std::string& path,
 inline constexpr std::string_view kWrittenByPrefix = "written by ";
 inline constexpr std::string_view kConvertedFromPrefix = "converted from ";
 inline constexpr std::string_view kOptionsPrefix = "options: ";
+// A "converted from" text longer than a card's 72 characters runs on in further HISTORY cards,
+// each cut at 72 characters or, not to split a \xHH escape, at 69 at the least.
+inline constexpr std::size_t kRecordPiece = 72;
+inline constexpr std::size_t kShortestRecordPiece = kRecordPiece - 3;
 
 // Whether the line is a HISTORY card of that record.
 bool IsProvenanceHistory(std::string_view line);

@@ -67,6 +67,34 @@ TEST(ConvertFiles, AllocationFailureFailsOneFile) {
     EXPECT_EQ(report.written, std::vector<std::string>{dir / "small.fit"});
 }
 
+// A Custom header is written as it stands, but what its files will not hold is said.
+TEST(ConvertFiles, CustomHeaderSaysWhatItsFilesWillNotHold) {
+    TempDir dir;
+    HugeFrameFactory factory;
+    const std::string head = "SIMPLE  =                    T\r\nBITPIX  =                   16\r\n";
+    const struct {
+        std::string cards;
+        const char* said;
+    } cases[] = {
+        {"NAXIS   =                    0\r\n", "NAXIS is 0: each FITS file holds the header alone"},
+        {"NAXIS   =                    2\r\nNAXIS1  =                    2\r\nNAXIS2  =       "
+         "             2\r\nCTYPE1  = 'WAVE-TAB'\r\n",
+         "CTYPE1 = 'WAVE-TAB' asks for a table the files will not hold"},
+    };
+    for (const auto& c : cases) {
+        MemoryHeaderStore store;
+        store.ReplaceText(head + c.cards);
+        HeaderContext context{store, factory};
+        RecordingReporter reporter;
+        ConvertOptions custom;
+        custom.standard = false;
+        auto report = ConvertFiles(context, reporter, {dir / "small.spe"}, custom);
+        EXPECT_TRUE(report.ok()) << c.said;
+        ASSERT_EQ(reporter.warnings.size(), 1u) << c.said;
+        EXPECT_NE(reporter.warnings[0].find(c.said), std::string::npos) << reporter.warnings[0];
+    }
+}
+
 TEST(FitsPathFor, OnlyTheFileNamesExtensionCounts) {
     const struct {
         const char* spe;

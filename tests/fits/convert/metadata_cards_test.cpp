@@ -330,7 +330,7 @@ TEST(MetadataCards, CardsTheHeaderHasAreNotRepeated) {
     EXPECT_EQ(count("XBINNING="), 1u);
     EXPECT_EQ(count("COMMENT "), 2u);
     ASSERT_EQ(reporter.warnings.size(), 1u);  // the header's card standing is said
-    EXPECT_NE(reporter.warnings[0].find("the header's DATE-OBS stand instead of the data file's"),
+    EXPECT_NE(reporter.warnings[0].find("the header's DATE-OBS stands instead of the data file's"),
               std::string::npos)
         << reporter.warnings[0];
 }

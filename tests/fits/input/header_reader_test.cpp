@@ -66,6 +66,7 @@ TEST(ReadFileHeader, FitsAndTextFiles) {
              "\nHISTORY n.spe\nHISTORY options: "
              "--metadata\nHISTORY mine\nDATE-OBS= '2020-01-01'\nROWS2   = '1:9'\nOBSERVER= 'x'",
          "HISTORY mine\r\nOBSERVER= 'x'"},
+        {"conv2.txt", "HISTORY converted from x.spe\nHISTORY flat-fielded", "HISTORY flat-fielded"},
         {"made.fit",
          Card("HISTORY options: --bzero") + Card("CTYPE3  = 'WAVE-TAB'") + Card("X       = 1") +
              Card("PS3_1   = 'WAVELENGTH'") + Card("END") + std::string(2560, ' '),
