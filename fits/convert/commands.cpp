@@ -347,9 +347,13 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     const std::string& path = batch.paths[i];
     const std::string& fits_path = batch.targets[i];
     FileOutcome outcome{path, fits_path};
-    // Up to date: newer than the SPE file and written with this run's options (a file that
-    // records none counts as written with none).
+    // Up to date: newer than the SPE file and the header file (an edited header is a reason
+    // to convert again), and written with this run's options (a file that records none
+    // counts as written with none).
+    const std::string& header_file =
+        batch.options.standard ? batch.options.addFile : batch.options.customName;
     if (batch.options.update && UpToDate(path, fits_path) &&
+        (header_file.empty() || UpToDate(header_file, fits_path)) &&
         RecordedOptions(fits_path) == OptionsRecord(batch.science))
         return UpToDateOutcome(batch, std::move(outcome));
     auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });

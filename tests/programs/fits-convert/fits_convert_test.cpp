@@ -605,6 +605,19 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
     for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
                              "HISTORY converted from p.spe", "HISTORY options: --metadata"})
         EXPECT_NE(header.find(said), std::string::npos) << said;
+    // An edited header file is a reason to convert again; an older one is not.
+    namespace fs = std::filesystem;
+    std::ofstream(dir / "site.txt") << "OBSERVER= 'me'\n";
+    ASSERT_EQ(RunCli("--add-header '" + dir / "site.txt" + "' '" + spe + "'", log), 0);
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(spe, now - std::chrono::seconds(300));
+    for (const auto& [header_age, said] :
+         {std::pair{200, "0 of 1 file(s) converted, 1 up"}, {0, "1 of 1 file(s) converted"}}) {
+        fs::last_write_time(fit, now - std::chrono::seconds(100));
+        fs::last_write_time(dir / "site.txt", now - std::chrono::seconds(header_age));
+        ASSERT_EQ(RunCli("--update --add-header '" + dir / "site.txt" + "' '" + spe + "'", log), 0);
+        EXPECT_NE(ReadAll(log).find(said), std::string::npos) << ReadAll(log);
+    }
     // A cut-short file converts its whole frames; its report row says so, for a batch to see.
     ASSERT_TRUE(orlix::SpeFile::Create(dir / "cut.spe", 4, 2, 3, orlix::kSpeInt16));
     std::filesystem::resize_file(dir / "cut.spe", 4100 + 16 + 5);
