@@ -7,14 +7,14 @@
 
 namespace fits {
 
-// A file name as a message shows it: control characters and DEL escaped as \xNN, so that a
-// message is one line and shows the name as typed. Other bytes (UTF-8 too) pass unchanged.
-inline std::string ShownName(const std::string& path) {
+// The text with the bytes `escape` picks written as \xNN (hex digits in upper case).
+template <class Escape>
+std::string EscapedText(const std::string& text, Escape escape) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(path.size());
-    for (unsigned char c : path) {
-        if (c < 0x20 || c == 0x7F) {
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (escape(c)) {
             out += "\\x";
             out += kHex[c >> 4];
             out += kHex[c & 15];
@@ -23,6 +23,18 @@ inline std::string ShownName(const std::string& path) {
         }
     }
     return out;
+}
+
+// A file name as a message shows it: control characters and DEL escaped as \xNN, so that a
+// message is one line and shows the name as typed. Other bytes (UTF-8 too) pass unchanged.
+inline std::string ShownName(const std::string& path) {
+    return EscapedText(path, [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+}
+
+// A file name as a FITS card can hold it (printable ASCII only): every other byte (UTF-8,
+// Latin-1, control characters) escaped as \xNN, so that the name can still be told.
+inline std::string AsciiName(const std::string& path) {
+    return EscapedText(path, [](unsigned char c) { return c < 0x20 || c > 0x7E; });
 }
 
 // Adds `item` to a list a message shows, "a, b, c".

@@ -417,10 +417,15 @@ Result<HeaderSource> ReadHeaderSource(const std::string& path, Reporter& reporte
     return HeaderSource{path, std::move(*text)};
 }
 
+// Where a Custom header came from, as messages name it (`name`; empty: the window).
+std::string CustomHeaderName(const std::string& name) {
+    return name.empty() ? "Custom header" : ShownName(name);
+}
+
 // Refuses a Custom header that is not a complete header or whose data layout no file can
 // have, naming where it came from (`name`; empty: the window).
 Status CheckCustomHeader(const HeaderModel& header, const std::string& name) {
-    const std::string shown = name.empty() ? "Custom header" : ShownName(name);
+    const std::string shown = CustomHeaderName(name);
     if (auto problem = FindHeaderProblem(header, HeaderCheck::kComplete))
         return Status::Error(DescribeProblem(shown, *problem) + "; no file converted");
     if (Status s = CheckDataLayout(header, shown).status(); !s)
@@ -432,7 +437,7 @@ Status CheckCustomHeader(const HeaderModel& header, const std::string& name) {
 // no data (NAXIS 0), and axes whose values stand in a table (CTYPEn '...-TAB') that only
 // the converter's own wavelength tables bring. Such a header is written as it stands.
 std::vector<std::string> CustomHeaderWarnings(const HeaderModel& header, const std::string& name) {
-    const std::string shown = name.empty() ? "Custom header" : ShownName(name);
+    const std::string shown = CustomHeaderName(name);
     std::vector<std::string> warnings;
     if (auto layout = CheckDataLayout(header, ""); layout && layout->data_bytes == 0)
         warnings.push_back(shown +
@@ -593,7 +598,7 @@ CommandReport RunExperiment(HeaderContext& context, Reporter& reporter, bool sta
     const HeaderModel custom = standard ? HeaderModel{} : HeaderModel::Parse(context.store.Text());
     if (!standard) {
         if (auto problem = FindHeaderProblem(custom, HeaderCheck::kComplete)) {
-            report.failures.push_back(DescribeProblem("Custom header", *problem) +
+            report.failures.push_back(DescribeProblem(CustomHeaderName(""), *problem) +
                                       "; nothing acquired");
             return report;
         }

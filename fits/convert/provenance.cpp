@@ -2,7 +2,6 @@
 
 #include <fitsio.h>
 
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 
@@ -27,19 +26,8 @@ void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions
             BuildCard("date", now_utc, ValueType::kString, "UTC time the FITS file was written"));
         if (!options.writer.empty())
             cards.push_back("HISTORY " + std::string(kWrittenByPrefix) + options.writer);
-        // A card holds printable ASCII only: other bytes of the name (UTF-8, Latin-1) are
-        // written as \xHH, as messages show them, so the name can still be told.
-        std::string name;
-        for (const unsigned char c : std::filesystem::path(source).filename().string()) {
-            if (c >= 0x20 && c <= 0x7E) {
-                name += static_cast<char>(c);
-            } else {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                name += hex;
-            }
-        }
-        const std::string said = std::string(kConvertedFromPrefix) + name;
+        const std::string said = std::string(kConvertedFromPrefix) +
+                                 AsciiName(std::filesystem::path(source).filename().string());
         // A name too long for one card is said over several, nothing lost, none cutting a
         // \xHH apart.
         for (std::size_t at = 0, n = kRecordPiece; at < said.size(); at += n, n = kRecordPiece) {

@@ -263,9 +263,11 @@ Status CheckPrimaryData(const std::string& path, const std::string& text) {
 std::string NotFitsReason(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     char head[9] = {};
-    if (!in.read(head, sizeof head) && in.gcount() == 0 && !in.eof()) return {};
-    if (std::string_view(head, static_cast<std::size_t>(in.gcount())) == "SIMPLE  =") return {};
-    if (!in && in.gcount() == 0) return ShownName(path) + ": the file is empty, not a FITS file";
+    in.read(head, sizeof head);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0 && !in.eof()) return {};  // not opened or not read: the reading says why
+    if (got == 0) return ShownName(path) + ": the file is empty, not a FITS file";
+    if (std::string_view(head, got) == "SIMPLE  =") return {};
     return ShownName(path) +
            ": not a FITS file (its first card is not SIMPLE; a FITS file begins with SIMPLE)";
 }

@@ -162,6 +162,16 @@ Result<std::string> ReadTextHeader(std::FILE* file, const std::string& path,
     return out;
 }
 
+// The text a HISTORY card of the converter's record of a file's writing begins with
+// (kWrittenByPrefix, kConvertedFromPrefix or kOptionsPrefix); empty for any other card.
+std::string_view RecordPrefix(std::string_view line) {
+    if (GetKeyword(line) != "HISTORY" || line.size() <= 8) return {};
+    const std::string_view said = TrimLeft(line.substr(8));
+    for (std::string_view prefix : {kWrittenByPrefix, kConvertedFromPrefix, kOptionsPrefix})
+        if (said.starts_with(prefix)) return prefix;
+    return {};
+}
+
 // The axis numbers whose CTYPEn names a lookup-table axis ("WAVE-TAB"): its values stand in a
 // table extension of the file the header came from, which a header alone does not bring.
 std::set<std::string> TableAxes(std::string_view text) {
@@ -215,8 +225,7 @@ void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
                                 std::vector<std::string>* warnings) {
     bool converted = false;
     ForEachLine(text, [&](Pos, std::string_view line) {
-        converted = converted || (IsProvenanceHistory(line) &&
-                                  TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix));
+        converted = RecordPrefix(line) == kConvertedFromPrefix;
         return !converted;
     });
     const std::set<std::string> axes = converted ? std::set<std::string>{} : TableAxes(text);
@@ -227,19 +236,17 @@ void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
     bool runs_on = false;
     ForEachLine(text, [&](Pos, std::string_view line) {
         const std::string keyword = GetKeyword(line);
-        const bool record = IsProvenanceHistory(line);
-        const bool continued = runs_on && keyword == "HISTORY" && !record;
+        const std::string_view record = RecordPrefix(line);
+        const bool continued = runs_on && keyword == "HISTORY" && record.empty();
         const std::size_t width = TrimRight(line.substr(0, line.find(kLineEnd))).size();
         runs_on =
-            (continued || (record && TrimLeft(line.substr(8)).starts_with(kConvertedFromPrefix))) &&
-            width >= 8 + kShortestRecordPiece;
+            (continued || record == kConvertedFromPrefix) && width >= 8 + kShortestRecordPiece;
         if (continued) {
             return true;
-        } else if (keyword == "DATE" || record) {
-            std::string said = "DATE";
-            for (std::string_view prefix : {kWrittenByPrefix, kConvertedFromPrefix, kOptionsPrefix})
-                if (keyword != "DATE" && TrimLeft(line.substr(8)).starts_with(prefix))
-                    said = "HISTORY " + std::string(TrimRight(prefix.substr(0, prefix.find(':'))));
+        } else if (keyword == "DATE" || !record.empty()) {
+            const std::string said =
+                record.empty() ? keyword
+                               : "HISTORY " + std::string(Trim(record.substr(0, record.find(':'))));
             if (making.find(said) == std::string::npos) AppendListed(making, said);
         } else if (converted ? IsDataFileFact(keyword) : OfTableAxis(keyword, axes)) {
             AppendListed(facts, keyword);
@@ -266,13 +273,6 @@ void LeaveOutAnotherFilesMaking(std::string& text, const std::string& path,
 }
 
 }  // namespace
-
-bool IsProvenanceHistory(std::string_view line) {
-    if (GetKeyword(line) != "HISTORY") return false;
-    const std::string_view said = TrimLeft(line.substr(std::min<std::size_t>(line.size(), 8)));
-    return said.starts_with(kWrittenByPrefix) || said.starts_with(kConvertedFromPrefix) ||
-           said.starts_with(kOptionsPrefix);
-}
 
 bool IsFitsName(std::string_view path) {
     return ToLower(path).find(".fit") != std::string::npos;

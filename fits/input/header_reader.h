@@ -45,9 +45,6 @@ inline constexpr std::string_view kOptionsPrefix = "options: ";
 inline constexpr std::size_t kRecordPiece = 72;
 inline constexpr std::size_t kShortestRecordPiece = kRecordPiece - 3;
 
-// Whether the line is a HISTORY card of that record.
-bool IsProvenanceHistory(std::string_view line);
-
 // Header text of cards as a FITS file holds them (80 characters each): each right-trimmed
 // with a line end, blank cards and END dropped, in FITS card form (NormalizeCardLayout).
 std::string CardsToHeaderText(std::string_view cards);
