@@ -2,6 +2,7 @@
 
 #include <fitsio.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,9 +127,12 @@ int StartPacked(fitsfile* in, const std::string& plain, const std::string& packe
             primary += std::string(card) + std::string(80 - std::strlen(card), ' ');
         primary.resize(2880, ' ');
     }
-    UniqueFile to(std::fopen(packed.c_str(), "wb"));
-    if (primary.empty() || !to ||
-        std::fwrite(primary.data(), 1, primary.size(), to.get()) != primary.size() ||
+    // The scratch file is opened, never created: a signal's clean-up may have removed its name
+    // already, and making it again would leave it behind.
+    const int fd = primary.empty() ? -1 : open(packed.c_str(), O_WRONLY | O_CLOEXEC);
+    UniqueFile to(fd >= 0 ? fdopen(fd, "wb") : nullptr);
+    if (fd >= 0 && !to) close(fd);
+    if (!to || std::fwrite(primary.data(), 1, primary.size(), to.get()) != primary.size() ||
         std::fclose(to.release()) != 0)
         status = FILE_NOT_CREATED;
     if (status == 0) fits_open_diskfile(out, packed.c_str(), READWRITE, &status);
