@@ -399,6 +399,7 @@ void frmFITS::ReplaceText(const std::string& text) {
     QTextCursor cursor = txtHeader->textCursor();
     cursor.setPosition(0);
     txtHeader->setTextCursor(cursor);
+    txtHeader->horizontalScrollBar()->setValue(0);  // a long card shown before stays out of view
 }
 
 Pos frmFITS::SelectionStart() const {

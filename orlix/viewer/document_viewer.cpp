@@ -127,14 +127,16 @@ void FrameView::SetFrame(const fits::Frame& frame, std::vector<double> wavelengt
     if (!frame_.Empty() && !IsPlot()) {
         grey_ = GreyRange(frame_);
         const auto [low, high] = grey_;
-        const double span = high > low ? high - low : 1;
+        // A frame of one value (a bias, a dark of zero) shows mid grey, not black.
+        const double span = high > low ? high - low : 2;
+        const double black = high > low ? low : low - 1;
         image_ = QImage(static_cast<int>(frame_.Columns()), static_cast<int>(frame_.Rows()),
                         QImage::Format_Grayscale8);
         for (std::int64_t r = 0; r < frame_.Rows(); ++r) {
             uchar* line = image_.scanLine(static_cast<int>(r));
             for (std::int64_t c = 0; c < frame_.Columns(); ++c) {
                 const double v = frame_.At(c, r);
-                const double level = std::isfinite(v) ? 255 * (v - low) / span : 0;
+                const double level = std::isfinite(v) ? 255 * (v - black) / span : 0;
                 line[c] = static_cast<uchar>(std::lround(std::clamp(level, 0.0, 255.0)));
             }
         }
@@ -161,7 +163,8 @@ QRect FrameView::DataRect() const {
     const QRect area = ImageArea();
     if (IsPlot()) {
         const QFontMetrics fm = fontMetrics();
-        const int left = fm.horizontalAdvance("-8.88888e+88") + kMargin;
+        // Room for the widest tick label and, beside it, the axis title turned upright.
+        const int left = fm.horizontalAdvance("-8.88888e+88") + fm.height() + kMargin;
         const int bottom = 2 * fm.height() + kMargin;
         return area.adjusted(left, fm.height() / 2, -fm.horizontalAdvance("8888") / 2, -bottom);
     }
@@ -318,6 +321,11 @@ void FrameView::PaintPlot(QPainter& painter) const {
     const QString title = wavelengths_.empty() ? "Pixel" : "Wavelength (nm)";
     painter.drawText(area.center().x() - fm.horizontalAdvance(title) / 2,
                      area.bottom() + 6 + fm.height() + fm.ascent(), title);
+    painter.save();
+    painter.translate(ImageArea().left() + fm.ascent(), area.center().y());
+    painter.rotate(-90);
+    painter.drawText(-fm.horizontalAdvance("Value") / 2, 0, "Value");
+    painter.restore();
 
     QPainterPath path;
     for (std::int64_t c = first_; c <= last_; ++c) {
@@ -487,7 +495,11 @@ void DocumentViewer::SetDocument(std::shared_ptr<DocumentState> document) {
 // The window's title and the frame selector's range follow the document.
 void DocumentViewer::Follow() {
     const SpeInfo& info = document_->file->Info();
-    setWindowTitle(QString::fromStdString(std::filesystem::path(info.path).filename().string()));
+    // The name, then its folder: two files of one name in different folders are told apart.
+    const std::filesystem::path path(info.path);
+    const std::string folder = path.parent_path().string();
+    setWindowTitle(QString::fromStdString(path.filename().string() +
+                                          (folder.empty() ? "" : " (" + folder + ")")));
     frame_selector_->blockSignals(true);
     frame_selector_->setRange(1, static_cast<int>(std::min<std::int64_t>(info.frames, INT32_MAX)));
     frame_selector_->blockSignals(false);

@@ -51,7 +51,7 @@ class ViewerTest : public QObject {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* v = qobject_cast<orlix::DocumentViewer*>(w)) viewer = v;
         QVERIFY(viewer);
-        QCOMPARE(viewer->windowTitle(), QString("shown.spe"));
+        QCOMPARE(viewer->windowTitle(), QString::fromStdString("shown.spe (" + dir.path() + ")"));
         QCOMPARE(viewer->findChild<QSpinBox*>("frameSelector")->maximum(), 2);
         QCOMPARE(viewer->findChild<QLabel*>("greyWhite")->text(), QString("203"));
         QCOMPARE(viewer->findChild<QLabel*>("greyBlack")->text(), QString("0"));
@@ -315,6 +315,8 @@ class ViewerTest : public QObject {
                 QVERIFY(!view.grab().isNull());  // painting ends
                 if (height == 2 && std::isnan(values[0]))
                     QCOMPARE(view.GreyAt(0, 0), 0);  // not a number: black
+                if (height == 2 && values[0] == 5)
+                    QCOMPARE(view.GreyAt(4, 0), 128);  // one value: mid grey
             }
     }
 
