@@ -267,9 +267,40 @@ Inputs Expand(const Options& options) {
     return inputs;
 }
 
+// The report's first line; an existing file that begins with it is an earlier report.
+const char kReportColumns[] = "input,output,outcome,reason,bytes\n";
+
+// Why the existing file at `path` is not replaced by the report or the saved header
+// (`report`: which): a file this command did not write (a data file, another program's) is
+// kept, as a typo in the name must not cost it. An earlier report begins with the report's
+// columns; an earlier header, text or header block, is ASCII text throughout. Empty when
+// nothing is there or it may be replaced.
+std::string ExistingFileProblem(const std::string& path, bool report) {
+    constexpr std::uintmax_t kLargestHeader = 16 << 20;  // 200 000 cards
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return {};  // none; anything else fails when written
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec || size == 0) return {};
+    std::string head(std::min<std::uintmax_t>(size, report ? 64 : kLargestHeader), '\0');
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const bool read = file && std::fread(head.data(), 1, head.size(), file) == head.size();
+    if (file) std::fclose(file);
+    const auto is_text = [](char c) {
+        return (c >= 0x20 && c < 0x7F) || c == '\n' || c == '\r' || c == '\t';
+    };
+    const bool ours =
+        read && (report ? head.starts_with(kReportColumns)
+                        : size <= kLargestHeader && std::all_of(head.begin(), head.end(), is_text));
+    if (ours) return {};
+    return fits::ShownName(path) + ": not written as the " +
+           (report ? "report: it exists and is no earlier report"
+                   : "saved header: it exists and is no header (it holds data)") +
+           "; remove it or name another file";
+}
+
 // Why the report or the saved header must not be written where the options name them (an
-// input, a header source, a FITS file of the run, or the other one of the two); empty when
-// both may.
+// input, a header source, a FITS file of the run, the other one of the two, or an existing
+// file of another kind); empty when both may.
 std::string SideOutputsProblem(const Options& options, const Inputs& inputs) {
     std::vector<std::string> reads = inputs.files;
     reads.push_back(options.convert.addFile);
@@ -280,11 +311,17 @@ std::string SideOutputsProblem(const Options& options, const Inputs& inputs) {
         if (std::string problem = fits::SideOutputProblem("report", options.report, reads, writes);
             !problem.empty())
             return problem;
+        if (std::string problem = ExistingFileProblem(options.report, true); !problem.empty())
+            return problem;
         writes.pop_back();
     }
     if (!options.save_header_given) return {};
     writes.push_back(options.report);
-    return fits::SideOutputProblem("saved header", options.save_header, reads, writes);
+    if (std::string problem =
+            fits::SideOutputProblem("saved header", options.save_header, reads, writes);
+        !problem.empty())
+        return problem;
+    return ExistingFileProblem(options.save_header, false);
 }
 
 // Why DIR cannot take the FITS files; empty when it can.
@@ -323,7 +360,7 @@ std::string CsvField(const std::string& text) {
 // FILE when complete); the reason when it cannot be written.
 fits::Status WriteReport(const std::string& path, const std::vector<fits::FileOutcome>& unread,
                          const std::vector<fits::FileOutcome>& files) {
-    std::string text = "input,output,outcome,reason,bytes\n";
+    std::string text = kReportColumns;
     std::vector<fits::FileOutcome> rows = unread;
     rows.insert(rows.end(), files.begin(), files.end());
     for (const fits::FileOutcome& f : rows) {

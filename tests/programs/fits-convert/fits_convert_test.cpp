@@ -257,7 +257,18 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          2,
          {"x: not wr"},
          {}},
+        // Nor an existing file of another kind (a data file one letter away from the name
+        // meant); an earlier report or header is replaced (below: each row twice).
+        {"--report " + b + " " + a,
+         2,
+         {"b.spe: not written as the report: it exists and is no"},
+         {}},
+        {"--save-header " + b + " " + a, 2, {"b.spe: not written as the saved header: it ex"}, {}},
         // A header that stops the run still gives the report its row for every input.
+        {"--add-header " + Q(d + "/none.txt") + " --report " + Q(rp + "r.csv") + " " + a,
+         1,
+         {"0 of 1"},
+         {"rp/r.csv"}},
         {"--add-header " + Q(d + "/none.txt") + " --report " + Q(rp + "r.csv") + " " + a,
          1,
          {"0 of 1"},
@@ -312,6 +323,7 @@ TEST(FitsConvert, EdgeCasesLoseNothingAndReportEverything) {
          {"1 of 1"},
          {"lf/z.fit"}},
         {"--add-header " + Q(d + "/tab.txt") + " " + Q(spe), 1, {"tab.txt: line 1", "0 of 1"}, {}},
+        {"--header " + Q(d + "/cr.txt") + " --save-header " + Q(d + "/cr.hdr"), 0, {}, {"cr.hdr"}},
         {"--header " + Q(d + "/cr.txt") + " --save-header " + Q(d + "/cr.hdr"), 0, {}, {"cr.hdr"}},
         // Headers that write nothing say so and exit 1.
         {"-o " + Q(d + "/out") + " --header " + Q(d + "/bitpix64.txt") + " " + Q(d + "/a/x.spe"),
