@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "fits/convert/fits_extensions.h"
 #include "fits/convert/provenance.h"
 #include "fits/convert/type_codes.h"
+#include "fits/header/fits_format.h"
 #include "fits/header/header_check.h"
 #include "fits/input/header_reader.h"
 
@@ -200,6 +202,9 @@ struct Batch {
     const ScienceOptions& science;
     const HeaderSource& added;
     const HeaderModel& custom;  // a Custom header, parsed once for every file
+    // The cards the header file brings into every FITS file, each without trailing blanks:
+    // a FITS file without one of them was written with another header.
+    std::vector<std::string> brought;
     OutputGuard guard;
     std::mutex lock;  // messages, the left-out warning, progress
     bool warned_left_out = false;
@@ -353,9 +358,13 @@ FileOutcome ConvertOne(Batch& batch, Worker& worker, std::size_t i) {
     const std::string& header_file =
         batch.options.standard ? batch.options.addFile : batch.options.customName;
     if (batch.options.update && UpToDate(path, fits_path) &&
-        (header_file.empty() || UpToDate(header_file, fits_path)) &&
-        RecordedOptions(fits_path) == OptionsRecord(batch.science))
-        return UpToDateOutcome(batch, std::move(outcome));
+        (header_file.empty() || UpToDate(header_file, fits_path))) {
+        const WrittenHeader written = ReadWrittenHeader(fits_path);
+        if (written.options == OptionsRecord(batch.science) &&
+            std::all_of(batch.brought.begin(), batch.brought.end(),
+                        [&](const std::string& card) { return written.cards.contains(card); }))
+            return UpToDateOutcome(batch, std::move(outcome));
+    }
     auto written = Guarded(path, [&] { return ConvertDocument(batch, worker, i); });
     std::string warned =
         worker.reporter.Release(written && written->written ? "" : ShownName(fits_path),
@@ -415,6 +424,33 @@ Result<HeaderSource> ReadHeaderSource(const std::string& path, Reporter& reporte
     for (const std::string& warning : warnings)
         reporter.Warning(warning);
     return HeaderSource{path, std::move(*text)};
+}
+
+// The cards a header file brings into each FITS file (see Batch::brought): a Custom header's
+// own, an added header's as AppendHeaderText keeps them after a Standard header (the cards
+// it holds in any file; which of DATE-OBS, DATE and EXPTIME it holds varies with the file).
+std::vector<std::string> CardsBrought(bool standard, const HeaderSource& added,
+                                      const HeaderModel& custom) {
+    std::vector<std::string> lines;
+    if (standard) {
+        std::string text;
+        for (const char* keyword : {"SIMPLE", "BITPIX", "NAXIS", "DATE-OBS", "DATE", "EXPTIME"})
+            text += std::string(keyword) + std::string(8 - std::strlen(keyword), ' ') + "= 0" +
+                    std::string(kLineEnd);
+        const std::size_t standard_end = text.size();
+        AppendHeaderText(text, added.text);
+        lines = SplitCards(std::string_view(text).substr(standard_end));
+    } else {
+        for (const HeaderCard& card : custom.Cards())
+            if (!IsStructuralKeyword(card.keyword)) lines.push_back(card.text);
+    }
+    std::vector<std::string> brought;
+    for (const std::string& line : lines)
+        if (std::string_view card =
+                TrimRight(std::string_view(line).substr(0, static_cast<std::size_t>(kCardBytes)));
+            !card.empty())
+            brought.emplace_back(card);
+    return brought;
 }
 
 // Where a Custom header came from, as messages name it (`name`; empty: the window).
@@ -583,7 +619,15 @@ CommandReport ConvertFiles(HeaderContext& context, Reporter& reporter,
                 {paths[i], targets[i], FileOutcome::Kind::kFailed, header.message()});
         return report;
     }
-    Batch batch{paths, std::move(targets), options, science, added, custom, OutputGuard(paths), {}};
+    Batch batch{paths,
+                std::move(targets),
+                options,
+                science,
+                added,
+                custom,
+                CardsBrought(options.standard, added, custom),
+                OutputGuard(paths),
+                {}};
     report.files.resize(paths.size());
     Schedule schedule{GroupsByTarget(batch.targets), progress, report.files};
     RunWorkers(batch, schedule, context, reporter);

@@ -42,30 +42,32 @@ void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions
         cards.push_back("HISTORY " + std::string(kOptionsPrefix) + record);
 }
 
-std::string RecordedOptions(const std::string& fits_path) {
+WrittenHeader ReadWrittenHeader(const std::string& fits_path) {
+    WrittenHeader written;
     fitsfile* file = nullptr;
     int status = 0;
-    if (fits_open_diskfile(&file, fits_path.c_str(), READONLY, &status) != 0) return {};
-    std::string record;
+    if (fits_open_diskfile(&file, fits_path.c_str(), READONLY, &status) != 0) return written;
     int hdus = 0, type = 0;
     fits_get_num_hdus(file, &hdus, &status);
     // A compressed file keeps the image's cards in its first extension.
-    for (int hdu = 1; hdu <= hdus && record.empty() && status == 0; ++hdu) {
+    for (int hdu = 1; hdu <= hdus && status == 0; ++hdu) {
         fits_movabs_hdu(file, hdu, &type, &status);
         int keys = 0;
         fits_get_hdrspace(file, &keys, nullptr, &status);
         char card[FLEN_CARD];
         for (int k = 1; k <= keys && status == 0; ++k) {
             fits_read_record(file, k, card, &status);
-            const std::string_view text(card);
-            if (!text.starts_with("HISTORY ")) continue;
+            const std::string_view text = TrimRight(card);
+            written.cards.emplace(text);
+            if (!text.starts_with("HISTORY ") || !written.options.empty()) continue;
             const std::string_view said = TrimRight(text.substr(8));
-            if (said.starts_with(kOptionsPrefix)) record = said.substr(kOptionsPrefix.size());
+            if (said.starts_with(kOptionsPrefix))
+                written.options = said.substr(kOptionsPrefix.size());
         }
     }
     int ignored = 0;
     fits_close_file(file, &ignored);
-    return record;
+    return written;
 }
 
 std::string UtcNow() {

@@ -3,6 +3,8 @@
 // written, by which program and from which file.
 #pragma once
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,14 @@ std::string OptionsRecord(const ScienceOptions& options);
 void AppendProvenanceCards(std::vector<std::string>& cards, const ScienceOptions& options,
                            const std::string& source, const std::string& now_utc);
 
-// The options a FITS file records it was written with (OptionsRecord's text); empty when it
-// records none, or cannot be read as FITS.
-std::string RecordedOptions(const std::string& fits_path);
+// What a FITS file says of its making: the options it records it was written with
+// (OptionsRecord's text; empty when it records none, or cannot be read as FITS) and every
+// card of every HDU, without trailing blanks.
+struct WrittenHeader {
+    std::string options;
+    std::set<std::string, std::less<>> cards;
+};
+WrittenHeader ReadWrittenHeader(const std::string& fits_path);
 
 // The current time in UTC as ISO 8601 to the second ("2026-01-02T03:04:05").
 std::string UtcNow();

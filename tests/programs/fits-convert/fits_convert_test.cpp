@@ -617,18 +617,36 @@ TEST(FitsConvert, UpdateFollowsTheRecordedOptions) {
     for (const char* said : {"DATE    = '20", "HISTORY written by fits-convert ",
                              "HISTORY converted from p.spe", "HISTORY options: --metadata"})
         EXPECT_NE(header.find(said), std::string::npos) << said;
-    // An edited header file is a reason to convert again; an older one is not.
+    // A header file edited since, or another one (even an older file), is a reason to convert
+    // again; the same header, older than the FITS file, is not.
     namespace fs = std::filesystem;
     std::ofstream(dir / "site.txt") << "OBSERVER= 'me'\n";
     ASSERT_EQ(RunCli("--add-header '" + dir / "site.txt" + "' '" + spe + "'", log), 0);
     const auto now = fs::file_time_type::clock::now();
     fs::last_write_time(spe, now - std::chrono::seconds(300));
-    for (const auto& [header_age, said] :
-         {std::pair{200, "0 of 1 file(s) converted, 1 up"}, {0, "1 of 1 file(s) converted"}}) {
+    const struct {
+        const char *option, *card;
+        int header_age;
+        const char* said;
+    } headers[] = {{"--add-header", "OBSERVER= 'me'", 200, "0 of 1 file(s) converted, 1 up"},
+                   {"--add-header", "OBSERVER= 'me'", 0, "1 of 1 file(s) converted"},
+                   {"--add-header", "OBSERVER= 'you'", 200, "1 of 1 file(s) converted"},
+                   {"--add-header", "OBSERVER= 'you'", 200, "0 of 1 file(s) converted, 1 up"},
+                   {"--header", "SIMPLE = T\nBITPIX = 16\nNAXIS = 0\nOBSERVER= 'them'", 200,
+                    "1 of 1 file(s) converted"},
+                   {"--header", "SIMPLE = T\nBITPIX = 16\nNAXIS = 0\nOBSERVER= 'them'", 200,
+                    "0 of 1 file(s) converted, 1 up"}};
+    for (const auto& h : headers) {
+        SCOPED_TRACE(std::string(h.option) + " " + h.card);
+        std::ofstream(dir / "site.txt") << h.card << "\n";
         fs::last_write_time(fit, now - std::chrono::seconds(100));
-        fs::last_write_time(dir / "site.txt", now - std::chrono::seconds(header_age));
-        ASSERT_EQ(RunCli("--update --add-header '" + dir / "site.txt" + "' '" + spe + "'", log), 0);
-        EXPECT_NE(ReadAll(log).find(said), std::string::npos) << ReadAll(log);
+        fs::last_write_time(dir / "site.txt", now - std::chrono::seconds(h.header_age));
+        ASSERT_EQ(RunCli("--update " + std::string(h.option) + " '" + dir / "site.txt" + "' '" +
+                             spe + "'",
+                         log),
+                  0)
+            << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(h.said), std::string::npos) << ReadAll(log);
     }
     // A cut-short file converts its whole frames; its report row says so, for a batch to see.
     ASSERT_TRUE(orlix::SpeFile::Create(dir / "cut.spe", 4, 2, 3, orlix::kSpeInt16));
