@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,6 +106,9 @@ std::string RoundedNote(int equivtype) {
         case DOUBLE_IMG:
             return "64-bit floating-point values (BITPIX -64, or 32-bit integers scaled by "
                    "BSCALE) are shown as 32-bit floats, to about 7 significant digits";
+        case LONG_IMG:  // with undefined samples
+            return "32-bit integer values with undefined samples (BLANK) are shown as 32-bit "
+                   "floats: values beyond 16777216 are rounded";
         case ULONG_IMG:
             return "unsigned 32-bit values are shown as 32-bit floats: values above 16777216 "
                    "are rounded";
@@ -312,6 +316,24 @@ Result<ImageData> OpenImageData(const std::string& path) {
     data.frames = static_cast<std::int32_t>(naxes[2]);
     data.frame_elements = naxes[0] * naxes[1];
     data.shown = ShownTypeOf(data.equivtype);
+    // Undefined samples (BLANK; ZBLANK in a compressed image) of an integer image are NaN to
+    // readers, which then show the image as floats; an unsigned 16-bit image keeps integers.
+    long long blank = 0;
+    int absent = 0;
+    const bool declares_blank =
+        !GetHeaderValue(data.header, "BLANK").empty() ||
+        fits_read_key(raw, TLONGLONG, "ZBLANK", &blank, nullptr, &absent) == 0;
+    if (declares_blank && data.shown.cfitsio_type != TFLOAT && data.equivtype != USHORT_IMG) {
+        // Exact while no value can pass 2^24: the stored integers' range, scaled.
+        int bitpix = 0, no_key = 0;
+        double bscale = 1, bzero = 0;
+        fits_get_img_type(raw, &bitpix, &no_key);
+        fits_read_key(raw, TDOUBLE, "BSCALE", &bscale, nullptr, &(no_key = 0));
+        fits_read_key(raw, TDOUBLE, "BZERO", &bzero, nullptr, &(no_key = 0));
+        const double largest =
+            std::ldexp(1.0, std::clamp(bitpix, 8, 64)) * std::abs(bscale) + std::abs(bzero);
+        data.shown = {type_code::kFloat32, TFLOAT, largest <= 16777216.0};
+    }
     return data;
 }
 

@@ -116,6 +116,11 @@ def main():
             ("compressed_uint16.fits", u16, "unsigned 16-bit", None),
             ("compressed_float.fits", rng.normal(0, 1, (8, 8)).astype(np.float32),
              "32-bit float", None),
+            # Undefined samples (BLANK): NaN, but in unsigned data; (BLANK, BSCALE, BZERO).
+            ("blank_int16.fits", (-32768, 1, 0), "32-bit float", None),
+            ("blank_scaled_by_2.fits", (-32768, 2, 10), "32-bit float", None),
+            ("blank_uint16.fits", (-32768, 1, 32768), "unsigned 16-bit", None),
+            ("blank_int32.fits", (-2147483648, 1, 0), "32-bit float", "undefined samples"),
         ]
         for name, data, want, note in rows:
             path = os.path.join(work, name)
@@ -125,6 +130,14 @@ def main():
                 hdu = fits.PrimaryHDU(data)
                 hdu.scale("int16", bscale=0.5, bzero=10)
                 hdu.writeto(path)
+            elif name.startswith("blank"):
+                blank, bscale, bzero = data
+                raw = rng.integers(-3000, 3000, (4, 5)).astype(
+                    np.int32 if blank < -32768 else np.int16)
+                raw[1, 2] = blank
+                fits.PrimaryHDU(raw).writeto(path)
+                with fits.open(path, mode="update", do_not_scale_image_data=True) as hdul:
+                    hdul[0].header.update(BLANK=blank, BSCALE=bscale, BZERO=bzero)
             else:
                 fits.PrimaryHDU(data).writeto(path)
             compare(name, path, want, note=note)
