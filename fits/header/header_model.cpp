@@ -62,7 +62,7 @@ std::size_t ParseComplex(std::string_view text, std::size_t at, HeaderCard& card
 }
 
 // A number (`span` as ScanNumber tells), refused with a lower-case exponent letter or when
-// it is not finite.
+// a 64-bit float cannot hold it.
 std::size_t ParseNumeric(std::string_view text, std::size_t at, NumberSpan span, HeaderCard& card) {
     card.kind = span.real ? ValueKind::kReal : ValueKind::kInteger;
     card.value = std::string(text.substr(at, span.length));
@@ -75,7 +75,10 @@ std::size_t ParseNumeric(std::string_view text, std::size_t at, NumberSpan span,
     }
     card.number = ReadNumber(card.value);
     if (!card.number) {
-        card.problem = "has the value " + card.value + ", which is not a finite number";
+        // Digits and an exponent always read, but to a number a 64-bit float cannot hold:
+        // CFITSIO refuses a value too large or too small (1E-400) for one.
+        card.problem = "has the value " + card.value +
+                       ", beyond the range of 64-bit floating point (FITS readers refuse it)";
         return kRefused;
     }
     return at + span.length;

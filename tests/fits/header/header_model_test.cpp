@@ -40,6 +40,7 @@ TEST(HeaderModel, CardsAreTypedOnce) {
         {"EXPTIME = 2.0 s", "EXPTIME", ValueKind::kReal, "2.0", 2, "", "after its value"},
         {"OBSERVER= 'open", "OBSERVER", ValueKind::kNone, "open", {}, "", "closing quote"},
         {"NAXIS2  =   / none", "NAXIS2", ValueKind::kEmpty, "", {}, "", "no value"},
+        {"FM      = -1.0E-400", "FM", ValueKind::kReal, "-1.0E-400", {}, "", "range of 64-bit"},
     };
     std::string text = "\r\n";
     for (const auto& c : cases)
