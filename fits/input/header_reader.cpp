@@ -74,7 +74,7 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path,
                                    std::string_view head) {
     std::string result;
     std::string block(kBlock, ' ');
-    std::size_t card_number = 0;
+    std::size_t card_number = 0, last_written = 0;  // the last card not all blanks
     for (std::size_t total = 0; total < kMaxHeaderBytes; total += kBlock) {
         // The bytes already read to tell the kind of file come first.
         const std::size_t first = total == 0 ? head.size() : 0;
@@ -94,12 +94,13 @@ Result<std::string> ReadFitsHeader(std::FILE* file, const std::string& path,
                                      ": not a FITS file (its first 80 bytes are no header card; "
                                      "a FITS file begins with SIMPLE)");
             if (!problem.empty()) return LineError(path, card_number, problem);
+            if (card.find_first_not_of(' ') != std::string_view::npos) last_written = card_number;
         }
         AppendCards(piece, result);
         if (end) return result;
         if (got < kBlock)
             return Status::Error(ShownName(path) + ": the header ends after " +
-                                 std::to_string(card_number) +
+                                 std::to_string(last_written) +
                                  " cards without an END card (the file is cut short)");
     }
     return Status::Error(ShownName(path) + ": no END card in the first " +

@@ -106,6 +106,7 @@ TEST(ReadFileHeader, RefusesWhatAHeaderCannotHold) {
         // A FITS header without END is cut short (or no header at all).
         {"noend.fit", Card("A") + "B", "noend.fit: the header ends after 2 cards without an END"},
         {"cut.fit", std::string(2880, ' ') + Card("A = 1"), "after 37 cards without an END card"},
+        {"padded.fit", (Card("A = 1") + Card("B = 2")).append(2720, ' '), "after 2 cards without"},
     };
     for (const auto& c : cases) {
         if (!c.content.empty()) Write(dir / c.name, c.content);
