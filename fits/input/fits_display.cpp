@@ -105,7 +105,8 @@ std::string RoundedNote(int equivtype) {
     switch (equivtype) {
         case DOUBLE_IMG:
             return "64-bit floating-point values (BITPIX -64, or 32-bit integers scaled by "
-                   "BSCALE) are shown as 32-bit floats, to about 7 significant digits";
+                   "BSCALE) are shown as 32-bit floats, to about 7 significant digits; "
+                   "beyond 3.4E38 as infinities, below 1.4E-45 as 0";
         case LONG_IMG:  // with undefined samples
             return "32-bit integer values with undefined samples (BLANK) are shown as 32-bit "
                    "floats: values beyond 16777216 are rounded";
