@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
+#include "fits/automation/result.h"
 #include "fits/automation/variant.h"
 #include "orlix/spe_file.h"
 #include "orlix/spe_layout.h"
@@ -278,16 +280,39 @@ void ApplyPolynomial(const XCalibration& calibration, std::int64_t first_pixel,
     }
 }
 
+namespace {
+
+bool Blank(std::string_view text) {
+    return text.find_first_not_of(' ') == std::string_view::npos;
+}
+
+// A field of the file as a note quotes it: bytes outside printable ASCII escaped.
+std::string Quoted(std::string_view text) {
+    return "\"" + fits::AsciiName(std::string(text)) + "\"";
+}
+
+}  // namespace
+
 std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
-                                                 std::string_view utc) {
+                                                 std::string_view utc,
+                                                 std::vector<std::string>* notes) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (date.size() != 9) return std::nullopt;
-    auto day = Digits(date.substr(0, 2)), year = Digits(date.substr(5, 4));
+    auto say = [&](std::string note) {
+        if (notes) notes->push_back(std::move(note));
+    };
+    std::optional<int> day, year;
     int month = 0;
-    for (int m = 0; m < 12; ++m)
-        if (date.substr(2, 3) == kMonths[m]) month = m + 1;
-    if (!day || !year || !ValidDate(*year, month, *day)) return std::nullopt;
+    if (date.size() == 9) {
+        day = Digits(date.substr(0, 2));
+        year = Digits(date.substr(5, 4));
+        for (int m = 0; m < 12; ++m)
+            if (date.substr(2, 3) == kMonths[m]) month = m + 1;
+    }
+    if (!day || !year || !ValidDate(*year, month, *day)) {
+        if (!Blank(date)) say("the date " + Quoted(date) + " is no calendar date; no DATE-OBS");
+        return std::nullopt;
+    }
     std::int64_t days =
         DaysFromCivil(*year, static_cast<unsigned>(month), static_cast<unsigned>(*day));
     auto local_s = SecondsOfDay(local), utc_s = SecondsOfDay(utc);
@@ -308,7 +333,19 @@ std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::str
     } else {
         time = {IsoText(days, 0, false, 0), false, "local date of acquisition"};
     }
-    if (time.iso.empty()) return std::nullopt;  // a year a FITS date cannot hold
+    const char* instead = utc_s     ? "DATE-OBS is the UTC time on the recorded date"
+                          : local_s ? "DATE-OBS is the local time, zone not recorded"
+                                    : "DATE-OBS is the date alone";
+    for (const auto& [name, text, read] :
+         {std::tuple{"local", local, local_s.has_value()}, {"UTC", utc, utc_s.has_value()}})
+        if (!read && !Blank(text))
+            say(std::string("the ") + name + " time " + Quoted(text) + " is no time of day; " +
+                instead);
+    if (time.iso.empty()) {  // a year a FITS date cannot hold
+        say("the acquisition time falls outside the years 0000-9999 that a FITS date holds; no "
+            "DATE-OBS");
+        return std::nullopt;
+    }
     return time;
 }
 
@@ -399,6 +436,22 @@ const MetaItem* MetaLayout::Find(MetaItem::Kind kind) const {
 
 namespace {
 
+// Whether a time stamp's absolute time is a moment that a FITS date holds (in UTC where it
+// has a zone): the stamps count from it, so none of their moments can be written otherwise.
+bool ReadableOrigin(std::string_view iso) {
+    const auto moment = ParseIso(iso);
+    return moment && !IsoText(moment->days, moment->ms, false, 0).empty();
+}
+
+// The note on a time stamp whose absolute time cannot be read: what is left out without it.
+std::string UnreadableStampNote(const MetaItem& item) {
+    const bool start = item.name == "TimeStamp ExposureStarted";
+    return "the " + item.name + " counts from " + Quoted(item.absolute_time) +
+           ", no time a FITS date holds; " +
+           (start ? "no EXPSTART column, and DATE-OBS, if written, comes from the footer's times"
+                  : "no EXPEND column and no DATE-END");
+}
+
 // What kind of known item the element is, when its type and size are the ones this reader
 // reads (64-bit integers for time stamps and frame numbers, 64-bit floats for gate values).
 MetaItem::Kind KindOf(const pugi::xml_node& item, std::int64_t bits, MetaItem& out) {
@@ -412,9 +465,10 @@ MetaItem::Kind KindOf(const pugi::xml_node& item, std::int64_t bits, MetaItem& o
         if (!whole || !resolution || *resolution == 0) return MetaItem::Kind::kUnknown;
         out.resolution = *resolution;
         out.absolute_time = item.attribute("absoluteTime").value();
-        if (event == "ExposureStarted") return MetaItem::Kind::kExposureStarted;
-        if (event == "ExposureEnded") return MetaItem::Kind::kExposureEnded;
-        return MetaItem::Kind::kUnknown;
+        if (event != "ExposureStarted" && event != "ExposureEnded") return MetaItem::Kind::kUnknown;
+        if (!ReadableOrigin(out.absolute_time)) return MetaItem::Kind::kUnreadable;
+        return event == "ExposureStarted" ? MetaItem::Kind::kExposureStarted
+                                          : MetaItem::Kind::kExposureEnded;
     }
     if (name == "FrameTrackingNumber") {
         out.name = std::string(name);
@@ -450,6 +504,7 @@ std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
         }
         MetaItem item;
         item.kind = KindOf(element, *bits, item);
+        if (item.kind == MetaItem::Kind::kUnreadable) notes.push_back(UnreadableStampNote(item));
         item.offset = layout.bytes;
         item.bytes = *bits / 8;
         layout.bytes += item.bytes;
@@ -551,6 +606,7 @@ ColumnText ColumnOf(const MetaItem& item) {
             return {
                 delay ? "GATEDLY" : "GATEWID",
                 std::string("gate ") + (delay ? "delay" : "width") + " of the frame, as recorded"};
+        case MetaItem::Kind::kUnreadable:
         case MetaItem::Kind::kUnknown:
             break;
     }
@@ -571,7 +627,8 @@ fits::FrameTable BuildFrameTable(const MetaLayout& layout, const std::vector<std
         const ColumnText text = ColumnOf(item);
         const std::string& name = text.name;
         if (name.empty()) {
-            unknown += (unknown.empty() ? "" : ", ") + item.name;
+            if (item.kind == MetaItem::Kind::kUnknown)
+                unknown += (unknown.empty() ? "" : ", ") + item.name;
             continue;
         }
         bool repeated = false;
@@ -766,31 +823,60 @@ void ReadReadoutFacts(const std::uint8_t* header, fits::DocumentMetadata& meta) 
 
 }  // namespace
 
-fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
-                                          std::int64_t rows) {
-    fits::DocumentMetadata meta;
-    fits::RegionMetadata region;
-    region.width = columns;
-    region.height = rows;
-    // The first region of interest places the stored columns on the chip; one that does not
-    // match the stored width is not trusted (0-based chip pixel = column).
+namespace {
+
+// Where the stored columns lie on the chip, for the x calibration: chip pixel first_pixel +
+// j * binning (0-based) starts column j. Unknown when the file records a region that
+// cannot make them.
+struct ColumnPlace {
     std::int64_t first_pixel = 0, binning = 1;
-    const std::uint16_t* roi = nullptr;
+    bool known = true;
+};
+
+// Whether chip pixels start..end (1-based) binned by `group` make `stored` columns or rows.
+bool MakesStored(std::uint16_t start, std::uint16_t end, std::uint16_t group, std::int64_t stored) {
+    return start >= 1 && end >= start && group >= 1 && (end - start + 1) / group == stored;
+}
+
+// The first region of interest of a 2.x header: binning and DETSEC of the stored frame. A
+// region not recorded (all 0) leaves the columns at chip pixel 0; one recorded that cannot
+// make the stored columns or rows gives none of its facts for them, with a note (its columns
+// then place no calibration: `calibrated` says whether the note must say so).
+ColumnPlace PlaceRegion(const std::uint8_t* header, bool calibrated, fits::RegionMetadata& region,
+                        std::vector<std::string>& notes) {
+    ColumnPlace place;
     std::uint16_t r[6];
     std::memcpy(r, header + kRegions, sizeof r);
-    if (Get<std::int16_t>(header, kRegionCount) <= 1) roi = r;
-    if (roi && roi[0] >= 1 && roi[1] >= roi[0] && roi[2] >= 1 &&
-        (roi[1] - roi[0] + 1) / roi[2] == columns) {
-        first_pixel = roi[0] - 1;
-        binning = roi[2];
-        region.xbinning = roi[2];
+    if (Get<std::int16_t>(header, kRegionCount) > 1 ||
+        std::all_of(std::begin(r), std::end(r), [](std::uint16_t v) { return v == 0; }))
+        return place;
+    const bool x = MakesStored(r[0], r[1], r[2], region.width);
+    const bool y = MakesStored(r[3], r[4], r[5], region.height);
+    if (x) {
+        place.first_pixel = r[0] - 1;
+        place.binning = r[2];
+        region.xbinning = r[2];
     }
-    if (roi && roi[3] >= 1 && roi[4] >= roi[3] && roi[5] >= 1 &&
-        (roi[4] - roi[3] + 1) / roi[5] == rows)
-        region.ybinning = roi[5];
-    if (region.xbinning && region.ybinning)
-        region.sensor = fits::RegionMetadata::Section{roi[0], roi[1], roi[3], roi[4]};
+    if (y) region.ybinning = r[5];
+    if (x && y) region.sensor = fits::RegionMetadata::Section{r[0], r[1], r[3], r[4]};
+    auto say = [&](const std::string& what, const std::uint16_t* p, std::int64_t stored,
+                   const std::string& left_out) {
+        notes.push_back("the region of interest's " + what + " " + std::to_string(p[0]) + "-" +
+                        std::to_string(p[1]) + " binned by " + std::to_string(p[2]) +
+                        " do not make the " + std::to_string(stored) + " stored " +
+                        what.substr(0, what.size() - (stored == 1)) + "; " + left_out);
+    };
+    if (!x) {
+        place.known = false;
+        say("columns", r, region.width,
+            std::string("no DETSEC or XBINNING") + (calibrated ? ", no wavelength axis" : ""));
+    }
+    if (!y) say("rows", r + 3, region.height, "no DETSEC or YBINNING");
+    return place;
+}
 
+// The x calibration as the 2.x header records it.
+XCalibration ReadXCalibration(const std::uint8_t* header) {
     XCalibration cal;
     cal.valid = header[kXCal + kCalValid] != 0;
     cal.unit = header[kXCal + kCalPolyUnit];
@@ -799,15 +885,56 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
     for (std::size_t i = 0; i <= order; ++i)
         cal.coefficients.push_back(Get<double>(header, kXCal + kCalCoefficients + 8 * i));
     cal.laser_nm = Get<double>(header, kXCal + kCalLaser);
-    const bool any = std::any_of(cal.coefficients.begin(), cal.coefficients.end(),
-                                 [](double v) { return v != 0; });
+    return cal;
+}
+
+// The header's comment lines, blanks at their ends removed. A card holds printable ASCII
+// only: every other byte becomes ?, and the lines that had one are named in a note.
+void ReadComments(const std::uint8_t* header, fits::DocumentMetadata& meta) {
+    std::string changed;
+    for (std::size_t i = 0; i < kCommentCount; ++i) {
+        std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
+        bool replaced = false;
+        for (char& ch : line)
+            if (static_cast<unsigned char>(ch) < 32 || static_cast<unsigned char>(ch) > 126) {
+                ch = '?';
+                replaced = true;
+            }
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        if (line.empty()) continue;
+        meta.comments.push_back(line);
+        if (replaced) fits::AppendListed(changed, std::to_string(i + 1));
+    }
+    if (!changed.empty())
+        meta.notes.push_back((changed.find(',') == std::string::npos ? "comment " : "comments ") +
+                             changed + ": characters outside printable ASCII are written as ?");
+}
+
+}  // namespace
+
+fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64_t columns,
+                                          std::int64_t rows) {
+    fits::DocumentMetadata meta;
+    fits::RegionMetadata region;
+    region.width = columns;
+    region.height = rows;
+    const XCalibration cal = ReadXCalibration(header);
+    const bool given = cal.valid && std::any_of(cal.coefficients.begin(), cal.coefficients.end(),
+                                                [](double v) { return v != 0; });
     const bool finite = std::all_of(cal.coefficients.begin(), cal.coefficients.end(),
                                     [](double v) { return std::isfinite(v); });
-    if (cal.valid && any && finite) ApplyPolynomial(cal, first_pixel, binning, region, meta.notes);
+    const ColumnPlace place = PlaceRegion(header, given && finite, region, meta.notes);
+    if (given && !finite)
+        meta.notes.push_back(
+            "the x calibration has a coefficient that is not a finite number; no wavelength "
+            "axis");
+    if (given && finite && place.known)
+        ApplyPolynomial(cal, place.first_pixel, place.binning, region, meta.notes);
     meta.regions.push_back(std::move(region));
 
     meta.time = SpeDateTime(Text(header, kDate, 10), Text(header, kLocalTime, 7),
-                            Text(header, kUtcTime, 7));
+                            Text(header, kUtcTime, 7), &meta.notes);
     if (auto t = Recorded(Get<float>(header, kSetPoint)); t && std::abs(*t) < 300)
         meta.temperature_setpoint = t;
     if (auto g = Recorded(Get<float>(header, kGrooves)); g && *g > 0) meta.grating_grooves = g;
@@ -815,15 +942,7 @@ fits::DocumentMetadata ReadHeaderMetadata(const std::uint8_t* header, std::int64
         c && *c > 0 && Get<std::int16_t>(header, kSpectrographUsed) != 0)
         meta.center_wavelength = c;
     ReadReadoutFacts(header, meta);
-    for (std::size_t i = 0; i < kCommentCount; ++i) {
-        std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
-        for (char& ch : line)
-            if (static_cast<unsigned char>(ch) < 32 || static_cast<unsigned char>(ch) > 126)
-                ch = '?';
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        if (!line.empty()) meta.comments.push_back(line);
-    }
+    ReadComments(header, meta);
     return meta;
 }
 

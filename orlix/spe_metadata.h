@@ -53,9 +53,11 @@ std::optional<std::vector<double>> PolynomialThrough(const std::vector<double>& 
 void StoreXCalibration(std::uint8_t* header, const std::vector<double>& coefficients);
 
 // "DDMonYYYY" and "hhmmss" local and UTC times of a 2.x header as an observation time;
-// none without a readable date.
+// none without a readable date. A field that is written but unreadable is named in `notes`
+// with what DATE-OBS became without it; a blank one was not recorded and is not named.
 std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
-                                                 std::string_view utc);
+                                                 std::string_view utc,
+                                                 std::vector<std::string>* notes = nullptr);
 // An ISO 8601 time with an optional fraction and offset ("2024-03-05T10:11:12.5-06:00") in
 // UTC with at most milliseconds; local (utc false) without an offset; a leap second (:60)
 // kept. None when unreadable, or (with a note) when its year in UTC is outside 0000-9999.
@@ -63,9 +65,18 @@ std::optional<fits::ObservationTime> IsoCreated(std::string_view text,
                                                 std::vector<std::string>* notes = nullptr);
 
 // One item of the metadata block stored after each frame's data (MetaFormat/MetaBlock), in
-// block order. Items of a kind this reader does not know keep their place in the layout.
+// block order. Items of a kind this reader does not know keep their place in the layout, as
+// do time stamps whose absolute time cannot be read (kUnreadable: no moment can come from
+// them; the note saying so is given when the layout is read).
 struct MetaItem {
-    enum class Kind { kExposureStarted, kExposureEnded, kFrameNumber, kGate, kUnknown };
+    enum class Kind {
+        kExposureStarted,
+        kExposureEnded,
+        kFrameNumber,
+        kGate,
+        kUnreadable,
+        kUnknown
+    };
     Kind kind = Kind::kUnknown;
     std::string name;             // what the file calls it, for notes ("GateTracking Delay")
     std::int64_t offset = 0;      // bytes from the block's start
@@ -85,7 +96,8 @@ struct MetaLayout {
 
 // The layout of the per-frame metadata block, from each item's bitDepth; none when the footer
 // describes no block, or (with a note) when an item has no usable bitDepth, so that nothing
-// after it can be placed.
+// after it can be placed. An exposure time stamp counting from a time that cannot be read,
+// or that a FITS date cannot hold, is named in a note with the column and card it gives none.
 std::optional<MetaLayout> ReadMetaLayout(const pugi::xml_node& root,
                                          std::vector<std::string>& notes);
 

@@ -166,9 +166,10 @@ void AppendFactCards(std::vector<std::string>& cards, const DocumentMetadata& me
     for (const auto& [value, card] : codes)
         if (*value)
             Add(cards, card.first, std::to_string(**value), ValueType::kInteger, card.second);
+    // An integer card leaves its comment 47 characters: the longest method's still fits.
     if (metadata.frames_combined)
         Add(cards, "ncombine", std::to_string(*metadata.frames_combined), ValueType::kInteger,
-            "frames combined into each stored frame" +
+            "frames combined per stored frame" +
                 (metadata.combine_method.empty() ? "" : " (" + metadata.combine_method + ")"));
     if (metadata.gate_width_ns)
         AddNumber(cards, "gatewid", *metadata.gate_width_ns, "gate width in effect, ns");

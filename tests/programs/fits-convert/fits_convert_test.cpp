@@ -702,6 +702,64 @@ TEST(FitsConvert, TemplatesBringTheirOwnCardsOnly) {
     }
 }
 
+// --metadata writes the data file's own facts only: each fact it drops or changes is a
+// warning, no card is built on one it cannot read, and none of its own cards is cut.
+TEST(FitsConvert, MetadataSaysWhatItDrops) {
+    TempDir dir;
+    const std::string hene = ReadAll(Sample("hene_int32_1340x1.spe"));
+    auto patched = [&](const std::string& name, std::size_t at, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary)
+            << hene.substr(0, at) + bytes + hene.substr(at + bytes.size());
+        return name;
+    };
+    const std::string stamp = "<TimeStamp bitDepth=\"64\" resolution=\"1000000\" event=\"Exposure";
+    testing_support::WriteSpe3(
+        dir / "stamps.spe",
+        {{{4, 1}},
+         2,
+         "<DataHistory><Origin created=\"2021-05-06T07:08:05+02:00\"/></DataHistory><MetaFormat>"
+         "<MetaBlock><FrameTrackingNumber bitDepth=\"64\"/>" +
+             stamp + "Started\" absoluteTime=\"0000-01-01T00:30:00+01:00\"/>" + stamp +
+             "Ended\" absoluteTime=\"2021-05-06T07:08:00Z\"/></MetaBlock></MetaFormat>",
+         1000,
+         500});
+    testing_support::WriteSpe3(dir / "combined.spe",
+                               {{{4, 1}},
+                                1,
+                                "<FrameCombination><FramesCombined>3</FramesCombined>"
+                                "<Method>Average</Method></FrameCombination>"});
+    const struct {
+        std::string file;
+        const char* note;  // text the warning holds
+        std::vector<const char*> lacks;
+        const char* holds = "";  // in the FITS file
+    } cases[] = {
+        // clang-format off
+        {"stamps.spe", "ExposureStarted counts from \"0000-01-01T00:30:00+01:00\"", {"'EXPSTART'"},
+         "TICKZERO= '2021-05-06T07:08:00Z'"},
+        {patched("date.spe", 20, "31Feb2015"), "date \"31Feb2015\" is no calendar", {"DATE-OBS="}},
+        {patched("utc.spe", 179, "256199"), "UTC time \"256199\" is no time of day", {}},
+        {patched("nan.spe", 3263, std::string("\0\0\0\0\0\0\xF8\x7F", 8)), "not a finite number",
+         {"CTYPE1  ="}},
+        {patched("roi.spe", 1512, std::string("\xD0\x07\x01\x00", 4)), "columns 2000-1 binned by 1",
+         {"CTYPE1  =", "DETSEC  ="}},
+        {patched("latin1.spe", 200, "caf\xE9"), "comment 1: characters outside printable", {}},
+        {"combined.spe", "", {}, "(average)"},
+        // clang-format on
+    };
+    const std::string log = dir / "log.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_EQ(RunCli("--metadata " + Q(dir / c.file), log), 0) << ReadAll(log);
+        EXPECT_NE(ReadAll(log).find(c.note), std::string::npos) << ReadAll(log);
+        EXPECT_EQ(ReadAll(log).find("is cut at column"), std::string::npos) << ReadAll(log);
+        const std::string fits = ReadAll(dir / (c.file.substr(0, c.file.size() - 4) + ".fit"));
+        EXPECT_NE(fits.find(c.holds), std::string::npos) << c.holds;
+        for (const char* card : c.lacks)
+            EXPECT_EQ(fits.find(card), std::string::npos) << card;
+    }
+}
+
 // An archive converted as a tree: mirrored under -o (any depth, odd names, links to folders not
 // followed), again with --update (nothing rewritten; a touched file alone), in parallel (the
 // same bytes as one at a time), with a CSV report, and tile-compressed (CFITSIO reads the same
