@@ -635,9 +635,13 @@ Status SpeFile::SetWavelengths(const std::vector<double>& nm) {
     StoreXCalibration(header, *coefficients);
     // Kept only when it reads back as a wavelength axis (one that rises or falls throughout).
     fits::DocumentMetadata metadata = ReadHeaderMetadata(header, info_.columns, info_.rows);
-    if (metadata.regions.empty() || metadata.regions[0].wavelengths.empty())
-        return Fail(info_.path, metadata.notes.empty() ? "the wavelengths make no axis"
-                                                       : metadata.notes.back());
+    if (metadata.regions.empty() || metadata.regions[0].wavelengths.empty()) {
+        // Every note: the one on the axis need not be the last (dates and comments follow).
+        std::string said;
+        for (const std::string& note : metadata.notes)
+            said += (said.empty() ? "" : "; ") + note;
+        return Fail(info_.path, said.empty() ? "the wavelengths make no axis" : said);
+    }
     if (!PwriteAll(fd_, header, sizeof header, 0))
         return Fail(info_.path, "cannot write the calibration: " + SystemReason());
     info_.metadata = std::move(metadata);
