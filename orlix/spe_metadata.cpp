@@ -291,6 +291,17 @@ std::string Quoted(std::string_view text) {
     return "\"" + fits::AsciiName(std::string(text)) + "\"";
 }
 
+// A card holds printable ASCII only: every other byte of `text` becomes ?. True when one did.
+bool ReplaceUnprintable(std::string& text) {
+    bool replaced = false;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) {
+            c = '?';
+            replaced = true;
+        }
+    return replaced;
+}
+
 }  // namespace
 
 std::optional<fits::ObservationTime> SpeDateTime(std::string_view date, std::string_view local,
@@ -678,14 +689,22 @@ void ReadCameraFacts(const pugi::xml_node& root, fits::DocumentMetadata& meta) {
         return n.type() == pugi::node_element && xml::LocalName(n) == "Camera" &&
                (n.attribute("model") || n.attribute("serialNumber"));
     });
-    auto printable = [](std::string text) {
-        for (char& c : text)
-            if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
-        return text.substr(0, 60);  // a card's string holds 68 characters
+    // A card's string holds 68 characters: 60 are kept. What changes is said.
+    auto printable = [&](const char* what, const std::string& text) {
+        std::string kept = text.substr(0, 60);
+        const bool replaced = ReplaceUnprintable(kept);
+        if (replaced || kept.size() < text.size())
+            meta.notes.push_back(std::string("the camera's ") + what + " " + Quoted(text) + " is " +
+                                 (replaced ? "written with ? for characters outside printable "
+                                             "ASCII"
+                                           : "") +
+                                 (replaced && kept.size() < text.size() ? " and " : "") +
+                                 (kept.size() < text.size() ? "cut to 60 characters" : ""));
+        return kept;
     };
     if (camera) {
-        meta.camera_model = printable(camera.attribute("model").value());
-        meta.camera_serial = printable(camera.attribute("serialNumber").value());
+        meta.camera_model = printable("model", camera.attribute("model").value());
+        meta.camera_serial = printable("serial number", camera.attribute("serialNumber").value());
     }
     if (auto speed = Number(xml::FindBelow(root, "Adc", "Speed")); speed && *speed > 0)
         meta.readout_mhz = speed;
@@ -894,12 +913,7 @@ void ReadComments(const std::uint8_t* header, fits::DocumentMetadata& meta) {
     std::string changed;
     for (std::size_t i = 0; i < kCommentCount; ++i) {
         std::string line = Text(header, kComments + i * kCommentLength, kCommentLength);
-        bool replaced = false;
-        for (char& ch : line)
-            if (static_cast<unsigned char>(ch) < 32 || static_cast<unsigned char>(ch) > 126) {
-                ch = '?';
-                replaced = true;
-            }
+        const bool replaced = ReplaceUnprintable(line);
         while (!line.empty() && line.back() == ' ')
             line.pop_back();
         if (line.empty()) continue;

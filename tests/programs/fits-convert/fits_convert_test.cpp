@@ -727,7 +727,8 @@ TEST(FitsConvert, MetadataSaysWhatItDrops) {
                                {{{4, 1}},
                                 1,
                                 "<FrameCombination><FramesCombined>3</FramesCombined>"
-                                "<Method>Average</Method></FrameCombination>"});
+                                "<Method>Average</Method></FrameCombination>"
+                                "<Camera model=\"Caf\xC3\xA9\" serialNumber=\"7\"/>"});
     const struct {
         std::string file;
         const char* note;  // text the warning holds
@@ -744,7 +745,7 @@ TEST(FitsConvert, MetadataSaysWhatItDrops) {
         {patched("roi.spe", 1512, std::string("\xD0\x07\x01\x00", 4)), "columns 2000-1 binned by 1",
          {"CTYPE1  =", "DETSEC  ="}},
         {patched("latin1.spe", 200, "caf\xE9"), "comment 1: characters outside printable", {}},
-        {"combined.spe", "", {}, "(average)"},
+        {"combined.spe", "model \"Caf\\xC3\\xA9\" is written with ?", {}, "(average)"},
         // clang-format on
     };
     const std::string log = dir / "log.txt";
