@@ -226,6 +226,7 @@ struct ImageData {
     std::int32_t columns = 0, rows = 0, frames = 0;
     ShownType shown{};
     int equivtype = 0;
+    bool stored_whole = false;  // whole numbers in the file (BITPIX > 0): BLANK may mark some
     std::int64_t frame_elements = 0;
     FitsHandle file;
 };
@@ -317,6 +318,8 @@ Result<ImageData> OpenImageData(const std::string& path) {
     data.frames = static_cast<std::int32_t>(naxes[2]);
     data.frame_elements = naxes[0] * naxes[1];
     data.shown = ShownTypeOf(data.equivtype);
+    int bitpix = 0, no_type = 0;
+    data.stored_whole = fits_get_img_type(raw, &bitpix, &no_type) == 0 && bitpix > 0;
     // Undefined samples (BLANK; ZBLANK in a compressed image) of an integer image are NaN to
     // readers, which then show the image as floats; an unsigned 16-bit image keeps integers.
     long long blank = 0;
@@ -326,9 +329,8 @@ Result<ImageData> OpenImageData(const std::string& path) {
         fits_read_key(raw, TLONGLONG, "ZBLANK", &blank, nullptr, &absent) == 0;
     if (declares_blank && data.shown.cfitsio_type != TFLOAT && data.equivtype != USHORT_IMG) {
         // Exact while no value can pass 2^24: the stored integers' range, scaled.
-        int bitpix = 0, no_key = 0;
+        int no_key = 0;
         double bscale = 1, bzero = 0;
-        fits_get_img_type(raw, &bitpix, &no_key);
         fits_read_key(raw, TDOUBLE, "BSCALE", &bscale, nullptr, &(no_key = 0));
         fits_read_key(raw, TDOUBLE, "BZERO", &bzero, nullptr, &(no_key = 0));
         const double largest =
@@ -406,13 +408,14 @@ Status CopyFrames(DataDocument& document, ImageData& data, const std::string& sh
         std::uint8_t* base = frame.Bytes().data();
         for (std::int64_t at = 0; at < data.frame_elements;) {
             const std::int64_t n = std::min(chunk, data.frame_elements - at);
-            // Undefined integers (BLANK) of scaled data become NaN, as readers show them.
+            // Undefined integers (BLANK) become NaN, as readers show them. Stored floats are
+            // read as they are: a null value would make CFITSIO take infinities for NaN.
             const float nan = std::numeric_limits<float>::quiet_NaN();
             const std::int64_t zero = 0;
             int status = 0, any_null = 0;
             fits_read_img(data.file.get(), data.shown.cfitsio_type,
                           (f - 1) * data.frame_elements + at + 1, n,
-                          const_cast<void*>(data.shown.cfitsio_type == TFLOAT
+                          const_cast<void*>(data.shown.cfitsio_type == TFLOAT && data.stored_whole
                                                 ? static_cast<const void*>(&nan)
                                                 : static_cast<const void*>(&zero)),
                           base + at * size, &any_null, &status);

@@ -13,8 +13,8 @@ namespace {
 
 // Nanometres per unit of CUNIT1; none for a unit that is no length.
 std::optional<double> NmPer(const std::string& unit) {
-    if (unit.empty() || unit == "nm") return 1.0;  // the converter's unit, and our default
-    if (unit == "m") return 1e9;
+    if (unit == "nm") return 1.0;                 // the converter's unit (it always writes CUNIT1)
+    if (unit.empty() || unit == "m") return 1e9;  // a WAVE axis without a unit is in metres
     if (unit == "um") return 1e3;
     if (unit == "Angstrom" || unit == "angstrom") return 0.1;
     if (unit == "pm") return 1e-3;

@@ -121,6 +121,11 @@ def main():
             ("blank_scaled_by_2.fits", (-32768, 2, 10), "32-bit float", None),
             ("blank_uint16.fits", (-32768, 1, 32768), "unsigned 16-bit", None),
             ("blank_int32.fits", (-2147483648, 1, 0), "32-bit float", "undefined samples"),
+            # Infinities are values, not undefined samples.
+            ("astropy_inf.fits", np.array([[1, np.inf, -np.inf, np.nan]], np.float32),
+             "32-bit float", None),
+            ("astropy_inf64.fits", np.array([[np.inf, -np.inf, 1e300, 2.5]]), "32-bit float",
+             "BITPIX -64"),
         ]
         for name, data, want, note in rows:
             path = os.path.join(work, name)
@@ -141,6 +146,12 @@ def main():
             else:
                 fits.PrimaryHDU(data).writeto(path)
             compare(name, path, want, note=note)
+        # A WAVE axis without CUNIT1 is in metres.
+        path = os.path.join(work, "wave_metres.fits")
+        hdu = fits.PrimaryHDU(rng.normal(0, 1, (1, 100)).astype(np.float32))
+        hdu.header.update(CTYPE1="WAVE", CRPIX1=1.0, CRVAL1=5e-7, CDELT1=1e-10)
+        hdu.writeto(path)
+        compare("wave_metres.fits", path, "32-bit float", want_nm=500 + 0.1 * np.arange(100))
         # An SPE 3.0 list of wavelengths no polynomial of order 5 holds to 0.1 pm.
         nm = 500 + 0.5 * np.arange(64) + 0.02 * np.sin(np.arange(64))
         spe = os.path.join(work, "v3_wiggle.spe")
