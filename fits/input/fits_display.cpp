@@ -232,8 +232,10 @@ struct ImageData {
 };
 
 // Refuses a header without usable sizes, a sample type that cannot be shown, and a file
-// shorter than its header says, before anything is created.
-Status CheckPrimaryData(const std::string& path, const std::string& text) {
+// shorter than its header says, before anything is created. The data begin at `offset` (an
+// extension's), or, when it is negative, after the primary header.
+Status CheckPrimaryData(const std::string& path, const std::string& text,
+                        std::int64_t offset = -1) {
     const std::string shown = ShownName(path);
     HeaderValues v = GetHeaderValues(text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
@@ -248,7 +250,7 @@ Status CheckPrimaryData(const std::string& path, const std::string& text) {
                              " cannot be shown (8, 16, 32, 64, -32 and -64 can)");
     UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (!file) return Status::Error(shown + ": cannot open: " + SystemReason());
-    const std::int64_t offset = DataOffset(file.get());
+    if (offset < 0) offset = DataOffset(file.get());
     if (offset < 0) return Status::Error(shown + ": no END card in the header");
     // Sizes: columns and rows are 32-bit, so a frame is below 2^64 / 8; checked all the same.
     std::int64_t frame_bytes = 0, data_bytes = 0;
@@ -290,13 +292,21 @@ Result<ImageData> OpenImageData(const std::string& path) {
     fitsfile* raw = nullptr;
     fits_open_diskfile(&raw, path.c_str(), READONLY, &status);
     data.file.reset(raw);
-    const bool compressed =
-        status == 0 && GetHeaderValue(data.header, "NAXIS") == "0" && AtCompressedImage(raw);
-    if (compressed) {
-        // The image's own cards: its wavelength axis is there, not in the empty primary HDU.
+    // An empty primary HDU followed by an image (tile-compressed, or an extension as
+    // pipelines and --regions write it): the image is shown, with its own cards (its
+    // wavelength axis is there).
+    const bool empty_primary = status == 0 && GetHeaderValue(data.header, "NAXIS") == "0";
+    if (empty_primary && AtCompressedImage(raw)) {
         auto image = CompressedImageHeader(raw, path);
         if (!image) return image.status();
         data.header = std::move(*image);
+    } else if (empty_primary && AtImageExtension(raw)) {
+        auto image = ExtensionImageHeader(raw, path);
+        if (!image) return image.status();
+        data.header = std::move(*image);
+        LONGLONG head = 0, start = 0, end = 0;
+        fits_get_hduaddrll(raw, &head, &start, &end, &status);
+        if (Status s = CheckPrimaryData(path, data.header, start); !s) return s;
     } else {
         if (Status s = CheckPrimaryData(path, data.header); !s) return s;
         if (status != 0)
@@ -444,7 +454,7 @@ Result<std::string> ReadDisplayedHeader(const std::string& path,
     if (std::string reason = NotFitsReason(path); !reason.empty()) return Status::Error(reason);
     auto text = ReadFileHeader(path, warnings);
     if (!text) return text;
-    return ImageHeaderOf(path, std::move(*text));
+    return ImageHeaderOf(path, std::move(*text), true);
 }
 
 Status DisplayFitsFile(AutomationFactory& factory, const std::string& path, std::string* shownAs,

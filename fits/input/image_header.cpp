@@ -104,14 +104,44 @@ Result<std::string> CompressedImageHeader(fitsfile* file, const std::string& pat
     return text;
 }
 
-Result<std::string> ImageHeaderOf(const std::string& path, std::string text) {
+bool AtImageExtension(fitsfile* file) {
+    int status = 0, type = 0, naxis = 0;
+    fits_movabs_hdu(file, 2, &type, &status);
+    fits_get_img_dim(file, &naxis, &status);
+    return status == 0 && type == IMAGE_HDU && fits_is_compressed_image(file, &status) == 0 &&
+           naxis > 0;
+}
+
+Result<std::string> ExtensionImageHeader(fitsfile* file, const std::string& path) {
+    int status = 0, count = 0;
+    char* cards = nullptr;
+    fits_hdr2str(file, 0, nullptr, 0, &cards, &count, &status);
+    if (status != 0)
+        return Status::Error(CfitsioReason(
+            (ShownName(path) + ": cannot read the image extension's header").c_str(), status));
+    const std::string_view all(cards, static_cast<std::size_t>(count) * kCardBytes);
+    std::string image = "SIMPLE  =                    T";
+    image.resize(kCardBytes, ' ');
+    for (std::size_t at = 0; at + kCardBytes <= all.size(); at += kCardBytes) {
+        const std::string_view card = all.substr(at, kCardBytes);
+        const std::string keyword = GetKeyword(card);
+        if (keyword == "END") break;
+        if (keyword != "XTENSION" && keyword != "PCOUNT" && keyword != "GCOUNT") image += card;
+    }
+    fits_free_memory(cards, &status);
+    return CardsToHeaderText(image);
+}
+
+Result<std::string> ImageHeaderOf(const std::string& path, std::string text, bool extensions) {
     if (GetHeaderValue(text, "NAXIS") != "0") return text;
     int status = 0;
     fitsfile* raw = nullptr;
     fits_open_diskfile(&raw, path.c_str(), READONLY, &status);
     FitsHandle file(raw);
-    if (status != 0 || !AtCompressedImage(raw)) return text;
-    return CompressedImageHeader(raw, path);
+    if (status != 0) return text;
+    if (AtCompressedImage(raw)) return CompressedImageHeader(raw, path);
+    if (extensions && AtImageExtension(raw)) return ExtensionImageHeader(raw, path);
+    return text;
 }
 
 }  // namespace fits

@@ -121,6 +121,8 @@ def main():
             ("blank_scaled_by_2.fits", (-32768, 2, 10), "32-bit float", None),
             ("blank_uint16.fits", (-32768, 1, 32768), "unsigned 16-bit", None),
             ("blank_int32.fits", (-2147483648, 1, 0), "32-bit float", "undefined samples"),
+            ("extension_int16.fits", rng.integers(-9, 9, (2, 3, 4)).astype(np.int16),
+             "signed 16-bit", None),
             # Infinities are values, not undefined samples.
             ("astropy_inf.fits", np.array([[1, np.inf, -np.inf, np.nan]], np.float32),
              "32-bit float", None),
@@ -131,6 +133,8 @@ def main():
             path = os.path.join(work, name)
             if name.startswith("compressed"):
                 fits.HDUList([fits.PrimaryHDU(), fits.CompImageHDU(data)]).writeto(path)
+            elif name.startswith("extension"):
+                fits.HDUList([fits.PrimaryHDU(), fits.ImageHDU(data)]).writeto(path)
             elif name == "scaled.fits":
                 hdu = fits.PrimaryHDU(data)
                 hdu.scale("int16", bscale=0.5, bzero=10)
@@ -156,7 +160,8 @@ def main():
         nm = 500 + 0.5 * np.arange(64) + 0.02 * np.sin(np.arange(64))
         spe = os.path.join(work, "v3_wiggle.spe")
         spe3(spe, [(64, 1)], 2, mapping(nm, sensors=[(0, 64, 1)]))
-        for opts in (["--metadata"], ["--metadata", "--bzero"], ["--metadata", "--compress"]):
+        for opts in (["--metadata"], ["--metadata", "--bzero"], ["--metadata", "--compress"],
+                     ["--metadata", "--regions"]):
             fit = converted(work, spe, opts)
             compare(f"v3_wiggle {opts}", fit,
                     "unsigned 16-bit" if "--bzero" in opts else "signed 32-bit", want_nm=nm)
