@@ -72,10 +72,21 @@ bool WorkProgress::Step(const QString& label, std::int64_t done, std::int64_t to
 
 void WorkProgress::RunAside(const QString& label, const std::function<void()>& work,
                             std::atomic<bool>& stop) {
+    // A Cancel hides the dialog, but the work ends first: the dialog comes back saying so,
+    // without its button, until then.
+    QString shown = label;
     RunBeside(
         work,
         [&] {
-            if (!Step(label, 0, 0)) stop = true;
+            if (!Step(shown, 0, 0)) {
+                stop = true;
+                if (dialog_ && shown == label) {
+                    shown = label + "\n\nCancelling: this cannot be interrupted and ends first.";
+                    dialog_->setLabelText(shown);
+                    dialog_->setCancelButton(nullptr);
+                    dialog_->show();
+                }
+            }
             if (dialog_ && dialog_->maximum() != 0) dialog_->setRange(0, 0);  // busy: no share
         },
         std::chrono::milliseconds(kEventsEveryMs / 5));

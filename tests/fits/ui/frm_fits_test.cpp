@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -31,6 +32,7 @@
 #include "fits/header/header_text.h"
 #include "fits/ui/frm_fits.h"
 #include "fits/ui/up_down.h"
+#include "fits/ui/work_progress.h"
 #include "orlix/application.h"
 #include "orlix/spe_file.h"
 #include "orlix/viewer/document_viewer.h"
@@ -812,6 +814,38 @@ class FrmFitsTest : public QObject {
                           " and the 14 files after it were not converted.") != std::string::npos,
             shown[0].c_str());
         QVERIFY(QApplication::overrideCursor() == nullptr);
+    }
+
+    // A Cancel while work that cannot be interrupted runs aside (a compression) says that the
+    // work ends first, until it does.
+    void cancelAsideSaysTheWorkEndsFirst() {
+        QWidget window;
+        window.show();
+        WorkProgress work(&window, "Convert SPE Files");
+        std::atomic<bool> stop{false}, said{false};
+        bool cancelled = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* progress = window.findChild<QProgressDialog*>("workProgress");
+            if (!progress || !progress->isVisible()) return;
+            if (!cancelled) {
+                progress->cancel();
+                cancelled = true;
+            } else if (progress->labelText().contains("Cancelling") &&
+                       !progress->findChild<QPushButton*>()) {
+                said = true;
+            }
+        });
+        poll.start(20);
+        work.RunAside(
+            "Compressing x.spe...",
+            [&] {
+                for (int i = 0; i < 150 && !said; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            },
+            stop);
+        poll.stop();
+        QVERIFY(cancelled && said && stop && work.Cancelled());
     }
 
     // Display keeps both windows painting while it works, shows its progress with Cancel, and
