@@ -91,17 +91,28 @@ bool AtCompressedImage(fitsfile* file) {
     return status == 0 && fits_is_compressed_image(file, &status) == 1;
 }
 
-Result<std::string> CompressedImageHeader(fitsfile* file, const std::string& path) {
+namespace {
+
+// The cards of the open file's current HDU, 80 characters each (END and what follows it
+// included or not, as CFITSIO gives them); `what` names the HDU in the failure.
+Result<std::string> HduCards(fitsfile* file, const std::string& path, const char* what) {
     int status = 0, count = 0;
     char* cards = nullptr;
     fits_hdr2str(file, 0, nullptr, 0, &cards, &count, &status);
     if (status != 0)
         return Status::Error(CfitsioReason(
-            (ShownName(path) + ": cannot read the compressed image's header").c_str(), status));
-    std::string text =
-        UncompressedHeader(std::string_view(cards, static_cast<std::size_t>(count) * kCardBytes));
+            (ShownName(path) + ": cannot read the " + what + "'s header").c_str(), status));
+    std::string all(cards, static_cast<std::size_t>(count) * kCardBytes);
     fits_free_memory(cards, &status);
-    return text;
+    return all;
+}
+
+}  // namespace
+
+Result<std::string> CompressedImageHeader(fitsfile* file, const std::string& path) {
+    auto cards = HduCards(file, path, "compressed image");
+    if (!cards) return cards;
+    return UncompressedHeader(*cards);
 }
 
 bool AtImageExtension(fitsfile* file) {
@@ -113,22 +124,16 @@ bool AtImageExtension(fitsfile* file) {
 }
 
 Result<std::string> ExtensionImageHeader(fitsfile* file, const std::string& path) {
-    int status = 0, count = 0;
-    char* cards = nullptr;
-    fits_hdr2str(file, 0, nullptr, 0, &cards, &count, &status);
-    if (status != 0)
-        return Status::Error(CfitsioReason(
-            (ShownName(path) + ": cannot read the image extension's header").c_str(), status));
-    const std::string_view all(cards, static_cast<std::size_t>(count) * kCardBytes);
+    auto cards = HduCards(file, path, "image extension");
+    if (!cards) return cards;
     std::string image = "SIMPLE  =                    T";
     image.resize(kCardBytes, ' ');
-    for (std::size_t at = 0; at + kCardBytes <= all.size(); at += kCardBytes) {
-        const std::string_view card = all.substr(at, kCardBytes);
+    for (std::size_t at = 0; at + kCardBytes <= cards->size(); at += kCardBytes) {
+        const std::string_view card = std::string_view(*cards).substr(at, kCardBytes);
         const std::string keyword = GetKeyword(card);
         if (keyword == "END") break;
         if (keyword != "XTENSION" && keyword != "PCOUNT" && keyword != "GCOUNT") image += card;
     }
-    fits_free_memory(cards, &status);
     return CardsToHeaderText(image);
 }
 
