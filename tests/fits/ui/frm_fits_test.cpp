@@ -840,7 +840,7 @@ class FrmFitsTest : public QObject {
         work.RunAside(
             "Compressing x.spe...",
             [&] {
-                for (int i = 0; i < 150 && !said; ++i)
+                for (int i = 0; i < 500 && !said; ++i)  // at most 10 s, under load too
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
             },
             stop);
