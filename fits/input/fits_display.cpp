@@ -234,8 +234,7 @@ struct ImageData {
 // Refuses a header without usable sizes, a sample type that cannot be shown, and a file
 // shorter than its header says, before anything is created. The data begin at `offset` (an
 // extension's), or, when it is negative, after the primary header.
-Status CheckPrimaryData(const std::string& path, const std::string& text,
-                        std::int64_t offset = -1) {
+Status CheckImageData(const std::string& path, const std::string& text, std::int64_t offset = -1) {
     const std::string shown = ShownName(path);
     HeaderValues v = GetHeaderValues(text, kNaxis1 | kNaxis2 | kNaxis3 | kBitpix);
     if (!v.naxis1 || !v.naxis2 || !v.naxis3 || !v.bitpix || *v.naxis1 <= 0 || *v.naxis2 <= 0 ||
@@ -306,9 +305,9 @@ Result<ImageData> OpenImageData(const std::string& path) {
         data.header = std::move(*image);
         LONGLONG head = 0, start = 0, end = 0;
         fits_get_hduaddrll(raw, &head, &start, &end, &status);
-        if (Status s = CheckPrimaryData(path, data.header, start); !s) return s;
+        if (Status s = CheckImageData(path, data.header, start); !s) return s;
     } else {
-        if (Status s = CheckPrimaryData(path, data.header); !s) return s;
+        if (Status s = CheckImageData(path, data.header); !s) return s;
         if (status != 0)
             return Status::Error(CfitsioReason((shown + ": cannot open").c_str(), status));
         int type = 0;
